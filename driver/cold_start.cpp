@@ -1,0 +1,132 @@
+// ColdStart: starting values of an instance, character timing, the initialisation file,
+// the counter check and the open.
+#include <cstring>
+
+#include "config/ini_file.h"
+#include "driver/commands.h"
+#include "driver/host_log.h"
+#include "driver/port_lifecycle.h"
+#include "driver/run_time_error.h"
+#include "platform/platform.h"
+#include "serial/com_port.h"
+
+namespace merix {
+
+namespace {
+
+constexpr uint32_t kNoAlert = 0xFFFF;
+
+void InitStationTables(DriverContext& ctx) {
+    for (int s = 0; s < kStationCount; ++s) {
+        ctx.evtConflictAlert[s] = kNoAlert;
+        ctx.ovfAlert[s] = kNoAlert;
+        ctx.plcState[s] = 0;
+        ctx.fEF[s] = 1;
+        ctx.ovfPending[s] = 0;
+        ctx.eventCount[s] = 0;
+    }
+}
+
+/// Diagnostic only: how fine the counter is and how far a busy-wait of the transmitter's
+/// kind overshoots. Results go to the log.
+void CalibrateCounter(const DriverContext& ctx) {
+    const int saved = plat::GetThreadPriority();
+    plat::TimeBeginPeriod(1);
+    const int rc = plat::SetThreadPriority(plat::kThreadPriorityTimeCritical);
+    if (rc != 1) {
+        Log(kLogDetail, "MERIX> ColdStart() ERROR setting priority, rc %d", rc);
+    }
+    int64_t t0 = 0;
+    int64_t t1 = 0;
+    plat::QueryPerformanceCounter(&t0);
+    plat::QueryPerformanceCounter(&t1);
+    Log(kLogDetail, "MERIX> ColdStart() Resolution QPC() %f", static_cast<double>(t1 - t0));
+
+    const int64_t target =
+        t0 + static_cast<int64_t>((ctx.fDelay + 10.0f) * static_cast<float>(ctx.perfFrequency) * 0.001f);
+    int64_t now = 0;
+    uint32_t reads = 0;
+    do {
+        plat::QueryPerformanceCounter(&now);
+        ++reads;
+    } while (now < target);
+    Log(kLogDetail, "MERIX> ColdStart() Freq: %f, Difference QPC() %f, Index %u",
+        static_cast<double>(ctx.perfFrequency), static_cast<double>(now - target), reads);
+
+    if (plat::SetThreadPriority(saved) != 1) {
+        Log(kLogDetail, "MERIX> ColdStart() ERROR !!! RESETTING PRIORITY !!");
+    }
+    plat::TimeEndPeriod(1);
+}
+
+} // namespace
+
+int32_t ColdStart(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const auto& sp = *static_cast<const StartParams*>(cb->params);
+
+    ctx.comOn = sp.comOn;
+    ctx.replyTimeout = sp.replyTimeout;
+    ctx.hf = 0;
+    ctx.debugFlag = 0;
+    ctx.vpiNumber = cb->driverNumber;
+    Log(kLogDetail, "MERIX> version compiled on Nov 24 2002 at time 17:08:47");
+    InitStationTables(ctx);
+    Log(kLogDetail, "MERIX> ColdStart(), Data %d, SB %d, P %d, Baud %hu", sp.dataBits,
+        sp.stopBits, sp.parity, sp.baud);
+
+    ctx.msecPerChar = CharacterTime(sp.baud, sp.dataBits, sp.stopBits, sp.parity);
+    Log(kLogDetail, "MERIX> Theoretecly # msec per character = %.3f",
+        static_cast<double>(ctx.msecPerChar));
+    const bool baudUsable = sp.baud != 0;
+    if (!baudUsable) {
+        Log(kLogError, "MERIX> ColdStart() baud rate 0 gives no character time: port not opened");
+    }
+    ctx.IFG = DefaultGap(ctx.msecPerChar);
+    ctx.fDelay = DefaultFDelay(sp.baud);
+
+    ReadIntFile(cb);
+
+    int64_t frequency = 0;
+    if (!plat::QueryPerformanceFrequency(&frequency) || frequency <= 0) {
+        Log(kLogError, "MERIX> Send() High Resolution Counter not supported");
+        frequency = 0;
+    }
+    ctx.perfFrequency = frequency;
+    if (ctx.debugFlag != 0 && ctx.perfFrequency > 0) {
+        CalibrateCounter(ctx);
+    }
+
+    uint32_t handle = 0;
+    if (ctx.comOn != 0) {
+        PortParams& p = ctx.portParams;
+        const bool nameFits = PortNameFits(sp.portName);
+        if (nameFits) {
+            std::memcpy(p.portName, sp.portName, kPortNameSize);
+        } else {
+            // Cutting the name could open another device; an empty name makes every later
+            // reopen fail cleanly instead.
+            Log(kLogError, "MERIX> ColdStart() port name empty or longer than %d characters: "
+                           "port not opened",
+                static_cast<int>(kPortNameSize) - 1);
+            std::memset(p.portName, 0, kPortNameSize);
+        }
+        p.baud = sp.baud;
+        p.dataBits = static_cast<uint16_t>(sp.dataBits);
+        p.stopBits = static_cast<uint16_t>(sp.stopBits);
+        p.parity = static_cast<uint16_t>(sp.parity);
+        p.lineMask = static_cast<uint16_t>(ctx.RecMask & 0xFFFF);
+        if (nameFits && baudUsable) {
+            handle = OpenSavedPort(ctx);
+        }
+        if (handle == 0) {
+            RunTimeError(2, 1, 0);
+        } else {
+            ComSetTimeout(handle, static_cast<int>(ctx.replyTimeout));
+        }
+    }
+    Log(kLogDetail, "MERIX> ColdStart(), comOn=%d, hf=%d", ctx.comOn, handle);
+    return 0;
+}
+
+} // namespace merix

@@ -1,0 +1,101 @@
+// The commands that recover a station and close, reopen, reconfigure and end an instance.
+#include <cstring>
+
+#include "driver/commands.h"
+#include "driver/host_log.h"
+#include "driver/library_state.h"
+#include "driver/port_lifecycle.h"
+#include "driver/run_time_error.h"
+#include "serial/com_port.h"
+
+namespace merix {
+
+int32_t WarmStart(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const uint32_t s = static_cast<const StationArg*>(cb->params)->station;
+    if (s >= static_cast<uint32_t>(kStationCount)) {
+        Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %u has no station entry, nothing done", s);
+        return 0;
+    }
+    switch (ctx.plcState[s]) {
+    case 0:
+        Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %d was not in error", static_cast<int>(s));
+        return 0;
+    case 1:
+        Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %d recovering from error communication",
+            static_cast<int>(s));
+        ctx.plcState[s] = 0;
+        ctx.fEF[s] = 1; // the event facility is set up again before the next poll
+        return 0;
+    case 2:
+        Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %d manually disabled", static_cast<int>(s));
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+int32_t CloseCom(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    if (ctx.hf != 0) {
+        const int status = ComClose(ctx.hf);
+        if (status != kComOk) {
+            RunTimeError(2, 2, status);
+            return 2;
+        }
+        ctx.hf = 0;
+        ctx.comOn = 0;
+    }
+    Log(kLogDetail, "MERIX> CloseCom(), Exit (no error)");
+    return 0;
+}
+
+int32_t EndVpi(CallBlock* cb) {
+    Library().stopFlag = 1;
+    const int32_t r = CloseCom(cb) & 0xFFFF;
+    Log(kLogDetail, "MERIX> EndVpi() exited, %d", r);
+    return r;
+}
+
+int32_t ReOpenCom(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const uint32_t handle = OpenSavedPort(ctx);
+    if (handle == 0) {
+        RunTimeError(2, 3, 0);
+        return 2;
+    }
+    ctx.comOn = 1;
+    Log(kLogDetail, "MERIX> ReOpenCom(), com ON and hf=%d", handle);
+    return 0;
+}
+
+int32_t ChangeVpiParams(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const auto& cp = *static_cast<const ChangeParams*>(cb->params);
+    if (!PortNameFits(cp.portName)) {
+        // Refused before the old port is closed: the line keeps running as it was.
+        Log(kLogError, "MERIX> ChangeVpiParams() port name empty or longer than %d characters: "
+                       "refused",
+            static_cast<int>(kPortNameSize) - 1);
+        RunTimeError(2, 4, 0);
+        return 2;
+    }
+    if (cp.replyTimeout != 0 && cp.replyTimeout != 0xFFFFFFFFu) {
+        ctx.replyTimeout = cp.replyTimeout;
+    }
+    if (ctx.hf != 0) {
+        CloseCom(cb);
+    }
+    std::memcpy(ctx.portParams.portName, cp.portName, kPortNameSize);
+    const uint32_t handle = OpenSavedPort(ctx);
+    if (handle == 0) {
+        RunTimeError(2, 4, 0);
+        return 2;
+    }
+    ctx.comOn = 1;
+    ComSetTimeout(handle, static_cast<int>(ctx.replyTimeout));
+    Log(kLogDetail, "MERIX> ChangeVpiParams(), com ON and hf=%d", handle);
+    return 0;
+}
+
+} // namespace merix

@@ -1,0 +1,57 @@
+#include "driver/port_lifecycle.h"
+
+#include <cstring>
+
+#include "driver/host_log.h"
+#include "serial/com_port.h"
+
+namespace merix {
+
+bool PortNameFits(const char (&name)[kPortNameSize]) {
+    const void* end = std::memchr(name, '\0', kPortNameSize);
+    return end != nullptr && end != name;
+}
+
+uint32_t OpenSavedPort(DriverContext& ctx) {
+    const PortParams& p = ctx.portParams;
+    if (!PortNameFits(p.portName)) {
+        Log(kLogError, "MERIX> OpenSavedPort() no usable port name saved, port not opened");
+        return 0;
+    }
+    const PortSettings settings{p.baud, p.dataBits, p.stopBits, p.parity};
+    plat::Handle handle = 0;
+    if (ComOpen(p.portName, settings, p.lineMask, &handle) != kComOk) {
+        return 0;
+    }
+    ctx.hf = handle;
+    return handle;
+}
+
+float CharacterTime(uint16_t baud, int dataBits, int stopBitsCode, int parityCode) {
+    if (baud == 0) {
+        return 0.0f;
+    }
+    const double parityBit = parityCode != 0 ? 1.0 : 0.0;
+    // Start bit and first stop bit make the 2; a code of 1 adds half a stop bit.
+    const double bits = parityBit + 0.5 * stopBitsCode + dataBits + 2.0;
+    return static_cast<float>(bits / baud * 1000.0);
+}
+
+uint16_t DefaultGap(float msecPerChar) {
+    const auto gap = static_cast<uint16_t>(static_cast<int64_t>(3.5 * static_cast<double>(msecPerChar)));
+    if (gap > 5000) {
+        return 5000;
+    }
+    return gap == 0 ? 1 : gap;
+}
+
+float DefaultFDelay(uint16_t baud) {
+    switch (baud) {
+    case 9600:
+    case 19200: return -1.0f;
+    case 57600: return 0.0f;
+    default: return -0.5f;
+    }
+}
+
+} // namespace merix

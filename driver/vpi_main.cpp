@@ -1,0 +1,49 @@
+// The driver's only export: times each call and dispatches it through the command table.
+#include "driver/command_table.h"
+#include "driver/host_log.h"
+#include "driver/library_state.h"
+#include "driver/run_time_error.h"
+#include "driver/timers.h"
+#include "merix/vpi.h"
+
+namespace {
+// Hosts that call less often than this are worth a note in the log.
+constexpr double kBetweenLimitSeconds = 15.0;
+constexpr double kWorkedLimitSeconds = 1.5;
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int32_t MERIX_CDECL
+VpiMain(merix::CallBlock* callBlock) {
+    using namespace merix;
+    LibraryState& lib = Library();
+    const uint32_t code = callBlock->command;
+
+    const double between = TimerElapsed(lib.betweenTimer);
+    if (between > kBetweenLimitSeconds) {
+        Log(kLogDetail, "MERIX> VpiMain() between : Timer %lf", between);
+    }
+    TimerStart(lib.workedTimer);
+
+    if (lib.stopFlag != 0) {
+        return 0;
+    }
+    // The code is unsigned on the wire; a host's negative code arrives as a huge value.
+    if (code < 1 || code > static_cast<uint32_t>(kCommandSlots)) {
+        RunTimeError(1, 1, 0);
+        return 2;
+    }
+    const CommandSlot& slot = CommandTable()[code - 1];
+    if (slot.routine == nullptr) {
+        RunTimeError(1, 2, 0);
+        return 2;
+    }
+
+    const int32_t result = slot.routine(callBlock);
+
+    const double worked = TimerElapsed(lib.workedTimer);
+    if (worked > kWorkedLimitSeconds) {
+        Log(kLogDetail, "MERIX> VpiMain() worked %s : timer %lf", slot.name, worked);
+    }
+    TimerStart(lib.betweenTimer);
+    return result;
+}

@@ -1,0 +1,67 @@
+// Control API of the fake platform backend: a scripted serial line, a fake clock and
+// performance counter, and a record of every call in order. Unit tests only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace merix::fake {
+
+/// One piece of a scripted reply: bytes that arrive, or silence that ends the read in
+/// progress as if its total timeout had run out.
+struct Piece {
+    std::vector<uint8_t> bytes;
+    bool silence = false;
+};
+Piece Bytes(std::vector<uint8_t> bytes);
+Piece Silence();
+
+/// Back to a fresh machine: no calls recorded, nothing scripted, clock and counter at 0,
+/// counter frequency 1 MHz, priority 0.
+void Reset();
+
+/// Every platform call so far, e.g. "EscapeCommFunction(5)", "WriteFile(8)", "ReadFile(2)",
+/// "SetCommTimeouts(1000)", "SetThreadPriority(15)", "QueryPerformanceCounter".
+const std::vector<std::string>& Calls();
+/// The recorded calls whose text starts with the prefix.
+std::vector<std::string> CallsStartingWith(const std::string& prefix);
+void ClearCalls();
+
+/// Bytes already waiting in the input queue.
+void SetPending(std::vector<uint8_t> bytes);
+/// A reply that arrives after the next WriteFile (one queued reply per write, in order).
+void QueueReply(std::vector<Piece> pieces);
+/// A reply delivered all at once after the next write.
+void QueueReply(std::vector<uint8_t> frame);
+/// No reply to the next write.
+void QueueSilence();
+/// Every frame written so far.
+const std::vector<std::vector<uint8_t>>& Written();
+
+/// The next call of that function fails (FALSE / INVALID_HANDLE_VALUE); `times` calls fail.
+void FailNext(const std::string& function, int times = 1);
+/// The next WriteFile writes only this many bytes.
+void ShortWriteNext(uint32_t bytes);
+/// CreateFileA fails for names not in this list, when the list is not empty.
+void SetExistingPorts(std::vector<std::string> names);
+
+/// The counter: frequency (0 = none), and ticks added by each read of it.
+void SetCounter(int64_t frequency, int64_t ticksPerRead);
+/// The process clock shows only multiples of this many milliseconds.
+void SetClockGranularity(uint64_t ms);
+void AdvanceClock(uint64_t ms);
+/// Result of SetThreadPriority (1 success, 0 failure).
+void SetPriorityResult(int result);
+int CurrentPriority();
+/// Local time returned by Now().
+void SetNow(const plat::LocalTime& now);
+
+/// The port's timeouts and state as the driver last set them.
+plat::CommTimeouts Timeouts();
+plat::Dcb CommState();
+bool PortOpen();
+
+} // namespace merix::fake

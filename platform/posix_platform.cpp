@@ -1,0 +1,426 @@
+// POSIX backend: the Win32 serial, timing and scheduling calls on termios, poll and pthreads,
+// with the observable behaviour the driver relies on (exclusive open, total read timeout
+// counted from the call's start, no handle 0).
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace merix::plat {
+
+namespace {
+
+const auto g_loadTime = std::chrono::steady_clock::now();
+
+/// Per-handle state that Win32 keeps in the device: the timeouts. A fixed table, so that no
+/// call allocates.
+struct PortSlot {
+    int fd = -1;
+    CommTimeouts timeouts;
+};
+std::array<PortSlot, 64> g_ports;
+
+PortSlot* Slot(Handle h) {
+    if (h == 0 || h == kInvalidHandle) {
+        return nullptr;
+    }
+    for (auto& slot : g_ports) {
+        if (slot.fd == static_cast<int>(h)) {
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+int Fd(Handle h) {
+    const PortSlot* slot = Slot(h);
+    return slot == nullptr ? -1 : slot->fd;
+}
+
+struct BaudEntry {
+    uint32_t rate;
+    speed_t code;
+};
+constexpr BaudEntry kBauds[] = {
+    {50, B50},         {75, B75},         {110, B110},         {134, B134},
+    {150, B150},       {200, B200},       {300, B300},         {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000},
+};
+
+bool SpeedCode(uint32_t rate, speed_t* code) {
+    for (const auto& entry : kBauds) {
+        if (entry.rate == rate) {
+            *code = entry.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+uint32_t SpeedRate(speed_t code) {
+    for (const auto& entry : kBauds) {
+        if (entry.code == code) {
+            return entry.rate;
+        }
+    }
+    return 0;
+}
+
+int64_t MonotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+bool ModemLine(int fd, bool on, int bits) {
+    return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+// The policy and priority in force before the driver raised the thread, put back on restore.
+struct SavedScheduling {
+    int policy = SCHED_OTHER;
+    sched_param param{};
+};
+SavedScheduling g_saved;
+
+} // namespace
+
+Handle CreateFileA(const char* name) {
+    std::string path;
+    if (std::strcmp(name, "NUL") == 0) {
+        path = "/dev/null";
+    } else if (std::strchr(name, '/') == nullptr) {
+        path = std::string("/dev/") + name;
+    } else {
+        path = name;
+    }
+    PortSlot* free = nullptr;
+    for (auto& slot : g_ports) {
+        if (slot.fd < 0) {
+            free = &slot;
+            break;
+        }
+    }
+    if (free == nullptr) {
+        return kInvalidHandle;
+    }
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return kInvalidHandle;
+    }
+    if (fd == 0) {
+        // A handle of 0 means "no port" to the driver: move the port off descriptor 0.
+        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        close(fd);
+        if (moved < 0) {
+            return kInvalidHandle;
+        }
+        fd = moved;
+    }
+    // Exclusive access as on Windows (share mode 0). TIOCEXCL does not bind root, so an
+    // advisory lock backs it up; /dev/null is shared by everybody and stays unlocked.
+    if (path != "/dev/null") {
+        if (isatty(fd)) {
+            ioctl(fd, TIOCEXCL);
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            return kInvalidHandle;
+        }
+    }
+    free->fd = fd;
+    free->timeouts = CommTimeouts{};
+    return static_cast<Handle>(fd);
+}
+
+bool CloseHandle(Handle h) {
+    PortSlot* slot = Slot(h);
+    if (slot == nullptr) {
+        return false;
+    }
+    const int fd = slot->fd;
+    slot->fd = -1;
+    return close(fd) == 0;
+}
+
+bool GetCommState(Handle h, Dcb* dcb) {
+    termios tio{};
+    if (tcgetattr(Fd(h), &tio) != 0) {
+        return false;
+    }
+    *dcb = Dcb{};
+    dcb->baudRate = SpeedRate(cfgetospeed(&tio));
+    switch (tio.c_cflag & CSIZE) {
+    case CS5: dcb->byteSize = 5; break;
+    case CS6: dcb->byteSize = 6; break;
+    case CS7: dcb->byteSize = 7; break;
+    default: dcb->byteSize = 8; break;
+    }
+    if ((tio.c_cflag & PARENB) != 0) {
+        const bool odd = (tio.c_cflag & PARODD) != 0;
+        if ((tio.c_cflag & CMSPAR) != 0) {
+            dcb->parity = odd ? 3 : 4;
+        } else {
+            dcb->parity = odd ? 1 : 2;
+        }
+    }
+    dcb->stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 0;
+    dcb->fParity = (tio.c_iflag & INPCK) != 0;
+    dcb->fOutX = (tio.c_iflag & IXON) != 0;
+    dcb->fInX = (tio.c_iflag & IXOFF) != 0;
+    dcb->fRtsControl = (tio.c_cflag & CRTSCTS) != 0 ? kRtsHandshake : kRtsEnable;
+    dcb->fDtrControl = kDtrEnable;
+    return true;
+}
+
+bool SetCommState(Handle h, const Dcb& dcb) {
+    const int fd = Fd(h);
+    termios tio{};
+    speed_t speed{};
+    if (tcgetattr(fd, &tio) != 0 || !SpeedCode(dcb.baudRate, &speed)) {
+        return false;
+    }
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    switch (dcb.byteSize) {
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    case 8: tio.c_cflag |= CS8; break;
+    default: return false;
+    }
+    switch (dcb.parity) {
+    case 0: break;
+    case 1: tio.c_cflag |= PARENB | PARODD; break;
+    case 2: tio.c_cflag |= PARENB; break;
+    case 3: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+    default: return false;
+    }
+    if (dcb.stopBits == 1 || dcb.stopBits == 2) {
+        tio.c_cflag |= CSTOPB; // one and a half stop bits are taken as two
+    } else if (dcb.stopBits != 0) {
+        return false;
+    }
+    if (dcb.fParity && dcb.parity != 0) {
+        tio.c_iflag |= INPCK;
+    }
+    if (dcb.fOutX) {
+        tio.c_iflag |= IXON;
+    }
+    if (dcb.fInX) {
+        tio.c_iflag |= IXOFF;
+    }
+    if (dcb.fRtsControl == kRtsHandshake || dcb.fOutxCtsFlow) {
+        tio.c_cflag |= CRTSCTS;
+    }
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 ||
+        tcsetattr(fd, TCSANOW, &tio) != 0) {
+        return false;
+    }
+    // The modem lines follow the DCB's line modes; a pseudo-terminal has none (ENOTTY),
+    // which Win32 would not report either.
+    ModemLine(fd, dcb.fDtrControl == kDtrEnable, TIOCM_DTR);
+    if (dcb.fRtsControl != kRtsHandshake) {
+        ModemLine(fd, dcb.fRtsControl == kRtsEnable, TIOCM_RTS);
+    }
+    return true;
+}
+
+bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
+    const PortSlot* slot = Slot(h);
+    if (slot == nullptr) {
+        return false;
+    }
+    *timeouts = slot->timeouts;
+    return true;
+}
+
+bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
+    PortSlot* slot = Slot(h);
+    if (slot == nullptr) {
+        return false;
+    }
+    slot->timeouts = timeouts;
+    return true;
+}
+
+bool SetupComm(Handle h, uint32_t, uint32_t) { return Slot(h) != nullptr; }
+
+bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
+    *errors = 0;
+    *inQueue = 0;
+    int pending = 0;
+    if (ioctl(Fd(h), TIOCINQ, &pending) != 0) {
+        return false;
+    }
+    *inQueue = static_cast<uint32_t>(pending < 0 ? 0 : pending);
+    return true;
+}
+
+bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
+    *read = 0;
+    const PortSlot* slot = Slot(h);
+    if (slot == nullptr) {
+        return false;
+    }
+    const CommTimeouts& t = slot->timeouts;
+    // All fields 0 waits until the buffer is full, as Win32 does.
+    const bool unbounded = t.readIntervalTimeout == 0 && t.readTotalTimeoutMultiplier == 0 &&
+                           t.readTotalTimeoutConstant == 0;
+    const int64_t deadline =
+        MonotonicNs() + static_cast<int64_t>(t.readTotalTimeoutConstant +
+                                             t.readTotalTimeoutMultiplier * count) *
+                            1'000'000;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (*read < count) {
+        const ssize_t n = ::read(slot->fd, out + *read, count - *read);
+        if (n > 0) {
+            *read += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            return true; // end of file: /dev/null, or a hung-up line
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EIO) {
+            return true; // the other side of a pseudo-terminal is gone: nothing more comes
+        }
+        if (errno != EAGAIN) {
+            return false;
+        }
+        const int64_t left = deadline - MonotonicNs();
+        if (!unbounded && left <= 0) {
+            break;
+        }
+        pollfd pfd{slot->fd, POLLIN, 0};
+        timespec wait{left / 1'000'000'000, left % 1'000'000'000};
+        if (ppoll(&pfd, 1, unbounded ? nullptr : &wait, nullptr) < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
+    *written = 0;
+    const int fd = Fd(h);
+    if (fd < 0) {
+        return false;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    while (*written < count) {
+        const ssize_t n = ::write(fd, bytes + *written, count - *written);
+        if (n > 0) {
+            *written += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) {
+            pollfd pfd{fd, POLLOUT, 0};
+            poll(&pfd, 1, -1); // a synchronous write without a write timeout, as configured
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool EscapeCommFunction(Handle h, int function) {
+    const int fd = Fd(h);
+    switch (function) {
+    case kSetRts: return ModemLine(fd, true, TIOCM_RTS);
+    case kClrRts: return ModemLine(fd, false, TIOCM_RTS);
+    case kSetDtr: return ModemLine(fd, true, TIOCM_DTR);
+    case kClrDtr: return ModemLine(fd, false, TIOCM_DTR);
+    default: return false;
+    }
+}
+
+bool SetCommBreak(Handle h) { return ioctl(Fd(h), TIOCSBRK) == 0; }
+bool ClearCommBreak(Handle h) { return ioctl(Fd(h), TIOCCBRK) == 0; }
+
+bool QueryPerformanceFrequency(int64_t* frequency) {
+    *frequency = 1'000'000'000;
+    return true;
+}
+
+bool QueryPerformanceCounter(int64_t* count) {
+    *count = MonotonicNs();
+    return true;
+}
+
+int GetThreadPriority() {
+    int policy = 0;
+    sched_param param{};
+    if (pthread_getschedparam(pthread_self(), &policy, &param) != 0) {
+        return 0;
+    }
+    g_saved = SavedScheduling{policy, param};
+    return policy == SCHED_FIFO && param.sched_priority == sched_get_priority_max(SCHED_FIFO)
+               ? kThreadPriorityTimeCritical
+               : 0;
+}
+
+int SetThreadPriority(int priority) {
+    if (priority == kThreadPriorityTimeCritical) {
+        sched_param param{};
+        param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+        return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0 ? 1 : 0;
+    }
+    return pthread_setschedparam(pthread_self(), g_saved.policy, &g_saved.param) == 0 ? 1 : 0;
+}
+
+void TimeBeginPeriod(unsigned) {}
+void TimeEndPeriod(unsigned) {}
+
+void Sleep(uint32_t milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1'000'000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+void Beep(uint32_t, uint32_t) {}
+
+uint64_t ClockMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - g_loadTime)
+                                     .count());
+}
+
+LocalTime Now() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                     local.tm_min,         local.tm_sec,     static_cast<int>(ts.tv_nsec / 1'000'000),
+                     local.tm_isdst};
+}
+
+} // namespace merix::plat

@@ -1,0 +1,163 @@
+#include "serial/com_port.h"
+
+#include <cstring>
+
+namespace merix {
+
+namespace {
+
+constexpr uint32_t kQueueSize = 1200; // a frame of this protocol is at most 260 bytes
+constexpr int kPurgeTimeout = 5;      // 50 ms
+constexpr uint32_t kPurgeChunk = 512;
+
+uint8_t DtrControl(uint16_t mask) {
+    if ((mask & 0x0101) != 0) {
+        return plat::kDtrEnable;
+    }
+    return (mask & 0x8000) != 0 ? plat::kDtrHandshake : plat::kDtrDisable;
+}
+
+uint8_t RtsControl(uint16_t mask) {
+    if ((mask & 0x0202) != 0) {
+        return plat::kRtsEnable;
+    }
+    if ((mask & 0x1000) != 0) {
+        return plat::kRtsHandshake;
+    }
+    return (mask & 0x2000) != 0 ? plat::kRtsToggle : plat::kRtsDisable;
+}
+
+} // namespace
+
+int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
+            plat::Handle* handle) {
+    *handle = plat::CreateFileA(name);
+    if (*handle == plat::kInvalidHandle) {
+        return kComOpenFailed;
+    }
+    if (std::strcmp(name, "NUL") == 0) {
+        return kComOk; // the null device is used as opened, unconfigured
+    }
+    plat::Dcb dcb;
+    if (!plat::GetCommState(*handle, &dcb)) {
+        plat::CloseHandle(*handle);
+        return kComGetStateFailed;
+    }
+    plat::CommTimeouts timeouts;
+    timeouts.readTotalTimeoutConstant = kOpenReadTimeoutMs;
+    if (!plat::SetCommTimeouts(*handle, timeouts)) {
+        return kComOpenFailed;
+    }
+    dcb.baudRate = settings.baud;
+    dcb.fBinary = true;
+    dcb.fParity = true; // parity checking on, whatever the parity
+    dcb.fOutxCtsFlow = false;
+    dcb.fOutxDsrFlow = false;
+    dcb.fDtrControl = DtrControl(lineMask);
+    dcb.fDsrSensitivity = false;
+    dcb.fOutX = false; // no XON/XOFF: the protocol is binary
+    dcb.fInX = false;
+    dcb.fErrorChar = false;
+    dcb.fNull = false; // NUL bytes are data
+    dcb.fRtsControl = RtsControl(lineMask);
+    dcb.fAbortOnError = false; // a framing error must not stall every later read
+    dcb.byteSize = static_cast<uint8_t>(settings.dataBits);
+    dcb.parity = static_cast<uint8_t>(settings.parity);
+    dcb.stopBits = static_cast<uint8_t>(settings.stopBits);
+    dcb.errorChar = static_cast<uint8_t>(0xFC);
+    if (!plat::SetCommState(*handle, dcb)) {
+        return kComSetStateFailed;
+    }
+    plat::SetupComm(*handle, kQueueSize, kQueueSize);
+    return kComOk;
+}
+
+int ComClose(plat::Handle handle) { return plat::CloseHandle(handle) ? kComOk : kComFailed; }
+
+int ComSetTimeout(plat::Handle handle, int t) {
+    plat::CommTimeouts timeouts;
+    if (!plat::GetCommTimeouts(handle, &timeouts)) {
+        return 0;
+    }
+    const uint32_t previous = timeouts.readTotalTimeoutConstant;
+    if (t > 0) {
+        // 10 ms units from the host; capped below MAXDWORD, which has a meaning of its own.
+        const uint64_t wanted = static_cast<uint64_t>(t) * 10u;
+        const auto constant = static_cast<uint32_t>(wanted > 0xFFFFFFFEu ? 0xFFFFFFFEu : wanted);
+        if (previous != constant) {
+            timeouts.readTotalTimeoutConstant = constant;
+            if (!plat::SetCommTimeouts(handle, timeouts)) {
+                return 0;
+            }
+        }
+    }
+    return static_cast<int>(previous / 10u);
+}
+
+int ComPurge(plat::Handle handle) {
+    uint32_t errors = 0;
+    uint32_t inQueue = 0;
+    const bool cleared = plat::ClearCommError(handle, &errors, &inQueue);
+    if (cleared && inQueue == 0) {
+        return kComOk;
+    }
+    const int previous = ComSetTimeout(handle, kPurgeTimeout);
+    uint8_t scratch[kPurgeChunk];
+    bool failed = false;
+    for (;;) {
+        uint32_t read = 0;
+        if (!plat::ReadFile(handle, scratch, kPurgeChunk, &read)) {
+            failed = true;
+            break;
+        }
+        if (read != kPurgeChunk) {
+            break;
+        }
+    }
+    if (previous != 0) {
+        ComSetTimeout(handle, previous);
+    }
+    return failed ? 1 : kComOk;
+}
+
+int ComBreak(uint32_t durationMs, plat::Handle handle) {
+    plat::SetCommBreak(handle);
+    plat::Sleep(durationMs);
+    plat::ClearCommBreak(handle);
+    return kComOk;
+}
+
+int ComWrite(plat::Handle handle, const uint8_t* buffer, uint32_t count, uint32_t* written) {
+    uint32_t n = 0;
+    if (!plat::WriteFile(handle, buffer, count, &n)) {
+        return kComFailed;
+    }
+    if (written != nullptr) {
+        *written = n;
+    }
+    return n == count ? kComOk : kComShortWrite;
+}
+
+int ComRead(plat::Handle handle, uint8_t* buffer, uint32_t count, uint32_t* read) {
+    if (read != nullptr) {
+        *read = 0;
+    }
+    uint32_t n = 0;
+    if (!plat::ReadFile(handle, buffer, count & 0xFFFFu, &n)) {
+        return kComFailed;
+    }
+    if (n == 0) {
+        return kComFailed; // the reply timeout ran out with nothing received
+    }
+    if (read != nullptr) {
+        *read = n;
+    }
+    return kComOk;
+}
+
+int ComSleep(uint32_t durationMs) {
+    plat::Sleep(durationMs);
+    return kComOk;
+}
+
+} // namespace merix

@@ -1,0 +1,141 @@
+#include "serial/receiver.h"
+
+#include "driver/host_log.h"
+#include "serial/com_port.h"
+
+namespace merix {
+
+namespace {
+
+constexpr uint8_t kExceptionBit = 0x80;
+constexpr uint32_t kEchoRest = 6; // address and value echoed, then the CRC
+
+bool IsEventFunction(uint8_t function) {
+    return function == 0xC1 || function == 0xC2 || function == 0xC3;
+}
+
+int ExceptionResult(uint8_t code, uint8_t function, int32_t station) {
+    switch (code) {
+    case 1:
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal function (PLC %d)", station);
+        return kRxFrame;
+    case 2:
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal data address (PLC %d)", station);
+        // The event functions answer "no such data" when a block cannot be repeated or the
+        // event count does not match; the event transaction handles those itself.
+        return IsEventFunction(function) ? kRxFrame : kRxRefused;
+    case 3:
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal data value (PLC %d)", station);
+        return kRxRefused;
+    case 4:
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Failure in associated device (PLC %d)",
+            station);
+        return kRxFailed;
+    case 5:
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Acknowledge (processing) (PLC %d)",
+            station);
+        return kRxRefused;
+    case 6:
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Busy, rejected message (PLC %d)",
+            station);
+        return kRxRefused;
+    case 7:
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Negative acknowledgment (PLC %d)",
+            station);
+        return kRxFrame;
+    case 8:
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Memory parity error (PLC %d)", station);
+        return kRxFrame;
+    default:
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol error) (PLC %d)", station);
+        return kRxFrame;
+    }
+}
+
+} // namespace
+
+int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
+    uint8_t* buf = ctx.rxBuf;
+    const uint8_t requestFunction = ctx.txBuf[1];
+    const bool tolerant = ctx.fReadEvent != 0;
+    *count = 0;
+
+    uint32_t iRead = 0;
+    if (ComRead(ctx.hf, buf, 2, &iRead) != kComOk) {
+        return kRxFailed;
+    }
+    if (buf[0] != static_cast<uint8_t>(station)) {
+        Log(kLogDetail, "MERIX> Receive() Wrong plc addr.%xh received", buf[0]);
+        return kRxWrong;
+    }
+    if (iRead == 1) {
+        Log(kLogDetail, "MERIX> Receive() Length Wrong 2 >iRead = %u (PLC %d)", iRead, station);
+        Log(kLogDetail, "MERIX> Receive() Only right plc addr.%xh received", buf[0]);
+        return kRxWrong;
+    }
+    *count = 2;
+    const uint8_t f = buf[1];
+
+    if ((f & kExceptionBit) != 0) {
+        if (f != (requestFunction | kExceptionBit)) {
+            Log(kLogDetail, "MERIX> Receive() Different function with 0x80 returned (PLC %d)",
+                station);
+        }
+        const int rc = ComRead(ctx.hf, buf + 2, 3, &iRead);
+        if (rc != kComOk) {
+            if (tolerant) {
+                Log(kLogDetail, "MERIX> Receive() %xh Fail rcv rest of Reply (PLC %d)", f,
+                    station);
+                return kRxFrame;
+            }
+            Log(kLogDetail, "MERIX> Receive() 0x80 : RukComRead() error %d iRead %d (PLC %d)", rc,
+                iRead, station);
+            return kRxFailed;
+        }
+        if (iRead < 3) {
+            Log(kLogDetail, "MERIX> Receive(),%xh : Length iRead = %u, (%d,%d) (PLC %d)", f, iRead,
+                buf[iRead], buf[iRead + 1], station);
+            return kRxWrong;
+        }
+        *count += 3;
+        return ExceptionResult(buf[2], f, station);
+    }
+
+    if (f != requestFunction) {
+        Log(kLogDetail, "MERIX> Receive() Different function returned (PLC %d)", station);
+        return kRxWrong;
+    }
+    uint32_t start = 2;
+    uint32_t iToRead = kEchoRest;
+    if (ctx.fixedReply != 1) {
+        if (ComRead(ctx.hf, buf + 2, 1, &iRead) != kComOk) {
+            if (!tolerant) {
+                Log(kLogDetail, "MERIX> Receive() Length Reply iRead %u, fReadEvent %d (PLC %d)",
+                    iRead, 0, station);
+                return kRxFailed;
+            }
+            // Tolerated: go on with whatever the buffer holds there; at most 255 + 2 bytes
+            // follow, which still fit the reply buffer.
+        }
+        *count += 1;
+        start = 3;
+        iToRead = static_cast<uint32_t>(buf[2]) + 2;
+    }
+    static_assert(3 + 255 + 2 <= kRxBufSize, "the longest reply fits the reply buffer");
+
+    const int rc = ComRead(ctx.hf, buf + start, iToRead, &iRead);
+    if (rc == kComOk || tolerant) {
+        *count += iRead;
+        if (iRead == iToRead) {
+            return kRxFrame;
+        }
+        Log(kLogDetail, "MERIX> Receive() iRead=%d <> iToRead=%d (%d,%d) (PLC %d)", iRead, iToRead,
+            buf[start + iRead - 2], buf[start + iRead - 1], station);
+        return kRxWrong;
+    }
+    Log(kLogDetail, "MERIX> Receive() rc=%d, fReadEvent=%d, iRead=%d (PLC %d)", rc, 0, iRead,
+        station);
+    return kRxFailed;
+}
+
+} // namespace merix

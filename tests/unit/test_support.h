@@ -1,0 +1,77 @@
+// Shared fixture of the unit tests: a fresh library, fake platform and stand-in host.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/library_state.h"
+#include "host/qorlib_control.h"
+#include "merix/vpi.h"
+#include "platform/fake_platform.h"
+
+namespace merix::test {
+
+/// A host-allocated context: filled with a marker byte, as host memory may hold anything.
+struct HostContext {
+    std::unique_ptr<DriverContext> ctx{new DriverContext};
+    HostContext() { std::memset(ctx.get(), 0xA5, sizeof(DriverContext)); }
+    DriverContext& operator*() { return *ctx; }
+    DriverContext* operator->() { return ctx.get(); }
+};
+
+class DriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetLibraryStateForTests();
+        fake::Reset();
+        qorlib::Reset();
+    }
+
+    int32_t Call(uint32_t command, void* params = nullptr, uint32_t driverNumber = 1) {
+        CallBlock cb{host.ctx.get(), command, driverNumber, 0, params};
+        return VpiMain(&cb);
+    }
+
+    /// ColdStart with the given parameters; the port "COM1" is opened when comOn is set.
+    int32_t ColdStart(uint16_t baud = 9600, int16_t dataBits = 8, int16_t stopBits = 0,
+                      int16_t parity = 2, uint32_t comOn = 1, const char* port = "COM1",
+                      uint32_t replyTimeout = 20) {
+        StartParams sp{};
+        std::snprintf(sp.portName, sizeof sp.portName, "%s", port);
+        sp.comOn = comOn;
+        sp.replyTimeout = replyTimeout;
+        sp.baud = baud;
+        sp.dataBits = dataBits;
+        sp.stopBits = stopBits;
+        sp.parity = parity;
+        return Call(kColdStart, &sp);
+    }
+
+    static std::vector<std::string> LogTexts() {
+        std::vector<std::string> out;
+        for (const auto& line : qorlib::Log()) {
+            out.push_back(line.text);
+        }
+        return out;
+    }
+
+    /// The run-time error codes logged, in order.
+    static std::vector<int> RunTimeErrors() {
+        std::vector<int> out;
+        for (const auto& line : qorlib::Log()) {
+            int code = 0;
+            if (std::sscanf(line.text.c_str(), "MERIX> Run Time Error %d", &code) == 1) {
+                out.push_back(code);
+            }
+        }
+        return out;
+    }
+
+    HostContext host;
+};
+
+} // namespace merix::test
