@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset default
 cmake --build --preset default -j"$(nproc)"
-build/default/tests/vpi_info_print
+build/default/tests/vpi_info_print build/default/libmerix.so
