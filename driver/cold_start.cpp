@@ -16,7 +16,7 @@ namespace {
 
 constexpr uint32_t kNoAlert = 0xFFFF;
 
-void InitStationTables(DriverContext& ctx) {
+void InitStationTables(DriverContext &ctx) {
     for (int s = 0; s < kStationCount; ++s) {
         ctx.evtConflictAlert[s] = kNoAlert;
         ctx.ovfAlert[s] = kNoAlert;
@@ -29,7 +29,7 @@ void InitStationTables(DriverContext& ctx) {
 
 /// Diagnostic only: how fine the counter is and how far a busy-wait of the transmitter's
 /// kind overshoots. Results go to the log.
-void CalibrateCounter(const DriverContext& ctx) {
+void CalibrateCounter(const DriverContext &ctx) {
     const int saved = plat::GetThreadPriority();
     plat::TimeBeginPeriod(1);
     const int rc = plat::SetThreadPriority(plat::kThreadPriorityTimeCritical);
@@ -43,7 +43,8 @@ void CalibrateCounter(const DriverContext& ctx) {
     Log(kLogDetail, "MERIX> ColdStart() Resolution QPC() %f", static_cast<double>(t1 - t0));
 
     const int64_t target =
-        t0 + static_cast<int64_t>((ctx.fDelay + 10.0f) * static_cast<float>(ctx.perfFrequency) * 0.001f);
+        t0 +
+        static_cast<int64_t>((ctx.fDelay + 10.0f) * static_cast<float>(ctx.perfFrequency) * 0.001f);
     int64_t now = 0;
     uint32_t reads = 0;
     do {
@@ -61,9 +62,9 @@ void CalibrateCounter(const DriverContext& ctx) {
 
 } // namespace
 
-int32_t ColdStart(CallBlock* cb) {
-    DriverContext& ctx = *cb->context;
-    const auto& sp = *static_cast<const StartParams*>(cb->params);
+int32_t ColdStart(CallBlock *cb) {
+    DriverContext &ctx = *cb->context;
+    const auto &sp = *static_cast<const StartParams *>(cb->params);
 
     ctx.comOn = sp.comOn;
     ctx.replyTimeout = sp.replyTimeout;
@@ -72,8 +73,8 @@ int32_t ColdStart(CallBlock* cb) {
     ctx.vpiNumber = cb->driverNumber;
     Log(kLogDetail, "MERIX> version compiled on Nov 24 2002 at time 17:08:47");
     InitStationTables(ctx);
-    Log(kLogDetail, "MERIX> ColdStart(), Data %d, SB %d, P %d, Baud %hu", sp.dataBits,
-        sp.stopBits, sp.parity, sp.baud);
+    Log(kLogDetail, "MERIX> ColdStart(), Data %d, SB %d, P %d, Baud %hu", sp.dataBits, sp.stopBits,
+        sp.parity, sp.baud);
 
     ctx.msecPerChar = CharacterTime(sp.baud, sp.dataBits, sp.stopBits, sp.parity);
     Log(kLogDetail, "MERIX> Theoretecly # msec per character = %.3f",
@@ -99,15 +100,16 @@ int32_t ColdStart(CallBlock* cb) {
 
     uint32_t handle = 0;
     if (ctx.comOn != 0) {
-        PortParams& p = ctx.portParams;
+        PortParams &p = ctx.portParams;
         const bool nameFits = PortNameFits(sp.portName);
         if (nameFits) {
             std::memcpy(p.portName, sp.portName, kPortNameSize);
         } else {
             // Cutting the name could open another device; an empty name makes every later
             // reopen fail cleanly instead.
-            Log(kLogError, "MERIX> ColdStart() port name empty or longer than %d characters: "
-                           "port not opened",
+            Log(kLogError,
+                "MERIX> ColdStart() port name empty or longer than %d characters: "
+                "port not opened",
                 static_cast<int>(kPortNameSize) - 1);
             std::memset(p.portName, 0, kPortNameSize);
         }

@@ -6,8 +6,12 @@ namespace {
 LibraryState g_library;
 } // namespace
 
-LibraryState& Library() { return g_library; }
+LibraryState &Library() {
+    return g_library;
+}
 
-void ResetLibraryStateForTests() { g_library = LibraryState{}; }
+void ResetLibraryStateForTests() {
+    g_library = LibraryState{};
+}
 
 } // namespace merix

@@ -7,6 +7,8 @@
 
 namespace merix {
 
-inline int32_t NotSupported(CallBlock*) { return 1; }
+inline int32_t NotSupported(CallBlock *) {
+    return 1;
+}
 
 } // namespace merix

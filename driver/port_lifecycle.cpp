@@ -8,12 +8,12 @@
 namespace merix {
 
 bool PortNameFits(const char (&name)[kPortNameSize]) {
-    const void* end = std::memchr(name, '\0', kPortNameSize);
+    const void *end = std::memchr(name, '\0', kPortNameSize);
     return end != nullptr && end != name;
 }
 
-uint32_t OpenSavedPort(DriverContext& ctx) {
-    const PortParams& p = ctx.portParams;
+uint32_t OpenSavedPort(DriverContext &ctx) {
+    const PortParams &p = ctx.portParams;
     if (!PortNameFits(p.portName)) {
         Log(kLogError, "MERIX> OpenSavedPort() no usable port name saved, port not opened");
         return 0;
@@ -38,7 +38,8 @@ float CharacterTime(uint16_t baud, int dataBits, int stopBitsCode, int parityCod
 }
 
 uint16_t DefaultGap(float msecPerChar) {
-    const auto gap = static_cast<uint16_t>(static_cast<int64_t>(3.5 * static_cast<double>(msecPerChar)));
+    const auto gap =
+        static_cast<uint16_t>(static_cast<int64_t>(3.5 * static_cast<double>(msecPerChar)));
     if (gap > 5000) {
         return 5000;
     }
@@ -48,9 +49,12 @@ uint16_t DefaultGap(float msecPerChar) {
 float DefaultFDelay(uint16_t baud) {
     switch (baud) {
     case 9600:
-    case 19200: return -1.0f;
-    case 57600: return 0.0f;
-    default: return -0.5f;
+    case 19200:
+        return -1.0f;
+    case 57600:
+        return 0.0f;
+    default:
+        return -0.5f;
     }
 }
 

@@ -19,7 +19,8 @@ int32_t RunTimeErrorCode(int32_t area, int32_t place, int32_t detail) {
 
 void RunTimeError(int32_t area, int32_t place, int32_t detail) {
     char line[81];
-    std::snprintf(line, sizeof line, "MERIX> Run Time Error %d", RunTimeErrorCode(area, place, detail));
+    std::snprintf(line, sizeof line, "MERIX> Run Time Error %d",
+                  RunTimeErrorCode(area, place, detail));
     Log(kLogError, "%s", line);
 }
 

@@ -5,14 +5,18 @@
 namespace merix {
 
 namespace {
-double ProcessSeconds() { return static_cast<double>(plat::ClockMs()) * 0.001; }
+double ProcessSeconds() {
+    return static_cast<double>(plat::ClockMs()) * 0.001;
+}
 } // namespace
 
-double TimerStart(double& timer) {
+double TimerStart(double &timer) {
     timer = ProcessSeconds();
     return timer;
 }
 
-double TimerElapsed(const double& timer) { return ProcessSeconds() - timer; }
+double TimerElapsed(const double &timer) {
+    return ProcessSeconds() - timer;
+}
 
 } // namespace merix

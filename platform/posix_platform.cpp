@@ -33,11 +33,11 @@ struct PortSlot {
 };
 std::array<PortSlot, 64> g_ports;
 
-PortSlot* Slot(Handle h) {
+PortSlot *Slot(Handle h) {
     if (h == 0 || h == kInvalidHandle) {
         return nullptr;
     }
-    for (auto& slot : g_ports) {
+    for (auto &slot : g_ports) {
         if (slot.fd == static_cast<int>(h)) {
             return &slot;
         }
@@ -46,7 +46,7 @@ PortSlot* Slot(Handle h) {
 }
 
 int Fd(Handle h) {
-    const PortSlot* slot = Slot(h);
+    const PortSlot *slot = Slot(h);
     return slot == nullptr ? -1 : slot->fd;
 }
 
@@ -55,17 +55,17 @@ struct BaudEntry {
     speed_t code;
 };
 constexpr BaudEntry kBauds[] = {
-    {50, B50},         {75, B75},         {110, B110},         {134, B134},
-    {150, B150},       {200, B200},       {300, B300},         {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},       {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000},
 };
 
-bool SpeedCode(uint32_t rate, speed_t* code) {
-    for (const auto& entry : kBauds) {
+bool SpeedCode(uint32_t rate, speed_t *code) {
+    for (const auto &entry : kBauds) {
         if (entry.rate == rate) {
             *code = entry.code;
             return true;
@@ -75,7 +75,7 @@ bool SpeedCode(uint32_t rate, speed_t* code) {
 }
 
 uint32_t SpeedRate(speed_t code) {
-    for (const auto& entry : kBauds) {
+    for (const auto &entry : kBauds) {
         if (entry.code == code) {
             return entry.rate;
         }
@@ -102,7 +102,7 @@ SavedScheduling g_saved;
 
 } // namespace
 
-Handle CreateFileA(const char* name) {
+Handle CreateFileA(const char *name) {
     std::string path;
     if (std::strcmp(name, "NUL") == 0) {
         path = "/dev/null";
@@ -111,8 +111,8 @@ Handle CreateFileA(const char* name) {
     } else {
         path = name;
     }
-    PortSlot* free = nullptr;
-    for (auto& slot : g_ports) {
+    PortSlot *free = nullptr;
+    for (auto &slot : g_ports) {
         if (slot.fd < 0) {
             free = &slot;
             break;
@@ -151,7 +151,7 @@ Handle CreateFileA(const char* name) {
 }
 
 bool CloseHandle(Handle h) {
-    PortSlot* slot = Slot(h);
+    PortSlot *slot = Slot(h);
     if (slot == nullptr) {
         return false;
     }
@@ -160,7 +160,7 @@ bool CloseHandle(Handle h) {
     return close(fd) == 0;
 }
 
-bool GetCommState(Handle h, Dcb* dcb) {
+bool GetCommState(Handle h, Dcb *dcb) {
     termios tio{};
     if (tcgetattr(Fd(h), &tio) != 0) {
         return false;
@@ -168,10 +168,18 @@ bool GetCommState(Handle h, Dcb* dcb) {
     *dcb = Dcb{};
     dcb->baudRate = SpeedRate(cfgetospeed(&tio));
     switch (tio.c_cflag & CSIZE) {
-    case CS5: dcb->byteSize = 5; break;
-    case CS6: dcb->byteSize = 6; break;
-    case CS7: dcb->byteSize = 7; break;
-    default: dcb->byteSize = 8; break;
+    case CS5:
+        dcb->byteSize = 5;
+        break;
+    case CS6:
+        dcb->byteSize = 6;
+        break;
+    case CS7:
+        dcb->byteSize = 7;
+        break;
+    default:
+        dcb->byteSize = 8;
+        break;
     }
     if ((tio.c_cflag & PARENB) != 0) {
         const bool odd = (tio.c_cflag & PARODD) != 0;
@@ -190,7 +198,7 @@ bool GetCommState(Handle h, Dcb* dcb) {
     return true;
 }
 
-bool SetCommState(Handle h, const Dcb& dcb) {
+bool SetCommState(Handle h, const Dcb &dcb) {
     const int fd = Fd(h);
     termios tio{};
     speed_t speed{};
@@ -201,19 +209,38 @@ bool SetCommState(Handle h, const Dcb& dcb) {
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     switch (dcb.byteSize) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    case 8: tio.c_cflag |= CS8; break;
-    default: return false;
+    case 5:
+        tio.c_cflag |= CS5;
+        break;
+    case 6:
+        tio.c_cflag |= CS6;
+        break;
+    case 7:
+        tio.c_cflag |= CS7;
+        break;
+    case 8:
+        tio.c_cflag |= CS8;
+        break;
+    default:
+        return false;
     }
     switch (dcb.parity) {
-    case 0: break;
-    case 1: tio.c_cflag |= PARENB | PARODD; break;
-    case 2: tio.c_cflag |= PARENB; break;
-    case 3: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-    default: return false;
+    case 0:
+        break;
+    case 1:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        tio.c_cflag |= PARENB;
+        break;
+    case 3:
+        tio.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 4:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        return false;
     }
     if (dcb.stopBits == 1 || dcb.stopBits == 2) {
         tio.c_cflag |= CSTOPB; // one and a half stop bits are taken as two
@@ -247,8 +274,8 @@ bool SetCommState(Handle h, const Dcb& dcb) {
     return true;
 }
 
-bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
-    const PortSlot* slot = Slot(h);
+bool GetCommTimeouts(Handle h, CommTimeouts *timeouts) {
+    const PortSlot *slot = Slot(h);
     if (slot == nullptr) {
         return false;
     }
@@ -256,8 +283,8 @@ bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
     return true;
 }
 
-bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
-    PortSlot* slot = Slot(h);
+bool SetCommTimeouts(Handle h, const CommTimeouts &timeouts) {
+    PortSlot *slot = Slot(h);
     if (slot == nullptr) {
         return false;
     }
@@ -265,9 +292,11 @@ bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
     return true;
 }
 
-bool SetupComm(Handle h, uint32_t, uint32_t) { return Slot(h) != nullptr; }
+bool SetupComm(Handle h, uint32_t, uint32_t) {
+    return Slot(h) != nullptr;
+}
 
-bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
+bool ClearCommError(Handle h, uint32_t *errors, uint32_t *inQueue) {
     *errors = 0;
     *inQueue = 0;
     int pending = 0;
@@ -278,21 +307,21 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     return true;
 }
 
-bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
+bool ReadFile(Handle h, void *buffer, uint32_t count, uint32_t *read) {
     *read = 0;
-    const PortSlot* slot = Slot(h);
+    const PortSlot *slot = Slot(h);
     if (slot == nullptr) {
         return false;
     }
-    const CommTimeouts& t = slot->timeouts;
+    const CommTimeouts &t = slot->timeouts;
     // All fields 0 waits until the buffer is full, as Win32 does.
     const bool unbounded = t.readIntervalTimeout == 0 && t.readTotalTimeoutMultiplier == 0 &&
                            t.readTotalTimeoutConstant == 0;
     const int64_t deadline =
-        MonotonicNs() + static_cast<int64_t>(t.readTotalTimeoutConstant +
-                                             t.readTotalTimeoutMultiplier * count) *
-                            1'000'000;
-    auto* out = static_cast<uint8_t*>(buffer);
+        MonotonicNs() +
+        static_cast<int64_t>(t.readTotalTimeoutConstant + t.readTotalTimeoutMultiplier * count) *
+            1'000'000;
+    auto *out = static_cast<uint8_t *>(buffer);
     while (*read < count) {
         const ssize_t n = ::read(slot->fd, out + *read, count - *read);
         if (n > 0) {
@@ -324,13 +353,13 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     return true;
 }
 
-bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
+bool WriteFile(Handle h, const void *buffer, uint32_t count, uint32_t *written) {
     *written = 0;
     const int fd = Fd(h);
     if (fd < 0) {
         return false;
     }
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    const auto *bytes = static_cast<const uint8_t *>(buffer);
     while (*written < count) {
         const ssize_t n = ::write(fd, bytes + *written, count - *written);
         if (n > 0) {
@@ -353,23 +382,32 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
 bool EscapeCommFunction(Handle h, int function) {
     const int fd = Fd(h);
     switch (function) {
-    case kSetRts: return ModemLine(fd, true, TIOCM_RTS);
-    case kClrRts: return ModemLine(fd, false, TIOCM_RTS);
-    case kSetDtr: return ModemLine(fd, true, TIOCM_DTR);
-    case kClrDtr: return ModemLine(fd, false, TIOCM_DTR);
-    default: return false;
+    case kSetRts:
+        return ModemLine(fd, true, TIOCM_RTS);
+    case kClrRts:
+        return ModemLine(fd, false, TIOCM_RTS);
+    case kSetDtr:
+        return ModemLine(fd, true, TIOCM_DTR);
+    case kClrDtr:
+        return ModemLine(fd, false, TIOCM_DTR);
+    default:
+        return false;
     }
 }
 
-bool SetCommBreak(Handle h) { return ioctl(Fd(h), TIOCSBRK) == 0; }
-bool ClearCommBreak(Handle h) { return ioctl(Fd(h), TIOCCBRK) == 0; }
+bool SetCommBreak(Handle h) {
+    return ioctl(Fd(h), TIOCSBRK) == 0;
+}
+bool ClearCommBreak(Handle h) {
+    return ioctl(Fd(h), TIOCCBRK) == 0;
+}
 
-bool QueryPerformanceFrequency(int64_t* frequency) {
+bool QueryPerformanceFrequency(int64_t *frequency) {
     *frequency = 1'000'000'000;
     return true;
 }
 
-bool QueryPerformanceCounter(int64_t* count) {
+bool QueryPerformanceCounter(int64_t *count) {
     *count = MonotonicNs();
     return true;
 }
@@ -418,8 +456,13 @@ LocalTime Now() {
     clock_gettime(CLOCK_REALTIME, &ts);
     tm local{};
     localtime_r(&ts.tv_sec, &local);
-    return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                     local.tm_min,         local.tm_sec,     static_cast<int>(ts.tv_nsec / 1'000'000),
+    return LocalTime{local.tm_year + 1900,
+                     local.tm_mon + 1,
+                     local.tm_mday,
+                     local.tm_hour,
+                     local.tm_min,
+                     local.tm_sec,
+                     static_cast<int>(ts.tv_nsec / 1'000'000),
                      local.tm_isdst};
 }
 

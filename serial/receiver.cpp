@@ -36,12 +36,10 @@ int ExceptionResult(uint8_t code, uint8_t function, int32_t station) {
             station);
         return kRxRefused;
     case 6:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Busy, rejected message (PLC %d)",
-            station);
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Busy, rejected message (PLC %d)", station);
         return kRxRefused;
     case 7:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Negative acknowledgment (PLC %d)",
-            station);
+        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Negative acknowledgment (PLC %d)", station);
         return kRxFrame;
     case 8:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Memory parity error (PLC %d)", station);
@@ -54,8 +52,8 @@ int ExceptionResult(uint8_t code, uint8_t function, int32_t station) {
 
 } // namespace
 
-int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
-    uint8_t* buf = ctx.rxBuf;
+int Receive(int32_t station, DriverContext &ctx, uint32_t *count) {
+    uint8_t *buf = ctx.rxBuf;
     const uint8_t requestFunction = ctx.txBuf[1];
     const bool tolerant = ctx.fReadEvent != 0;
     *count = 0;
@@ -84,8 +82,7 @@ int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
         const int rc = ComRead(ctx.hf, buf + 2, 3, &iRead);
         if (rc != kComOk) {
             if (tolerant) {
-                Log(kLogDetail, "MERIX> Receive() %xh Fail rcv rest of Reply (PLC %d)", f,
-                    station);
+                Log(kLogDetail, "MERIX> Receive() %xh Fail rcv rest of Reply (PLC %d)", f, station);
                 return kRxFrame;
             }
             Log(kLogDetail, "MERIX> Receive() 0x80 : RukComRead() error %d iRead %d (PLC %d)", rc,

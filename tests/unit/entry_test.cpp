@@ -8,7 +8,8 @@ namespace {
 
 class EntryTest : public DriverTest {};
 
-class RejectedCode : public EntryTest, public ::testing::WithParamInterface<std::pair<uint32_t, int>> {};
+class RejectedCode : public EntryTest,
+                     public ::testing::WithParamInterface<std::pair<uint32_t, int>> {};
 
 TEST_P(RejectedCode, LogsItsRunTimeErrorAndAnswers2) {
     const auto [code, expectedError] = GetParam();
@@ -16,13 +17,12 @@ TEST_P(RejectedCode, LogsItsRunTimeErrorAndAnswers2) {
     EXPECT_EQ(RunTimeErrors(), std::vector<int>{expectedError});
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, RejectedCode,
-                         ::testing::Values(std::pair<uint32_t, int>{0, 1010},
-                                           std::pair<uint32_t, int>{17, 1010},
-                                           std::pair<uint32_t, int>{static_cast<uint32_t>(-1), 1010},
-                                           std::pair<uint32_t, int>{8, 1020},
-                                           std::pair<uint32_t, int>{9, 1020},
-                                           std::pair<uint32_t, int>{16, 1020}));
+INSTANTIATE_TEST_SUITE_P(
+    Codes, RejectedCode,
+    ::testing::Values(std::pair<uint32_t, int>{0, 1010}, std::pair<uint32_t, int>{17, 1010},
+                      std::pair<uint32_t, int>{static_cast<uint32_t>(-1), 1010},
+                      std::pair<uint32_t, int>{8, 1020}, std::pair<uint32_t, int>{9, 1020},
+                      std::pair<uint32_t, int>{16, 1020}));
 
 TEST_F(EntryTest, BlockWriteIsDispatchedAndRefused) {
     EXPECT_EQ(Call(kBlockWrite), 1);
@@ -72,7 +72,7 @@ TEST_F(EntryTest, WorkedLineOnlyForCommandsLongerThanOneAndAHalfSeconds) {
     StationArg arg{1};
     Call(kWarmStart, &arg);
     EXPECT_FALSE(LogTexts().empty());
-    for (const auto& text : LogTexts()) {
+    for (const auto &text : LogTexts()) {
         EXPECT_EQ(text.find("worked"), std::string::npos) << text;
     }
 }
@@ -84,7 +84,7 @@ struct RteCase {
 TEST(RunTimeErrorCode, Arithmetic) {
     const RteCase cases[] = {{3, 4, 5, 3045}, {2, 2, 11, 2020}, {1, 1, 10, 1020},
                              {2, 2, 7, 2027}, {3, 1, 1, 3011},  {1, 1, -1, 1009}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         EXPECT_EQ(RunTimeErrorCode(c.area, c.place, c.detail), c.code)
             << c.area << "," << c.place << "," << c.detail;
     }

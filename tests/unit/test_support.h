@@ -19,8 +19,8 @@ namespace merix::test {
 struct HostContext {
     std::unique_ptr<DriverContext> ctx{new DriverContext};
     HostContext() { std::memset(ctx.get(), 0xA5, sizeof(DriverContext)); }
-    DriverContext& operator*() { return *ctx; }
-    DriverContext* operator->() { return ctx.get(); }
+    DriverContext &operator*() { return *ctx; }
+    DriverContext *operator->() { return ctx.get(); }
 };
 
 class DriverTest : public ::testing::Test {
@@ -31,14 +31,14 @@ protected:
         qorlib::Reset();
     }
 
-    int32_t Call(uint32_t command, void* params = nullptr, uint32_t driverNumber = 1) {
+    int32_t Call(uint32_t command, void *params = nullptr, uint32_t driverNumber = 1) {
         CallBlock cb{host.ctx.get(), command, driverNumber, 0, params};
         return VpiMain(&cb);
     }
 
     /// ColdStart with the given parameters; the port "COM1" is opened when comOn is set.
     int32_t ColdStart(uint16_t baud = 9600, int16_t dataBits = 8, int16_t stopBits = 0,
-                      int16_t parity = 2, uint32_t comOn = 1, const char* port = "COM1",
+                      int16_t parity = 2, uint32_t comOn = 1, const char *port = "COM1",
                       uint32_t replyTimeout = 20) {
         StartParams sp{};
         std::snprintf(sp.portName, sizeof sp.portName, "%s", port);
@@ -53,7 +53,7 @@ protected:
 
     static std::vector<std::string> LogTexts() {
         std::vector<std::string> out;
-        for (const auto& line : qorlib::Log()) {
+        for (const auto &line : qorlib::Log()) {
             out.push_back(line.text);
         }
         return out;
@@ -62,7 +62,7 @@ protected:
     /// The run-time error codes logged, in order.
     static std::vector<int> RunTimeErrors() {
         std::vector<int> out;
-        for (const auto& line : qorlib::Log()) {
+        for (const auto &line : qorlib::Log()) {
             int code = 0;
             if (std::sscanf(line.text.c_str(), "MERIX> Run Time Error %d", &code) == 1) {
                 out.push_back(code);

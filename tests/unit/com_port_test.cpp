@@ -1,0 +1,151 @@
+// Serial port access through the fake platform.
+#include "serial/com_port.h"
+#include "test_support.h"
+
+namespace merix::test {
+namespace {
+
+class ComPortTest : public DriverTest {
+protected:
+    plat::Handle Open(const char *name = "COM1", uint16_t mask = 0) {
+        plat::Handle h = 0;
+        EXPECT_EQ(ComOpen(name, PortSettings{9600, 8, 0, 2}, mask, &h), kComOk);
+        fake::ClearCalls();
+        return h;
+    }
+};
+
+TEST_F(ComPortTest, NulIsUsedUnconfiguredButLowerCaseNulIsConfigured) {
+    plat::Handle h = 0;
+    EXPECT_EQ(ComOpen("NUL", PortSettings{9600, 8, 0, 2}, 0, &h), kComOk);
+    EXPECT_EQ(fake::Calls(), std::vector<std::string>{"CreateFileA(NUL)"});
+    fake::ClearCalls();
+    EXPECT_EQ(ComOpen("nul", PortSettings{9600, 8, 0, 2}, 0, &h), kComOk);
+    EXPECT_EQ(fake::Calls(),
+              (std::vector<std::string>{"CreateFileA(nul)", "GetCommState", "SetCommTimeouts(1000)",
+                                        "SetCommState(9600)", "SetupComm(1200,1200)"}));
+}
+
+TEST_F(ComPortTest, OpenFailures) {
+    plat::Handle h = 0;
+    fake::SetExistingPorts({"COM1"});
+    EXPECT_EQ(ComOpen("COM9", PortSettings{9600, 8, 0, 2}, 0, &h), kComOpenFailed);
+    EXPECT_EQ(h, plat::kInvalidHandle);
+
+    fake::FailNext("GetCommState");
+    EXPECT_EQ(ComOpen("COM1", PortSettings{9600, 8, 0, 2}, 0, &h), kComGetStateFailed);
+    EXPECT_FALSE(fake::PortOpen()) << "the handle is closed when the state cannot be read";
+
+    fake::FailNext("SetCommTimeouts");
+    EXPECT_EQ(ComOpen("COM1", PortSettings{9600, 8, 0, 2}, 0, &h), kComOpenFailed);
+    fake::FailNext("SetCommState");
+    EXPECT_EQ(ComOpen("COM1", PortSettings{9600, 8, 0, 2}, 0, &h), kComSetStateFailed);
+}
+
+struct MaskCase {
+    uint16_t mask;
+    uint8_t dtr;
+    uint8_t rts;
+};
+
+class LineMask : public ComPortTest, public ::testing::WithParamInterface<MaskCase> {};
+
+TEST_P(LineMask, ChoosesTheLineModes) {
+    Open("COM1", GetParam().mask);
+    EXPECT_EQ(fake::CommState().fDtrControl, GetParam().dtr);
+    EXPECT_EQ(fake::CommState().fRtsControl, GetParam().rts);
+    EXPECT_TRUE(fake::CommState().fParity) << "parity checking is on even for parity none";
+}
+
+INSTANTIATE_TEST_SUITE_P(Masks, LineMask,
+                         ::testing::Values(MaskCase{0x0303, plat::kDtrEnable, plat::kRtsEnable},
+                                           MaskCase{0x0000, plat::kDtrDisable, plat::kRtsDisable},
+                                           MaskCase{0x8001, plat::kDtrEnable, plat::kRtsDisable},
+                                           MaskCase{0x8000, plat::kDtrHandshake, plat::kRtsDisable},
+                                           MaskCase{0x3000, plat::kDtrDisable, plat::kRtsHandshake},
+                                           MaskCase{0x2000, plat::kDtrDisable, plat::kRtsToggle},
+                                           MaskCase{0x0200, plat::kDtrDisable, plat::kRtsEnable}));
+
+TEST_F(ComPortTest, SetTimeoutConvertsAndWritesOnlyChanges) {
+    const auto h = Open();
+    EXPECT_EQ(ComSetTimeout(h, 20), 100);
+    EXPECT_EQ(fake::Timeouts().readTotalTimeoutConstant, 200u);
+    fake::ClearCalls();
+    EXPECT_EQ(ComSetTimeout(h, 20), 20);
+    EXPECT_TRUE(fake::CallsStartingWith("SetCommTimeouts").empty());
+
+    plat::CommTimeouts t;
+    t.readTotalTimeoutConstant = 995;
+    plat::SetCommTimeouts(h, t);
+    EXPECT_EQ(ComSetTimeout(h, 20), 99);
+}
+
+TEST_F(ComPortTest, ZeroTimeoutNeverBecomesAnUnboundedRead) {
+    const auto h = Open();
+    EXPECT_EQ(ComSetTimeout(h, 0), 100);
+    EXPECT_EQ(fake::Timeouts().readTotalTimeoutConstant, kOpenReadTimeoutMs);
+    EXPECT_EQ(ComSetTimeout(h, -1), 100);
+    EXPECT_EQ(fake::Timeouts().readTotalTimeoutConstant, kOpenReadTimeoutMs);
+}
+
+TEST_F(ComPortTest, PurgeWithEmptyQueueReadsNothing) {
+    const auto h = Open();
+    EXPECT_EQ(ComPurge(h), 0);
+    EXPECT_EQ(fake::Calls(), std::vector<std::string>{"ClearCommError"});
+}
+
+TEST_F(ComPortTest, PurgeOf600PendingBytesReads512Then88AndRestoresTheTimeout) {
+    const auto h = Open();
+    ComSetTimeout(h, 20);
+    fake::ClearCalls();
+    fake::SetPending(std::vector<uint8_t>(600, 0x55));
+    EXPECT_EQ(ComPurge(h), 0);
+    EXPECT_EQ(fake::Calls(),
+              (std::vector<std::string>{"ClearCommError", "GetCommTimeouts", "SetCommTimeouts(50)",
+                                        "ReadFile(512)", "ReadFile(512)", "GetCommTimeouts",
+                                        "SetCommTimeouts(200)"}));
+}
+
+TEST_F(ComPortTest, PurgeReportsAFailedRead) {
+    const auto h = Open();
+    fake::FailNext("ClearCommError");
+    fake::FailNext("ReadFile");
+    EXPECT_EQ(ComPurge(h), 1);
+}
+
+TEST_F(ComPortTest, ReadShortCountIsSuccessAndSilenceIsFailure) {
+    const auto h = Open();
+    uint8_t buf[3];
+    uint32_t n = 99;
+    fake::SetPending({0x01});
+    EXPECT_EQ(ComRead(h, buf, 3, &n), kComOk);
+    EXPECT_EQ(n, 1u);
+    EXPECT_EQ(ComRead(h, buf, 3, &n), kComFailed);
+    EXPECT_EQ(n, 0u);
+}
+
+TEST_F(ComPortTest, ShortWrite) {
+    const auto h = Open();
+    const uint8_t frame[8] = {};
+    uint32_t n = 0;
+    fake::ShortWriteNext(5);
+    EXPECT_EQ(ComWrite(h, frame, 8, &n), kComShortWrite);
+    EXPECT_EQ(n, 5u);
+    fake::FailNext("WriteFile");
+    n = 42;
+    EXPECT_EQ(ComWrite(h, frame, 8, &n), kComFailed);
+    EXPECT_EQ(n, 42u);
+}
+
+TEST_F(ComPortTest, BreakAndClose) {
+    const auto h = Open();
+    EXPECT_EQ(ComBreak(30, h), 0);
+    EXPECT_EQ(fake::Calls(),
+              (std::vector<std::string>{"SetCommBreak", "Sleep(30)", "ClearCommBreak"}));
+    fake::FailNext("CloseHandle");
+    EXPECT_EQ(ComClose(h), kComFailed);
+    EXPECT_EQ(ComClose(h), kComOk);
+}
+
+} // namespace
+} // namespace merix::test

@@ -1,0 +1,166 @@
+// Send and WaitIFG: line switching order, the timed hold, the gap and the CRC.
+#include "driver/host_log.h"
+#include "serial/crc16.h"
+#include "serial/transmitter.h"
+#include "test_support.h"
+
+namespace merix::test {
+namespace {
+
+class TransmitterTest : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        ColdStart(); // 9600 8E1 on COM1
+        host->IFG = 0;
+        fake::ClearCalls();
+        qorlib::ClearLog();
+    }
+
+    std::vector<std::string> LineCalls() {
+        std::vector<std::string> out;
+        for (const auto &call : fake::Calls()) {
+            if (call.rfind("EscapeCommFunction", 0) == 0 || call.rfind("WriteFile", 0) == 0) {
+                out.push_back(call);
+            }
+        }
+        return out;
+    }
+
+    int SendReadRequest() {
+        uint8_t *tx = host->txBuf;
+        const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
+        std::memcpy(tx, request, sizeof request);
+        return Send(*host, host->txBuf, 6);
+    }
+};
+
+TEST(Crc16, KnownVectors) {
+    const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(Crc16(digits, 9), 0x4B37);
+    EXPECT_EQ(Crc16(digits, 0), 0xFFFF);
+    EXPECT_EQ(Crc16(digits, -3), 0xFFFF);
+    const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD};
+    EXPECT_EQ(Crc16(request, 6), 0xCDC5);
+    EXPECT_TRUE(CrcMatches(request, 8));
+    EXPECT_FALSE(CrcMatches(request, 1));
+}
+
+TEST_F(TransmitterTest, AppendsTheCrcLowByteFirstAndWritesTheWholeFrame) {
+    EXPECT_EQ(SendReadRequest(), 0);
+    ASSERT_EQ(fake::Written().size(), 1u);
+    EXPECT_EQ(fake::Written()[0], (std::vector<uint8_t>{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A,
+                                                        0xC5,    // CRC low
+                                                        0xCD})); // CRC high
+}
+
+struct SwitchCase {
+    uint32_t sendMask;
+    uint32_t recMask;
+    std::vector<std::string> calls;
+};
+
+class LineSwitching : public TransmitterTest, public ::testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(LineSwitching, Order) {
+    host->SendMask = GetParam().sendMask;
+    host->RecMask = GetParam().recMask;
+    SendReadRequest();
+    EXPECT_EQ(LineCalls(), GetParam().calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Masks, LineSwitching,
+    ::testing::Values(
+        SwitchCase{0x0101, 0, {"EscapeCommFunction(5)", "WriteFile(8)", "EscapeCommFunction(6)"}},
+        SwitchCase{0x0303,
+                   0,
+                   {"EscapeCommFunction(3)", "EscapeCommFunction(5)", "WriteFile(8)",
+                    "EscapeCommFunction(6)", "EscapeCommFunction(4)"}},
+        SwitchCase{
+            0x0202, 0x0202, {"EscapeCommFunction(6)", "WriteFile(8)", "EscapeCommFunction(6)"}}));
+
+TEST_F(TransmitterTest, HoldsTheLinesForTheFrameTimeOnTheCounter) {
+    // 1 MHz counter, one tick a read: 8 chars x 1.1458 ms - 1 ms = 8.167 ms of busy-wait.
+    fake::SetCounter(1'000'000, 1);
+    host->debugFlag = 1;
+    SendReadRequest();
+    const auto reads = fake::CallsStartingWith("QueryPerformanceCounter").size();
+    EXPECT_NEAR(static_cast<double>(reads), 8167.0, 3.0);
+    EXPECT_NEAR(host->calcDelay, 8.168, 0.01);
+    EXPECT_NEAR(host->pracDelay, 8.169, 0.01);
+    EXPECT_EQ(fake::CurrentPriority(), 0) << "priority restored";
+    EXPECT_EQ(fake::CallsStartingWith("TimeBeginPeriod").size(), 1u);
+    EXPECT_EQ(fake::CallsStartingWith("TimeEndPeriod").size(), 1u);
+}
+
+TEST_F(TransmitterTest, NoCounterMeansNoCounterReadsAndDelaysKept) {
+    host->perfFrequency = 0;
+    host->calcDelay = 1.25f;
+    host->pracDelay = 2.5f;
+    EXPECT_EQ(SendReadRequest(), 0);
+    EXPECT_TRUE(fake::CallsStartingWith("QueryPerformanceCounter").empty());
+    EXPECT_EQ(host->calcDelay, 1.25f);
+    EXPECT_EQ(host->pracDelay, 2.5f);
+}
+
+TEST_F(TransmitterTest, NegativeHoldSkipsTheWaitAndSaysSoWhenDebugging) {
+    host->fDelay = -100.0f;
+    host->debugFlag = 1;
+    SendReadRequest();
+    EXPECT_TRUE(qorlib::Logged("MERIX> No Delay for DTR signal", kLogDetail));
+    EXPECT_LE(fake::CallsStartingWith("QueryPerformanceCounter").size(), 2u);
+}
+
+TEST_F(TransmitterTest, FailedWriteStillSwitchesBackAndRestoresPriority) {
+    fake::FailNext("WriteFile");
+    EXPECT_EQ(SendReadRequest(), 1);
+    EXPECT_EQ(LineCalls(), (std::vector<std::string>{"EscapeCommFunction(5)", "WriteFile(8)",
+                                                     "EscapeCommFunction(6)"}));
+    EXPECT_EQ(fake::CurrentPriority(), 0);
+    EXPECT_TRUE(qorlib::Logged("MERIX> Send(), RukComWrite() returned 1", kLogDetail));
+}
+
+TEST_F(TransmitterTest, ShortWriteIsAFailure) {
+    fake::ShortWriteNext(5);
+    EXPECT_EQ(SendReadRequest(), 1);
+}
+
+TEST_F(TransmitterTest, PriorityFailuresAreLoggedAndTheFrameStillGoes) {
+    fake::SetPriorityResult(0);
+    EXPECT_EQ(SendReadRequest(), 0);
+    EXPECT_TRUE(qorlib::Logged("MERIX> Send() ERROR setting priority, rc 0", kLogDetail));
+    EXPECT_TRUE(qorlib::Logged("MERIX> Send() ERROR !!! RESETTING PRIORITY !!", kLogDetail));
+}
+
+TEST_F(TransmitterTest, RefusesAFrameWithNoRoomForTheCrc) {
+    uint8_t small[8] = {};
+    EXPECT_EQ(Send(*host, small, 7), 1);
+    EXPECT_TRUE(fake::Written().empty());
+}
+
+TEST_F(TransmitterTest, ZeroGapSkipsTheWait) {
+    SendReadRequest();
+    EXPECT_TRUE(fake::CallsStartingWith("Sleep").empty());
+}
+
+TEST_F(TransmitterTest, GapRepeatsTheSleepWhileACoarseClockShowsTooLittle) {
+    host->IFG = 20;
+    host->debugFlag = 1;
+    fake::SetClockGranularity(16); // a 16 ms tick, as on an old Windows timer
+    WaitIFG(*host);
+    // 20 ms elapse but the clock shows 16: one more sleep; after 40 it shows 32.
+    EXPECT_EQ(fake::CallsStartingWith("Sleep"),
+              (std::vector<std::string>{"Sleep(20)", "Sleep(20)"}));
+    EXPECT_TRUE(qorlib::Logged("MERIX> IFG continue (16ms < 20ms)", kLogDetail));
+}
+
+TEST_F(TransmitterTest, RetryGapPutsTheConfiguredGapBack) {
+    host->IFG = 7;
+    WaitGap(*host, kRetryGapMs);
+    EXPECT_EQ(fake::CallsStartingWith("Sleep"), std::vector<std::string>{"Sleep(50)"});
+    EXPECT_EQ(host->IFG, 7);
+}
+
+} // namespace
+} // namespace merix::test
