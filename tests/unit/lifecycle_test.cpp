@@ -1,0 +1,291 @@
+// Port lifecycle commands through VpiMain on the fake platform.
+#include <cmath>
+
+#include "driver/host_log.h"
+#include "test_support.h"
+
+namespace merix::test {
+namespace {
+
+class LifecycleTest : public DriverTest {};
+
+struct TimingCase {
+    uint16_t baud;
+    int16_t dataBits, stopBits, parity;
+    float msecPerChar;
+    uint16_t ifg;
+    float fDelay;
+    const char *logged;
+};
+
+class ColdStartTiming : public LifecycleTest, public ::testing::WithParamInterface<TimingCase> {};
+
+TEST_P(ColdStartTiming, ComputesCharacterTimeGapAndHoldCorrection) {
+    const TimingCase &c = GetParam();
+    EXPECT_EQ(ColdStart(c.baud, c.dataBits, c.stopBits, c.parity, 0), 0);
+    EXPECT_NEAR(host->msecPerChar, c.msecPerChar, 0.0005);
+    EXPECT_EQ(host->IFG, c.ifg);
+    EXPECT_EQ(host->fDelay, c.fDelay);
+    EXPECT_TRUE(qorlib::Logged(c.logged, kLogDetail)) << c.logged;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, ColdStartTiming,
+    ::testing::Values(TimingCase{9600, 8, 0, 2, 1.1458f, 4, -1.0f,
+                                 "MERIX> Theoretecly # msec per character = 1.146"},
+                      TimingCase{57600, 8, 0, 0, 0.1736f, 1, 0.0f,
+                                 "MERIX> Theoretecly # msec per character = 0.174"},
+                      TimingCase{2400, 8, 2, 2, 5.0f, 17, -0.5f,
+                                 "MERIX> Theoretecly # msec per character = 5.000"},
+                      TimingCase{38400, 8, 0, 2, 0.2865f, 1, -0.5f,
+                                 "MERIX> Theoretecly # msec per character = 0.286"},
+                      TimingCase{19200, 7, 1, 1, 0.5469f, 1, -1.0f,
+                                 "MERIX> Theoretecly # msec per character = 0.547"},
+                      TimingCase{1, 8, 2, 2, 12000.0f, 5000, -0.5f,
+                                 "MERIX> Theoretecly # msec per character = 12000.000"}));
+
+TEST_F(LifecycleTest, ColdStartGivesTheStartingValues) {
+    ColdStart(9600, 8, 0, 2, 1, "COM1", 30);
+    for (int s = 0; s < kStationCount; ++s) {
+        EXPECT_EQ(host->plcState[s], 0u);
+        EXPECT_EQ(host->fEF[s], 1u);
+        EXPECT_EQ(host->ovfPending[s], 0u);
+        EXPECT_EQ(host->eventCount[s], 0u);
+        EXPECT_EQ(host->evtConflictAlert[s], 0xFFFFu);
+        EXPECT_EQ(host->ovfAlert[s], 0xFFFFu);
+    }
+    EXPECT_EQ(host->SendMask, 0x0101u);
+    EXPECT_EQ(host->RecMask, 0u);
+    EXPECT_EQ(host->vpiNumber, 1u);
+    EXPECT_EQ(host->debugFlag, 0);
+    EXPECT_NE(host->hf, 0u);
+    EXPECT_EQ(host->perfFrequency, 1'000'000);
+    EXPECT_STREQ(host->portParams.portName, "COM1");
+    EXPECT_EQ(host->portParams.baud, 9600);
+    EXPECT_EQ(host->portParams.parity, 2);
+    EXPECT_EQ(fake::Timeouts().readTotalTimeoutConstant, 300u);
+    EXPECT_TRUE(qorlib::Logged("MERIX> ColdStart(), Data 8, SB 0, P 2, Baud 9600", kLogDetail));
+    EXPECT_TRUE(qorlib::Logged("MERIX> version compiled on Nov 24 2002 at time 17:08:47"));
+}
+
+TEST_F(LifecycleTest, ColdStartWithoutOpenLeavesThePortAndItsParametersAlone) {
+    const DriverContext before = *host;
+    ColdStart(9600, 8, 0, 2, 0);
+    EXPECT_EQ(std::memcmp(&before.portParams, &host->portParams, sizeof(PortParams)), 0);
+    EXPECT_TRUE(fake::CallsStartingWith("CreateFileA").empty());
+    EXPECT_TRUE(qorlib::Logged("MERIX> ColdStart(), comOn=0, hf=0", kLogDetail));
+}
+
+TEST_F(LifecycleTest, ColdStartWhosePortCannotOpenStaysWantedButNotOpen) {
+    fake::SetExistingPorts({"COM2"});
+    EXPECT_EQ(ColdStart(9600, 8, 0, 2, 7), 0);
+    EXPECT_EQ(RunTimeErrors(), std::vector<int>{2010});
+    EXPECT_EQ(host->comOn, 7u);
+    EXPECT_EQ(host->hf, 0u);
+}
+
+TEST_F(LifecycleTest, ColdStartRefusesBaudZeroWithoutDividingByIt) {
+    EXPECT_EQ(ColdStart(0, 8, 0, 2, 1), 0);
+    EXPECT_TRUE(std::isfinite(host->msecPerChar));
+    EXPECT_EQ(host->IFG, 1);
+    EXPECT_EQ(host->hf, 0u);
+    EXPECT_TRUE(fake::CallsStartingWith("CreateFileA").empty());
+    EXPECT_TRUE(qorlib::Logged(
+        "MERIX> ColdStart() baud rate 0 gives no character time: port not opened", kLogError));
+    EXPECT_EQ(RunTimeErrors(), std::vector<int>{2010});
+}
+
+TEST_F(LifecycleTest, ColdStartRefusesAPortNameThatDoesNotFit) {
+    StartParams sp{};
+    std::memset(sp.portName, 'A', sizeof sp.portName); // 12 characters, no terminator
+    sp.comOn = 1;
+    sp.baud = 9600;
+    sp.dataBits = 8;
+    Call(kColdStart, &sp);
+    EXPECT_TRUE(fake::CallsStartingWith("CreateFileA").empty());
+    EXPECT_EQ(host->portParams.portName[0], '\0');
+    EXPECT_EQ(RunTimeErrors(), std::vector<int>{2010});
+    EXPECT_EQ(Call(kReOpenCom), 2);
+    EXPECT_EQ(RunTimeErrors(), (std::vector<int>{2010, 2030}));
+}
+
+TEST_F(LifecycleTest, CalibrationRunsOnlyWhenDebugging) {
+    ColdStart(9600, 8, 0, 2, 0);
+    EXPECT_FALSE(qorlib::Logged("MERIX> ColdStart() Resolution QPC() 1.000000"));
+    // The debug flag comes from the initialisation file; here the counter is missing instead.
+    fake::SetCounter(0, 1);
+    ColdStart(9600, 8, 0, 2, 0);
+    EXPECT_EQ(host->perfFrequency, 0);
+    EXPECT_TRUE(qorlib::Logged("MERIX> Send() High Resolution Counter not supported", kLogError));
+}
+
+TEST_F(LifecycleTest, WarmStartByStationState) {
+    ColdStart();
+    StationArg arg{3};
+    qorlib::ClearLog();
+    EXPECT_EQ(Call(kWarmStart, &arg), 0);
+    EXPECT_TRUE(qorlib::Logged("MERIX> WarmStart() PLC-nr. 3 was not in error"));
+
+    host->plcState[3] = 1;
+    host->fEF[3] = 0;
+    EXPECT_EQ(Call(kWarmStart, &arg), 0);
+    EXPECT_EQ(host->plcState[3], 0u);
+    EXPECT_EQ(host->fEF[3], 1u);
+
+    host->plcState[3] = 2;
+    EXPECT_EQ(Call(kWarmStart, &arg), 2);
+    EXPECT_EQ(host->plcState[3], 2u);
+    EXPECT_TRUE(qorlib::Logged("MERIX> WarmStart() PLC-nr. 3 manually disabled"));
+}
+
+TEST_F(LifecycleTest, WarmStartOutsideTheTablesTouchesNothing) {
+    ColdStart();
+    const DriverContext before = *host;
+    for (uint32_t station : {32u, 99u, 0xFFFFFFFFu}) {
+        StationArg arg{station};
+        EXPECT_EQ(Call(kWarmStart, &arg), 0);
+    }
+    EXPECT_EQ(std::memcmp(&before, &*host, sizeof(DriverContext)), 0);
+}
+
+TEST_F(LifecycleTest, CloseComTwice) {
+    ColdStart();
+    EXPECT_EQ(Call(kCloseCom), 0);
+    EXPECT_EQ(host->hf, 0u);
+    EXPECT_EQ(host->comOn, 0u);
+    qorlib::ClearLog();
+    fake::ClearCalls();
+    EXPECT_EQ(Call(kCloseCom), 0);
+    EXPECT_EQ(LogTexts(), std::vector<std::string>{"MERIX> CloseCom(), Exit (no error)"});
+    EXPECT_TRUE(fake::Calls().empty());
+}
+
+TEST_F(LifecycleTest, CloseFailureKeepsThePortAndRaises2027) {
+    ColdStart();
+    const uint32_t hf = host->hf;
+    fake::FailNext("CloseHandle");
+    EXPECT_EQ(Call(kCloseCom), 2);
+    EXPECT_EQ(RunTimeErrors(), std::vector<int>{2027});
+    EXPECT_EQ(host->hf, hf);
+    EXPECT_EQ(host->comOn, 1u);
+}
+
+TEST_F(LifecycleTest, ReOpenComUsesTheSavedParametersAndKeepsTheOpenTimeout) {
+    ColdStart(19200, 8, 0, 2, 1, "COM4", 50);
+    Call(kCloseCom);
+    fake::ClearCalls();
+    EXPECT_EQ(Call(kReOpenCom), 0);
+    EXPECT_EQ(fake::CallsStartingWith("CreateFileA"),
+              std::vector<std::string>{"CreateFileA(COM4)"});
+    EXPECT_EQ(fake::CommState().baudRate, 19200u);
+    EXPECT_EQ(fake::Timeouts().readTotalTimeoutConstant, 1000u);
+    EXPECT_EQ(host->comOn, 1u);
+}
+
+TEST_F(LifecycleTest, ReOpenComWithNeverFilledParametersFailsCleanly) {
+    std::memset(host->portParams.portName, 'X', sizeof host->portParams.portName);
+    ColdStart(9600, 8, 0, 2, 0);
+    EXPECT_EQ(Call(kReOpenCom), 2);
+    EXPECT_TRUE(fake::CallsStartingWith("CreateFileA").empty());
+    EXPECT_EQ(RunTimeErrors(), std::vector<int>{2030});
+}
+
+TEST_F(LifecycleTest, ChangeVpiParamsKeepsTheTimeoutFor0AndMinus1) {
+    ColdStart(9600, 8, 0, 2, 1, "COM1", 30);
+    for (uint32_t keep : {0u, 0xFFFFFFFFu}) {
+        ChangeParams cp{};
+        std::snprintf(cp.portName, sizeof cp.portName, "COM2");
+        cp.replyTimeout = keep;
+        fake::ClearCalls();
+        EXPECT_EQ(Call(kChangeVpiParams, &cp), 0);
+        EXPECT_EQ(host->replyTimeout, 30u);
+        EXPECT_EQ(fake::CallsStartingWith("CreateFileA"),
+                  std::vector<std::string>{"CreateFileA(COM2)"});
+        EXPECT_EQ(fake::Timeouts().readTotalTimeoutConstant, 300u);
+    }
+    ChangeParams cp{};
+    std::snprintf(cp.portName, sizeof cp.portName, "COM3");
+    cp.replyTimeout = 7;
+    EXPECT_EQ(Call(kChangeVpiParams, &cp), 0);
+    EXPECT_EQ(fake::Timeouts().readTotalTimeoutConstant, 70u);
+    EXPECT_STREQ(host->portParams.portName, "COM3");
+}
+
+TEST_F(LifecycleTest, ChangeVpiParamsFailedReopenLeavesThePortClosed) {
+    ColdStart();
+    fake::SetExistingPorts({"COM1"});
+    ChangeParams cp{};
+    std::snprintf(cp.portName, sizeof cp.portName, "COM9");
+    EXPECT_EQ(Call(kChangeVpiParams, &cp), 2);
+    EXPECT_EQ(RunTimeErrors(), std::vector<int>{2040});
+    EXPECT_EQ(host->hf, 0u);
+    EXPECT_EQ(host->comOn, 0u);
+}
+
+TEST_F(LifecycleTest, ChangeVpiParamsRefusesAnOverlongNameAndKeepsTheOpenPort) {
+    ColdStart();
+    const uint32_t hf = host->hf;
+    ChangeParams cp{};
+    std::memset(cp.portName, 'B', sizeof cp.portName);
+    EXPECT_EQ(Call(kChangeVpiParams, &cp), 2);
+    EXPECT_EQ(host->hf, hf);
+    EXPECT_TRUE(fake::PortOpen());
+    EXPECT_EQ(RunTimeErrors(), std::vector<int>{2040});
+}
+
+TEST_F(LifecycleTest, EndVpiClosesAndStopsEveryInstance) {
+    ColdStart();
+    EXPECT_EQ(Call(kEndVpi), 0);
+    EXPECT_FALSE(fake::PortOpen());
+    EXPECT_TRUE(qorlib::Logged("MERIX> EndVpi() exited, 0", kLogDetail));
+    HostContext other;
+    CallBlock cb{other.ctx.get(), kCloseCom, 2, 0, nullptr};
+    EXPECT_EQ(VpiMain(&cb), 0);
+}
+
+TEST_F(LifecycleTest, GetVpiInfoIsTheSameBeforeAndAfterColdStart) {
+    VpiInfo before{};
+    CallBlock cb{nullptr, kGetVpiInfo, 1, 0, &before};
+    EXPECT_EQ(VpiMain(&cb), 0);
+    ColdStart();
+    VpiInfo after{};
+    EXPECT_EQ(Call(kGetVpiInfo, &after), 0);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+    EXPECT_EQ(before.fixed70, 70u);
+    EXPECT_EQ(before.contextSize, 1544u);
+    EXPECT_EQ(before.fixed4, 4u);
+    EXPECT_EQ(before.baud, 9600);
+    EXPECT_EQ(before.dataBits, 8);
+    EXPECT_EQ(before.stopBits, 0);
+    EXPECT_EQ(before.parity, 2);
+    EXPECT_EQ(before.fixed1, 1u);
+    EXPECT_STREQ(before.description, "Hima H51");
+}
+
+TEST(VpiInfoBanner, ByteForByte) {
+    VpiInfo info{};
+    CallBlock cb{nullptr, kGetVpiInfo, 1, 0, &info};
+    ResetLibraryStateForTests();
+    VpiMain(&cb);
+    const std::string banner(info.banner);
+    ASSERT_EQ(banner.size(), 171u);
+    const std::string edge(36, '\xC4');
+    const std::string expected = "\r\n"
+                                 " \xDA" +
+                                 edge +
+                                 "\xBF \r\n"
+                                 " \xB3"
+                                 "          HIMA - H51 Family -       "
+                                 "\xB3 \r\n"
+                                 " \xB3"
+                                 "      K7 32bit driver installed     "
+                                 "\xB3 \r\n"
+                                 " \xC0" +
+                                 edge +
+                                 "\xD9 \r\n"
+                                 " ";
+    EXPECT_EQ(banner, expected);
+}
+
+} // namespace
+} // namespace merix::test
