@@ -1,10 +1,194 @@
 #include "config/ini_file.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/host_log.h"
+
 namespace merix {
 
-void ReadIntFile(CallBlock* cb) {
-    cb->context->SendMask = 0x0101;
-    cb->context->RecMask = 0;
+namespace {
+
+// Every list ends with an empty string; the position of a word is its meaning.
+constexpr const char *kLineKeywords[] = {"DEBUG", "SEND", "RECEIVE", "FDELAY", "IFG", ""};
+enum LineKeyword { kDebug = 0, kSend = 1, kReceive = 2, kFDelay = 3, kIfg = 4 };
+constexpr const char *kLineNames[] = {"DTR", "RTS", ""};
+enum LineName { kDtr = 0, kRts = 1 };
+constexpr const char *kSwitchWords[] = {"OFF", "ON", ""};
+
+// 255 characters and the terminating zero; a longer line comes back in pieces.
+constexpr int kLineBufferSize = 256;
+constexpr int kFDelayLimit = 500; // tenths of a millisecond
+constexpr unsigned kIfgLimit = 5000;
+constexpr uint32_t kDtrBits = 0x0101;
+constexpr uint32_t kRtsBits = 0x0202;
+
+char *SkipBlanks(char *p) {
+    while (*p == ' ') {
+        ++p;
+    }
+    return p;
+}
+
+struct LineFlags {
+    unsigned dtr;
+    unsigned rts;
+};
+
+uint32_t LineMask(const LineFlags &f) {
+    return kDtrBits * f.dtr | kRtsBits * f.rts;
+}
+
+/// DTR/RTS pairs ("DTR ON RTS OFF", "DTRON"); stops at the first word that is not part of a
+/// pair, keeping the pairs before it.
+void ReadPairs(char *&cursor, LineFlags &flags) {
+    for (;;) {
+        const int line = MatchKeyword(cursor, kLineNames, ' ');
+        if (line < 0) {
+            return;
+        }
+        const int state = MatchKeyword(cursor, kSwitchWords, ' ');
+        if (state < 0) {
+            return;
+        }
+        (line == kDtr ? flags.dtr : flags.rts) = static_cast<unsigned>(state);
+    }
+}
+
+/// A decimal number as scanf reads one: leading white space, an optional sign, digits. The
+/// file is untrusted, so a value outside [lo, hi] counts as unreadable instead of wrapping.
+bool ReadNumber(const char *text, long lo, long hi, long *value) {
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || errno == ERANGE || v < lo || v > hi) {
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+/// Windows text mode reads CR LF as LF; do the same so a file edited there reads alike here.
+void FoldCrLf(char *line) {
+    const std::size_t n = std::strlen(line);
+    if (n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n') {
+        line[n - 2] = '\n';
+        line[n - 1] = '\0';
+    }
+}
+
+} // namespace
+
+int MatchKeyword(char *&cursor, const char *const *keywords, char separator) {
+    if (cursor == nullptr || keywords == nullptr) {
+        return -1;
+    }
+    const bool needSeparator = separator != ' ' && separator != '\0';
+    cursor = SkipBlanks(cursor);
+    for (char *p = cursor; *p != '\0'; ++p) {
+        *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+    }
+    for (int i = 0; keywords[i] != nullptr && keywords[i][0] != '\0'; ++i) {
+        const std::size_t len = std::strlen(keywords[i]);
+        // strncmp stops at the line's terminating zero, so a short line is never overrun.
+        if (std::strncmp(cursor, keywords[i], len) != 0) {
+            continue;
+        }
+        char *p = SkipBlanks(cursor + len);
+        if (needSeparator) {
+            if (*p != separator) {
+                continue;
+            }
+            ++p;
+        }
+        cursor = SkipBlanks(p);
+        return i;
+    }
+    return -1;
+}
+
+void ReadIntFile(CallBlock *cb) {
+    DriverContext &ctx = *cb->context;
+    // Room for any 32-bit number: "MERIX" + "-2147483648" + ".INT" + zero.
+    char fileName[32];
+    const int number = static_cast<int>(cb->driverNumber);
+    std::snprintf(fileName, sizeof fileName, "MERIX%02d.INT", number);
+    std::FILE *file = std::fopen(fileName, "r");
+    if (file == nullptr) {
+        std::snprintf(fileName, sizeof fileName, "MERIX%02d.INI", number);
+        file = std::fopen(fileName, "r");
+    }
+    Log(kLogError, "MERIX> Opening Initialisation file '%s'", fileName);
+
+    if (file == nullptr) {
+        ctx.SendMask = kDtrBits;
+        ctx.RecMask = 0;
+        Log(kLogError, "MERIX> INI File is not found Default parmeters are used");
+        Log(kLogError, "MERIX> SEND:RTS=OFF DTR=ON, RECEIVE:RTS=OFF DTR=OFF");
+    } else {
+        LineFlags send{1, 0};
+        LineFlags receive{0, 0};
+        unsigned lineCount = 0;
+        char line[kLineBufferSize];
+        while (std::fgets(line, sizeof line, file) != nullptr) {
+            ++lineCount;
+            if (line[0] == ';') {
+                continue;
+            }
+            FoldCrLf(line);
+            char *cursor = line;
+            long value = 0;
+            switch (MatchKeyword(cursor, kLineKeywords, '=')) {
+            case kDebug: {
+                const int word = MatchKeyword(cursor, kSwitchWords, ' ');
+                if (word >= 0) {
+                    ctx.debugFlag = static_cast<uint8_t>(word);
+                }
+                Log(kLogDetail, "MERIX> Debug information flag = %d", ctx.debugFlag);
+                break;
+            }
+            case kSend:
+                ReadPairs(cursor, send);
+                Log(kLogError, "MERIX> SEND:DTR=%u RTS=%u", send.dtr, send.rts);
+                break;
+            case kReceive:
+                ReadPairs(cursor, receive);
+                Log(kLogError, "MERIX> RECEIVE:DTR=%u RTS=%u ", receive.dtr, receive.rts);
+                break;
+            case kFDelay:
+                if (ReadNumber(cursor, INT16_MIN, kFDelayLimit - 1, &value)) {
+                    ctx.fDelay = static_cast<float>(static_cast<double>(value) * 0.1);
+                    Log(kLogError, "MERIX> fDelay = %.3fmsec", static_cast<double>(ctx.fDelay));
+                }
+                break;
+            case kIfg:
+                if (ReadNumber(cursor, 0, kIfgLimit - 1, &value)) {
+                    ctx.IFG = static_cast<uint16_t>(value);
+                    Log(kLogDetail, "MERIX> IFG is set to %u", static_cast<unsigned>(ctx.IFG));
+                }
+                break;
+            default:
+                if (line[0] != '\n') {
+                    Log(kLogError, "MERIX> ReadIntFile() illegal line %u in '%s'", lineCount,
+                        fileName);
+                }
+                break;
+            }
+        }
+        Log(kLogDetail, "MERIX> Total lines read : %d", static_cast<int>(lineCount));
+        std::fclose(file);
+
+        Log(kLogDetail, "MERIX> SEND : DTR(%d), RTS(%d) ; RECEIVE : DTR(%d), RTS(%d)",
+            static_cast<int>(send.dtr), static_cast<int>(send.rts), static_cast<int>(receive.dtr),
+            static_cast<int>(receive.rts));
+        ctx.SendMask = LineMask(send);
+        ctx.RecMask = LineMask(receive);
+    }
+    Log(kLogDetail, "MERIX> SendMask %04x, RecMask %04x", ctx.SendMask, ctx.RecMask);
+    Log(kLogError, "MERIX> ReadIntFile() IFG = %hu", ctx.IFG);
 }
 
 } // namespace merix

@@ -1,0 +1,156 @@
+#include "transactions/event_delivery.h"
+
+#include <cstdio>
+
+#include "driver/host_log.h"
+#include "merix/qorlib.h"
+
+namespace merix {
+
+namespace {
+
+constexpr uint32_t kNoAlert = 0xFFFF;
+constexpr time_t kHalfDay = 12 * 60 * 60;
+constexpr int kPutGateValue = 2;
+
+int32_t EventStation(const CallBlock *cb) {
+    return static_cast<const GateAccessRecord *>(cb->params)->station;
+}
+
+/// Looks up the host's gate "E<station><event>"; false when it does not exist.
+bool FindEventGate(const DriverContext &ctx, int32_t station, uint32_t event, char (&text)[16],
+                   uint32_t *gateId) {
+    std::snprintf(text, sizeof text, "E%02d%04u", station, event);
+    return QorGetGateIdByAddressStr(0, static_cast<uint8_t>(ctx.vpiNumber), text, gateId) == 0;
+}
+
+tm ToTm(const plat::LocalTime &t) {
+    tm out{};
+    out.tm_year = t.year - 1900;
+    out.tm_mon = t.month - 1;
+    out.tm_mday = t.day;
+    out.tm_hour = t.hour;
+    out.tm_min = t.minute;
+    out.tm_sec = t.second;
+    out.tm_isdst = t.isDst;
+    return out;
+}
+
+} // namespace
+
+time_t EventTime(const plat::LocalTime &now, int hour, int minute, int second) {
+    tm today = ToTm(now);
+    const time_t nowSeconds = mktime(&today);
+    tm stamped = ToTm(now);
+    stamped.tm_hour = hour;
+    stamped.tm_min = minute;
+    stamped.tm_sec = second;
+    tm copy = stamped;
+    const time_t seconds = mktime(&copy);
+    if (seconds - nowSeconds <= kHalfDay) {
+        return seconds;
+    }
+    // The record carries no date: a stamp far in the future is yesterday's.
+    stamped.tm_mday -= 1;
+    stamped.tm_isdst = -1;
+    return mktime(&stamped);
+}
+
+int DeliverEventBlock(CallBlock *cb, const uint8_t *block, uint32_t n) {
+    DriverContext &ctx = *cb->context;
+    const int32_t st = EventStation(cb);
+    const uint32_t whole = n - n % kEventRecordSize;
+    if (whole != n) {
+        Log(kLogError,
+            "MERIX> ReadEvent() block of %u bytes ends in a partial record of %u "
+            "bytes (PLC %d), not delivered",
+            n, n - whole, st);
+    }
+    const plat::LocalTime now = plat::Now();
+    for (uint32_t offset = 0; offset < whole; offset += kEventRecordSize) {
+        const uint8_t *rec = block + offset;
+        const auto event = static_cast<uint16_t>(rec[0] | rec[1] << 8);
+        if (event > kMaxEventNumber) {
+            Log(kLogError, "MERIX> In Read Event, got illegal event num %d", event);
+            return 1;
+        }
+        if (rec[2] > 1) {
+            Log(kLogDetail, "MERIX> In Read Event, got illegal value %d", rec[2]);
+            return 1;
+        }
+        const time_t seconds = EventTime(now, rec[7], rec[6], rec[5]);
+        const auto millis = static_cast<uint16_t>(rec[3] + 100 * rec[4]);
+        char text[16];
+        uint32_t gateId = 0;
+        if (!FindEventGate(ctx, st, event, text, &gateId)) {
+            Log(kLogDetail, "MERIX> ReadEvent() Gate with address string '%s'is probably deleted",
+                text);
+            Log(kLogDetail, "MERIX> Missing event gate E%02d%04d", st, event);
+            continue;
+        }
+        const int rc =
+            QorPutGateVal(0, gateId, kPutGateValue, rec[2], static_cast<int32_t>(seconds), millis);
+        if (rc != 0) {
+            Log(kLogDetail, "MERIX> UPDATEGATE  QPGV failed rc = %d \n", rc);
+        }
+    }
+    ctx.fReadEvent = 0;
+    return 0;
+}
+
+int Update_Events(CallBlock *cb, uint32_t replyLength) {
+    DriverContext &ctx = *cb->context;
+    const int32_t st = EventStation(cb); // the caller checked it against the tables
+    const uint32_t count = ctx.eventCount[st] & 0xFFFF;
+    const uint8_t f = ctx.rxBuf[1];
+
+    if (ctx.debugFlag != 0) {
+        Log(kLogDetail, "MERIX> Update_Events() %d events for PLC %d", count, st);
+    }
+    if (f == 0xC1 && ctx.evtConflictAlert[st] == kNoAlert) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Num of Evts conflict with PLC %2u Configuration",
+                      static_cast<unsigned>(st));
+        plat::Beep(1000, 1000);
+        QorStartAlert(0, "EVT_ERR", text, 20, 0xE0000000u, 10, 0, 16, 0, 0, 1, 0xFFFF,
+                      &ctx.evtConflictAlert[st]);
+        Log(kLogError, "MERIX> Update_Events() Nr. of events conflicts with config. in PLC %u",
+            static_cast<unsigned>(st));
+        if (ctx.debugFlag != 0) {
+            Log(kLogDetail, "MERIX> Update_Events() AlertId :%d, buff[1]= %02X",
+                ctx.evtConflictAlert[st], f);
+        }
+        return 0;
+    }
+    Log(kLogDetail, "MERIX> Update_Events() rep_buff[1] = %02x", f);
+    if (f == 0xC1) {
+        return 0;
+    }
+    if (ctx.evtConflictAlert[st] != kNoAlert) {
+        Log(kLogDetail, "MERIX> Update_Events() Num of Evts conflict with PLC %u solved",
+            static_cast<unsigned>(st));
+        QorStampAlert(0, 1, ctx.evtConflictAlert[st], 4, 0, 0, 0);
+        ctx.evtConflictAlert[st] = kNoAlert;
+    }
+    // The bitmap is the data of the reply: never read past the bytes that arrived.
+    const uint32_t arrived = replyLength >= 5 ? replyLength - 5 : 0;
+    const uint32_t bitmapBytes = ctx.rxBuf[2] < arrived ? ctx.rxBuf[2] : arrived;
+    if (count > bitmapBytes * 8) {
+        Log(kLogError, "MERIX> Update_Events() bitmap of %u bytes holds %u of %u events of PLC %d",
+            bitmapBytes, bitmapBytes * 8, count, st);
+    }
+    for (uint32_t i = 0; i < count && i / 8 < bitmapBytes; ++i) {
+        char text[16];
+        uint32_t gateId = 0;
+        if (!FindEventGate(ctx, st, i, text, &gateId)) {
+            Log(kLogDetail, "MERIX> Update_Events() No gate Id for '%s'", text);
+            continue;
+        }
+        const int state = (ctx.rxBuf[3 + i / 8] >> (i % 8)) & 1;
+        QorPutGateVal(0, gateId, kPutGateValue, state, 0, 0);
+    }
+    ctx.fEF[st] = 0;
+    return 0;
+}
+
+} // namespace merix

@@ -1,0 +1,250 @@
+#include "transactions/read_transaction.h"
+
+#include <cstring>
+
+#include "driver/commands.h"
+#include "driver/host_log.h"
+#include "driver/timers.h"
+#include "gates/address_parser.h"
+#include "serial/crc16.h"
+#include "serial/receiver.h"
+#include "serial/transmitter.h"
+#include "transactions/event_polling.h"
+#include "transactions/internal_gates.h"
+#include "transactions/retry_pass.h"
+
+namespace merix {
+
+namespace {
+
+constexpr double kSlowReadSeconds = 1.5;
+constexpr int kReadRequestLength = 6;
+constexpr uint32_t kReplyHeader = 3; // station, function, byte count
+constexpr uint32_t kCrcLength = 2;
+
+// Copies of gate texts are only classified, so a bounded prefix is enough.
+constexpr std::size_t kTextCopy = 32;
+
+constexpr RetryTexts kReadTexts{"MERIX> DoRead() : sRetry=%d, iRlen=%d",
+                                "MERIX> DoRead() Delay : Calc. %.3f, Prac. %.3f",
+                                "MERIX> DoRead() Wrong receive (still %d tries)"};
+
+void CopyText(const char *text, char (&copy)[kTextCopy]) {
+    std::strncpy(copy, text, kTextCopy - 1);
+    copy[kTextCopy - 1] = '\0';
+}
+
+bool IsBitGate(const GateAccessRecord &gate) {
+    return gate.gateType == 6;
+}
+
+/// Bytes of the reply, from the first data byte on, that the gate's values are taken from.
+uint32_t BytesNeeded(const GateAccessRecord &gate) {
+    if (gate.count == 1) {
+        return IsBitGate(gate) ? 1 : 2;
+    }
+    if (gate.count <= 0) {
+        return 0;
+    }
+    const auto count = static_cast<uint32_t>(gate.count);
+    return IsBitGate(gate) ? count / 8 + 1 : 2 * count;
+}
+
+void LogSlowRead(const DriverContext &ctx, const char *format, double &started) {
+    const double elapsed = TimerElapsed(started);
+    if (ctx.debugFlag != 0 && elapsed > kSlowReadSeconds) {
+        Log(kLogDetail, format, elapsed);
+    }
+}
+
+} // namespace
+
+int BuildReadRequest(const GateAccessRecord &gate, uint8_t *frame) {
+    frame[0] = static_cast<uint8_t>(gate.station);
+    frame[1] = static_cast<uint8_t>(gate.function);
+    frame[2] = static_cast<uint8_t>(gate.address >> 8); // only the low 16 bits go on the line
+    frame[3] = static_cast<uint8_t>(gate.address);
+    frame[4] = static_cast<uint8_t>(gate.count >> 8);
+    frame[5] = static_cast<uint8_t>(gate.count);
+    return kReadRequestLength;
+}
+
+bool StoreReadValues(const GateAccessRecord &gate, const uint8_t *reply, uint32_t replyLength) {
+    // A bit block takes count/8+1 bytes, which for a multiple of 8 reaches into the CRC; a
+    // register block must come from the data alone. Nothing may come from bytes that did
+    // not arrive in this reply.
+    const uint32_t tail = IsBitGate(gate) && gate.count != 1 ? 0 : kCrcLength;
+    if (replyLength < kReplyHeader + kCrcLength ||
+        BytesNeeded(gate) > replyLength - kReplyHeader - tail) {
+        Log(kLogDetail, "MERIX> DoRead() reply of %u bytes too short for %d values of PLC %d",
+            replyLength, gate.count, gate.station);
+        return false;
+    }
+    const uint8_t *data = reply + kReplyHeader;
+    auto *out = static_cast<uint8_t *>(gate.valuePtr);
+    if (gate.count == 1) {
+        const auto word =
+            static_cast<int16_t>(IsBitGate(gate) ? (data[0] & 1) : (data[0] << 8 | data[1]));
+        SetValueWord(gate.valuePtr, word);
+        return true;
+    }
+    if (IsBitGate(gate)) {
+        std::memcpy(out, data, BytesNeeded(gate));
+        return true;
+    }
+    for (int32_t i = 0; i < gate.count; ++i) {
+        const auto word = static_cast<uint16_t>(data[2 * i] << 8 | data[2 * i + 1]);
+        std::memcpy(out + 2 * i, &word, sizeof word);
+    }
+    return true;
+}
+
+int32_t DoRead(CallBlock *cb) {
+    DriverContext &ctx = *cb->context;
+    const auto &gate = *static_cast<const GateAccessRecord *>(cb->params);
+    const int32_t station = gate.station;
+    // Stations 32 to 99 are legal Modbus addresses without a state entry: they are read,
+    // but never switched off or put into error.
+    const bool tracked = HasStationEntry(station);
+
+    if (tracked && ctx.plcState[station] == 2) {
+        Log(kLogDetail, "MERIX> DoRead() Communication with PLC %d switched off", station);
+        return 2;
+    }
+    const int iTlen = BuildReadRequest(gate, ctx.txBuf);
+    RetryState pass;
+    do {
+        if (!pass.Begin(ctx, kReadTexts)) {
+            pass.result = kPassWrongReply;
+            break;
+        }
+        const int sent = Send(ctx, ctx.txBuf, iTlen);
+        if (sent != 0) {
+            Log(kLogDetail, "MERIX> DoRead() send error %d", sent);
+            pass.result = kPassFailed;
+            continue;
+        }
+        const int received = Receive(station, ctx, &pass.replyLength);
+        if (received != kRxFrame) {
+            pass.result = received > kRxFailed ? kPassWrongReply : received;
+            if (pass.result != kPassWrongReply) {
+                Log(kLogDetail, "MERIX> DoRead() error reading reply, retry %d", 4 - pass.sRetry);
+            }
+            continue;
+        }
+        if ((ctx.rxBuf[1] & 0x80) != 0) {
+            pass.result = kPassBad;
+            if (pass.sRetry == 0) {
+                pass.result = kPassFailed; // refused on every try: the station is in trouble
+                break;
+            }
+            continue;
+        }
+        if (CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
+            pass.result = kPassOk;
+        } else {
+            pass.result = kPassBad;
+            if (pass.sRetry == 0) {
+                Log(kLogDetail, "MERIX> DoRead() Wrong CRC (Retries left %d)", 0);
+            }
+        }
+    } while (!pass.Done());
+
+    switch (pass.result) {
+    case kPassOk:
+        return StoreReadValues(gate, ctx.rxBuf, pass.replyLength) ? 0 : 1;
+    case kPassFailed: {
+        int32_t result = kPassFailed;
+        if (ctx.debugFlag != 0) {
+            Log(kLogDetail, "MERIX> DoRead() REVOCERY ERROR");
+            result = 1;
+        }
+        if (tracked) {
+            ctx.plcState[station] = 1;
+        }
+        Log(kLogDetail, "MERIX> DoRead() : message with length iTlen=%d failed", iTlen);
+        return result;
+    }
+    default:
+        return 1;
+    }
+}
+
+int32_t SingleRead(CallBlock *cb) {
+    DriverContext &ctx = *cb->context;
+    auto &gate = *static_cast<GateAccessRecord *>(cb->params);
+    double started = 0.0;
+    TimerStart(started);
+
+    if (gate.function == kInternalFunction) {
+        return ReadInternalGate(ctx, gate);
+    }
+    char copy[kTextCopy];
+    CopyText(gate.addressString, copy);
+    if (IsEventAddress(copy)) {
+        return 1; // event gates get their values from event retrieval only
+    }
+    int32_t station = 0;
+    int32_t address = 0;
+    switch (MatchSpecialName(copy, &station, &address)) {
+    case kSpecialEvent: {
+        const int32_t result = ReadEvent(cb) & 0xFFFF;
+        if (result != 0) {
+            Log(kLogDetail, "MERIX> SingleRead() returned %d", result);
+        }
+        return result;
+    }
+    case kSpecialTime:
+        if (ctx.debugFlag != 0) {
+            Log(kLogDetail, "MERIX> SingleRead() Illegal for gate %s", copy);
+        }
+        return 1;
+    default:
+        if (ctx.comOn == 0) {
+            if (ctx.debugFlag != 0) {
+                Log(kLogDetail, "MERIX> SingleRead() gate %s.  COM not open", copy);
+            }
+            return 1;
+        }
+        break;
+    }
+    const int32_t result = DoRead(cb);
+    if (result != 0) {
+        Log(kLogDetail, "MERIX> SingleRead() returned %d", result);
+    }
+    LogSlowRead(ctx, "MERIX> SingleRead() TimeLimit %lf", started);
+    return result;
+}
+
+int32_t BlockRead(CallBlock *cb) {
+    DriverContext &ctx = *cb->context;
+    const auto &gate = *static_cast<const GateAccessRecord *>(cb->params);
+    double started = 0.0;
+    TimerStart(started);
+
+    if (gate.function == kInternalFunction) {
+        return 1;
+    }
+    char copy[kTextCopy];
+    CopyText(gate.addressString, copy);
+    if (IsEventAddress(copy)) {
+        if (ctx.debugFlag != 0) {
+            Log(kLogDetail, "MERIX> BlockRead() Illegal for gate %s", copy);
+        }
+        return 1;
+    }
+    if (ctx.comOn == 0) {
+        if (ctx.debugFlag != 0) {
+            Log(kLogDetail, "MERIX> BlockRead() gate %s.  COM not open", copy);
+        }
+        return 1;
+    }
+    const int32_t result = DoRead(cb);
+    if (result != 0) {
+        Log(kLogDetail, "MERIX> BlockRead() returned %d", result);
+    }
+    LogSlowRead(ctx, "MERIX> BlockRead() TimeLimit %lf", started);
+    return result;
+}
+
+} // namespace merix

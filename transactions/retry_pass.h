@@ -1,0 +1,48 @@
+// The retry discipline shared by reads, writes and event reads: five tries, and a budget of
+// thirteen extra tries for wrong replies, with a 50 ms pause before every try but the first.
+#pragma once
+
+#include <cstdint>
+
+#include "merix/vpi.h"
+
+namespace merix {
+
+/// Result codes inside the transactions.
+enum PassResult : int { kPassOk = 0, kPassBad = 1, kPassFailed = 2, kPassWrongReply = 3 };
+
+/// The log lines of one transaction kind, printf formats: (sRetry, reply length),
+/// (calcDelay, pracDelay) and (budget).
+struct RetryTexts {
+    const char *pass;
+    const char *delay;
+    const char *wrongReceive;
+};
+
+struct RetryState {
+    int16_t sRetry = 5;
+    int16_t budget = 13; ///< further tries after wrong replies
+    int result = kPassOk;
+    uint32_t replyLength = 0;
+    bool first = true;
+
+    /// Starts a pass: pauses and logs before every pass but the first, then takes the pass
+    /// from the wrong-reply budget (after a wrong reply) or from sRetry. False when the
+    /// budget is used up; the transaction then ends with kPassWrongReply.
+    bool Begin(DriverContext &ctx, const RetryTexts &texts);
+
+    /// The loop test after a pass that did not return.
+    bool Done() const { return sRetry == 0 || result == kPassOk; }
+};
+
+/// Reads the 16-bit word at byte offset 2 of a host value buffer.
+int16_t ValueWord(const void *valuePtr);
+/// Writes the 16-bit word at byte offset 2 of a host value buffer.
+void SetValueWord(void *valuePtr, int16_t value);
+
+/// True when the station has entries in the context's station tables.
+inline bool HasStationEntry(int32_t station) {
+    return station >= 0 && station < kStationCount;
+}
+
+} // namespace merix

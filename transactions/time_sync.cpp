@@ -1,0 +1,48 @@
+#include "transactions/time_sync.h"
+
+#include "driver/host_log.h"
+#include "driver/run_time_error.h"
+#include "platform/platform.h"
+#include "serial/transmitter.h"
+
+namespace merix {
+
+namespace {
+constexpr int kTimeSyncLength = 11;
+constexpr uint8_t kBroadcast = 0x00;
+constexpr uint8_t kTimeSyncFunction = 0x46;
+constexpr uint8_t kTimeBytes = 8;
+} // namespace
+
+int32_t SendTimeSync(CallBlock *cb) {
+    DriverContext &ctx = *cb->context;
+    WaitGap(ctx, kRetryGapMs);
+
+    // Read once, before Send waits its gap: the frame leaves at least IFG ms after its stamp.
+    const plat::LocalTime now = plat::Now();
+    uint8_t frame[kTimeSyncLength + 2] = {
+        kBroadcast,
+        kTimeSyncFunction,
+        kTimeBytes,
+        static_cast<uint8_t>(now.millis % 100),
+        static_cast<uint8_t>(now.millis / 100),
+        static_cast<uint8_t>(now.second),
+        static_cast<uint8_t>(now.minute),
+        static_cast<uint8_t>(now.hour),
+        static_cast<uint8_t>(now.day),
+        static_cast<uint8_t>(now.month),
+        static_cast<uint8_t>(now.year % 100),
+    };
+    ctx.fixedReply = 1;
+    const int sent = Send(ctx, frame, kTimeSyncLength);
+    ctx.fixedReply = 0;
+    if (sent != 0) {
+        RunTimeError(5, 7, 0);
+        Log(kLogDetail, "MERIX> Time synchronization command could not be sent");
+        return 2;
+    }
+    Log(kLogDetail, "MERIX> Time synchronization command was issued successful!");
+    return 0;
+}
+
+} // namespace merix

@@ -1,0 +1,125 @@
+// Writing one register or coil, the internal gates, and the time synchronisation gate.
+#include <cstring>
+
+#include "driver/commands.h"
+#include "driver/host_log.h"
+#include "gates/address_parser.h"
+#include "serial/com_port.h"
+#include "serial/crc16.h"
+#include "serial/receiver.h"
+#include "serial/transmitter.h"
+#include "transactions/internal_gates.h"
+#include "transactions/retry_pass.h"
+#include "transactions/time_sync.h"
+
+namespace merix {
+
+namespace {
+
+constexpr int kWriteRequestLength = 6;
+constexpr uint8_t kWriteCoil = 5;
+constexpr uint8_t kWriteRegister = 6;
+constexpr std::size_t kTextCopy = 32;
+
+constexpr RetryTexts kWriteTexts{"MERIX> SingleWrite() : sRetry=%d, reply_len=%d",
+                                 "MERIX> SingleWrite() Delay : Calc. %.3f, Prac. %.3f",
+                                 "MERIX> SingleWrite() Wrong receive (still %d tries)"};
+
+int BuildWriteRequest(const GateAccessRecord &gate, uint8_t *frame) {
+    const int16_t value = ValueWord(gate.valuePtr);
+    const bool coil = gate.function == 1;
+    frame[0] = static_cast<uint8_t>(gate.station);
+    frame[1] = coil ? kWriteCoil : kWriteRegister;
+    frame[2] = static_cast<uint8_t>(gate.address >> 8);
+    frame[3] = static_cast<uint8_t>(gate.address);
+    if (coil) {
+        frame[4] = value != 0 ? 0xFF : 0x00; // Modbus: ON is 0xFF00, OFF 0x0000
+        frame[5] = 0x00;
+    } else {
+        frame[4] = static_cast<uint8_t>(static_cast<uint16_t>(value) >> 8);
+        frame[5] = static_cast<uint8_t>(value);
+    }
+    return kWriteRequestLength;
+}
+
+int WriteTransaction(DriverContext &ctx, const GateAccessRecord &gate) {
+    const int length = BuildWriteRequest(gate, ctx.txBuf);
+    ctx.fixedReply = 1;
+    RetryState pass;
+    do {
+        if (!pass.Begin(ctx, kWriteTexts)) {
+            pass.result = kPassWrongReply;
+            break;
+        }
+        ComPurge(ctx.hf);
+        const int sent = Send(ctx, ctx.txBuf, length);
+        if (sent != 0) {
+            Log(kLogDetail, "MERIX> SingleWrite(), send rc=%d", sent);
+            pass.result = kPassFailed;
+            continue;
+        }
+        const int received = Receive(gate.station, ctx, &pass.replyLength);
+        if (received != kRxFrame) {
+            pass.result = received > kRxFailed ? kPassWrongReply : received;
+            if (pass.result != kPassWrongReply) {
+                Log(kLogDetail, "MERIX> SingleWrite() receive error, retry %d", 4 - pass.sRetry);
+            }
+            continue;
+        }
+        if ((ctx.rxBuf[1] & 0x80) != 0) {
+            Log(kLogDetail, "MERIX> SingleWrite(), Modbus error %d", ctx.rxBuf[1]);
+            pass.result = kPassBad;
+            continue;
+        }
+        if (CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
+            pass.result = kPassOk;
+        } else {
+            Log(kLogDetail, "MERIX> SingleWrite(), CRC error");
+            pass.result = kPassBad;
+        }
+    } while (!pass.Done());
+    ctx.fixedReply = 0;
+    return pass.result;
+}
+
+} // namespace
+
+int32_t SingleWrite(CallBlock *cb) {
+    DriverContext &ctx = *cb->context;
+    const auto &gate = *static_cast<const GateAccessRecord *>(cb->params);
+    if (gate.function == kInternalFunction) {
+        return WriteInternalGate(ctx, gate);
+    }
+    char copy[kTextCopy];
+    std::strncpy(copy, gate.addressString, kTextCopy - 1);
+    copy[kTextCopy - 1] = '\0';
+    if (ctx.debugFlag != 0) {
+        Log(kLogDetail, "MERIX> SingleWrite Gate:%s", copy);
+    }
+    if (IsEventAddress(copy)) {
+        return 1;
+    }
+    int32_t station = 0;
+    int32_t address = 0;
+    switch (MatchSpecialName(gate.addressString, &station, &address)) {
+    case kSpecialEvent:
+        return 1;
+    case kSpecialTime:
+        return SendTimeSync(cb);
+    default:
+        break;
+    }
+    if (ctx.comOn == 0) {
+        return 1;
+    }
+    if (gate.function == 2 || gate.function == 4) {
+        return 1; // discrete inputs and input registers cannot be written
+    }
+    return WriteTransaction(ctx, gate);
+}
+
+int32_t BlockWrite(CallBlock *) {
+    return 1;
+}
+
+} // namespace merix
