@@ -13,11 +13,11 @@ namespace merix {
 namespace {
 
 // Every list ends with an empty string; the position of a word is its meaning.
-constexpr const char *kLineKeywords[] = {"DEBUG", "SEND", "RECEIVE", "FDELAY", "IFG", ""};
+constexpr const char* kLineKeywords[] = {"DEBUG", "SEND", "RECEIVE", "FDELAY", "IFG", ""};
 enum LineKeyword { kDebug = 0, kSend = 1, kReceive = 2, kFDelay = 3, kIfg = 4 };
-constexpr const char *kLineNames[] = {"DTR", "RTS", ""};
+constexpr const char* kLineNames[] = {"DTR", "RTS", ""};
 enum LineName { kDtr = 0, kRts = 1 };
-constexpr const char *kSwitchWords[] = {"OFF", "ON", ""};
+constexpr const char* kSwitchWords[] = {"OFF", "ON", ""};
 
 // 255 characters and the terminating zero; a longer line comes back in pieces.
 constexpr int kLineBufferSize = 256;
@@ -26,7 +26,7 @@ constexpr unsigned kIfgLimit = 5000;
 constexpr uint32_t kDtrBits = 0x0101;
 constexpr uint32_t kRtsBits = 0x0202;
 
-char *SkipBlanks(char *p) {
+char* SkipBlanks(char* p) {
     while (*p == ' ') {
         ++p;
     }
@@ -38,13 +38,13 @@ struct LineFlags {
     unsigned rts;
 };
 
-uint32_t LineMask(const LineFlags &f) {
+uint32_t LineMask(const LineFlags& f) {
     return kDtrBits * f.dtr | kRtsBits * f.rts;
 }
 
 /// DTR/RTS pairs ("DTR ON RTS OFF", "DTRON"); stops at the first word that is not part of a
 /// pair, keeping the pairs before it.
-void ReadPairs(char *&cursor, LineFlags &flags) {
+void ReadPairs(char*& cursor, LineFlags& flags) {
     for (;;) {
         const int line = MatchKeyword(cursor, kLineNames, ' ');
         if (line < 0) {
@@ -60,8 +60,8 @@ void ReadPairs(char *&cursor, LineFlags &flags) {
 
 /// A decimal number as scanf reads one: leading white space, an optional sign, digits. The
 /// file is untrusted, so a value outside [lo, hi] counts as unreadable instead of wrapping.
-bool ReadNumber(const char *text, long lo, long hi, long *value) {
-    char *end = nullptr;
+bool ReadNumber(const char* text, long lo, long hi, long* value) {
+    char* end = nullptr;
     errno = 0;
     const long v = std::strtol(text, &end, 10);
     if (end == text || errno == ERANGE || v < lo || v > hi) {
@@ -72,7 +72,7 @@ bool ReadNumber(const char *text, long lo, long hi, long *value) {
 }
 
 /// Windows text mode reads CR LF as LF; do the same so a file edited there reads alike here.
-void FoldCrLf(char *line) {
+void FoldCrLf(char* line) {
     const std::size_t n = std::strlen(line);
     if (n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n') {
         line[n - 2] = '\n';
@@ -82,13 +82,13 @@ void FoldCrLf(char *line) {
 
 } // namespace
 
-int MatchKeyword(char *&cursor, const char *const *keywords, char separator) {
+int MatchKeyword(char*& cursor, const char* const* keywords, char separator) {
     if (cursor == nullptr || keywords == nullptr) {
         return -1;
     }
     const bool needSeparator = separator != ' ' && separator != '\0';
     cursor = SkipBlanks(cursor);
-    for (char *p = cursor; *p != '\0'; ++p) {
+    for (char* p = cursor; *p != '\0'; ++p) {
         *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
     }
     for (int i = 0; keywords[i] != nullptr && keywords[i][0] != '\0'; ++i) {
@@ -97,7 +97,7 @@ int MatchKeyword(char *&cursor, const char *const *keywords, char separator) {
         if (std::strncmp(cursor, keywords[i], len) != 0) {
             continue;
         }
-        char *p = SkipBlanks(cursor + len);
+        char* p = SkipBlanks(cursor + len);
         if (needSeparator) {
             if (*p != separator) {
                 continue;
@@ -110,13 +110,13 @@ int MatchKeyword(char *&cursor, const char *const *keywords, char separator) {
     return -1;
 }
 
-void ReadIntFile(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
+void ReadIntFile(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
     // Room for any 32-bit number: "MERIX" + "-2147483648" + ".INT" + zero.
     char fileName[32];
     const int number = static_cast<int>(cb->driverNumber);
     std::snprintf(fileName, sizeof fileName, "MERIX%02d.INT", number);
-    std::FILE *file = std::fopen(fileName, "r");
+    std::FILE* file = std::fopen(fileName, "r");
     if (file == nullptr) {
         std::snprintf(fileName, sizeof fileName, "MERIX%02d.INI", number);
         file = std::fopen(fileName, "r");
@@ -139,7 +139,7 @@ void ReadIntFile(CallBlock *cb) {
                 continue;
             }
             FoldCrLf(line);
-            char *cursor = line;
+            char* cursor = line;
             long value = 0;
             switch (MatchKeyword(cursor, kLineKeywords, '=')) {
             case kDebug: {

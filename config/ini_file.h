@@ -7,7 +7,7 @@ namespace merix {
 
 /// Reads the file of the call block's driver number into its context: debug flag, line
 /// masks, fDelay and IFG. Never fails; without a file the default masks apply.
-void ReadIntFile(CallBlock *cb);
+void ReadIntFile(CallBlock* cb);
 
 /// Matches one keyword at `cursor`, a position in a NUL-terminated line.
 ///
@@ -19,6 +19,6 @@ void ReadIntFile(CallBlock *cb);
 /// Return value: the index of the matching keyword, with `cursor` moved past the keyword,
 /// the separator and the blanks around them; -1 when none matches, with `cursor` on the first
 /// non-blank character.
-int MatchKeyword(char *&cursor, const char *const *keywords, char separator);
+int MatchKeyword(char*& cursor, const char* const* keywords, char separator);
 
 } // namespace merix

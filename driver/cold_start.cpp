@@ -16,7 +16,7 @@ namespace {
 
 constexpr uint32_t kNoAlert = 0xFFFF;
 
-void InitStationTables(DriverContext &ctx) {
+void InitStationTables(DriverContext& ctx) {
     for (int s = 0; s < kStationCount; ++s) {
         ctx.evtConflictAlert[s] = kNoAlert;
         ctx.ovfAlert[s] = kNoAlert;
@@ -29,7 +29,7 @@ void InitStationTables(DriverContext &ctx) {
 
 /// Diagnostic only: how fine the counter is and how far a busy-wait of the transmitter's
 /// kind overshoots. Results go to the log.
-void CalibrateCounter(const DriverContext &ctx) {
+void CalibrateCounter(const DriverContext& ctx) {
     const int saved = plat::GetThreadPriority();
     plat::TimeBeginPeriod(1);
     const int rc = plat::SetThreadPriority(plat::kThreadPriorityTimeCritical);
@@ -62,9 +62,9 @@ void CalibrateCounter(const DriverContext &ctx) {
 
 } // namespace
 
-int32_t ColdStart(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
-    const auto &sp = *static_cast<const StartParams *>(cb->params);
+int32_t ColdStart(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const auto& sp = *static_cast<const StartParams*>(cb->params);
 
     ctx.comOn = sp.comOn;
     ctx.replyTimeout = sp.replyTimeout;
@@ -100,7 +100,7 @@ int32_t ColdStart(CallBlock *cb) {
 
     uint32_t handle = 0;
     if (ctx.comOn != 0) {
-        PortParams &p = ctx.portParams;
+        PortParams& p = ctx.portParams;
         const bool nameFits = PortNameFits(sp.portName);
         if (nameFits) {
             std::memcpy(p.portName, sp.portName, kPortNameSize);

@@ -2,7 +2,7 @@
 
 namespace merix {
 
-const std::array<CommandSlot, kCommandSlots> &CommandTable() {
+const std::array<CommandSlot, kCommandSlots>& CommandTable() {
     static constexpr std::array<CommandSlot, kCommandSlots> table{{
         {ColdStart, "ColdStart"},
         {WarmStart, "WarmStart"},

@@ -9,11 +9,11 @@ namespace merix {
 
 struct CommandSlot {
     CommandRoutine routine; ///< nullptr: the code is rejected
-    const char *name;       ///< printed by the "worked" log line
+    const char* name;       ///< printed by the "worked" log line
 };
 
 inline constexpr int kCommandSlots = 16;
 
-const std::array<CommandSlot, kCommandSlots> &CommandTable();
+const std::array<CommandSlot, kCommandSlots>& CommandTable();
 
 } // namespace merix

@@ -7,7 +7,7 @@
 
 namespace merix {
 
-void Log(int level, const char *format, ...) {
+void Log(int level, const char* format, ...) {
     // The host's log function has no va_list form, so the line is formatted here and passed
     // through "%s": a '%' inside a gate name must not be read as a conversion by the host.
     char line[512];

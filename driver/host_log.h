@@ -9,6 +9,6 @@ inline constexpr int kLogSummary = 0;
 
 /// Formats one line (bounded; an over-long line is cut) and hands it to the host's log
 /// function at the given level.
-void Log(int level, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void Log(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 } // namespace merix

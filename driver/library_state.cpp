@@ -6,7 +6,7 @@ namespace {
 LibraryState g_library;
 } // namespace
 
-LibraryState &Library() {
+LibraryState& Library() {
     return g_library;
 }
 

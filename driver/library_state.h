@@ -11,7 +11,7 @@ struct LibraryState {
     double workedTimer = 0.0;  ///< when the current call began
 };
 
-LibraryState &Library();
+LibraryState& Library();
 
 /// Back to the state at load. Only unit tests, which run many "loads" in one process, use it.
 void ResetLibraryStateForTests();

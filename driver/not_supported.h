@@ -7,7 +7,7 @@
 
 namespace merix {
 
-inline int32_t NotSupported(CallBlock *) {
+inline int32_t NotSupported(CallBlock*) {
     return 1;
 }
 

@@ -10,9 +10,9 @@
 
 namespace merix {
 
-int32_t WarmStart(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
-    const uint32_t s = static_cast<const StationArg *>(cb->params)->station;
+int32_t WarmStart(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const uint32_t s = static_cast<const StationArg*>(cb->params)->station;
     if (s >= static_cast<uint32_t>(kStationCount)) {
         Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %u has no station entry, nothing done", s);
         return 0;
@@ -35,8 +35,8 @@ int32_t WarmStart(CallBlock *cb) {
     }
 }
 
-int32_t CloseCom(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
+int32_t CloseCom(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
     if (ctx.hf != 0) {
         const int status = ComClose(ctx.hf);
         if (status != kComOk) {
@@ -50,15 +50,15 @@ int32_t CloseCom(CallBlock *cb) {
     return 0;
 }
 
-int32_t EndVpi(CallBlock *cb) {
+int32_t EndVpi(CallBlock* cb) {
     Library().stopFlag = 1;
     const int32_t r = CloseCom(cb) & 0xFFFF;
     Log(kLogDetail, "MERIX> EndVpi() exited, %d", r);
     return r;
 }
 
-int32_t ReOpenCom(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
+int32_t ReOpenCom(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
     const uint32_t handle = OpenSavedPort(ctx);
     if (handle == 0) {
         RunTimeError(2, 3, 0);
@@ -69,9 +69,9 @@ int32_t ReOpenCom(CallBlock *cb) {
     return 0;
 }
 
-int32_t ChangeVpiParams(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
-    const auto &cp = *static_cast<const ChangeParams *>(cb->params);
+int32_t ChangeVpiParams(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const auto& cp = *static_cast<const ChangeParams*>(cb->params);
     if (!PortNameFits(cp.portName)) {
         // Refused before the old port is closed: the line keeps running as it was.
         Log(kLogError,

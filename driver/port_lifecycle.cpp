@@ -8,12 +8,12 @@
 namespace merix {
 
 bool PortNameFits(const char (&name)[kPortNameSize]) {
-    const void *end = std::memchr(name, '\0', kPortNameSize);
+    const void* end = std::memchr(name, '\0', kPortNameSize);
     return end != nullptr && end != name;
 }
 
-uint32_t OpenSavedPort(DriverContext &ctx) {
-    const PortParams &p = ctx.portParams;
+uint32_t OpenSavedPort(DriverContext& ctx) {
+    const PortParams& p = ctx.portParams;
     if (!PortNameFits(p.portName)) {
         Log(kLogError, "MERIX> OpenSavedPort() no usable port name saved, port not opened");
         return 0;

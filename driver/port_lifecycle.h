@@ -10,7 +10,7 @@ namespace merix {
 /// Opens the port with the saved PortParams. On success stores the handle in `hf` and
 /// returns it; on failure returns 0 and leaves `hf` alone. A saved name that is empty or
 /// not terminated within its 12 bytes fails without touching the system.
-uint32_t OpenSavedPort(DriverContext &ctx);
+uint32_t OpenSavedPort(DriverContext& ctx);
 
 /// True when `name` holds 1 to 11 characters and a terminating zero within its 12 bytes.
 bool PortNameFits(const char (&name)[kPortNameSize]);

@@ -10,12 +10,12 @@ double ProcessSeconds() {
 }
 } // namespace
 
-double TimerStart(double &timer) {
+double TimerStart(double& timer) {
     timer = ProcessSeconds();
     return timer;
 }
 
-double TimerElapsed(const double &timer) {
+double TimerElapsed(const double& timer) {
     return ProcessSeconds() - timer;
 }
 

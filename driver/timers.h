@@ -4,8 +4,8 @@
 namespace merix {
 
 /// Stores the current process time (seconds) in the timer and returns it.
-double TimerStart(double &timer);
+double TimerStart(double& timer);
 /// Current process time minus the stored instant, in seconds.
-double TimerElapsed(const double &timer);
+double TimerElapsed(const double& timer);
 
 } // namespace merix

@@ -22,8 +22,8 @@ constexpr char kDescription[] = "Hima H51";
 
 } // namespace
 
-int32_t GetVpiInfo(CallBlock *cb) {
-    auto &info = *static_cast<VpiInfo *>(cb->params);
+int32_t GetVpiInfo(CallBlock* cb) {
+    auto& info = *static_cast<VpiInfo*>(cb->params);
     info.fixed70 = 70;
     info.description = kDescription;
     info.banner = kBanner;

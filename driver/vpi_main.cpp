@@ -13,9 +13,9 @@ constexpr double kWorkedLimitSeconds = 1.5;
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int32_t MERIX_CDECL
-VpiMain(merix::CallBlock *callBlock) {
+VpiMain(merix::CallBlock* callBlock) {
     using namespace merix;
-    LibraryState &lib = Library();
+    LibraryState& lib = Library();
     const uint32_t code = callBlock->command;
 
     const double between = TimerElapsed(lib.betweenTimer);
@@ -32,7 +32,7 @@ VpiMain(merix::CallBlock *callBlock) {
         RunTimeError(1, 1, 0);
         return 2;
     }
-    const CommandSlot &slot = CommandTable()[code - 1];
+    const CommandSlot& slot = CommandTable()[code - 1];
     if (slot.routine == nullptr) {
         RunTimeError(1, 2, 0);
         return 2;

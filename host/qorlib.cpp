@@ -18,7 +18,7 @@ struct Gate {
 struct State {
     std::mutex mutex;
     int printLevel = -1;
-    std::function<void(const qorlib::LogLine &)> sink;
+    std::function<void(const qorlib::LogLine&)> sink;
     std::vector<qorlib::LogLine> log;
     std::map<std::pair<uint32_t, std::string>, uint32_t> gateIds; // (driver, address) -> id
     std::map<uint32_t, Gate> gates;
@@ -30,14 +30,14 @@ struct State {
     int putResult = 0;
 };
 
-State &S() {
+State& S() {
     static State state;
     return state;
 }
 
-void AddLine(int level, const char *text) {
-    State &s = S();
-    std::function<void(const qorlib::LogLine &)> sink;
+void AddLine(int level, const char* text) {
+    State& s = S();
+    std::function<void(const qorlib::LogLine&)> sink;
     qorlib::LogLine line{level, text};
     {
         std::lock_guard lock(s.mutex);
@@ -52,7 +52,7 @@ void AddLine(int level, const char *text) {
     }
 }
 
-void LogV(int level, const char *format, va_list args) {
+void LogV(int level, const char* format, va_list args) {
     char line[1024];
     std::vsnprintf(line, sizeof line, format, args);
     AddLine(level, line);
@@ -67,9 +67,9 @@ uint8_t DriverByte(uint32_t driverNumber) {
 extern "C" {
 
 #if defined(_WIN32)
-QORLIB_API void err(int level, const char *format, ...) {
+QORLIB_API void err(int level, const char* format, ...) {
 #else
-QORLIB_API void QorErr(int level, const char *format, ...) {
+QORLIB_API void QorErr(int level, const char* format, ...) {
 #endif
     va_list args;
     va_start(args, format);
@@ -77,20 +77,20 @@ QORLIB_API void QorErr(int level, const char *format, ...) {
     va_end(args);
 }
 
-QORLIB_API int QorUnCook(int, uint32_t hostWord, double value, void *valuePtr) {
-    State &s = S();
+QORLIB_API int QorUnCook(int, uint32_t hostWord, double value, void* valuePtr) {
+    State& s = S();
     std::lock_guard lock(s.mutex);
     s.unCooks.push_back({hostWord, value});
     if (valuePtr != nullptr) {
         const auto word = static_cast<int16_t>(value);
-        std::memcpy(static_cast<uint8_t *>(valuePtr) + 2, &word, sizeof word);
+        std::memcpy(static_cast<uint8_t*>(valuePtr) + 2, &word, sizeof word);
     }
     return 0;
 }
 
-QORLIB_API int QorGetGateIdByAddressStr(int, uint8_t driver, const char *address,
-                                        uint32_t *gateId) {
-    State &s = S();
+QORLIB_API int QorGetGateIdByAddressStr(int, uint8_t driver, const char* address,
+                                        uint32_t* gateId) {
+    State& s = S();
     std::lock_guard lock(s.mutex);
     auto it = s.gateIds.find({driver, address});
     if (it == s.gateIds.end() || s.gates[it->second].deleted) {
@@ -102,7 +102,7 @@ QORLIB_API int QorGetGateIdByAddressStr(int, uint8_t driver, const char *address
 
 QORLIB_API int QorPutGateVal(int, uint32_t gateId, int, double value, int32_t seconds,
                              uint16_t millis) {
-    State &s = S();
+    State& s = S();
     std::lock_guard lock(s.mutex);
     auto it = s.gates.find(gateId);
     if (it == s.gates.end()) {
@@ -114,9 +114,9 @@ QORLIB_API int QorPutGateVal(int, uint32_t gateId, int, double value, int32_t se
     return s.putResult;
 }
 
-QORLIB_API int QorStartAlert(int, const char *alertClass, const char *text, int, uint32_t mask, int,
-                             int, int group, int, int, int, uint32_t, uint32_t *alertId) {
-    State &s = S();
+QORLIB_API int QorStartAlert(int, const char* alertClass, const char* text, int, uint32_t mask, int,
+                             int, int group, int, int, int, uint32_t, uint32_t* alertId) {
+    State& s = S();
     std::lock_guard lock(s.mutex);
     if (s.nextAlertId == 0xFFFF) {
         ++s.nextAlertId; // 0xFFFF means "no alert" to the driver
@@ -128,9 +128,9 @@ QORLIB_API int QorStartAlert(int, const char *alertClass, const char *text, int,
 }
 
 QORLIB_API int QorStampAlert(int, int, uint32_t alertId, int, int, int, int) {
-    State &s = S();
+    State& s = S();
     std::lock_guard lock(s.mutex);
-    for (auto &alert : s.alerts) {
+    for (auto& alert : s.alerts) {
         if (alert.id == alertId && alert.open) {
             alert.open = false;
             return 0;
@@ -139,13 +139,13 @@ QORLIB_API int QorStampAlert(int, int, uint32_t alertId, int, int, int, int) {
     return 1;
 }
 
-QORLIB_API int QorFindGateDef(int, int32_t start, const merix::GateDefRecord *templ, int,
-                              int32_t *found) {
-    State &s = S();
+QORLIB_API int QorFindGateDef(int, int32_t start, const merix::GateDefRecord* templ, int,
+                              int32_t* found) {
+    State& s = S();
     std::lock_guard lock(s.mutex);
     const std::size_t prefix = strnlen(templ->address, sizeof templ->address);
     for (int32_t i = start < 0 ? 0 : start; i < static_cast<int32_t>(s.definitions.size()); ++i) {
-        const auto &def = s.definitions[static_cast<std::size_t>(i)];
+        const auto& def = s.definitions[static_cast<std::size_t>(i)];
         if (std::strncmp(def.address, templ->address, prefix) == 0) {
             *found = i;
             return 0;
@@ -154,8 +154,8 @@ QORLIB_API int QorFindGateDef(int, int32_t start, const merix::GateDefRecord *te
     return 1;
 }
 
-QORLIB_API int QorGetGateDef(int, int32_t index, merix::GateDefRecord *def) {
-    State &s = S();
+QORLIB_API int QorGetGateDef(int, int32_t index, merix::GateDefRecord* def) {
+    State& s = S();
     std::lock_guard lock(s.mutex);
     if (index < 0 || index >= static_cast<int32_t>(s.definitions.size())) {
         return 1;
@@ -169,7 +169,7 @@ QORLIB_API int QorGetGateDef(int, int32_t index, merix::GateDefRecord *def) {
 namespace qorlib {
 
 void Reset() {
-    State &s = S();
+    State& s = S();
     std::lock_guard lock(s.mutex);
     s.printLevel = -1;
     s.sink = nullptr;
@@ -189,7 +189,7 @@ void SetPrintLevel(int level) {
     S().printLevel = level;
 }
 
-void SetLogSink(std::function<void(const LogLine &)> sink) {
+void SetLogSink(std::function<void(const LogLine&)> sink) {
     std::lock_guard lock(S().mutex);
     S().sink = std::move(sink);
 }
@@ -204,9 +204,9 @@ void ClearLog() {
     S().log.clear();
 }
 
-bool Logged(const std::string &text, std::optional<int> level) {
+bool Logged(const std::string& text, std::optional<int> level) {
     std::lock_guard lock(S().mutex);
-    for (const auto &line : S().log) {
+    for (const auto& line : S().log) {
         if (line.text == text && (!level || *level == line.level)) {
             return true;
         }
@@ -214,8 +214,8 @@ bool Logged(const std::string &text, std::optional<int> level) {
     return false;
 }
 
-uint32_t DefineGate(const std::string &address, uint32_t driverNumber) {
-    State &s = S();
+uint32_t DefineGate(const std::string& address, uint32_t driverNumber) {
+    State& s = S();
     std::lock_guard lock(s.mutex);
     const auto key = std::make_pair(static_cast<uint32_t>(DriverByte(driverNumber)), address);
     if (auto it = s.gateIds.find(key); it != s.gateIds.end()) {
@@ -232,8 +232,8 @@ uint32_t DefineGate(const std::string &address, uint32_t driverNumber) {
     return id;
 }
 
-void DeleteGate(const std::string &address, uint32_t driverNumber) {
-    State &s = S();
+void DeleteGate(const std::string& address, uint32_t driverNumber) {
+    State& s = S();
     std::lock_guard lock(s.mutex);
     auto it = s.gateIds.find({DriverByte(driverNumber), address});
     if (it != s.gateIds.end()) {
@@ -241,14 +241,14 @@ void DeleteGate(const std::string &address, uint32_t driverNumber) {
     }
 }
 
-std::vector<GateValue> History(const std::string &address, uint32_t driverNumber) {
-    State &s = S();
+std::vector<GateValue> History(const std::string& address, uint32_t driverNumber) {
+    State& s = S();
     std::lock_guard lock(s.mutex);
     auto it = s.gateIds.find({DriverByte(driverNumber), address});
     return it == s.gateIds.end() ? std::vector<GateValue>{} : s.gates[it->second].history;
 }
 
-std::optional<GateValue> LastValue(const std::string &address, uint32_t driverNumber) {
+std::optional<GateValue> LastValue(const std::string& address, uint32_t driverNumber) {
     auto history = History(address, driverNumber);
     if (history.empty()) {
         return std::nullopt;
@@ -258,7 +258,7 @@ std::optional<GateValue> LastValue(const std::string &address, uint32_t driverNu
 
 void ClearHistory() {
     std::lock_guard lock(S().mutex);
-    for (auto &[id, gate] : S().gates) {
+    for (auto& [id, gate] : S().gates) {
         gate.history.clear();
     }
 }
@@ -276,7 +276,7 @@ std::vector<Alert> Alerts() {
 std::vector<Alert> OpenAlerts() {
     std::lock_guard lock(S().mutex);
     std::vector<Alert> open;
-    for (const auto &alert : S().alerts) {
+    for (const auto& alert : S().alerts) {
         if (alert.open) {
             open.push_back(alert);
         }

@@ -42,19 +42,19 @@ QORLIB_API void Reset();
 /// Lines at or above this level are also printed to stderr (default: none, -1).
 QORLIB_API void SetPrintLevel(int level);
 /// Every log line is also handed to this sink (for a host's log file); empty to remove.
-QORLIB_API void SetLogSink(std::function<void(const LogLine &)> sink);
+QORLIB_API void SetLogSink(std::function<void(const LogLine&)> sink);
 QORLIB_API std::vector<LogLine> Log();
 QORLIB_API void ClearLog();
 /// True when a line with exactly this text was logged (at the level, when given).
-QORLIB_API bool Logged(const std::string &text, std::optional<int> level = std::nullopt);
+QORLIB_API bool Logged(const std::string& text, std::optional<int> level = std::nullopt);
 
 /// Defines a gate owned by driver instance `driverNumber` (1-based): it gets a gate id for
 /// QorGetGateIdByAddressStr and a definition for QorFindGateDef/QorGetGateDef.
-QORLIB_API uint32_t DefineGate(const std::string &address, uint32_t driverNumber);
+QORLIB_API uint32_t DefineGate(const std::string& address, uint32_t driverNumber);
 /// Removes a gate: look-ups by its address fail from now on (its definition stays).
-QORLIB_API void DeleteGate(const std::string &address, uint32_t driverNumber);
-QORLIB_API std::vector<GateValue> History(const std::string &address, uint32_t driverNumber);
-QORLIB_API std::optional<GateValue> LastValue(const std::string &address, uint32_t driverNumber);
+QORLIB_API void DeleteGate(const std::string& address, uint32_t driverNumber);
+QORLIB_API std::vector<GateValue> History(const std::string& address, uint32_t driverNumber);
+QORLIB_API std::optional<GateValue> LastValue(const std::string& address, uint32_t driverNumber);
 QORLIB_API void ClearHistory();
 /// The result that QorPutGateVal gives (0 accepts the value).
 QORLIB_API void SetPutGateValResult(int result);

@@ -35,7 +35,7 @@ struct Machine {
     plat::Handle nextHandle = kFirstHandle;
 };
 
-Machine &M() {
+Machine& M() {
     static Machine machine;
     return machine;
 }
@@ -44,7 +44,7 @@ void Record(std::string call) {
     M().calls.push_back(std::move(call));
 }
 
-bool Fails(const std::string &function) {
+bool Fails(const std::string& function) {
     auto it = M().failures.find(function);
     if (it == M().failures.end() || it->second == 0) {
         return false;
@@ -60,7 +60,7 @@ void Advance(uint64_t ms) {
 
 uint32_t BytesBeforeSilence() {
     uint32_t n = 0;
-    for (const auto &piece : M().input) {
+    for (const auto& piece : M().input) {
         if (piece.silence) {
             break;
         }
@@ -82,13 +82,13 @@ void Reset() {
     M() = Machine{};
 }
 
-const std::vector<std::string> &Calls() {
+const std::vector<std::string>& Calls() {
     return M().calls;
 }
 
-std::vector<std::string> CallsStartingWith(const std::string &prefix) {
+std::vector<std::string> CallsStartingWith(const std::string& prefix) {
     std::vector<std::string> out;
-    for (const auto &call : M().calls) {
+    for (const auto& call : M().calls) {
         if (call.rfind(prefix, 0) == 0) {
             out.push_back(call);
         }
@@ -112,10 +112,10 @@ void QueueReply(std::vector<uint8_t> frame) {
 void QueueSilence() {
     QueueReply(std::vector<Piece>{});
 }
-const std::vector<std::vector<uint8_t>> &Written() {
+const std::vector<std::vector<uint8_t>>& Written() {
     return M().written;
 }
-void FailNext(const std::string &function, int times) {
+void FailNext(const std::string& function, int times) {
     M().failures[function] = times;
 }
 void ShortWriteNext(uint32_t bytes) {
@@ -141,7 +141,7 @@ void SetPriorityResult(int result) {
 int CurrentPriority() {
     return M().priority;
 }
-void SetNow(const plat::LocalTime &now) {
+void SetNow(const plat::LocalTime& now) {
     M().now = now;
 }
 plat::CommTimeouts Timeouts() {
@@ -160,9 +160,9 @@ namespace merix::plat {
 
 using fake::M;
 
-Handle CreateFileA(const char *name) {
+Handle CreateFileA(const char* name) {
     fake::Record(std::string("CreateFileA(") + name + ")");
-    const auto &existing = M().existing;
+    const auto& existing = M().existing;
     if (fake::Fails("CreateFileA") ||
         (!existing.empty() &&
          std::find(existing.begin(), existing.end(), name) == existing.end())) {
@@ -182,7 +182,7 @@ bool CloseHandle(Handle) {
     return true;
 }
 
-bool GetCommState(Handle, Dcb *dcb) {
+bool GetCommState(Handle, Dcb* dcb) {
     fake::Record("GetCommState");
     if (fake::Fails("GetCommState")) {
         return false;
@@ -191,7 +191,7 @@ bool GetCommState(Handle, Dcb *dcb) {
     return true;
 }
 
-bool SetCommState(Handle, const Dcb &dcb) {
+bool SetCommState(Handle, const Dcb& dcb) {
     fake::Record("SetCommState(" + std::to_string(dcb.baudRate) + ")");
     if (fake::Fails("SetCommState")) {
         return false;
@@ -200,7 +200,7 @@ bool SetCommState(Handle, const Dcb &dcb) {
     return true;
 }
 
-bool GetCommTimeouts(Handle, CommTimeouts *timeouts) {
+bool GetCommTimeouts(Handle, CommTimeouts* timeouts) {
     fake::Record("GetCommTimeouts");
     if (fake::Fails("GetCommTimeouts")) {
         return false;
@@ -209,7 +209,7 @@ bool GetCommTimeouts(Handle, CommTimeouts *timeouts) {
     return true;
 }
 
-bool SetCommTimeouts(Handle, const CommTimeouts &timeouts) {
+bool SetCommTimeouts(Handle, const CommTimeouts& timeouts) {
     fake::Record("SetCommTimeouts(" + std::to_string(timeouts.readTotalTimeoutConstant) + ")");
     if (fake::Fails("SetCommTimeouts")) {
         return false;
@@ -223,23 +223,23 @@ bool SetupComm(Handle, uint32_t inQueue, uint32_t outQueue) {
     return !fake::Fails("SetupComm");
 }
 
-bool ClearCommError(Handle, uint32_t *errors, uint32_t *inQueue) {
+bool ClearCommError(Handle, uint32_t* errors, uint32_t* inQueue) {
     fake::Record("ClearCommError");
     *errors = 0;
     *inQueue = fake::BytesBeforeSilence();
     return !fake::Fails("ClearCommError");
 }
 
-bool ReadFile(Handle, void *buffer, uint32_t count, uint32_t *read) {
+bool ReadFile(Handle, void* buffer, uint32_t count, uint32_t* read) {
     fake::Record("ReadFile(" + std::to_string(count) + ")");
     *read = 0;
     if (fake::Fails("ReadFile")) {
         return false;
     }
-    auto *out = static_cast<uint8_t *>(buffer);
-    auto &input = M().input;
+    auto* out = static_cast<uint8_t*>(buffer);
+    auto& input = M().input;
     while (*read < count && !input.empty()) {
-        fake::Piece &piece = input.front();
+        fake::Piece& piece = input.front();
         if (piece.silence) {
             input.pop_front();
             break;
@@ -258,7 +258,7 @@ bool ReadFile(Handle, void *buffer, uint32_t count, uint32_t *read) {
     return true;
 }
 
-bool WriteFile(Handle, const void *buffer, uint32_t count, uint32_t *written) {
+bool WriteFile(Handle, const void* buffer, uint32_t count, uint32_t* written) {
     fake::Record("WriteFile(" + std::to_string(count) + ")");
     if (fake::Fails("WriteFile")) {
         return false;
@@ -268,11 +268,11 @@ bool WriteFile(Handle, const void *buffer, uint32_t count, uint32_t *written) {
         n = std::min<uint32_t>(count, static_cast<uint32_t>(M().shortWrite));
         M().shortWrite = -1;
     }
-    const auto *bytes = static_cast<const uint8_t *>(buffer);
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
     M().written.emplace_back(bytes, bytes + n);
     *written = n;
     if (!M().replies.empty()) {
-        for (auto &piece : M().replies.front()) {
+        for (auto& piece : M().replies.front()) {
             M().input.push_back(std::move(piece));
         }
         M().replies.pop_front();
@@ -295,13 +295,13 @@ bool ClearCommBreak(Handle) {
     return true;
 }
 
-bool QueryPerformanceFrequency(int64_t *frequency) {
+bool QueryPerformanceFrequency(int64_t* frequency) {
     fake::Record("QueryPerformanceFrequency");
     *frequency = M().frequency;
     return M().frequency > 0;
 }
 
-bool QueryPerformanceCounter(int64_t *count) {
+bool QueryPerformanceCounter(int64_t* count) {
     fake::Record("QueryPerformanceCounter");
     M().counter += M().ticksPerRead;
     *count = M().counter;

@@ -25,9 +25,9 @@ void Reset();
 
 /// Every platform call so far, e.g. "EscapeCommFunction(5)", "WriteFile(8)", "ReadFile(2)",
 /// "SetCommTimeouts(1000)", "SetThreadPriority(15)", "QueryPerformanceCounter".
-const std::vector<std::string> &Calls();
+const std::vector<std::string>& Calls();
 /// The recorded calls whose text starts with the prefix.
-std::vector<std::string> CallsStartingWith(const std::string &prefix);
+std::vector<std::string> CallsStartingWith(const std::string& prefix);
 void ClearCalls();
 
 /// Bytes already waiting in the input queue.
@@ -39,10 +39,10 @@ void QueueReply(std::vector<uint8_t> frame);
 /// No reply to the next write.
 void QueueSilence();
 /// Every frame written so far.
-const std::vector<std::vector<uint8_t>> &Written();
+const std::vector<std::vector<uint8_t>>& Written();
 
 /// The next call of that function fails (FALSE / INVALID_HANDLE_VALUE); `times` calls fail.
-void FailNext(const std::string &function, int times = 1);
+void FailNext(const std::string& function, int times = 1);
 /// The next WriteFile writes only this many bytes.
 void ShortWriteNext(uint32_t bytes);
 /// CreateFileA fails for names not in this list, when the list is not empty.
@@ -57,7 +57,7 @@ void AdvanceClock(uint64_t ms);
 void SetPriorityResult(int result);
 int CurrentPriority();
 /// Local time returned by Now().
-void SetNow(const plat::LocalTime &now);
+void SetNow(const plat::LocalTime& now);
 
 /// The port's timeouts and state as the driver last set them.
 plat::CommTimeouts Timeouts();

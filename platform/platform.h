@@ -65,26 +65,26 @@ struct LocalTime {
 };
 
 // Serial port (CreateFileA with GENERIC_READ|GENERIC_WRITE, exclusive, OPEN_EXISTING).
-Handle CreateFileA(const char *name);
+Handle CreateFileA(const char* name);
 bool CloseHandle(Handle h);
-bool GetCommState(Handle h, Dcb *dcb);
-bool SetCommState(Handle h, const Dcb &dcb);
-bool GetCommTimeouts(Handle h, CommTimeouts *timeouts);
-bool SetCommTimeouts(Handle h, const CommTimeouts &timeouts);
+bool GetCommState(Handle h, Dcb* dcb);
+bool SetCommState(Handle h, const Dcb& dcb);
+bool GetCommTimeouts(Handle h, CommTimeouts* timeouts);
+bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts);
 bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue);
 /// Clears the device's error state; *inQueue receives the count of received bytes pending.
-bool ClearCommError(Handle h, uint32_t *errors, uint32_t *inQueue);
+bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue);
 /// Returns when all bytes arrived or the total timeout, counted from the call, ran out.
-bool ReadFile(Handle h, void *buffer, uint32_t count, uint32_t *read);
-bool WriteFile(Handle h, const void *buffer, uint32_t count, uint32_t *written);
+bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read);
+bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written);
 bool EscapeCommFunction(Handle h, int function);
 bool SetCommBreak(Handle h);
 bool ClearCommBreak(Handle h);
 
 // Timing and scheduling.
 /// Counts per second of the high-resolution counter; false when there is none.
-bool QueryPerformanceFrequency(int64_t *frequency);
-bool QueryPerformanceCounter(int64_t *count);
+bool QueryPerformanceFrequency(int64_t* frequency);
+bool QueryPerformanceCounter(int64_t* count);
 /// GetThreadPriority(GetCurrentThread()).
 int GetThreadPriority();
 /// SetThreadPriority(GetCurrentThread(), priority): 1 on success, 0 on failure.

@@ -33,11 +33,11 @@ struct PortSlot {
 };
 std::array<PortSlot, 64> g_ports;
 
-PortSlot *Slot(Handle h) {
+PortSlot* Slot(Handle h) {
     if (h == 0 || h == kInvalidHandle) {
         return nullptr;
     }
-    for (auto &slot : g_ports) {
+    for (auto& slot : g_ports) {
         if (slot.fd == static_cast<int>(h)) {
             return &slot;
         }
@@ -46,7 +46,7 @@ PortSlot *Slot(Handle h) {
 }
 
 int Fd(Handle h) {
-    const PortSlot *slot = Slot(h);
+    const PortSlot* slot = Slot(h);
     return slot == nullptr ? -1 : slot->fd;
 }
 
@@ -64,8 +64,8 @@ constexpr BaudEntry kBauds[] = {
     {1500000, B1500000}, {2000000, B2000000},
 };
 
-bool SpeedCode(uint32_t rate, speed_t *code) {
-    for (const auto &entry : kBauds) {
+bool SpeedCode(uint32_t rate, speed_t* code) {
+    for (const auto& entry : kBauds) {
         if (entry.rate == rate) {
             *code = entry.code;
             return true;
@@ -75,7 +75,7 @@ bool SpeedCode(uint32_t rate, speed_t *code) {
 }
 
 uint32_t SpeedRate(speed_t code) {
-    for (const auto &entry : kBauds) {
+    for (const auto& entry : kBauds) {
         if (entry.code == code) {
             return entry.rate;
         }
@@ -102,7 +102,7 @@ SavedScheduling g_saved;
 
 } // namespace
 
-Handle CreateFileA(const char *name) {
+Handle CreateFileA(const char* name) {
     std::string path;
     if (std::strcmp(name, "NUL") == 0) {
         path = "/dev/null";
@@ -111,8 +111,8 @@ Handle CreateFileA(const char *name) {
     } else {
         path = name;
     }
-    PortSlot *free = nullptr;
-    for (auto &slot : g_ports) {
+    PortSlot* free = nullptr;
+    for (auto& slot : g_ports) {
         if (slot.fd < 0) {
             free = &slot;
             break;
@@ -151,7 +151,7 @@ Handle CreateFileA(const char *name) {
 }
 
 bool CloseHandle(Handle h) {
-    PortSlot *slot = Slot(h);
+    PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return false;
     }
@@ -160,7 +160,7 @@ bool CloseHandle(Handle h) {
     return close(fd) == 0;
 }
 
-bool GetCommState(Handle h, Dcb *dcb) {
+bool GetCommState(Handle h, Dcb* dcb) {
     termios tio{};
     if (tcgetattr(Fd(h), &tio) != 0) {
         return false;
@@ -198,7 +198,7 @@ bool GetCommState(Handle h, Dcb *dcb) {
     return true;
 }
 
-bool SetCommState(Handle h, const Dcb &dcb) {
+bool SetCommState(Handle h, const Dcb& dcb) {
     const int fd = Fd(h);
     termios tio{};
     speed_t speed{};
@@ -274,8 +274,8 @@ bool SetCommState(Handle h, const Dcb &dcb) {
     return true;
 }
 
-bool GetCommTimeouts(Handle h, CommTimeouts *timeouts) {
-    const PortSlot *slot = Slot(h);
+bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
+    const PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return false;
     }
@@ -283,8 +283,8 @@ bool GetCommTimeouts(Handle h, CommTimeouts *timeouts) {
     return true;
 }
 
-bool SetCommTimeouts(Handle h, const CommTimeouts &timeouts) {
-    PortSlot *slot = Slot(h);
+bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
+    PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return false;
     }
@@ -296,7 +296,7 @@ bool SetupComm(Handle h, uint32_t, uint32_t) {
     return Slot(h) != nullptr;
 }
 
-bool ClearCommError(Handle h, uint32_t *errors, uint32_t *inQueue) {
+bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     *errors = 0;
     *inQueue = 0;
     int pending = 0;
@@ -307,13 +307,13 @@ bool ClearCommError(Handle h, uint32_t *errors, uint32_t *inQueue) {
     return true;
 }
 
-bool ReadFile(Handle h, void *buffer, uint32_t count, uint32_t *read) {
+bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     *read = 0;
-    const PortSlot *slot = Slot(h);
+    const PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return false;
     }
-    const CommTimeouts &t = slot->timeouts;
+    const CommTimeouts& t = slot->timeouts;
     // All fields 0 waits until the buffer is full, as Win32 does.
     const bool unbounded = t.readIntervalTimeout == 0 && t.readTotalTimeoutMultiplier == 0 &&
                            t.readTotalTimeoutConstant == 0;
@@ -321,7 +321,7 @@ bool ReadFile(Handle h, void *buffer, uint32_t count, uint32_t *read) {
         MonotonicNs() +
         static_cast<int64_t>(t.readTotalTimeoutConstant + t.readTotalTimeoutMultiplier * count) *
             1'000'000;
-    auto *out = static_cast<uint8_t *>(buffer);
+    auto* out = static_cast<uint8_t*>(buffer);
     while (*read < count) {
         const ssize_t n = ::read(slot->fd, out + *read, count - *read);
         if (n > 0) {
@@ -353,13 +353,13 @@ bool ReadFile(Handle h, void *buffer, uint32_t count, uint32_t *read) {
     return true;
 }
 
-bool WriteFile(Handle h, const void *buffer, uint32_t count, uint32_t *written) {
+bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
     *written = 0;
     const int fd = Fd(h);
     if (fd < 0) {
         return false;
     }
-    const auto *bytes = static_cast<const uint8_t *>(buffer);
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
     while (*written < count) {
         const ssize_t n = ::write(fd, bytes + *written, count - *written);
         if (n > 0) {
@@ -402,12 +402,12 @@ bool ClearCommBreak(Handle h) {
     return ioctl(Fd(h), TIOCCBRK) == 0;
 }
 
-bool QueryPerformanceFrequency(int64_t *frequency) {
+bool QueryPerformanceFrequency(int64_t* frequency) {
     *frequency = 1'000'000'000;
     return true;
 }
 
-bool QueryPerformanceCounter(int64_t *count) {
+bool QueryPerformanceCounter(int64_t* count) {
     *count = MonotonicNs();
     return true;
 }

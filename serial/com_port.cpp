@@ -29,8 +29,8 @@ uint8_t RtsControl(uint16_t mask) {
 
 } // namespace
 
-int ComOpen(const char *name, const PortSettings &settings, uint16_t lineMask,
-            plat::Handle *handle) {
+int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
+            plat::Handle* handle) {
     *handle = plat::CreateFileA(name);
     if (*handle == plat::kInvalidHandle) {
         return kComOpenFailed;
@@ -129,7 +129,7 @@ int ComBreak(uint32_t durationMs, plat::Handle handle) {
     return kComOk;
 }
 
-int ComWrite(plat::Handle handle, const uint8_t *buffer, uint32_t count, uint32_t *written) {
+int ComWrite(plat::Handle handle, const uint8_t* buffer, uint32_t count, uint32_t* written) {
     uint32_t n = 0;
     if (!plat::WriteFile(handle, buffer, count, &n)) {
         return kComFailed;
@@ -140,7 +140,7 @@ int ComWrite(plat::Handle handle, const uint8_t *buffer, uint32_t count, uint32_
     return n == count ? kComOk : kComShortWrite;
 }
 
-int ComRead(plat::Handle handle, uint8_t *buffer, uint32_t count, uint32_t *read) {
+int ComRead(plat::Handle handle, uint8_t* buffer, uint32_t count, uint32_t* read) {
     if (read != nullptr) {
         *read = 0;
     }

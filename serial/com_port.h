@@ -30,8 +30,8 @@ inline constexpr uint32_t kOpenReadTimeoutMs = 1000;
 
 /// Opens and configures the port for the controller line. `*handle` receives what the open
 /// returned in every case, INVALID_HANDLE_VALUE included.
-int ComOpen(const char *name, const PortSettings &settings, uint16_t lineMask,
-            plat::Handle *handle);
+int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
+            plat::Handle* handle);
 int ComClose(plat::Handle handle);
 /// Sets the total read timeout to t x 10 ms and answers the previous one in 10 ms units (0
 /// when the timeouts cannot be read or written). A t of 0 or less keeps the timeout in force:
@@ -40,9 +40,9 @@ int ComSetTimeout(plat::Handle handle, int t);
 /// Throws away pending input (clearing the device's error state on the way).
 int ComPurge(plat::Handle handle);
 int ComBreak(uint32_t durationMs, plat::Handle handle);
-int ComWrite(plat::Handle handle, const uint8_t *buffer, uint32_t count, uint32_t *written);
+int ComWrite(plat::Handle handle, const uint8_t* buffer, uint32_t count, uint32_t* written);
 /// One read of up to `count` bytes within the total timeout; a short count is success.
-int ComRead(plat::Handle handle, uint8_t *buffer, uint32_t count, uint32_t *read);
+int ComRead(plat::Handle handle, uint8_t* buffer, uint32_t count, uint32_t* read);
 int ComSleep(uint32_t durationMs);
 
 } // namespace merix

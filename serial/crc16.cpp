@@ -2,7 +2,7 @@
 
 namespace merix {
 
-uint16_t Crc16(const uint8_t *bytes, int length) {
+uint16_t Crc16(const uint8_t* bytes, int length) {
     uint16_t crc = 0xFFFF;
     for (int i = 0; i < length; ++i) {
         crc ^= bytes[i];
@@ -17,7 +17,7 @@ uint16_t Crc16(const uint8_t *bytes, int length) {
     return crc;
 }
 
-bool CrcMatches(const uint8_t *frame, int length) {
+bool CrcMatches(const uint8_t* frame, int length) {
     if (length < 2) {
         // A frame too short to carry a CRC cannot match one.
         return false;

@@ -7,9 +7,9 @@ namespace merix {
 
 /// The CRC over `length` bytes; 0xFFFF for a length of 0 or less. Goes on the wire low
 /// byte first.
-uint16_t Crc16(const uint8_t *bytes, int length);
+uint16_t Crc16(const uint8_t* bytes, int length);
 
 /// True when the last two of `length` bytes are the CRC of the bytes before them.
-bool CrcMatches(const uint8_t *frame, int length);
+bool CrcMatches(const uint8_t* frame, int length);
 
 } // namespace merix

@@ -52,8 +52,8 @@ int ExceptionResult(uint8_t code, uint8_t function, int32_t station) {
 
 } // namespace
 
-int Receive(int32_t station, DriverContext &ctx, uint32_t *count) {
-    uint8_t *buf = ctx.rxBuf;
+int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
+    uint8_t* buf = ctx.rxBuf;
     const uint8_t requestFunction = ctx.txBuf[1];
     const bool tolerant = ctx.fReadEvent != 0;
     *count = 0;

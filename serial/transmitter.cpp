@@ -22,7 +22,7 @@ double TicksToMs(int64_t ticks, int64_t frequency) {
 
 } // namespace
 
-void WaitIFG(DriverContext &ctx) {
+void WaitIFG(DriverContext& ctx) {
     double start = 0.0;
     TimerStart(start);
     for (;;) {
@@ -38,14 +38,14 @@ void WaitIFG(DriverContext &ctx) {
     }
 }
 
-void WaitGap(DriverContext &ctx, uint16_t gapMs) {
+void WaitGap(DriverContext& ctx, uint16_t gapMs) {
     const uint16_t saved = ctx.IFG;
     ctx.IFG = gapMs;
     WaitIFG(ctx);
     ctx.IFG = saved;
 }
 
-int Send(DriverContext &ctx, std::span<uint8_t> buffer, int length) {
+int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
     if (length < 0 || static_cast<std::size_t>(length) + 2 > buffer.size()) {
         return 1;
     }

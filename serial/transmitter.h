@@ -12,14 +12,14 @@ namespace merix {
 /// Sends `length` frame bytes from `buffer` with the CRC appended behind them (the buffer
 /// needs two bytes of room). 0 when the whole frame was written; 1 when the write failed or
 /// was short, or the buffer has no room for the CRC.
-int Send(DriverContext &ctx, std::span<uint8_t> buffer, int length);
+int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length);
 
 /// Waits the inter-frame gap `IFG`, measured from the call on the process clock.
-void WaitIFG(DriverContext &ctx);
+void WaitIFG(DriverContext& ctx);
 
 /// WaitIFG with `gapMs` in place of the configured gap, which is put back afterwards: the
 /// pause before a retry.
-void WaitGap(DriverContext &ctx, uint16_t gapMs);
+void WaitGap(DriverContext& ctx, uint16_t gapMs);
 
 /// The pause before a retry and before the time synchronisation.
 inline constexpr uint16_t kRetryGapMs = 50;

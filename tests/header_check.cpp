@@ -1,3 +1,3 @@
 // Each public header first, so that it is known to compile on its own.
-#include "merix/vpi.h"
 #include "merix/qorlib.h"
+#include "merix/vpi.h"

@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
     std::printf("GetVpiInfo -> %d\n", rc);
     std::printf("  driver       : %s\n", info.description);
     std::printf("  context size : %u bytes\n", info.contextSize);
-    std::printf("  defaults     : %u baud, %u data bits, stop code %u, parity code %u\n",
-                info.baud, info.dataBits, info.stopBits, info.parity);
+    std::printf("  defaults     : %u baud, %u data bits, stop code %u, parity code %u\n", info.baud,
+                info.dataBits, info.stopBits, info.parity);
     std::printf("  banner (code page 437, shown as is):%s\n", info.banner);
     return 0;
 }

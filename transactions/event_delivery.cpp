@@ -13,18 +13,18 @@ constexpr uint32_t kNoAlert = 0xFFFF;
 constexpr time_t kHalfDay = 12 * 60 * 60;
 constexpr int kPutGateValue = 2;
 
-int32_t EventStation(const CallBlock *cb) {
-    return static_cast<const GateAccessRecord *>(cb->params)->station;
+int32_t EventStation(const CallBlock* cb) {
+    return static_cast<const GateAccessRecord*>(cb->params)->station;
 }
 
 /// Looks up the host's gate "E<station><event>"; false when it does not exist.
-bool FindEventGate(const DriverContext &ctx, int32_t station, uint32_t event, char (&text)[16],
-                   uint32_t *gateId) {
+bool FindEventGate(const DriverContext& ctx, int32_t station, uint32_t event, char (&text)[16],
+                   uint32_t* gateId) {
     std::snprintf(text, sizeof text, "E%02d%04u", station, event);
     return QorGetGateIdByAddressStr(0, static_cast<uint8_t>(ctx.vpiNumber), text, gateId) == 0;
 }
 
-tm ToTm(const plat::LocalTime &t) {
+tm ToTm(const plat::LocalTime& t) {
     tm out{};
     out.tm_year = t.year - 1900;
     out.tm_mon = t.month - 1;
@@ -38,7 +38,7 @@ tm ToTm(const plat::LocalTime &t) {
 
 } // namespace
 
-time_t EventTime(const plat::LocalTime &now, int hour, int minute, int second) {
+time_t EventTime(const plat::LocalTime& now, int hour, int minute, int second) {
     tm today = ToTm(now);
     const time_t nowSeconds = mktime(&today);
     tm stamped = ToTm(now);
@@ -56,8 +56,8 @@ time_t EventTime(const plat::LocalTime &now, int hour, int minute, int second) {
     return mktime(&stamped);
 }
 
-int DeliverEventBlock(CallBlock *cb, const uint8_t *block, uint32_t n) {
-    DriverContext &ctx = *cb->context;
+int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n) {
+    DriverContext& ctx = *cb->context;
     const int32_t st = EventStation(cb);
     const uint32_t whole = n - n % kEventRecordSize;
     if (whole != n) {
@@ -68,7 +68,7 @@ int DeliverEventBlock(CallBlock *cb, const uint8_t *block, uint32_t n) {
     }
     const plat::LocalTime now = plat::Now();
     for (uint32_t offset = 0; offset < whole; offset += kEventRecordSize) {
-        const uint8_t *rec = block + offset;
+        const uint8_t* rec = block + offset;
         const auto event = static_cast<uint16_t>(rec[0] | rec[1] << 8);
         if (event > kMaxEventNumber) {
             Log(kLogError, "MERIX> In Read Event, got illegal event num %d", event);
@@ -98,8 +98,8 @@ int DeliverEventBlock(CallBlock *cb, const uint8_t *block, uint32_t n) {
     return 0;
 }
 
-int Update_Events(CallBlock *cb, uint32_t replyLength) {
-    DriverContext &ctx = *cb->context;
+int Update_Events(CallBlock* cb, uint32_t replyLength) {
+    DriverContext& ctx = *cb->context;
     const int32_t st = EventStation(cb); // the caller checked it against the tables
     const uint32_t count = ctx.eventCount[st] & 0xFFFF;
     const uint8_t f = ctx.rxBuf[1];

@@ -14,14 +14,14 @@ inline constexpr uint16_t kMaxEventNumber = 2047;
 
 /// Delivers the 8-byte records of an event block of `n` bytes. 0 when all were handled,
 /// 1 at an illegal record (the records before it are delivered).
-int DeliverEventBlock(CallBlock *cb, const uint8_t *block, uint32_t n);
+int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n);
 
 /// Handles the reply to the set-up request in ctx.rxBuf, `replyLength` bytes: the state of
 /// every event, or the count conflict alert. Always 0.
-int Update_Events(CallBlock *cb, uint32_t replyLength);
+int Update_Events(CallBlock* cb, uint32_t replyLength);
 
 /// Calendar seconds of a time of day seen at `now`: today's date, or the day before when
 /// today's would lie more than 12 hours ahead (an event from before midnight).
-time_t EventTime(const plat::LocalTime &now, int hour, int minute, int second);
+time_t EventTime(const plat::LocalTime& now, int hour, int minute, int second);
 
 } // namespace merix

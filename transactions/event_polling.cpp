@@ -24,7 +24,7 @@ constexpr RetryTexts kEventTexts{"MERIX> ReadEvent() : sRetry=%d, iRlen=%d",
                                  "MERIX> ReadEvent() Wrong receive (still %d tries)"};
 
 /// The host's event gates of the station that belong to this instance.
-uint32_t CountEventGates(const DriverContext &ctx, int32_t st) {
+uint32_t CountEventGates(const DriverContext& ctx, int32_t st) {
     GateDefRecord templ{};
     templ.kind = 1;
     std::snprintf(templ.address, sizeof templ.address, "E%02d", st);
@@ -45,15 +45,15 @@ uint32_t CountEventGates(const DriverContext &ctx, int32_t st) {
     return count;
 }
 
-bool OverflowMarker(const uint8_t *rx, uint32_t n) {
+bool OverflowMarker(const uint8_t* rx, uint32_t n) {
     return n >= 2 && rx[3 + n - 2] == 0xFF && rx[3 + n - 1] == 0xFF;
 }
 
 /// The controller lost events: alert the operator, take the block off the controller and
 /// re-initialise at the next read.
-void HandleOverflow(CallBlock *cb, int32_t st) {
-    DriverContext &ctx = *cb->context;
-    const auto &gate = *static_cast<const GateAccessRecord *>(cb->params);
+void HandleOverflow(CallBlock* cb, int32_t st) {
+    DriverContext& ctx = *cb->context;
+    const auto& gate = *static_cast<const GateAccessRecord*>(cb->params);
     Log(kLogDetail, "MERIX> ReadEvent() Buffer Overflow detected for PLC %d", st);
     char text[64];
     std::snprintf(text, sizeof text, "Overflow of event buffer Station Number %02d", st);
@@ -68,8 +68,8 @@ void HandleOverflow(CallBlock *cb, int32_t st) {
 
 } // namespace
 
-int BuildEventRequest(const GateAccessRecord &gate, uint8_t *frame, CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
+int BuildEventRequest(const GateAccessRecord& gate, uint8_t* frame, CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
     const int32_t st = gate.station;
     frame[0] = static_cast<uint8_t>(st);
     if (ctx.fEF[st] == 1) {
@@ -94,9 +94,9 @@ int BuildEventRequest(const GateAccessRecord &gate, uint8_t *frame, CallBlock *c
     return 2;
 }
 
-int32_t ReadEvent(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
-    const auto &gate = *static_cast<const GateAccessRecord *>(cb->params);
+int32_t ReadEvent(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const auto& gate = *static_cast<const GateAccessRecord*>(cb->params);
     const int32_t st = gate.station;
     if (!HasStationEntry(st)) {
         Log(kLogError, "MERIX> ReadEvent() PLC %d is outside 0..%d: event read refused", st,
@@ -113,7 +113,7 @@ int32_t ReadEvent(CallBlock *cb) {
     }
     int length = BuildEventRequest(gate, ctx.txBuf, cb);
     RetryState pass;
-    const uint8_t *block = nullptr;
+    const uint8_t* block = nullptr;
     uint32_t blockLength = 0;
     do {
         if (!pass.Begin(ctx, kEventTexts)) {

@@ -6,7 +6,7 @@
 
 namespace merix {
 
-int32_t ReadInternalGate(DriverContext &ctx, const GateAccessRecord &gate) {
+int32_t ReadInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
     if (gate.station != kInternalStation) {
         Log(kLogDetail, "MERIX> Read() Wrong parameter");
         return 1;
@@ -33,7 +33,7 @@ int32_t ReadInternalGate(DriverContext &ctx, const GateAccessRecord &gate) {
     return 0;
 }
 
-int32_t WriteInternalGate(DriverContext &ctx, const GateAccessRecord &gate) {
+int32_t WriteInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
     if (gate.station != kInternalStation) {
         Log(kLogDetail, "MERIX> Write() Wrong parameter");
         return 1;

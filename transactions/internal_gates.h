@@ -10,8 +10,8 @@
 namespace merix {
 
 /// Hands the internal gate's value to the host. 0, or 1 for an unknown gate.
-int32_t ReadInternalGate(DriverContext &ctx, const GateAccessRecord &gate);
+int32_t ReadInternalGate(DriverContext& ctx, const GateAccessRecord& gate);
 /// Takes the value from the gate's buffer. 0, or 1 for an unknown gate or a bad value.
-int32_t WriteInternalGate(DriverContext &ctx, const GateAccessRecord &gate);
+int32_t WriteInternalGate(DriverContext& ctx, const GateAccessRecord& gate);
 
 } // namespace merix

@@ -29,17 +29,17 @@ constexpr RetryTexts kReadTexts{"MERIX> DoRead() : sRetry=%d, iRlen=%d",
                                 "MERIX> DoRead() Delay : Calc. %.3f, Prac. %.3f",
                                 "MERIX> DoRead() Wrong receive (still %d tries)"};
 
-void CopyText(const char *text, char (&copy)[kTextCopy]) {
+void CopyText(const char* text, char (&copy)[kTextCopy]) {
     std::strncpy(copy, text, kTextCopy - 1);
     copy[kTextCopy - 1] = '\0';
 }
 
-bool IsBitGate(const GateAccessRecord &gate) {
+bool IsBitGate(const GateAccessRecord& gate) {
     return gate.gateType == 6;
 }
 
 /// Bytes of the reply, from the first data byte on, that the gate's values are taken from.
-uint32_t BytesNeeded(const GateAccessRecord &gate) {
+uint32_t BytesNeeded(const GateAccessRecord& gate) {
     if (gate.count == 1) {
         return IsBitGate(gate) ? 1 : 2;
     }
@@ -50,7 +50,7 @@ uint32_t BytesNeeded(const GateAccessRecord &gate) {
     return IsBitGate(gate) ? count / 8 + 1 : 2 * count;
 }
 
-void LogSlowRead(const DriverContext &ctx, const char *format, double &started) {
+void LogSlowRead(const DriverContext& ctx, const char* format, double& started) {
     const double elapsed = TimerElapsed(started);
     if (ctx.debugFlag != 0 && elapsed > kSlowReadSeconds) {
         Log(kLogDetail, format, elapsed);
@@ -59,7 +59,7 @@ void LogSlowRead(const DriverContext &ctx, const char *format, double &started) 
 
 } // namespace
 
-int BuildReadRequest(const GateAccessRecord &gate, uint8_t *frame) {
+int BuildReadRequest(const GateAccessRecord& gate, uint8_t* frame) {
     frame[0] = static_cast<uint8_t>(gate.station);
     frame[1] = static_cast<uint8_t>(gate.function);
     frame[2] = static_cast<uint8_t>(gate.address >> 8); // only the low 16 bits go on the line
@@ -69,7 +69,7 @@ int BuildReadRequest(const GateAccessRecord &gate, uint8_t *frame) {
     return kReadRequestLength;
 }
 
-bool StoreReadValues(const GateAccessRecord &gate, const uint8_t *reply, uint32_t replyLength) {
+bool StoreReadValues(const GateAccessRecord& gate, const uint8_t* reply, uint32_t replyLength) {
     // A bit block takes count/8+1 bytes, which for a multiple of 8 reaches into the CRC; a
     // register block must come from the data alone. Nothing may come from bytes that did
     // not arrive in this reply.
@@ -80,8 +80,8 @@ bool StoreReadValues(const GateAccessRecord &gate, const uint8_t *reply, uint32_
             replyLength, gate.count, gate.station);
         return false;
     }
-    const uint8_t *data = reply + kReplyHeader;
-    auto *out = static_cast<uint8_t *>(gate.valuePtr);
+    const uint8_t* data = reply + kReplyHeader;
+    auto* out = static_cast<uint8_t*>(gate.valuePtr);
     if (gate.count == 1) {
         const auto word =
             static_cast<int16_t>(IsBitGate(gate) ? (data[0] & 1) : (data[0] << 8 | data[1]));
@@ -99,9 +99,9 @@ bool StoreReadValues(const GateAccessRecord &gate, const uint8_t *reply, uint32_
     return true;
 }
 
-int32_t DoRead(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
-    const auto &gate = *static_cast<const GateAccessRecord *>(cb->params);
+int32_t DoRead(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const auto& gate = *static_cast<const GateAccessRecord*>(cb->params);
     const int32_t station = gate.station;
     // Stations 32 to 99 are legal Modbus addresses without a state entry: they are read,
     // but never switched off or put into error.
@@ -170,9 +170,9 @@ int32_t DoRead(CallBlock *cb) {
     }
 }
 
-int32_t SingleRead(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
-    auto &gate = *static_cast<GateAccessRecord *>(cb->params);
+int32_t SingleRead(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    auto& gate = *static_cast<GateAccessRecord*>(cb->params);
     double started = 0.0;
     TimerStart(started);
 
@@ -216,9 +216,9 @@ int32_t SingleRead(CallBlock *cb) {
     return result;
 }
 
-int32_t BlockRead(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
-    const auto &gate = *static_cast<const GateAccessRecord *>(cb->params);
+int32_t BlockRead(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const auto& gate = *static_cast<const GateAccessRecord*>(cb->params);
     double started = 0.0;
     TimerStart(started);
 

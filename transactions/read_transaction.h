@@ -8,13 +8,13 @@
 namespace merix {
 
 /// Writes the 6-byte read request of the gate into `frame`; answers its length.
-int BuildReadRequest(const GateAccessRecord &gate, uint8_t *frame);
+int BuildReadRequest(const GateAccessRecord& gate, uint8_t* frame);
 
 /// Stores the data of a checked reply of `replyLength` bytes into the gate's value buffer.
 /// False, with nothing stored, when the reply does not hold the bytes the gate needs.
-bool StoreReadValues(const GateAccessRecord &gate, const uint8_t *reply, uint32_t replyLength);
+bool StoreReadValues(const GateAccessRecord& gate, const uint8_t* reply, uint32_t replyLength);
 
 /// The read transaction with its retries; 0, 1 or 2.
-int32_t DoRead(CallBlock *cb);
+int32_t DoRead(CallBlock* cb);
 
 } // namespace merix

@@ -7,7 +7,7 @@
 
 namespace merix {
 
-bool RetryState::Begin(DriverContext &ctx, const RetryTexts &texts) {
+bool RetryState::Begin(DriverContext& ctx, const RetryTexts& texts) {
     if (!first) {
         WaitGap(ctx, kRetryGapMs);
         Log(kLogDetail, texts.pass, sRetry, replyLength);
@@ -31,14 +31,14 @@ bool RetryState::Begin(DriverContext &ctx, const RetryTexts &texts) {
     return true;
 }
 
-int16_t ValueWord(const void *valuePtr) {
+int16_t ValueWord(const void* valuePtr) {
     int16_t value = 0;
-    std::memcpy(&value, static_cast<const uint8_t *>(valuePtr) + 2, sizeof value);
+    std::memcpy(&value, static_cast<const uint8_t*>(valuePtr) + 2, sizeof value);
     return value;
 }
 
-void SetValueWord(void *valuePtr, int16_t value) {
-    std::memcpy(static_cast<uint8_t *>(valuePtr) + 2, &value, sizeof value);
+void SetValueWord(void* valuePtr, int16_t value) {
+    std::memcpy(static_cast<uint8_t*>(valuePtr) + 2, &value, sizeof value);
 }
 
 } // namespace merix

@@ -14,9 +14,9 @@ enum PassResult : int { kPassOk = 0, kPassBad = 1, kPassFailed = 2, kPassWrongRe
 /// The log lines of one transaction kind, printf formats: (sRetry, reply length),
 /// (calcDelay, pracDelay) and (budget).
 struct RetryTexts {
-    const char *pass;
-    const char *delay;
-    const char *wrongReceive;
+    const char* pass;
+    const char* delay;
+    const char* wrongReceive;
 };
 
 struct RetryState {
@@ -29,16 +29,16 @@ struct RetryState {
     /// Starts a pass: pauses and logs before every pass but the first, then takes the pass
     /// from the wrong-reply budget (after a wrong reply) or from sRetry. False when the
     /// budget is used up; the transaction then ends with kPassWrongReply.
-    bool Begin(DriverContext &ctx, const RetryTexts &texts);
+    bool Begin(DriverContext& ctx, const RetryTexts& texts);
 
     /// The loop test after a pass that did not return.
     bool Done() const { return sRetry == 0 || result == kPassOk; }
 };
 
 /// Reads the 16-bit word at byte offset 2 of a host value buffer.
-int16_t ValueWord(const void *valuePtr);
+int16_t ValueWord(const void* valuePtr);
 /// Writes the 16-bit word at byte offset 2 of a host value buffer.
-void SetValueWord(void *valuePtr, int16_t value);
+void SetValueWord(void* valuePtr, int16_t value);
 
 /// True when the station has entries in the context's station tables.
 inline bool HasStationEntry(int32_t station) {

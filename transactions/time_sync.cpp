@@ -14,8 +14,8 @@ constexpr uint8_t kTimeSyncFunction = 0x46;
 constexpr uint8_t kTimeBytes = 8;
 } // namespace
 
-int32_t SendTimeSync(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
+int32_t SendTimeSync(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
     WaitGap(ctx, kRetryGapMs);
 
     // Read once, before Send waits its gap: the frame leaves at least IFG ms after its stamp.

@@ -9,6 +9,6 @@ namespace merix {
 
 /// Broadcasts the local date and time to station 0 (no reply). 0 when the frame went out,
 /// 2 when it could not be sent.
-int32_t SendTimeSync(CallBlock *cb);
+int32_t SendTimeSync(CallBlock* cb);
 
 } // namespace merix

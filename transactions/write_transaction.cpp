@@ -25,7 +25,7 @@ constexpr RetryTexts kWriteTexts{"MERIX> SingleWrite() : sRetry=%d, reply_len=%d
                                  "MERIX> SingleWrite() Delay : Calc. %.3f, Prac. %.3f",
                                  "MERIX> SingleWrite() Wrong receive (still %d tries)"};
 
-int BuildWriteRequest(const GateAccessRecord &gate, uint8_t *frame) {
+int BuildWriteRequest(const GateAccessRecord& gate, uint8_t* frame) {
     const int16_t value = ValueWord(gate.valuePtr);
     const bool coil = gate.function == 1;
     frame[0] = static_cast<uint8_t>(gate.station);
@@ -42,7 +42,7 @@ int BuildWriteRequest(const GateAccessRecord &gate, uint8_t *frame) {
     return kWriteRequestLength;
 }
 
-int WriteTransaction(DriverContext &ctx, const GateAccessRecord &gate) {
+int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
     const int length = BuildWriteRequest(gate, ctx.txBuf);
     ctx.fixedReply = 1;
     RetryState pass;
@@ -84,9 +84,9 @@ int WriteTransaction(DriverContext &ctx, const GateAccessRecord &gate) {
 
 } // namespace
 
-int32_t SingleWrite(CallBlock *cb) {
-    DriverContext &ctx = *cb->context;
-    const auto &gate = *static_cast<const GateAccessRecord *>(cb->params);
+int32_t SingleWrite(CallBlock* cb) {
+    DriverContext& ctx = *cb->context;
+    const auto& gate = *static_cast<const GateAccessRecord*>(cb->params);
     if (gate.function == kInternalFunction) {
         return WriteInternalGate(ctx, gate);
     }
@@ -118,7 +118,7 @@ int32_t SingleWrite(CallBlock *cb) {
     return WriteTransaction(ctx, gate);
 }
 
-int32_t BlockWrite(CallBlock *) {
+int32_t BlockWrite(CallBlock*) {
     return 1;
 }
 

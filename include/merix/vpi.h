@@ -94,16 +94,16 @@ static_assert(offsetof(DriverContext, IFG) == 1538);
 
 /// The record passed with every call of VpiMain. The driver never writes it.
 struct CallBlock {
-    DriverContext *context;
+    DriverContext* context;
     uint32_t command;
     uint32_t driverNumber;
     uint32_t reserved;
-    void *params;
+    void* params;
 };
 
 /// GateRecord as the two parse commands see it.
 struct GateParseRecord {
-    char *addressString;
+    char* addressString;
     alignas(8) int32_t gateType;
     int32_t blockLength;
     int32_t station;
@@ -122,7 +122,7 @@ static_assert(offsetof(GateParseRecord, valueWidth) == 32);
 
 /// GateRecord as the read, write and event commands see it.
 struct GateAccessRecord {
-    char *addressString;
+    char* addressString;
     alignas(8) int32_t station;
     int32_t function;
     int32_t address;
@@ -131,7 +131,7 @@ struct GateAccessRecord {
     int32_t gateType;
     int32_t count;
     uint32_t hostWord; ///< passed unchanged to QorUnCook
-    void *valuePtr;    ///< single value: 16-bit word at byte 2; block: from byte 0
+    void* valuePtr;    ///< single value: 16-bit word at byte 2; block: from byte 0
 };
 static_assert(offsetof(GateAccessRecord, station) == 8);
 static_assert(offsetof(GateAccessRecord, function) == 12);
@@ -170,8 +170,8 @@ struct StationArg {
 /// GetVpiInfo's record, written by the driver.
 struct VpiInfo {
     uint32_t fixed70;
-    const char *description;
-    const char *banner;
+    const char* description;
+    const char* banner;
     uint32_t contextSize;
     uint32_t fixed4;
     uint16_t baud;
@@ -228,6 +228,6 @@ enum Command : uint32_t {
 
 extern "C" {
 /// The driver's only export.
-int32_t MERIX_CDECL VpiMain(merix::CallBlock *callBlock);
-using VpiMainFn = int32_t(MERIX_CDECL *)(merix::CallBlock *);
+int32_t MERIX_CDECL VpiMain(merix::CallBlock* callBlock);
+using VpiMainFn = int32_t(MERIX_CDECL*)(merix::CallBlock*);
 }

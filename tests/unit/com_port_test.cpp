@@ -7,7 +7,7 @@ namespace {
 
 class ComPortTest : public DriverTest {
 protected:
-    plat::Handle Open(const char *name = "COM1", uint16_t mask = 0) {
+    plat::Handle Open(const char* name = "COM1", uint16_t mask = 0) {
         plat::Handle h = 0;
         EXPECT_EQ(ComOpen(name, PortSettings{9600, 8, 0, 2}, mask, &h), kComOk);
         fake::ClearCalls();

@@ -72,7 +72,7 @@ TEST_F(EntryTest, WorkedLineOnlyForCommandsLongerThanOneAndAHalfSeconds) {
     StationArg arg{1};
     Call(kWarmStart, &arg);
     EXPECT_FALSE(LogTexts().empty());
-    for (const auto &text : LogTexts()) {
+    for (const auto& text : LogTexts()) {
         EXPECT_EQ(text.find("worked"), std::string::npos) << text;
     }
 }
@@ -84,7 +84,7 @@ struct RteCase {
 TEST(RunTimeErrorCode, Arithmetic) {
     const RteCase cases[] = {{3, 4, 5, 3045}, {2, 2, 11, 2020}, {1, 1, 10, 1020},
                              {2, 2, 7, 2027}, {3, 1, 1, 3011},  {1, 1, -1, 1009}};
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(RunTimeErrorCode(c.area, c.place, c.detail), c.code)
             << c.area << "," << c.place << "," << c.detail;
     }

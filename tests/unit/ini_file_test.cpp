@@ -33,16 +33,16 @@ protected:
         fs::remove_all(dir_);
     }
 
-    static void WriteFile(const std::string &name, const std::string &content) {
+    static void WriteFile(const std::string& name, const std::string& content) {
         std::ofstream(name, std::ios::binary) << content;
     }
     /// ColdStart of driver 1, port not opened, with `content` as its .INI file.
-    void StartWith(const std::string &content) {
+    void StartWith(const std::string& content) {
         WriteFile("MERIX01.INI", content);
         ColdStart(9600, 8, 0, 2, 0);
     }
     static bool AnyIllegalLine() {
-        for (const auto &text : LogTexts()) {
+        for (const auto& text : LogTexts()) {
             if (text.find("illegal line") != std::string::npos) {
                 return true;
             }
@@ -52,10 +52,10 @@ protected:
     /// The reader's own lines: from the opening line to the closing IFG line.
     static std::vector<std::string> ReaderLines() {
         const auto all = LogTexts();
-        auto first = std::find_if(all.begin(), all.end(), [](const std::string &t) {
+        auto first = std::find_if(all.begin(), all.end(), [](const std::string& t) {
             return t.starts_with("MERIX> Opening Initialisation file");
         });
-        auto last = std::find_if(first, all.end(), [](const std::string &t) {
+        auto last = std::find_if(first, all.end(), [](const std::string& t) {
             return t.starts_with("MERIX> ReadIntFile() IFG = ");
         });
         return {first, last == all.end() ? last : last + 1};
@@ -66,7 +66,7 @@ protected:
 };
 
 struct LineCase {
-    const char *content;
+    const char* content;
     uint8_t debug;
     uint32_t sendMask;
     uint32_t recMask;
@@ -78,7 +78,7 @@ struct LineCase {
 class IniFileLine : public IniFileTest, public ::testing::WithParamInterface<LineCase> {};
 
 TEST_P(IniFileLine, SetsTheContext) {
-    const LineCase &c = GetParam();
+    const LineCase& c = GetParam();
     StartWith(c.content);
     EXPECT_EQ(host->debugFlag, c.debug);
     EXPECT_EQ(host->SendMask, c.sendMask);
@@ -143,7 +143,7 @@ TEST_F(IniFileTest, LogsEachSettingVerbatimAndInOrder) {
         {"MERIX> SendMask 0303, RecMask 0101", 8},
         {"MERIX> ReadIntFile() IFG = 7", 32}};
     std::vector<std::string> texts;
-    for (const auto &[text, level] : expected) {
+    for (const auto& [text, level] : expected) {
         texts.push_back(text);
         EXPECT_TRUE(qorlib::Logged(text, level)) << text;
     }
@@ -209,7 +209,7 @@ TEST_F(IniFileTest, LongLinesComeBackInPiecesOf255) {
 TEST_F(IniFileTest, BinaryGarbageIsSurvivedAndNulEndsALine) {
     std::mt19937 rng(1234);
     std::string garbage(4096, '\0');
-    for (char &ch : garbage) {
+    for (char& ch : garbage) {
         ch = static_cast<char>(rng() & 0xFF);
     }
     StartWith(garbage + "\nDEBUG=ON\0IFG=9\n"s + "\0SEND=RTS ON\n"s + "\xE4\xFF\x80=1\n");
@@ -219,20 +219,20 @@ TEST_F(IniFileTest, BinaryGarbageIsSurvivedAndNulEndsALine) {
 }
 
 struct MatchCase {
-    const char *text;
+    const char* text;
     char separator;
     int index;
-    const char *rest;
+    const char* rest;
 };
 
 class IniMatchKeyword : public ::testing::TestWithParam<MatchCase> {};
 
 TEST_P(IniMatchKeyword, MovesTheCursorOnlyOnAMatch) {
-    static const char *const kKeywords[] = {"DEBUG", "SEND", "RECEIVE", "FDELAY", "IFG", ""};
-    const MatchCase &c = GetParam();
+    static const char* const kKeywords[] = {"DEBUG", "SEND", "RECEIVE", "FDELAY", "IFG", ""};
+    const MatchCase& c = GetParam();
     char line[64];
     std::snprintf(line, sizeof line, "ab %s", c.text);
-    char *cursor = line + 3;
+    char* cursor = line + 3;
     EXPECT_EQ(MatchKeyword(cursor, kKeywords, c.separator), c.index);
     EXPECT_STREQ(cursor, c.rest);
     EXPECT_EQ(std::string(line, 3), "ab ") << "text before the cursor stays as it was";
@@ -248,9 +248,9 @@ INSTANTIATE_TEST_SUITE_P(
                       MatchCase{"", ' ', -1, ""}, MatchCase{"\tSEND=", '=', -1, "\tSEND="}));
 
 TEST(IniMatchKeywordOrder, FirstPrefixInListOrderWins) {
-    static const char *const kWords[] = {"OFF", "ON", ""};
+    static const char* const kWords[] = {"OFF", "ON", ""};
     char text[] = "ONE";
-    char *cursor = text;
+    char* cursor = text;
     EXPECT_EQ(MatchKeyword(cursor, kWords, ' '), 1);
     EXPECT_STREQ(cursor, "E");
 }

@@ -15,13 +15,13 @@ struct TimingCase {
     float msecPerChar;
     uint16_t ifg;
     float fDelay;
-    const char *logged;
+    const char* logged;
 };
 
 class ColdStartTiming : public LifecycleTest, public ::testing::WithParamInterface<TimingCase> {};
 
 TEST_P(ColdStartTiming, ComputesCharacterTimeGapAndHoldCorrection) {
-    const TimingCase &c = GetParam();
+    const TimingCase& c = GetParam();
     EXPECT_EQ(ColdStart(c.baud, c.dataBits, c.stopBits, c.parity, 0), 0);
     EXPECT_NEAR(host->msecPerChar, c.msecPerChar, 0.0005);
     EXPECT_EQ(host->IFG, c.ifg);

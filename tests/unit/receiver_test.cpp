@@ -11,7 +11,7 @@ using fake::Silence;
 using Frame = std::vector<uint8_t>;
 
 struct RxCase {
-    const char *name;
+    const char* name;
     uint8_t requestFunction;
     uint32_t fixedReply;
     uint32_t fReadEvent;
@@ -25,7 +25,7 @@ struct RxCase {
 class ReceiveCase : public DriverTest, public ::testing::WithParamInterface<RxCase> {};
 
 TEST_P(ReceiveCase, Classifies) {
-    const RxCase &c = GetParam();
+    const RxCase& c = GetParam();
     ColdStart();
     host->txBuf[1] = c.requestFunction;
     host->fixedReply = c.fixedReply;
@@ -223,7 +223,7 @@ const RxCase kCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Replies, ReceiveCase, ::testing::ValuesIn(kCases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DriverTest, ReceiveLongestReplyStaysInsideTheBuffer) {
     ColdStart();

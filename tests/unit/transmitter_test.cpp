@@ -19,7 +19,7 @@ protected:
 
     std::vector<std::string> LineCalls() {
         std::vector<std::string> out;
-        for (const auto &call : fake::Calls()) {
+        for (const auto& call : fake::Calls()) {
             if (call.rfind("EscapeCommFunction", 0) == 0 || call.rfind("WriteFile", 0) == 0) {
                 out.push_back(call);
             }
@@ -28,7 +28,7 @@ protected:
     }
 
     int SendReadRequest() {
-        uint8_t *tx = host->txBuf;
+        uint8_t* tx = host->txBuf;
         const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
         std::memcpy(tx, request, sizeof request);
         return Send(*host, host->txBuf, 6);
