@@ -1,0 +1,306 @@
+// Event collection: request choice by the station's flags, delivery with time stamps,
+// alerts, overflow and the recoveries from bad replies.
+#include "driver/host_log.h"
+#include "test_support.h"
+#include "transactions/event_delivery.h"
+
+namespace merix::test {
+namespace {
+
+Frame Record(uint16_t event, uint8_t value, int millis, int second, int minute, int hour) {
+    return {static_cast<uint8_t>(event & 0xFF),
+            static_cast<uint8_t>(event >> 8),
+            value,
+            static_cast<uint8_t>(millis % 100),
+            static_cast<uint8_t>(millis / 100),
+            static_cast<uint8_t>(second),
+            static_cast<uint8_t>(minute),
+            static_cast<uint8_t>(hour)};
+}
+
+Frame Block(uint8_t station, uint8_t function, const std::vector<Frame>& records, Frame tail = {}) {
+    Frame frame{station, function, 0};
+    for (const auto& r : records) {
+        frame.insert(frame.end(), r.begin(), r.end());
+    }
+    frame.insert(frame.end(), tail.begin(), tail.end());
+    frame[2] = static_cast<uint8_t>(frame.size() - 3);
+    return WithCrc(frame);
+}
+
+int32_t Seconds(int day, int hour, int minute, int second) {
+    tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return static_cast<int32_t>(mktime(&t));
+}
+
+class EventTest : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        for (int e = 0; e < 10; ++e) {
+            char text[16];
+            std::snprintf(text, sizeof text, "E05%04d", e);
+            qorlib::DefineGate(text, 1);
+        }
+        qorlib::DefineGate("E050000", 2);  // another instance's gate: not counted
+        qorlib::DefineGate("E060000", 1);  // another station's
+        qorlib::DefineGate("01300100", 1); // not an event gate
+        fake::SetNow(plat::LocalTime{2026, 12, 8, 10, 0, 0, 0, -1});
+        ColdStart();
+        fake::ClearCalls();
+        qorlib::ClearLog();
+    }
+
+    int32_t Poll() { return Call(kSingleRead, &gate.rec); }
+    /// The function byte of the n-th request of this test.
+    static uint8_t Sent(size_t n) { return fake::Written().at(n).at(1); }
+    /// Brings station 5 into polling: set-up request answered with an all-zero bitmap.
+    void Initialise() {
+        fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+        ASSERT_EQ(Poll(), 0);
+        fake::Reset();
+        fake::SetNow(plat::LocalTime{2026, 12, 8, 10, 0, 0, 0, -1});
+        qorlib::ClearHistory();
+        qorlib::ClearLog();
+    }
+    std::vector<double> Values(const char* address) {
+        std::vector<double> out;
+        for (const auto& v : qorlib::History(address, 1)) {
+            out.push_back(v.value);
+        }
+        return out;
+    }
+
+    AccessGate gate{"$EVENT", 5, 3, 0xFFFD};
+};
+
+TEST_F(EventTest, FirstReadSetsUpWithTheHostsCountAndDeliversTheStates) {
+    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x05, 0x02})); // events 0, 2 and 9 set
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(fake::Written()[0], WithCrc({0x05, 0x41, 0x04, 0x00, 0x00, 0x00,
+                                           0x0A})); // ten event gates, high byte first
+    EXPECT_TRUE(qorlib::Logged("BuildEventRequest() 10 events found for PLC 5,Vpi 1", 0));
+    EXPECT_EQ(Values("E050000"), std::vector<double>{1});
+    EXPECT_EQ(Values("E050001"), std::vector<double>{0});
+    EXPECT_EQ(Values("E050002"), std::vector<double>{1});
+    EXPECT_EQ(Values("E050009"), std::vector<double>{1});
+    EXPECT_EQ(host->fEF[5], 0u);
+    EXPECT_EQ(gate.Word(), 0);
+
+    fake::QueueReply(Block(5, 0x42, {}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(1), 0x42);
+    EXPECT_EQ(host->fReadEvent, 0u);
+}
+
+TEST_F(EventTest, BlockDeliversEachRecordWithItsOwnTimeStamp) {
+    Initialise();
+    fake::QueueReply(Block(5, 0x42, {Record(3, 1, 645, 58, 59, 9), Record(7, 0, 12, 1, 0, 10)}));
+    EXPECT_EQ(Poll(), 0);
+    const auto first = qorlib::History("E050003", 1);
+    const auto second = qorlib::History("E050007", 1);
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(first[0].value, 1);
+    EXPECT_EQ(first[0].seconds, Seconds(8, 9, 59, 58));
+    EXPECT_EQ(first[0].millis, 645);
+    EXPECT_EQ(second[0].seconds, Seconds(8, 10, 0, 1));
+    EXPECT_EQ(second[0].millis, 12);
+}
+
+TEST_F(EventTest, EventFromBeforeMidnightIsDatedTheDayBefore) {
+    const plat::LocalTime afterMidnight{2026, 12, 8, 0, 0, 5, 0, -1};
+    EXPECT_EQ(EventTime(afterMidnight, 23, 59, 58), Seconds(7, 23, 59, 58));
+    EXPECT_EQ(EventTime(afterMidnight, 0, 0, 4), Seconds(8, 0, 0, 4));
+    const plat::LocalTime noon{2026, 12, 8, 12, 0, 0, 0, -1};
+    EXPECT_EQ(EventTime(noon, 23, 59, 59), Seconds(8, 23, 59, 59)) << "12 h ahead is still today";
+    const plat::LocalTime newYear{2027, 1, 1, 0, 0, 1, 0, -1};
+    EXPECT_EQ(EventTime(newYear, 23, 59, 59), Seconds(31, 23, 59, 59));
+}
+
+TEST_F(EventTest, IllegalRecordsStopTheDeliveryAfterTheGoodOnes) {
+    Initialise();
+    fake::QueueReply(
+        Block(5, 0x42,
+              {Record(1, 1, 0, 0, 0, 10), Record(2, 2, 0, 0, 0, 10), Record(3, 1, 0, 0, 0, 10)}));
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(Values("E050001"), std::vector<double>{1});
+    EXPECT_TRUE(Values("E050003").empty());
+    EXPECT_TRUE(qorlib::Logged("MERIX> In Read Event, got illegal value 2", kLogDetail));
+    EXPECT_EQ(host->fReadEvent, 1u);
+
+    fake::QueueReply(Block(5, 0x42, {Record(2048, 1, 0, 0, 0, 10)}));
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_TRUE(qorlib::Logged("MERIX> In Read Event, got illegal event num 2048", kLogError));
+}
+
+TEST_F(EventTest, PartialRecordIsLoggedAndNotRead) {
+    Initialise();
+    Frame tail{0x04, 0x00, 0x01};
+    fake::QueueReply(Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)}, tail));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Values("E050001"), std::vector<double>{1});
+    EXPECT_TRUE(Values("E050004").empty());
+    EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() block of 11 bytes ends in a partial record of "
+                               "3 bytes (PLC 5), not delivered"));
+}
+
+TEST_F(EventTest, MissingGateIsSkipped) {
+    Initialise();
+    qorlib::DeleteGate("E050004", 1);
+    fake::QueueReply(Block(5, 0x42, {Record(4, 1, 0, 0, 0, 10), Record(5, 1, 0, 0, 0, 10)}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_TRUE(qorlib::Logged("MERIX> Missing event gate E050004"));
+    EXPECT_EQ(Values("E050005"), std::vector<double>{1});
+}
+
+TEST_F(EventTest, ShortBitmapSetsTheEventsWhoseBitsArrived) {
+    fake::QueueReply(WithCrc({0x05, 0x41, 0x01, 0xFF})); // 8 of 10 events
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Values("E050007"), std::vector<double>{1});
+    EXPECT_TRUE(Values("E050008").empty());
+    EXPECT_TRUE(qorlib::Logged(
+        "MERIX> Update_Events() bitmap of 1 bytes holds 8 of 10 events of PLC 5", kLogError));
+    EXPECT_EQ(host->fEF[5], 0u);
+}
+
+TEST_F(EventTest, CountConflictRaisesOneAlertUntilTheConfigurationMatches) {
+    fake::QueueReply(WithCrc({0x05, 0xC1, 0x02}));
+    fake::QueueReply(WithCrc({0x05, 0xC1, 0x02}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(1), 0x41) << "the set-up is repeated";
+    ASSERT_EQ(qorlib::OpenAlerts().size(), 1u);
+    EXPECT_EQ(qorlib::OpenAlerts()[0].alertClass, "EVT_ERR");
+    EXPECT_EQ(qorlib::OpenAlerts()[0].text, "Num of Evts conflict with PLC  5 Configuration");
+    EXPECT_EQ(fake::CallsStartingWith("Beep").size(), 1u);
+
+    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x01, 0x00}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_TRUE(qorlib::OpenAlerts().empty());
+    EXPECT_TRUE(qorlib::Logged("MERIX> Update_Events() Num of Evts conflict with PLC 5 solved"));
+    EXPECT_EQ(host->evtConflictAlert[5], 0xFFFFu);
+    EXPECT_EQ(Values("E050000"), std::vector<double>{1});
+}
+
+TEST_F(EventTest, CorruptedBlockIsCollectedAgainWithARepeat) {
+    Initialise();
+    Frame corrupted = Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)});
+    corrupted.back() ^= 0xFF;
+    fake::QueueReply(corrupted);
+    fake::QueueReply(Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(0), 0x42);
+    EXPECT_EQ(Sent(1), 0x43) << "the block the controller already gave away is asked again";
+    EXPECT_EQ(Values("E050001"), std::vector<double>{1});
+    EXPECT_EQ(host->fRE[5], 0u);
+
+    fake::QueueReply(Block(5, 0x42, {Record(2, 1, 0, 0, 0, 10)}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(2), 0x42) << "and not a second time";
+    EXPECT_EQ(Values("E050001"), std::vector<double>{1});
+}
+
+TEST_F(EventTest, FailedReceiveMakesEveryNextAttemptARepeat) {
+    Initialise();
+    fake::QueueSilence();
+    fake::QueueSilence();
+    fake::QueueReply(Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(0), 0x42);
+    EXPECT_EQ(Sent(1), 0x43);
+    EXPECT_EQ(Sent(2), 0x43);
+    EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() Receive : fEF=NO set fRE"));
+    EXPECT_EQ(Values("E050001"), std::vector<double>{1});
+}
+
+TEST_F(EventTest, RefusedRepeatEndsTheReadWith0) {
+    Initialise();
+    host->fRE[5] = 1;
+    fake::QueueReply(WithCrc({0x05, 0xC3, 0x02}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(0), 0x43);
+    EXPECT_EQ(host->fRE[5], 0u);
+    EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() ANL rp1 : Received C3"));
+}
+
+TEST_F(EventTest, OverflowRaisesTheAlertReinitialisesAndEndsIt) {
+    Initialise();
+    fake::QueueReply(Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)}, {0xFF, 0xFF}));
+    EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(fake::Written().size(), 2u) << "one extra poll whose reply is thrown away";
+    ASSERT_EQ(qorlib::OpenAlerts().size(), 1u);
+    EXPECT_EQ(qorlib::OpenAlerts()[0].alertClass, "OVF");
+    EXPECT_EQ(qorlib::OpenAlerts()[0].text, "Overflow of event buffer Station Number 05");
+    EXPECT_TRUE(Values("E050001").empty()) << "the marked block is not decoded";
+    EXPECT_EQ(host->ovfPending[5], 1u);
+
+    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(2), 0x41);
+    EXPECT_EQ(host->ovfPending[5], 0u);
+
+    fake::QueueReply(Block(5, 0x42, {Record(6, 1, 0, 0, 0, 10)}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_TRUE(qorlib::OpenAlerts().empty());
+    EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() Buffer overflow ended for PLC 5"));
+    EXPECT_EQ(Values("E050006"), (std::vector<double>{0, 1})) << "state at set-up, then the event";
+}
+
+TEST_F(EventTest, WrongRepliesAreRetriedThirteenTimes) {
+    Initialise();
+    for (int i = 0; i < 20; ++i) {
+        fake::QueueReply(Block(6, 0x42, {}));
+    }
+    EXPECT_EQ(Poll(), 2);
+    EXPECT_EQ(fake::Written().size(), 14u);
+    EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() Data NOT retrieved (rc=2)"));
+    EXPECT_EQ(host->plcState[5], 0u);
+}
+
+TEST_F(EventTest, SilentStationGoesIntoError) {
+    EXPECT_EQ(Poll(), 2);
+    EXPECT_EQ(fake::Written().size(), 5u);
+    EXPECT_EQ(host->plcState[5], 1u);
+    EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() Receive : sRetry=0 ret 2"));
+}
+
+TEST_F(EventTest, SwitchedOffOrUntabledStationsAreRefusedWithoutTraffic) {
+    host->plcState[5] = 2;
+    host->fReadEvent = 0;
+    EXPECT_EQ(Poll(), 2);
+    EXPECT_EQ(host->fReadEvent, 0u);
+    for (int32_t station : {32, 99, -4}) {
+        AccessGate far("$EVENT", station, 3, 0xFFFD);
+        const DriverContext before = *host;
+        EXPECT_EQ(Call(kSingleRead, &far.rec), 2);
+        EXPECT_EQ(std::memcmp(&before, &*host, sizeof(DriverContext)), 0);
+    }
+    EXPECT_TRUE(fake::Written().empty());
+}
+
+TEST_F(EventTest, WarmStartAndTheStationSwitchSetUpTheEventsAgain) {
+    Initialise();
+    host->plcState[5] = 1;
+    StationArg arg{5};
+    Call(kWarmStart, &arg);
+    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(0), 0x41);
+    AccessGate hima("HIMA05", 255, 80, 5, 6);
+    hima.SetWord(0);
+    Call(kSingleWrite, &hima.rec);
+    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(1), 0x41);
+}
+
+} // namespace
+} // namespace merix::test
