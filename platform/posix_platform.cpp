@@ -7,6 +7,8 @@
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -29,6 +31,7 @@ const auto g_loadTime = std::chrono::steady_clock::now();
 /// call allocates.
 struct PortSlot {
     int fd = -1;
+    bool tty = false;
     CommTimeouts timeouts;
 };
 std::array<PortSlot, 64> g_ports;
@@ -93,6 +96,25 @@ bool ModemLine(int fd, bool on, int bits) {
     return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
+/// Unix98 pseudo-terminal slaves have majors 136 to 143.
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
+           major(st.st_rdev) <= 143;
+}
+
+/// A pseudo-terminal has no parity; glibc reports the dropped bit as EINVAL even though
+/// everything else was applied. Accept that, and only that, on a pseudo-terminal.
+bool AppliedButParity(int fd, const termios& wanted) {
+    termios applied{};
+    if (!IsPseudoTerminal(fd) || tcgetattr(fd, &applied) != 0) {
+        return false;
+    }
+    const tcflag_t parityBits = PARENB | PARODD | CMSPAR;
+    return (applied.c_cflag & ~parityBits) == (wanted.c_cflag & ~parityBits) &&
+           cfgetospeed(&applied) == cfgetospeed(&wanted);
+}
+
 // The policy and priority in force before the driver raised the thread, put back on restore.
 struct SavedScheduling {
     int policy = SCHED_OTHER;
@@ -146,6 +168,7 @@ Handle CreateFileA(const char* name) {
         }
     }
     free->fd = fd;
+    free->tty = isatty(fd) != 0;
     free->timeouts = CommTimeouts{};
     return static_cast<Handle>(fd);
 }
@@ -261,8 +284,10 @@ bool SetCommState(Handle h, const Dcb& dcb) {
     }
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 ||
-        tcsetattr(fd, TCSANOW, &tio) != 0) {
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) {
+        return false;
+    }
+    if (tcsetattr(fd, TCSANOW, &tio) != 0 && !AppliedButParity(fd, tio)) {
         return false;
     }
     // The modem lines follow the DCB's line modes; a pseudo-terminal has none (ENOTTY),
@@ -328,16 +353,17 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
             *read += static_cast<uint32_t>(n);
             continue;
         }
-        if (n == 0) {
-            return true; // end of file: /dev/null, or a hung-up line
+        if (n == 0 && !slot->tty) {
+            return true; // end of file, as the null device gives at once
         }
-        if (errno == EINTR) {
+        // A terminal in raw mode with VMIN and VTIME 0 answers 0 when nothing is there.
+        if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (errno == EIO) {
+        if (n < 0 && errno == EIO) {
             return true; // the other side of a pseudo-terminal is gone: nothing more comes
         }
-        if (errno != EAGAIN) {
+        if (n < 0 && errno != EAGAIN) {
             return false;
         }
         const int64_t left = deadline - MonotonicNs();
@@ -346,8 +372,12 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
         }
         pollfd pfd{slot->fd, POLLIN, 0};
         timespec wait{left / 1'000'000'000, left % 1'000'000'000};
-        if (ppoll(&pfd, 1, unbounded ? nullptr : &wait, nullptr) < 0 && errno != EINTR) {
+        const int ready = ppoll(&pfd, 1, unbounded ? nullptr : &wait, nullptr);
+        if (ready < 0 && errno != EINTR) {
             return false;
+        }
+        if (ready > 0 && (pfd.revents & POLLIN) == 0) {
+            return true; // hung up or in error: no byte will come, do not spin until the deadline
         }
     }
     return true;
