@@ -1,0 +1,156 @@
+#include "sim/faults.h"
+
+#include <gtest/gtest.h>
+
+#include "serial/crc16.h"
+#include "sim/line_timing.h"
+#include "sim/reply.h"
+
+namespace h51sim {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Crc(Bytes frame) {
+    AppendCrc(frame);
+    return frame;
+}
+
+bool CrcOk(const Bytes& frame) {
+    return merix::CrcMatches(frame.data(), static_cast<int>(frame.size()));
+}
+
+// Station 5's reply to a read of two registers.
+const Bytes kReply = Crc({0x05, 0x03, 0x04, 0x01, 0x01, 0x01, 0x02});
+
+TEST(ApplyFault, NoReplyLeavesNothing) {
+    Rng rng(1);
+    EXPECT_TRUE(ApplyFault({FaultKind::NoReply, 0}, kReply, 5, rng).bytes.empty());
+}
+
+TEST(ApplyFault, BadCrcKeepsTheBodyAndBreaksTheCrc) {
+    Rng rng(1);
+    const Bytes out = ApplyFault({FaultKind::BadCrc, 0}, kReply, 5, rng).bytes;
+    ASSERT_EQ(out.size(), kReply.size());
+    EXPECT_TRUE(std::equal(out.begin(), out.end() - 1, kReply.begin()));
+    EXPECT_FALSE(CrcOk(out));
+}
+
+struct TruncCase {
+    int param;
+    size_t kept;
+};
+
+class TruncatedTest : public ::testing::TestWithParam<TruncCase> {};
+
+TEST_P(TruncatedTest, KeepsAPrefixThatIsAlwaysShort) {
+    Rng rng(1);
+    const Bytes out = ApplyFault({FaultKind::Truncated, GetParam().param}, kReply, 5, rng).bytes;
+    EXPECT_EQ(out, Bytes(kReply.begin(), kReply.begin() + GetParam().kept));
+}
+
+// 9-byte reply: 0 keeps half, 1 keeps the station byte only, 9 or more still drops the last.
+INSTANTIATE_TEST_SUITE_P(Lengths, TruncatedTest,
+                         ::testing::Values(TruncCase{0, 4}, TruncCase{1, 1}, TruncCase{3, 3},
+                                           TruncCase{9, 8}, TruncCase{100, 8}));
+
+TEST(ApplyFault, WrongStationIsAWellFormedFrameOfAnother) {
+    Rng rng(1);
+    const Bytes other = ApplyFault({FaultKind::WrongStation, 0}, kReply, 5, rng).bytes;
+    EXPECT_EQ(other, Crc({0x06, 0x03, 0x04, 0x01, 0x01, 0x01, 0x02}));
+    const Bytes given = ApplyFault({FaultKind::WrongStation, 17}, kReply, 31, rng).bytes;
+    EXPECT_EQ(given[0], 17);
+    EXPECT_EQ(ApplyFault({FaultKind::WrongStation, 0}, kReply, 31, rng).bytes[0], 1);
+}
+
+TEST(ApplyFault, LateDelaysAndNoisePrecedesTheReply) {
+    Rng rng(1);
+    const FaultedReply late = ApplyFault({FaultKind::Late, 750}, kReply, 5, rng);
+    EXPECT_EQ(late.bytes, kReply);
+    EXPECT_EQ(late.delay, std::chrono::milliseconds(750));
+    const Bytes noisy = ApplyFault({FaultKind::Noise, 4}, kReply, 5, rng).bytes;
+    ASSERT_EQ(noisy.size(), kReply.size() + 4);
+    EXPECT_TRUE(std::equal(kReply.begin(), kReply.end(), noisy.begin() + 4));
+}
+
+TEST(FaultPlan, ScriptComesFirstThenSeededRollsRepeatWithTheSeed) {
+    FaultPlan a(42);
+    FaultPlan b(42);
+    a.Script({FaultKind::BadCrc, 0}, 2);
+    EXPECT_EQ(a.Next()->kind, FaultKind::BadCrc);
+    EXPECT_EQ(a.Next()->kind, FaultKind::BadCrc);
+    EXPECT_FALSE(a.Next());
+    a.AddRandom({FaultKind::NoReply, 0}, 0.3);
+    b.AddRandom({FaultKind::NoReply, 0}, 0.3);
+    int hits = 0;
+    for (int i = 0; i < 1000; ++i) {
+        const bool hit = a.Next().has_value();
+        ASSERT_EQ(hit, b.Next().has_value()) << "roll " << i;
+        hits += hit ? 1 : 0;
+    }
+    EXPECT_GT(hits, 200);
+    EXPECT_LT(hits, 400);
+    a.Clear();
+    EXPECT_FALSE(a.Next());
+}
+
+TEST(FaultKindNames, RoundTrip) {
+    for (const FaultKind k : {FaultKind::NoReply, FaultKind::BadCrc, FaultKind::Truncated,
+                              FaultKind::WrongStation, FaultKind::Exception, FaultKind::Late,
+                              FaultKind::Noise}) {
+        EXPECT_EQ(ParseFaultKind(FaultKindName(k)), k);
+    }
+    EXPECT_FALSE(ParseFaultKind("bad crc"));
+}
+
+struct TimingCase {
+    int baud;
+    int dataBits;
+    Parity parity;
+    int stopBits;
+    int bits;
+    int64_t charNs;
+};
+
+class LineTimingTest : public ::testing::TestWithParam<TimingCase> {};
+
+TEST_P(LineTimingTest, CharacterTimeCountsEveryBit) {
+    const TimingCase& c = GetParam();
+    LineConfig line;
+    line.baud = c.baud;
+    line.dataBits = c.dataBits;
+    line.parity = c.parity;
+    line.stopBits = c.stopBits;
+    const LineTiming t(line);
+    EXPECT_EQ(t.BitsPerChar(), c.bits);
+    EXPECT_EQ(t.CharTime().count(), c.charNs);
+    EXPECT_EQ(t.Turnaround(), t.CharTime() * 7 / 2); // 3.5 characters by default
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, LineTimingTest,
+                         ::testing::Values(TimingCase{9600, 8, Parity::Even, 1, 11, 1145833},
+                                           TimingCase{9600, 8, Parity::None, 1, 10, 1041667},
+                                           TimingCase{19200, 8, Parity::None, 2, 11, 572917},
+                                           TimingCase{1200, 7, Parity::Odd, 1, 10, 8333333}));
+
+TEST(LineTiming, ReplyStartsAfterTheRequestsWireTimeAndTheTurnaround) {
+    LineConfig line;
+    line.turnaroundMs = 5.0;
+    const LineTiming t(line);
+    const auto t0 = LineTiming::Clock::now();
+    EXPECT_EQ(t.ReplyStart(t0, 8) - t0, t.CharTime() * 8 + std::chrono::milliseconds(5));
+    EXPECT_EQ(t.ByteDeadline(t0, 0) - t0, t.CharTime());
+    EXPECT_EQ(t.ByteDeadline(t0, 9) - t0, t.CharTime() * 10);
+}
+
+TEST(LineTiming, ValidationNamesTheBadSetting) {
+    const char* why = nullptr;
+    LineConfig line;
+    EXPECT_TRUE(ValidateLineConfig(line, &why));
+    line.stopBits = 3;
+    EXPECT_FALSE(ValidateLineConfig(line, &why));
+    EXPECT_STREQ(why, "stop bits must be 1 or 2");
+}
+
+} // namespace
+} // namespace h51sim
