@@ -39,6 +39,7 @@ public:
     PtyPair& operator=(const PtyPair&) = delete;
 
     bool ok() const { return master_ >= 0; }
+    int master() const { return master_; }
     const std::string& name() const { return name_; }
 
     void Write(const std::vector<uint8_t>& bytes) const {

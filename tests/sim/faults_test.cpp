@@ -41,6 +41,10 @@ struct TruncCase {
     size_t kept;
 };
 
+void PrintTo(const TruncCase& c, std::ostream* os) {
+    *os << "keep " << c.param;
+}
+
 class TruncatedTest : public ::testing::TestWithParam<TruncCase> {};
 
 TEST_P(TruncatedTest, KeepsAPrefixThatIsAlwaysShort) {
@@ -95,9 +99,9 @@ TEST(FaultPlan, ScriptComesFirstThenSeededRollsRepeatWithTheSeed) {
 }
 
 TEST(FaultKindNames, RoundTrip) {
-    for (const FaultKind k : {FaultKind::NoReply, FaultKind::BadCrc, FaultKind::Truncated,
-                              FaultKind::WrongStation, FaultKind::Exception, FaultKind::Late,
-                              FaultKind::Noise}) {
+    for (const FaultKind k :
+         {FaultKind::NoReply, FaultKind::BadCrc, FaultKind::Truncated, FaultKind::WrongStation,
+          FaultKind::Exception, FaultKind::Late, FaultKind::Noise}) {
         EXPECT_EQ(ParseFaultKind(FaultKindName(k)), k);
     }
     EXPECT_FALSE(ParseFaultKind("bad crc"));
@@ -111,6 +115,10 @@ struct TimingCase {
     int bits;
     int64_t charNs;
 };
+
+void PrintTo(const TimingCase& c, std::ostream* os) {
+    *os << c.baud << " baud, " << c.bits << " bits";
+}
 
 class LineTimingTest : public ::testing::TestWithParam<TimingCase> {};
 

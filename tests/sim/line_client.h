@@ -54,7 +54,7 @@ public:
             }
             if (reply.size() >= 3) {
                 const uint8_t function = reply[1];
-                want = (function & 0x80) != 0       ? 5
+                want = (function & 0x80) != 0           ? 5
                        : function == 5 || function == 6 ? 8
                                                         : 5u + reply[2];
             }

@@ -91,6 +91,10 @@ struct ExceptionCase {
     int error;
 };
 
+void PrintTo(const ExceptionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ModbusExceptionTest : public ModbusPeerTest,
                             public ::testing::WithParamInterface<ExceptionCase> {};
 
@@ -110,8 +114,8 @@ const uint16_t g_values[2] = {1, 2};
 INSTANTIATE_TEST_SUITE_P(
     Refusals, ModbusExceptionTest,
     ::testing::Values(
-        ExceptionCase{"CoilsPastTheEnd", [](modbus_t* c) { return modbus_read_bits(c, 1990, 11, g_bits); },
-                      EMBXILADD},
+        ExceptionCase{"CoilsPastTheEnd",
+                      [](modbus_t* c) { return modbus_read_bits(c, 1990, 11, g_bits); }, EMBXILADD},
         ExceptionCase{"InputsPastTheEnd",
                       [](modbus_t* c) { return modbus_read_input_bits(c, 100, 1, g_bits); },
                       EMBXILADD},
@@ -121,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExceptionCase{"InputRegistersPastTheEnd",
                       [](modbus_t* c) { return modbus_read_input_registers(c, 0, 101, g_regs); },
                       EMBXILADD},
-        ExceptionCase{"WriteCoilPastTheEnd", [](modbus_t* c) { return modbus_write_bit(c, 2000, 1); },
-                      EMBXILADD},
+        ExceptionCase{"WriteCoilPastTheEnd",
+                      [](modbus_t* c) { return modbus_write_bit(c, 2000, 1); }, EMBXILADD},
         ExceptionCase{"WriteRegisterPastTheEnd",
                       [](modbus_t* c) { return modbus_write_register(c, 125, 1); }, EMBXILADD},
         ExceptionCase{"ZeroRegisters",

@@ -23,6 +23,10 @@ struct ParseCase {
     uint16_t value;
 };
 
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ParseRequestTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseRequestTest, DecodesFieldsOrGivesReason) {
@@ -42,17 +46,27 @@ INSTANTIATE_TEST_SUITE_P(
     Frames, ParseRequestTest,
     ::testing::Values(
         // 01 03 00 00 00 0A with the well-known CRC 0xCDC5, low byte first.
-        ParseCase{"ReadRegisters", {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD},
-                  RequestError::None, 3, 0, 10, 0},
+        ParseCase{"ReadRegisters",
+                  {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD},
+                  RequestError::None,
+                  3,
+                  0,
+                  10,
+                  0},
         ParseCase{"ReadCoils", Crc({0x05, 0x01, 0x12, 0x34, 0x07, 0xD0}), RequestError::None, 1,
                   0x1234, 2000, 0},
-        ParseCase{"WriteCoil", Crc({0x05, 0x05, 0x00, 0x07, 0xFF, 0x00}), RequestError::None, 5,
-                  7, 0, 0xFF00},
-        ParseCase{"WriteRegister", Crc({0x05, 0x06, 0x00, 0x64, 0xFF, 0xFE}), RequestError::None,
-                  6, 100, 0, 0xFFFE},
+        ParseCase{"WriteCoil", Crc({0x05, 0x05, 0x00, 0x07, 0xFF, 0x00}), RequestError::None, 5, 7,
+                  0, 0xFF00},
+        ParseCase{"WriteRegister", Crc({0x05, 0x06, 0x00, 0x64, 0xFF, 0xFE}), RequestError::None, 6,
+                  100, 0, 0xFFFE},
         ParseCase{"UnknownFunctionIsARequest", Crc({0x05, 0x07}), RequestError::None, 7, 0, 0, 0},
-        ParseCase{"CrcBytesSwapped", {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xCD, 0xC5},
-                  RequestError::BadCrc, 0, 0, 0, 0},
+        ParseCase{"CrcBytesSwapped",
+                  {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xCD, 0xC5},
+                  RequestError::BadCrc,
+                  0,
+                  0,
+                  0,
+                  0},
         ParseCase{"ThreeBytes", {0x01, 0x03, 0x00}, RequestError::TooShort, 0, 0, 0, 0},
         ParseCase{"Empty", {}, RequestError::TooShort, 0, 0, 0, 0},
         ParseCase{"ReadWithShortBody", Crc({0x01, 0x03, 0x00, 0x00, 0x0A}),
@@ -72,8 +86,7 @@ TEST(ParseRequest, EventInitCarriesItsCount) {
 
 TEST(ParseRequest, TimeSyncCarriesItsEightTimeBytes) {
     // 10:07:05.456 on 24.11.(20)03: ms%100, ms/100, s, min, h, day, month, year%100
-    const ParseResult r =
-        ParseRequest(Crc({0x00, 0x46, 0x08, 56, 4, 5, 7, 10, 24, 11, 3}));
+    const ParseResult r = ParseRequest(Crc({0x00, 0x46, 0x08, 56, 4, 5, 7, 10, 24, 11, 3}));
     ASSERT_TRUE(r.ok());
     EXPECT_EQ(r.request.time, (std::array<uint8_t, 8>{56, 4, 5, 7, 10, 24, 11, 3}));
 }
@@ -83,6 +96,10 @@ struct LengthCase {
     std::optional<size_t> length;
 };
 
+void PrintTo(const LengthCase& c, std::ostream* os) {
+    *os << c.head.size() << "-byte head";
+}
+
 class ExpectedLengthTest : public ::testing::TestWithParam<LengthCase> {};
 
 TEST_P(ExpectedLengthTest, KnowsTheFrameLengthFromItsHead) {
@@ -91,10 +108,8 @@ TEST_P(ExpectedLengthTest, KnowsTheFrameLengthFromItsHead) {
 
 INSTANTIATE_TEST_SUITE_P(Heads, ExpectedLengthTest,
                          ::testing::Values(LengthCase{{0x01}, std::nullopt},
-                                           LengthCase{{0x01, 0x03}, 8},
-                                           LengthCase{{0x01, 0x06}, 8},
-                                           LengthCase{{0x01, 0x42}, 4},
-                                           LengthCase{{0x01, 0x43}, 4},
+                                           LengthCase{{0x01, 0x03}, 8}, LengthCase{{0x01, 0x06}, 8},
+                                           LengthCase{{0x01, 0x42}, 4}, LengthCase{{0x01, 0x43}, 4},
                                            LengthCase{{0x01, 0x41}, std::nullopt},
                                            LengthCase{{0x01, 0x41, 0x04}, 9},
                                            LengthCase{{0x00, 0x46, 0x08}, 13},

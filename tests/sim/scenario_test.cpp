@@ -47,6 +47,10 @@ struct BadCase {
     const char* error;
 };
 
+void PrintTo(const BadCase& c, std::ostream* os) {
+    *os << c.error;
+}
+
 class BadScenarioTest : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(BadScenarioTest, SaysWhereItIsWrong) {
@@ -75,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Trace, DecodesBothDirections) {
     std::vector<uint8_t> request{0x01, 0x03, 0x00, 0x64, 0x00, 0x0A};
     AppendCrc(request);
-    EXPECT_EQ(DescribeRequestFrame(request), "st 1 fn 03 read registers addr 100 count 10 | CRC ok");
+    EXPECT_EQ(DescribeRequestFrame(request),
+              "st 1 fn 03 read registers addr 100 count 10 | CRC ok");
     // A block of one record (event 12 set at 10:07:05.456) and the overflow marker.
     std::vector<uint8_t> block{0x05, 0x42, 10, 12, 0, 1, 56, 4, 5, 7, 10, 0xFF, 0xFF};
     AppendCrc(block);

@@ -1,0 +1,69 @@
+// Decoding of request frames as a controller on the line sees them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace h51sim {
+
+/// Function codes of the expanded Modbus RTU protocol that the controllers answer.
+enum FunctionCode : uint8_t {
+    kReadCoils = 0x01,
+    kReadDiscreteInputs = 0x02,
+    kReadHoldingRegisters = 0x03,
+    kReadInputRegisters = 0x04,
+    kWriteSingleCoil = 0x05,
+    kWriteSingleRegister = 0x06,
+    kEventInit = 0x41,
+    kEventNext = 0x42,
+    kEventRepeat = 0x43,
+    kTimeSync = 0x46,
+};
+
+inline constexpr uint8_t kBroadcastStation = 0;
+/// Modbus over serial line: an RTU frame is at most 256 bytes.
+inline constexpr size_t kMaxFrame = 256;
+
+enum class RequestError {
+    None,
+    TooShort,       ///< fewer than 4 bytes: no room for station, function and CRC
+    TooLong,        ///< more than an RTU frame may hold
+    BadCrc,         ///< the last two bytes are not the CRC of the others
+    LengthMismatch, ///< the CRC is right but the length does not fit the function
+};
+
+/// A request whose frame was well formed. Fields not used by the function stay 0.
+struct Request {
+    uint8_t station = 0;
+    uint8_t function = 0;
+    uint16_t address = 0;          ///< functions 1 to 6
+    uint16_t count = 0;            ///< functions 1 to 4: number of bits or registers
+    uint16_t value = 0;            ///< functions 5 and 6
+    uint8_t byteCount = 0;         ///< 0x41 and 0x46: the byte count field
+    uint16_t eventCount = 0;       ///< 0x41: the number of event gates the master expects
+    std::array<uint8_t, 8> time{}; ///< 0x46: ms%100, ms/100, s, min, h, day, month, year%100
+    std::vector<uint8_t> data;     ///< every byte between function and CRC
+};
+
+struct ParseResult {
+    RequestError error = RequestError::None;
+    Request request;
+    bool ok() const { return error == RequestError::None; }
+};
+
+/// Decodes one complete frame (CRC included). Never reads outside `frame`.
+ParseResult ParseRequest(std::span<const uint8_t> frame);
+
+/// The length a request frame will have, CRC included, once enough of its head is known;
+/// nullopt while the head is too short to tell or when the function has no fixed layout.
+std::optional<size_t> ExpectedRequestLength(std::span<const uint8_t> head);
+
+std::string_view RequestErrorName(RequestError error);
+std::string_view FunctionName(uint8_t function);
+
+} // namespace h51sim

@@ -1,0 +1,271 @@
+// The line thread: reads the master's bytes, cuts frames, lets the addressed station answer,
+// and puts the reply on the line at the line's pace; between frames it produces events.
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+
+#include "sim/reply.h"
+#include "sim/simulator.h"
+
+namespace h51sim {
+
+namespace {
+
+constexpr auto kMaxIdle = std::chrono::milliseconds(100);
+constexpr auto kWriteRoom = std::chrono::milliseconds(200);
+// A burst of random events larger than this means the thread was held up; start afresh.
+constexpr int kMaxCatchUp = 10000;
+
+template <typename T> void Trim(std::deque<T>& list, size_t limit) {
+    while (list.size() > limit) {
+        list.pop_front();
+    }
+}
+
+std::string FaultNote(const Fault& fault) {
+    return "fault: " + std::string(FaultKindName(fault.kind)) +
+           (fault.param != 0 ? " " + std::to_string(fault.param) : std::string());
+}
+
+} // namespace
+
+Clock::time_point Simulator::NextRandomTime(Slot& slot, Clock::time_point now) {
+    if (!(slot.eventRate > 0.0) || slot.station.Events().Gates() == 0) {
+        return Clock::time_point::max();
+    }
+    const std::chrono::duration<double> wait(slot.eventRng.Exponential(slot.eventRate));
+    return now + std::chrono::duration_cast<Clock::duration>(wait);
+}
+
+void Simulator::Run() {
+    std::array<uint8_t, 512> buffer{};
+    bool lineFailed = false;
+    while (!stop_) {
+        const auto now = Clock::now();
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+            std::max(NextWake(now) - now, Clock::duration::zero()));
+        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {endpoint_->Fd(), POLLIN, 0}};
+        // After a failed read the line is left alone until the next round, or this would spin.
+        const nfds_t count = lineFailed ? 1 : 2;
+        lineFailed = false;
+        if (poll(fds, count, static_cast<int>(std::min(wait, kMaxIdle).count())) < 0) {
+            continue;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            char drain[64];
+            while (read(wake_[0], drain, sizeof drain) > 0) {
+            }
+        }
+        if (count == 2 && fds[1].revents != 0) {
+            const long n = endpoint_->Read(buffer.data(), buffer.size());
+            if (n > 0) {
+                framer_.Push(std::span(buffer.data(), static_cast<size_t>(n)), Clock::now());
+            } else if (n < 0 || (fds[1].revents & (POLLERR | POLLHUP)) != 0) {
+                lineFailed = true;
+                SleepUntil(Clock::now() + kMaxIdle);
+            }
+        }
+        while (auto frame = framer_.Pop()) {
+            HandleFrame(*frame);
+        }
+        if (framer_.Pending() && Clock::now() - framer_.LastByteTime() >= timing_.SilenceGap()) {
+            HandleFrame(*framer_.Flush());
+        }
+        FireEvents(Clock::now());
+    }
+}
+
+Clock::time_point Simulator::NextWake(Clock::time_point now) {
+    Clock::time_point wake = now + kMaxIdle;
+    if (framer_.Pending()) {
+        wake = std::min(wake, framer_.LastByteTime() + timing_.SilenceGap());
+    }
+    std::lock_guard lock(mutex_);
+    if (!scheduled_.empty()) {
+        wake = std::min(wake, scheduled_.begin()->first);
+    }
+    for (const auto& slot : slots_) {
+        if (slot) {
+            wake = std::min(wake, slot->nextRandomEvent);
+        }
+    }
+    return wake;
+}
+
+bool Simulator::SleepUntil(Clock::time_point deadline) {
+    std::unique_lock lock(stopMutex_);
+    return !stopCv_.wait_until(lock, deadline, [&] { return stop_.load(); });
+}
+
+void Simulator::HandleFrame(const RxFrame& frame) {
+    ReceivedFrame record;
+    record.bytes = frame.bytes;
+    record.firstByte = frame.firstByte;
+    Outgoing out;
+    {
+        std::lock_guard lock(mutex_);
+        out = Answer(frame, record);
+        record.answered = !out.bytes.empty();
+        record.fault = out.fault;
+        frames_.push_back(std::move(record));
+        Trim(frames_, historyLimit_);
+        ++counters_.frames;
+        Notify();
+    }
+    if (!out.bytes.empty()) {
+        SendPaced(out);
+    }
+}
+
+Simulator::Outgoing Simulator::Answer(const RxFrame& frame, ReceivedFrame& record) {
+    const ParseResult parsed = ParseRequest(frame.bytes);
+    record.error = parsed.error;
+    record.station = frame.bytes.empty() ? 0 : frame.bytes[0];
+    record.function = frame.bytes.size() < 2 ? 0 : frame.bytes[1];
+    if (!parsed.ok()) {
+        // A slave keeps silent on a frame it cannot trust.
+        ++counters_.badFrames;
+        trace_.Received(frame.bytes, "ignored");
+        return {};
+    }
+    const Request& request = parsed.request;
+    const auto now = Clock::now();
+    if (request.function == kTimeSync) {
+        const auto time = request.byteCount == 8 ? TimeFromSyncBytes(request.time) : std::nullopt;
+        lastTimeSync_ = TimeSyncRecord{request.time, time, request.station, now};
+    }
+    if (request.station == kBroadcastStation) {
+        ++counters_.broadcasts;
+        for (auto& slot : slots_) {
+            if (slot) {
+                (void)slot->station.Execute(request, true, now);
+            }
+        }
+        trace_.Received(frame.bytes, "broadcast, no reply");
+        return {};
+    }
+    Slot* slot = Find(request.station);
+    if (slot == nullptr) {
+        ++counters_.unaddressed;
+        trace_.Received(frame.bytes, "no such station, no reply");
+        return {};
+    }
+    ++counters_.requests;
+    ++slot->counters.requests;
+
+    Outgoing out;
+    out.station = request.station;
+    // Time synchronisation is never answered, so there is no reply for a fault to spoil.
+    if (request.function != kTimeSync) {
+        out.fault = slot->faults.Next();
+    }
+    std::vector<uint8_t> reply;
+    if (out.fault && out.fault->kind == FaultKind::Exception) {
+        // A refusal: the station does not act on the request.
+        reply = BuildException(request.station, request.function,
+                               static_cast<uint8_t>(out.fault->param));
+    } else {
+        reply = BuildReply(request.station, slot->station.Execute(request, false, now));
+    }
+    if (out.fault && out.fault->kind != FaultKind::Exception) {
+        FaultedReply faulted =
+            ApplyFault(*out.fault, std::move(reply), request.station, slot->faults.Random());
+        reply = std::move(faulted.bytes);
+        out.delay = faulted.delay;
+    }
+    if (out.fault) {
+        ++counters_.faults;
+        ++slot->counters.faults;
+    }
+    trace_.Received(frame.bytes, out.fault ? FaultNote(*out.fault)
+                                           : (reply.empty() ? "no reply" : std::string()));
+    out.bytes = std::move(reply);
+    out.start = timing_.ReplyStart(frame.firstByte, frame.bytes.size()) + out.delay;
+    return out;
+}
+
+void Simulator::SendPaced(const Outgoing& out) {
+    const size_t n = out.bytes.size();
+    size_t sent = 0;
+    if (!line_.pacing) {
+        if (SleepUntil(Clock::now() + out.delay)) {
+            sent = endpoint_->Write(out.bytes.data(), n, kWriteRoom);
+        }
+    } else {
+        // Each byte is released when it has fully left the line, on absolute deadlines, so
+        // that sleeping late for one byte does not stretch the whole frame.
+        for (size_t i = 0; i < n;) {
+            if (!SleepUntil(timing_.ByteDeadline(out.start, i))) {
+                break;
+            }
+            const auto now = Clock::now();
+            size_t end = i + 1;
+            while (end < n && timing_.ByteDeadline(out.start, end) <= now) {
+                ++end;
+            }
+            const size_t written = endpoint_->Write(out.bytes.data() + i, end - i, kWriteRoom);
+            sent += written;
+            if (written < end - i) {
+                break;
+            }
+            i = end;
+        }
+    }
+    std::lock_guard lock(mutex_);
+    ++counters_.replies;
+    if (Slot* slot = Find(out.station)) {
+        ++slot->counters.replies;
+    }
+    std::string note;
+    if (sent < n) {
+        note = "line blocked or stopped: " + std::to_string(sent) + " of " + std::to_string(n) +
+               " bytes sent";
+    }
+    trace_.Sent(std::span(out.bytes.data(), sent), note);
+    Notify();
+}
+
+void Simulator::FireEvents(Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    while (!scheduled_.empty() && scheduled_.begin()->first <= now) {
+        const Scheduled event = scheduled_.begin()->second;
+        scheduled_.erase(scheduled_.begin());
+        if (Slot* slot = Find(event.station)) {
+            GenerateLocked(*slot, event.number, event.value, now);
+        }
+    }
+    for (auto& slot : slots_) {
+        if (!slot || !(slot->eventRate > 0.0)) {
+            continue;
+        }
+        const uint16_t gates = slot->station.Events().Gates();
+        int burst = 0;
+        while (gates > 0 && slot->nextRandomEvent <= now && burst++ < kMaxCatchUp) {
+            const auto number = static_cast<uint16_t>(slot->eventRng.Below(gates));
+            GenerateLocked(*slot, number, !slot->station.Events().State(number), now);
+            slot->nextRandomEvent = NextRandomTime(*slot, slot->nextRandomEvent);
+        }
+        if (slot->nextRandomEvent <= now) {
+            slot->nextRandomEvent = NextRandomTime(*slot, now);
+        }
+    }
+}
+
+void Simulator::GenerateLocked(Slot& slot, uint16_t number, bool value, Clock::time_point now) {
+    const auto event = slot.station.GenerateEvent(number, value, now);
+    if (!event) {
+        return;
+    }
+    slot.generated.push_back(*event);
+    Trim(slot.generated, historyLimit_);
+    if (trace_.Enabled()) {
+        trace_.Note("event st " + std::to_string(slot.station.Config().address) + " #" +
+                    std::to_string(number) + "=" + std::to_string(event->value) + " at " +
+                    event->time.ToString() + (event->buffered ? "" : " LOST: buffer full"));
+    }
+    Notify();
+}
+
+} // namespace h51sim
