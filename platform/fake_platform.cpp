@@ -245,7 +245,9 @@ bool ReadFile(Handle, void* buffer, uint32_t count, uint32_t* read) {
             break;
         }
         const auto n = std::min<std::size_t>(count - *read, piece.bytes.size());
-        std::memcpy(out + *read, piece.bytes.data(), n);
+        if (n > 0) { // an empty piece has no data pointer to copy from
+            std::memcpy(out + *read, piece.bytes.data(), n);
+        }
         *read += static_cast<uint32_t>(n);
         piece.bytes.erase(piece.bytes.begin(), piece.bytes.begin() + static_cast<long>(n));
         if (piece.bytes.empty()) {

@@ -6,3 +6,5 @@ scripts/deps.sh
 cmake --preset asan
 cmake --build --preset asan -j"$(nproc)"
 ctest --preset asan -j"$(nproc)"
+# Every place where outside bytes enter, fuzzed for a short while (clang's libFuzzer).
+scripts/fuzz.sh 30

@@ -1,0 +1,96 @@
+// Fuzz target: the reply receiver, fed by a scripted line.
+//
+// Input layout:
+//   byte 0     flags: bit 0 a write waits for its echo (fixedReply), bit 1 event read (fReadEvent)
+//   byte 1     the gate's station
+//   byte 2     the request's function code
+//   byte 3     what the reply buffer holds before the reception (stale bytes)
+//   bytes 4-6  lengths of the first three pieces of the line, each followed by a silence
+//   the rest   the line: those pieces, then whatever remains, all arriving at once
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "serial/crc16.h"
+#include "serial/receiver.h"
+
+namespace {
+
+constexpr size_t kHeader = 7;
+constexpr int kCutPieces = 3;
+constexpr uint32_t kLongestReply = 3 + 255 + 2; // station, function, count, data, CRC
+constexpr uint32_t kEchoLength = 8;
+
+// Every byte of the context but the reply buffer, which is all that Receive may change.
+bool SameOutsideRxBuf(const merix::DriverContext& a, const merix::DriverContext& b) {
+    const auto* pa = reinterpret_cast<const uint8_t*>(&a);
+    const auto* pb = reinterpret_cast<const uint8_t*>(&b);
+    const size_t rx = offsetof(merix::DriverContext, rxBuf);
+    const size_t after = rx + merix::kRxBufSize;
+    return std::equal(pa, pa + rx, pb) &&
+           std::equal(pa + after, pa + sizeof(merix::DriverContext), pb + after);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace merix;
+    if (size < kHeader) {
+        return 0;
+    }
+    fuzz::ResetWorld();
+    auto ctx = fuzz::NewContext();
+    ctx->hf = 100;
+    ctx->fixedReply = data[0] & 1;
+    ctx->fReadEvent = (data[0] >> 1) & 1;
+    const auto station = static_cast<int32_t>(data[1]);
+    ctx->txBuf[0] = data[1];
+    ctx->txBuf[1] = data[2];
+    std::memset(ctx->rxBuf, data[3], kRxBufSize);
+
+    std::vector<fake::Piece> line;
+    const uint8_t* next = data + kHeader;
+    size_t left = size - kHeader;
+    for (int i = 0; i < kCutPieces; ++i) {
+        const size_t n = std::min<size_t>(data[4 + i], left);
+        if (n != 0) {
+            line.push_back(fake::Bytes({next, next + n}));
+        }
+        line.push_back(fake::Silence());
+        next += n;
+        left -= n;
+    }
+    if (left != 0) {
+        line.push_back(fake::Bytes({next, next + left}));
+    }
+    fake::QueueReply(std::move(line));
+    uint32_t written = 0;
+    plat::WriteFile(ctx->hf, ctx->txBuf, 0, &written); // the reply follows a request
+
+    const DriverContext before = *ctx;
+    uint32_t count = 0xDEADBEEF;
+    const int result = Receive(station, *ctx, &count);
+
+    FUZZ_CHECK(result >= kRxFrame && result <= kRxWrong);
+    FUZZ_CHECK(count <= kRxBufSize);
+    FUZZ_CHECK(count <= kLongestReply);
+    FUZZ_CHECK(SameOutsideRxBuf(before, *ctx));
+    if (result == kRxFrame) {
+        FUZZ_CHECK(count >= 2);
+        FUZZ_CHECK(ctx->rxBuf[0] == data[1]);
+        if ((ctx->rxBuf[1] & 0x80) == 0) {
+            // A complete normal or echo reply: the count is the whole frame, CRC included.
+            const uint32_t expected = ctx->fixedReply == 1 ? kEchoLength : 5u + ctx->rxBuf[2];
+            FUZZ_CHECK(count == expected);
+        }
+        // What every caller does next.
+        const bool crcOk = CrcMatches(ctx->rxBuf, static_cast<int>(count));
+        const uint16_t crc = Crc16(ctx->rxBuf, static_cast<int>(count) - 2);
+        const auto wire = static_cast<uint16_t>(ctx->rxBuf[count - 2] | ctx->rxBuf[count - 1] << 8);
+        FUZZ_CHECK(crcOk == (crc == wire));
+    }
+    return 0;
+}
