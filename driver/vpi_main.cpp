@@ -12,8 +12,7 @@ constexpr double kBetweenLimitSeconds = 15.0;
 constexpr double kWorkedLimitSeconds = 1.5;
 } // namespace
 
-extern "C" int32_t MERIX_CDECL
-VpiMain(merix::CallBlock* callBlock) {
+extern "C" int32_t MERIX_CDECL VpiMain(merix::CallBlock* callBlock) {
     using namespace merix;
     LibraryState& lib = Library();
     const uint32_t code = callBlock->command;
