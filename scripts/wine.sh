@@ -3,16 +3,18 @@
 # merix.dll with its test host, and prepares a Wine prefix whose COM1 is the pseudo-terminal of
 # an h51sim that the Wine tests run natively.
 #
-# Usage: scripts/wine.sh [install | build | prefix | start | stop | test [BUILD_DIR] | all]
-#   install  Debian packages: g++-mingw-w64-i686, wine and wine32:i386 (adds the i386 architecture)
-#   build    the mingw-i686 preset: merix.dll, QORLIB.dll and the test host
+# Usage: scripts/wine.sh [install | build | prefix | start | stop | setup | test [DIR] | all [DIR]]
+#   install  Debian packages: g++-mingw-w64-i686, googletest, wine and wine32:i386 (adds the
+#            i386 architecture)
+#   build    the mingw-i686 preset: merix.dll, QORLIB.dll, the test host and the unit tests
 #   prefix   a fresh 32-bit prefix in build/wine/prefix, COM1 mapped to build/wine/com1
 #   start    a persistent Wine server and its services, detached from our output: ctest would
 #            otherwise wait on the pipes they inherit, for seconds per test or for ever
 #   stop     ends the Wine server of the prefix
-#   test     the Wine-labelled tests of a native build (default build/asan), between start and stop
+#   setup    install, build, prefix, start: what the test suite needs before its ctest runs
+#   test     the Wine-labelled tests of a native build DIR (default build/asan, which must
+#            have h51sim built), between start and stop
 #   all      (default) install, build, prefix, then test
-# setup = install, build, prefix, start: what the test suite needs before ctest runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
@@ -36,7 +38,8 @@ installed() {
 
 do_install() {
     local missing=() p
-    for p in g++-mingw-w64-i686 wine wine32:i386; do
+    # googletest: the sources, from which the unit tests get a GoogleTest for MinGW.
+    for p in g++-mingw-w64-i686 googletest wine wine32:i386; do
         installed "$p" || missing+=("$p")
     done
     ((${#missing[@]})) || return 0
@@ -50,8 +53,14 @@ do_install() {
 }
 
 do_build() {
-    # --fresh: the compiler flags of the toolchain file apply to a build directory made before them.
-    cmake --preset mingw-i686 --fresh >/dev/null
+    # A build directory configured before the toolchain file set its compiler flags needs a
+    # fresh configuration to take them.
+    local fresh=()
+    if [ -f "$cross/CMakeCache.txt" ] &&
+        ! grep -q '^CMAKE_CXX_FLAGS:STRING=.*-mfpmath=sse' "$cross/CMakeCache.txt"; then
+        fresh=(--fresh)
+    fi
+    cmake --preset mingw-i686 "${fresh[@]}" >/dev/null
     # Only what runs under Wine: the native tools of the tree (h51sim) are not for Windows.
     cmake --build --preset mingw-i686 -j"$(nproc)" --target merix qorlib merix_wine_host \
         merix_unit_tests_win32
@@ -89,9 +98,10 @@ do_prefix() {
 do_start() {
     command -v wine >/dev/null || { echo "wine is not installed: scripts/wine.sh install"; exit 1; }
     [ -f "$WINEPREFIX/system.reg" ] || do_prefix
-    # setsid and /dev/null: neither the server nor the services that the first wine process
+    # /dev/null and setsid: neither the server nor the services that the first wine process
     # starts may hold the caller's output open.
-    setsid wineserver -p </dev/null >/dev/null 2>&1 &
+    # The server puts itself in the background; it answers 2 when one runs already.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     setsid wine cmd /c exit </dev/null >/dev/null 2>&1
     echo "Wine server running for $WINEPREFIX"
 }
@@ -125,7 +135,7 @@ all)
     do_test "$@"
     ;;
 *)
-    sed -n '2,16p' "$0"
+    awk 'NR > 1 && !/^#/ {exit} NR > 1 {print}' "$0"
     exit 2
     ;;
 esac

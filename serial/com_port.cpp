@@ -46,6 +46,9 @@ int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
     plat::CommTimeouts timeouts;
     timeouts.readTotalTimeoutConstant = kOpenReadTimeoutMs;
     if (!plat::SetCommTimeouts(*handle, timeouts)) {
+        // The caller treats the port as not open and never closes it: a handle left open
+        // here would keep the (exclusive) port busy until the host exits.
+        plat::CloseHandle(*handle);
         return kComOpenFailed;
     }
     dcb.baudRate = settings.baud;
@@ -66,6 +69,7 @@ int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
     dcb.stopBits = static_cast<uint8_t>(settings.stopBits);
     dcb.errorChar = static_cast<uint8_t>(0xFC);
     if (!plat::SetCommState(*handle, dcb)) {
+        plat::CloseHandle(*handle);
         return kComSetStateFailed;
     }
     plat::SetupComm(*handle, kQueueSize, kQueueSize);

@@ -29,7 +29,8 @@ struct PortSettings {
 inline constexpr uint32_t kOpenReadTimeoutMs = 1000;
 
 /// Opens and configures the port for the controller line. `*handle` receives what the open
-/// returned in every case, INVALID_HANDLE_VALUE included.
+/// returned in every case, INVALID_HANDLE_VALUE included; on any failure after the open the
+/// handle has been closed again.
 int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
             plat::Handle* handle);
 int ComClose(plat::Handle handle);

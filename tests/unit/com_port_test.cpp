@@ -38,8 +38,10 @@ TEST_F(ComPortTest, OpenFailures) {
 
     fake::FailNext("SetCommTimeouts");
     EXPECT_EQ(ComOpen("COM1", PortSettings{9600, 8, 0, 2}, 0, &h), kComOpenFailed);
+    EXPECT_FALSE(fake::PortOpen()) << "a port that failed to open is not left open";
     fake::FailNext("SetCommState");
     EXPECT_EQ(ComOpen("COM1", PortSettings{9600, 8, 0, 2}, 0, &h), kComSetStateFailed);
+    EXPECT_FALSE(fake::PortOpen());
 }
 
 struct MaskCase {

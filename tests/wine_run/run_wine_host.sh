@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The Windows test host under Wine on COM1, against h51sim running natively on the
+# pseudo-terminal that the prefix maps to COM1.
+#
+# Usage: run_wine_host.sh SIM HOST_EXE WORK_DIR
+#   SIM       the native h51sim ('' when it was not built)
+#   HOST_EXE  the cross-built merix_wine_host.exe, with merix.dll and QORLIB.dll beside it
+#   WORK_DIR  made afresh: scenario, trace, the host's MERIX01.INI and driver log
+# WINEPREFIX names the prefix (scripts/wine.sh prefix makes it). Exits 77 (skipped) when a
+# piece is missing, else with the host's status.
+set -u
+sim="$1"
+host="$2"
+work="$3"
+here="$(cd "$(dirname "$0")" && pwd)"
+
+skip() {
+    echo "SKIPPED: $*"
+    exit 77
+}
+command -v wine >/dev/null || skip "wine is not installed (scripts/wine.sh setup)"
+[ -n "$sim" ] && [ -x "$sim" ] || skip "h51sim is not built in this tree"
+[ -f "$host" ] || skip "$host is missing: cross build with scripts/wine.sh build"
+reg="${WINEPREFIX:-}/system.reg"
+[ -f "$reg" ] || skip "no Wine prefix at '${WINEPREFIX:-}' (scripts/wine.sh prefix)"
+link="$(sed -n 's/^"COM1"="\(.*\)"$/\1/p' "$reg" | head -n 1)"
+[ -n "$link" ] || skip "COM1 is not mapped in $reg (scripts/wine.sh prefix)"
+
+sim="$(realpath "$sim")"
+host="$(realpath "$host")"
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+
+# The scenario that the host expects: 9600 8E1; station 1 with registers, coils and four event
+# gates; station 2 with an input register; an event a second for three minutes, event i%4 going
+# to 1 on its odd and to 0 on its even occurrences, so that each one is a change.
+events=""
+for ((i = 0; i < 180; i++)); do
+    events+="${events:+,}{\"at_ms\": $(((i + 1) * 1000)), \"event\": $((i % 4)),"
+    events+=" \"value\": $(((i / 4 + 1) % 2))}"
+done
+cat >scenario.json <<EOF
+{
+  "line": {"baud": 9600, "data_bits": 8, "parity": "even", "stop_bits": 1},
+  "stations": [
+    {"address": 1, "event_gates": 4,
+     "values": {
+       "holding_registers": [{"address": 100, "values": [4660]},
+                             {"address": 1000, "values": [11, 22, 33, 44, 55, 66, 77, 88, 99, 110]}],
+       "coils": [{"address": 7, "values": [1]}]
+     },
+     "events": [$events]},
+    {"address": 2, "values": {"input_registers": [{"address": 5, "values": [77]}]}}
+  ]
+}
+EOF
+
+# A stale link from an interrupted run is replaced by h51sim; anything else is in the way.
+[ -e "$link" ] && [ ! -L "$link" ] && { echo "$link exists and is not a link"; exit 1; }
+"$sim" --scenario scenario.json --link "$link" >sim.trace 2>sim.err &
+sim_pid=$!
+stop_sim() {
+    if kill -0 "$sim_pid" 2>/dev/null; then
+        kill -TERM "$sim_pid"
+        wait "$sim_pid"
+    fi
+}
+trap stop_sim EXIT
+
+# The first line of the trace is the device name; the link exists from then on.
+for ((i = 0; i < 300; i++)); do
+    [ -s sim.trace ] && [ -L "$link" ] && break
+    kill -0 "$sim_pid" 2>/dev/null || { echo "h51sim ended:"; cat sim.err; exit 1; }
+    sleep 0.1
+done
+[ -L "$link" ] || { echo "h51sim made no link at $link within 30 s"; cat sim.err; exit 1; }
+echo "h51sim on $(head -n 1 sim.trace), COM1 = $link -> $(readlink "$link")"
+
+"$here/../wine/wine_server.sh"
+export WINEDEBUG="${WINEDEBUG:--all}"
+wine "$host" COM1 </dev/null 2>&1
+status=$?
+
+stop_sim
+trap - EXIT
+echo "-- h51sim: $(grep -c ' RX ' sim.trace) requests, $(grep -c ' TX ' sim.trace) replies," \
+    "$(grep -c ' -- event ' sim.trace) events made"
+grep -E ' RX .*(fn 41|fn 46)' sim.trace | sed 's/^/   /'
+grep -v '^$' sim.err | sed 's/^/   /'
+if ((status != 0)); then
+    echo "-- last lines of the driver log ($work/merix_wine_host.log):"
+    tail -n 40 merix_wine_host.log 2>/dev/null
+    echo "-- last lines of the line trace ($work/sim.trace):"
+    tail -n 20 sim.trace
+fi
+exit "$status"
