@@ -63,7 +63,7 @@ public:
         }
         // Counts are kept here; the simulator's and the host's own records stay small, so that
         // the resident size speaks of the driver.
-        sim_->SetHistoryLimit(1000);
+        sim_->SetHistoryLimit(64);
     }
     ~Soak() { sim_->Stop(); }
 
