@@ -1,0 +1,264 @@
+// merixhost: a small, honest host for the merix driver. It loads the driver library, has
+// the gates of a gate list parsed, scans them and shows values, events, alerts and the
+// stations' health. Without --port it brings its own plant on a simulated line.
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "host/console/csv_export.h"
+#include "host/console/demo_plant.h"
+#include "host/console/driver_instance.h"
+#include "host/console/driver_loader.h"
+#include "host/console/log_router.h"
+#include "host/console/options.h"
+#include "host/console/plain_view.h"
+#include "host/console/port_name.h"
+#include "host/console/scanner.h"
+#include "host/console/summary.h"
+#include "host/console/table_view.h"
+
+namespace {
+
+using namespace merixhost;
+
+volatile std::sig_atomic_t g_signal = 0;
+
+void OnSignal(int signal) {
+    g_signal = signal;
+}
+
+void CatchSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int Fail(const std::string& message) {
+    fmt::print(stderr, "merixhost: {}\n", message);
+    return 1;
+}
+
+/// Paths become absolute before --ini-dir moves the current directory.
+void MakeAbsolute(std::string& path) {
+    if (!path.empty()) {
+        std::error_code ec;
+        const auto absolute = std::filesystem::absolute(path, ec);
+        if (!ec) {
+            path = absolute.string();
+        }
+    }
+}
+
+merix::StartParams StartParamsFor(const Options& options, const std::string& portName) {
+    merix::StartParams sp{};
+    std::snprintf(sp.portName, sizeof sp.portName, "%s", portName.c_str());
+    sp.comOn = 1;
+    // The driver counts the reply timeout in tens of milliseconds.
+    sp.replyTimeout = static_cast<uint32_t>((options.replyTimeout.count() + 9) / 10);
+    sp.baud = static_cast<uint16_t>(options.baud);
+    sp.dataBits = static_cast<int16_t>(options.dataBits);
+    sp.stopBits = static_cast<int16_t>(options.stopBitsCode);
+    sp.parity = static_cast<int16_t>(options.parityCode);
+    return sp;
+}
+
+/// Scans until the duration ends or a signal arrives; returns the reason.
+std::string ScanLoop(Scanner& scanner, DemoPlant* plant, const Options& options,
+                     const std::function<void()>& refresh, SteadyTime start,
+                     std::optional<double> duration) {
+    const auto end = duration && *duration > 0
+                         ? start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                       std::chrono::duration<double>(*duration))
+                         : SteadyTime::max();
+    SteadyTime nextRefresh = start;
+    while (g_signal == 0) {
+        auto now = std::chrono::steady_clock::now();
+        if (now >= end) {
+            return "duration reached";
+        }
+        if (plant != nullptr) {
+            plant->Tick(now);
+        }
+        const bool ran = scanner.RunNext(now);
+        now = std::chrono::steady_clock::now();
+        if (now >= nextRefresh) {
+            refresh();
+            nextRefresh = now + options.refresh;
+        }
+        if (!ran) {
+            // Short naps keep Ctrl-C and the plant's motion responsive.
+            const auto wake = std::min({scanner.NextDue(), nextRefresh, end, now + Millis(50)});
+            std::this_thread::sleep_until(wake);
+        }
+    }
+    return g_signal == SIGINT ? "stopped by Ctrl-C" : "stopped by a signal";
+}
+
+int Run(Options& options) {
+    for (std::string* path : {&options.gatesPath, &options.driverPath, &options.logPath,
+                              &options.csvValues, &options.csvEvents}) {
+        MakeAbsolute(*path);
+    }
+    if (options.Demo() && options.gatesPath.empty()) {
+        options.gatesPath = DemoFile("demo.gates");
+    }
+    GateList list;
+    std::string error;
+    if (!LoadGateList(options.gatesPath, list, &error)) {
+        return Fail(error);
+    }
+    for (const auto& e : list.errors) {
+        fmt::print(stderr, "{}:{}: {}\n", options.gatesPath, e.line, e.message);
+    }
+    if (!list.errors.empty()) {
+        return Fail(fmt::format("{} bad line(s) in the gate list", list.errors.size()));
+    }
+    for (const auto& w : options.writes) {
+        if (FindGate(list, w.gate) == nullptr) {
+            return Fail(fmt::format("--write {}: no such gate in {}", w.gate, options.gatesPath));
+        }
+    }
+    CatchSignals();
+
+    LogRouter log;
+    if (!options.logPath.empty() && !log.OpenFile(options.logPath, &error)) {
+        return Fail(error);
+    }
+    log.SetScreenLevel(options.logLevel);
+    CsvExport csv;
+    if (!csv.Open(options.csvValues, options.csvEvents, &error)) {
+        return Fail(error);
+    }
+
+    DemoPlant plant;
+    std::string device = options.port;
+    if (options.Demo()) {
+        if (!plant.Start(options, DemoFile("demo-plant.json"), &error)) {
+            return Fail("demo plant: " + error);
+        }
+        device = plant.DeviceName();
+        PlainView::Line(
+            fmt::format("demo: three simulated controllers on {} ({})", device, LineText(options)));
+    }
+    PortName port;
+    if (!port.Make(device, &error)) {
+        return Fail(error);
+    }
+    const std::string driverPath =
+        options.driverPath.empty() ? DefaultDriverPath() : options.driverPath;
+    auto library = DriverLibrary::Load(driverPath, &error);
+    if (!library) {
+        return Fail(error);
+    }
+    DriverInstance driver(library->Entry(), options.driverNumber);
+    const merix::VpiInfo info = driver.Info();
+    if (!driver.CheckContextSize(info, &error)) {
+        return Fail(error);
+    }
+    PlainView::Line(fmt::format("driver: '{}' from {}, instance {}",
+                                info.description ? info.description : "?", driverPath,
+                                options.driverNumber));
+    if (!options.iniDir.empty() && chdir(options.iniDir.c_str()) != 0) {
+        return Fail(fmt::format("cannot change to {}: {}", options.iniDir, std::strerror(errno)));
+    }
+
+    log.Install();
+    merix::StartParams sp = StartParamsFor(options, port.Name());
+    driver.ColdStart(sp);
+    if (driver.Context().hf == 0) {
+        driver.End();
+        log.Uninstall();
+        return Fail(fmt::format("the driver could not open the port '{}' (see the log lines "
+                                "above; --log FILE keeps them all)",
+                                port.Name()));
+    }
+    PlainView::Line(fmt::format("port {} open ({}, reply timeout {})", port.Name(),
+                                LineText(options), FormatDuration(options.replyTimeout)));
+
+    const bool ansi = !options.plain && StdoutIsTerminal();
+    PlainView plain;
+    Scanner scanner(driver, log,
+                    ScanSettings{options.interval, options.eventInterval, options.syncTime,
+                                 options.timeSyncEvery});
+    scanner.SetObserver(ScanObserver{[&](const GateState& g, Access op, int result) {
+                                         csv.Value(g, op, result);
+                                         if (!ansi) {
+                                             plain.OnAccess(g, op, result);
+                                         }
+                                     },
+                                     [&](const EventRecord& e) {
+                                         csv.Event(e);
+                                         if (!ansi) {
+                                             plain.OnEvent(e);
+                                         }
+                                     },
+                                     [](const std::string& line) { PlainView::Line(line); }});
+    scanner.Prepare(list);
+    for (int station : options.warmStarts) {
+        scanner.WarmStart(station);
+    }
+    for (const auto& w : options.writes) {
+        if (!scanner.Write(w.gate, w.value, &error)) {
+            PlainView::Line("write " + w.gate + ": " + error);
+        }
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    const std::optional<double> duration =
+        options.duration ? options.duration
+                         : (options.Demo() ? std::optional<double>(15.0) : std::nullopt);
+    ViewInfo view{fmt::format("driver '{}'  port {}  {}", info.description ? info.description : "?",
+                              port.Name(), LineText(options)),
+                  start, duration && *duration > 0 ? duration : std::nullopt};
+    TerminalTable table;
+    log.SetDirect(!ansi);
+    scanner.Start(start);
+    const std::string reason = ScanLoop(
+        scanner, options.Demo() ? &plant : nullptr, options,
+        [&] { ansi ? table.Draw(scanner, log, view) : plain.Refresh(scanner); }, start, duration);
+
+    RunOutcome outcome;
+    outcome.reason = reason;
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    outcome.endResult = driver.End();
+    outcome.portClosed = driver.Context().hf == 0;
+    if (ansi) {
+        table.Draw(scanner, log, view);
+        table.Finish();
+    }
+    log.SetDirect(true);
+    log.SetTap(nullptr);
+    log.Uninstall();
+    plant.Stop();
+    csv.Close();
+    for (const auto& [what, path] : {std::pair{"log", options.logPath},
+                                     {"values", options.csvValues},
+                                     {"events", options.csvEvents}}) {
+        if (!path.empty()) {
+            outcome.files.push_back(fmt::format("{}: {}", what, path));
+        }
+    }
+    for (const auto& line : SummaryLines(scanner, outcome)) {
+        fmt::print("{}\n", line);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (auto code = ParseOptions(argc, argv, options)) {
+        return *code;
+    }
+    return Run(options);
+}

@@ -1,0 +1,182 @@
+#include "host/console/options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <fmt/format.h>
+
+namespace merixhost {
+namespace {
+
+/// A CLI11 validator for durations; the text is converted after parsing.
+CLI::Validator DurationCheck() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const auto d = ParseDuration(text);
+            return d && *d >= Millis(10) ? std::string{}
+                                         : "'" + text +
+                                               "' is not a duration of at least 10ms "
+                                               "(e.g. 500ms, 2s, 1m)";
+        },
+        "DURATION");
+}
+
+std::optional<int> ParityCode(const std::string& text) {
+    static const std::pair<const char*, int> kNames[] = {
+        {"none", 0}, {"odd", 1}, {"even", 2}, {"mark", 3}, {"space", 4},
+        {"N", 0},    {"O", 1},   {"E", 2},    {"M", 3},    {"S", 4}};
+    for (const auto& [name, code] : kNames) {
+        if (text == name) {
+            return code;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<WriteRequest> ParseWrite(const std::string& text) {
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos || eq == 0) {
+        return std::nullopt;
+    }
+    WriteRequest write;
+    write.gate = text.substr(0, eq);
+    const char* first = text.data() + eq + 1;
+    const char* last = text.data() + text.size();
+    long value = 0;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last || first == last || value < -32768 || value > 65535) {
+        return std::nullopt;
+    }
+    write.value = static_cast<int32_t>(value);
+    return write;
+}
+
+} // namespace
+
+std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
+    CLI::App app{"merixhost: a console host for the merix driver. Without --port it runs a "
+                 "demonstration plant on a simulated line.",
+                 "merixhost"};
+    std::string parity = "even";
+    std::string stopBits = "1";
+    std::string replyTimeout = "500ms";
+    std::string interval = "1s";
+    std::string eventInterval = "1s";
+    std::string timeSyncEvery;
+    std::string refresh = "500ms";
+    std::vector<std::string> writes;
+
+    app.add_option("-p,--port", out.port,
+                   "serial port: ttyUSB0, /dev/ttyS1, a path of at most 11 characters "
+                   "(longer ones get a short symlink); none: the demo")
+        ->check([](const std::string& s) { return s.empty() ? "empty port name" : ""; });
+    app.add_option("-b,--baud", out.baud, "baud rate")
+        ->capture_default_str()
+        ->check(CLI::Range(50, 65535));
+    app.add_option("--data-bits", out.dataBits, "data bits")
+        ->capture_default_str()
+        ->check(CLI::Range(5, 8));
+    app.add_option("--stop-bits", stopBits, "1, 1.5 or 2")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"1", "1.5", "2"}));
+    app.add_option("--parity", parity, "none, odd, even, mark, space (or N, O, E, M, S)")
+        ->capture_default_str()
+        ->check([](const std::string& s) { return ParityCode(s) ? "" : "unknown parity " + s; });
+    app.add_option("--reply-timeout", replyTimeout,
+                   "how long the driver waits for a reply (rounded up to 10ms)")
+        ->capture_default_str()
+        ->check(DurationCheck());
+
+    app.add_option("--driver", out.driverPath,
+                   "driver library (default: libmerix.so next to merixhost, else the build's)");
+    app.add_option("-n,--driver-number", out.driverNumber, "driver instance number")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 99));
+    app.add_option("--ini-dir", out.iniDir,
+                   "directory where the driver finds MERIXnn.INT or MERIXnn.INI (default: the "
+                   "current directory)")
+        ->check(CLI::ExistingDirectory);
+
+    app.add_option("-g,--gates", out.gatesPath, "gate list file (default with the demo: its own)")
+        ->check(CLI::ExistingFile);
+    app.add_option("-i,--interval", interval, "scan interval of gates without every=")
+        ->capture_default_str()
+        ->check(DurationCheck());
+    app.add_option("--event-interval", eventInterval, "how often each station's events are polled")
+        ->capture_default_str()
+        ->check(DurationCheck());
+    app.add_flag("--sync-time", out.syncTime, "set the controllers' clocks once at the start");
+    app.add_option("--time-sync-every", timeSyncEvery, "set the controllers' clocks this often")
+        ->check(DurationCheck());
+    app.add_option("-w,--write", writes,
+                   "write VALUE (-32768 to 65535) to gate NAME at the start; "
+                   "repeatable")
+        ->type_name("NAME=VALUE")
+        ->check([](const std::string& s) {
+            return ParseWrite(s) ? "" : "'" + s + "' is not NAME=VALUE with -32768..65535";
+        });
+    app.add_option("--warm-start", out.warmStarts,
+                   "bring STATION out of its error state at the "
+                   "start; repeatable")
+        ->type_name("STATION")
+        ->check(CLI::Range(0, 31));
+    app.add_option("-t,--duration", out.duration,
+                   "stop after SECONDS; 0 runs until Ctrl-C (default: 15 for the demo, else 0)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.0, 1e7));
+
+    app.add_option("-l,--log", out.logPath, "write every driver log line to FILE");
+    app.add_option("--log-level", out.logLevel,
+                   "show driver log lines of this level and above on the screen (8 detail, "
+                   "32 errors; 99 none)")
+        ->capture_default_str();
+    app.add_option("--refresh", refresh, "table refresh period")
+        ->capture_default_str()
+        ->check(DurationCheck());
+    app.add_flag("--plain", out.plain, "plain lines even on a terminal");
+    app.add_option("--csv-values", out.csvValues,
+                   "write every read and write to FILE as CSV (the file is emptied first)");
+    app.add_option("--csv-events", out.csvEvents,
+                   "write every event to FILE as CSV (the file is emptied first)");
+    app.add_option("--seed", out.seed, "seed of the demo plant's random events and faults")
+        ->capture_default_str();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help is a success; every other problem is the user's, with one exit code.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+
+    out.parityCode = *ParityCode(parity);
+    out.stopBitsCode = stopBits == "1" ? 0 : stopBits == "1.5" ? 1 : 2;
+    out.replyTimeout = *ParseDuration(replyTimeout);
+    out.interval = *ParseDuration(interval);
+    out.eventInterval = *ParseDuration(eventInterval);
+    out.refresh = *ParseDuration(refresh);
+    if (!timeSyncEvery.empty()) {
+        out.timeSyncEvery = ParseDuration(timeSyncEvery);
+    }
+    for (const auto& w : writes) {
+        out.writes.push_back(*ParseWrite(w));
+    }
+    if (out.Demo() && (out.parityCode > 2 || out.stopBitsCode == 1)) {
+        fmt::print(stderr, "merixhost: the demo line supports parity none, odd or even and 1 or "
+                           "2 stop bits\n");
+        return 2;
+    }
+    if (!out.Demo() && out.gatesPath.empty()) {
+        fmt::print(stderr, "merixhost: --gates FILE is needed with --port\n");
+        return 2;
+    }
+    return std::nullopt;
+}
+
+std::string LineText(const Options& options) {
+    static const char kParity[] = {'N', 'O', 'E', 'M', 'S'};
+    static const char* const kStop[] = {"1", "1.5", "2"};
+    return fmt::format("{} {}{}{}", options.baud, options.dataBits, kParity[options.parityCode % 5],
+                       kStop[options.stopBitsCode % 3]);
+}
+
+} // namespace merixhost

@@ -1,0 +1,64 @@
+// merixhost's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/console/duration.h"
+
+namespace merixhost {
+
+struct WriteRequest {
+    std::string gate;
+    int32_t value = 0;
+};
+
+struct Options {
+    // Line. No port: the demonstration plant runs in-process on a pseudo-terminal.
+    std::string port;
+    int baud = 9600;
+    int dataBits = 8;
+    int stopBitsCode = 0; ///< 0 one, 1 one and a half, 2 two
+    int parityCode = 2;   ///< 0 none, 1 odd, 2 even, 3 mark, 4 space
+    Millis replyTimeout{500};
+
+    // Driver.
+    std::string driverPath; ///< empty: next to merixhost, else the build's libmerix.so
+    uint32_t driverNumber = 1;
+    std::string iniDir; ///< where the driver looks for MERIXnn.INT / .INI; empty: here
+
+    // Scan.
+    std::string gatesPath; ///< empty: the demo gate list (demo only)
+    Millis interval{1000};
+    Millis eventInterval{1000};
+    bool syncTime = false;
+    std::optional<Millis> timeSyncEvery;
+    std::vector<WriteRequest> writes;
+    std::vector<int> warmStarts;
+    std::optional<double> duration; ///< seconds; unset: 15 for the demo, else until stopped
+
+    // Output.
+    std::string logPath;
+    int logLevel = 32;
+    Millis refresh{500};
+    bool plain = false;
+    std::string csvValues;
+    std::string csvEvents;
+
+    // Demo.
+    uint64_t seed = 1;
+
+    bool Demo() const { return port.empty(); }
+};
+
+/// Parses the command line. Returns nullopt to go on, or the exit code when merixhost
+/// should stop at once (help shown, or a bad option reported on stderr).
+std::optional<int> ParseOptions(int argc, char** argv, Options& out);
+
+/// "9600 8E1" and the like.
+std::string LineText(const Options& options);
+
+} // namespace merixhost

@@ -1,0 +1,48 @@
+#include "host/console/scan_model.h"
+
+namespace merixhost {
+
+int GateState::Station() const {
+    switch (kind) {
+    case GateKind::Single:
+    case GateKind::Block:
+    case GateKind::EventGate:
+    case GateKind::EventPoll:
+        // Ordinary addresses admit stations up to 99; only 1 to 31 are on a line.
+        return rec.station >= 1 && rec.station <= merix::kMaxEventStation ? rec.station : -1;
+    case GateKind::Internal:
+    case GateKind::TimeSync:
+        break;
+    }
+    return -1;
+}
+
+std::string ResultText(int result) {
+    switch (result) {
+    case 0:
+        return "ok";
+    case 1:
+        return "1 refused";
+    case 2:
+        return "2 failed";
+    case 3:
+        return "3 wrong reply";
+    default:
+        return std::to_string(result);
+    }
+}
+
+const char* StationStateText(uint32_t plcState) {
+    switch (plcState) {
+    case 0:
+        return "communicating";
+    case 1:
+        return "in error";
+    case 2:
+        return "switched off";
+    default:
+        return "unknown";
+    }
+}
+
+} // namespace merixhost

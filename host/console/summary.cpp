@@ -1,0 +1,55 @@
+#include "host/console/summary.h"
+
+#include <fmt/format.h>
+
+#include "host/qorlib_control.h"
+
+namespace merixhost {
+
+std::vector<std::string> SummaryLines(const Scanner& scanner, const RunOutcome& outcome) {
+    std::vector<std::string> lines;
+    lines.push_back(
+        fmt::format("merixhost stopped after {:.1f} s ({}).", outcome.seconds, outcome.reason));
+    lines.push_back(fmt::format("  driver: EndVpi -> {}, port {}", outcome.endResult,
+                                outcome.portClosed ? "closed" : "STILL OPEN"));
+    size_t scanned = 0;
+    size_t refused = 0;
+    uint64_t accesses = 0;
+    uint64_t failures = 0;
+    for (const auto& g : scanner.Gates()) {
+        if (!g.Accepted()) {
+            ++refused;
+            continue;
+        }
+        if (g.kind == GateKind::EventGate) {
+            continue;
+        }
+        ++scanned;
+        accesses += g.accesses;
+        failures += g.failures;
+    }
+    lines.push_back(fmt::format("  gates: {} scanned, {} refused by the driver; {} reads and "
+                                "writes, {} failed",
+                                scanned, refused, accesses, failures));
+    lines.push_back(fmt::format("  events: {} received, {} start-up states", scanner.EventCount(),
+                                scanner.StateCount()));
+    const auto alerts = qorlib::Alerts();
+    lines.push_back(fmt::format("  alerts: {} raised, {} still open", alerts.size(),
+                                qorlib::OpenAlerts().size()));
+    const auto& ctx = scanner.Context();
+    for (size_t st = 0; st < scanner.Stations().size(); ++st) {
+        const auto& s = scanner.Stations()[st];
+        if (s.used) {
+            lines.push_back(fmt::format("  station {}: {} transactions, {} retries, {} failures, "
+                                        "{}",
+                                        st, s.transactions, s.retries, s.failures,
+                                        StationStateText(ctx.plcState[st])));
+        }
+    }
+    for (const auto& f : outcome.files) {
+        lines.push_back("  " + f);
+    }
+    return lines;
+}
+
+} // namespace merixhost

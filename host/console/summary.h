@@ -1,0 +1,21 @@
+// The lines merixhost prints when it stops.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/console/scanner.h"
+
+namespace merixhost {
+
+struct RunOutcome {
+    double seconds = 0;
+    std::string reason;     ///< "duration reached", "stopped by signal"
+    int endResult = 0;      ///< EndVpi's result
+    bool portClosed = true; ///< the context holds no handle after EndVpi
+    std::vector<std::string> files;
+};
+
+std::vector<std::string> SummaryLines(const Scanner& scanner, const RunOutcome& outcome);
+
+} // namespace merixhost

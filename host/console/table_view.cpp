@@ -1,0 +1,208 @@
+#include "host/console/table_view.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "host/qorlib_control.h"
+
+namespace merixhost {
+namespace {
+
+constexpr int kMaxEventRows = 8;
+constexpr int kMaxLogRows = 5;
+
+std::string Fit(std::string text, int width) {
+    if (width > 0 && static_cast<int>(text.size()) > width) {
+        text.resize(static_cast<size_t>(width));
+    }
+    return text;
+}
+
+std::string Shorten(const std::string& text, size_t width) {
+    if (text.size() <= width) {
+        return text;
+    }
+    return text.substr(0, width > 3 ? width - 3 : 0) + "...";
+}
+
+std::string GateRow(const GateState& g) {
+    const std::string address = g.entry.blockLength > 0
+                                    ? fmt::format("{} x{}", g.entry.address, g.entry.blockLength)
+                                    : g.entry.address;
+    if (!g.Accepted()) {
+        return fmt::format("{:<18} {:<13} refused by the driver ({}): {}",
+                           Shorten(g.entry.name, 18), Shorten(address, 13), g.parseResult,
+                           g.parseNote);
+    }
+    const std::string good = g.lastGood ? ClockText(*g.lastGood) : "-";
+    const std::string result = g.lastResult ? ResultText(*g.lastResult) : "waiting";
+    return fmt::format("{:<18} {:<13} {:<28} {:<12} {:<13} {:>6} {:>5}", Shorten(g.entry.name, 18),
+                       Shorten(address, 13), Shorten(g.valueText, 28), good, result, g.accesses,
+                       g.failures);
+}
+
+std::string EventRow(const EventRecord& e) {
+    return fmt::format("  {:<23}  {:<18} {}  st {:>2} #{:<4} -> {:g}",
+                       StampText(e.seconds, e.millis), Shorten(e.gate, 18), e.address, e.station,
+                       e.number, e.value);
+}
+
+} // namespace
+
+std::vector<TableLine> BuildTable(const Scanner& scanner, const LogRouter& log,
+                                  const ViewInfo& info, int width, int height) {
+    std::vector<TableLine> head;
+    std::vector<TableLine> gates;
+    std::vector<TableLine> rest;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - info.start).count();
+    const std::string run = info.duration
+                                ? fmt::format("{:.1f} s of {:g} s", elapsed, *info.duration)
+                                : fmt::format("{:.1f} s, Ctrl-C stops", elapsed);
+    head.push_back({fmt::format("merixhost  {}  {}  {}", info.title,
+                                ClockText(std::chrono::system_clock::now()), run),
+                    true});
+    head.push_back({fmt::format("{:<18} {:<13} {:<28} {:<12} {:<13} {:>6} {:>5}", "GATE", "ADDRESS",
+                                "VALUE", "LAST GOOD", "RESULT", "READS", "FAIL"),
+                    true});
+    for (const auto& g : scanner.Gates()) {
+        if (g.kind != GateKind::EventGate || !g.Accepted()) {
+            gates.push_back({GateRow(g), false, !g.Accepted() || g.lastResult.value_or(0) != 0});
+        }
+    }
+
+    std::vector<TableLine> alerts{{"OPEN ALERTS", true}};
+    for (const auto& a : qorlib::OpenAlerts()) {
+        alerts.push_back(
+            {fmt::format("  #{:<4} {:<8} {}", a.id, a.alertClass, a.text), false, true});
+    }
+    if (alerts.size() == 1) {
+        alerts.push_back({"  none"});
+    }
+    std::vector<TableLine> stations{{fmt::format("{:<8} {:>13} {:>8} {:>9}  {}", "STATION",
+                                                 "TRANSACTIONS", "RETRIES", "FAILURES", "STATE"),
+                                     true}};
+    const auto& ctx = scanner.Context();
+    for (size_t st = 0; st < scanner.Stations().size(); ++st) {
+        const auto& s = scanner.Stations()[st];
+        if (s.used) {
+            stations.push_back(
+                {fmt::format("{:<8} {:>13} {:>8} {:>9}  {}", st, s.transactions, s.retries,
+                             s.failures, StationStateText(ctx.plcState[st])),
+                 false, ctx.plcState[st] != 0});
+        }
+    }
+
+    // Events and log lines take what the fixed sections leave; gates give way last.
+    const int fixed = static_cast<int>(head.size() + alerts.size() + stations.size()) + 1;
+    int room = height - 1 - fixed;
+    // Keep the events' heading and three of them in sight on a small screen.
+    const int gateRows = std::min(static_cast<int>(gates.size()), std::max(room - 4, 1));
+    if (gateRows < static_cast<int>(gates.size())) {
+        const size_t hidden = gates.size() - static_cast<size_t>(gateRows - 1);
+        gates.resize(static_cast<size_t>(gateRows - 1));
+        gates.push_back({fmt::format("  ... {} more gates (a taller window shows them)", hidden)});
+    }
+    room -= static_cast<int>(gates.size());
+    const auto& events = scanner.RecentEvents();
+    const int eventRows = std::clamp(room - 1, 0, kMaxEventRows);
+    room -= eventRows + 1;
+    const auto& logLines = log.Recent();
+    const int logRows =
+        std::clamp(room - 1, 0, std::min(kMaxLogRows, static_cast<int>(logLines.size())));
+
+    std::vector<TableLine> out = head;
+    out.insert(out.end(), gates.begin(), gates.end());
+    out.push_back({fmt::format("EVENTS ({} received, {} start-up states; newest first)",
+                               scanner.EventCount(), scanner.StateCount()),
+                   true});
+    // Polls of different stations deliver out of time order; the controllers' stamps tell.
+    std::vector<const EventRecord*> newest;
+    for (const auto& e : events) {
+        if (!e.IsState()) {
+            newest.push_back(&e);
+        }
+    }
+    std::stable_sort(newest.begin(), newest.end(), [](const EventRecord* a, const EventRecord* b) {
+        return std::pair(a->seconds, a->millis) > std::pair(b->seconds, b->millis);
+    });
+    for (size_t i = 0; i < newest.size() && static_cast<int>(i) < eventRows; ++i) {
+        out.push_back({EventRow(*newest[i])});
+    }
+    out.insert(out.end(), alerts.begin(), alerts.end());
+    out.insert(out.end(), stations.begin(), stations.end());
+    if (logRows > 0) {
+        out.push_back(
+            {fmt::format("DRIVER LOG (level {} and above, newest last)", log.ScreenLevel()), true});
+        for (size_t i = logLines.size() - static_cast<size_t>(logRows); i < logLines.size(); ++i) {
+            const auto& l = logLines[i];
+            out.push_back({fmt::format("  {} [{:2}] {}", ClockText(l.at), l.level, l.text)});
+        }
+    }
+    for (auto& line : out) {
+        line.text = Fit(std::move(line.text), width - 1);
+    }
+    return out;
+}
+
+TerminalTable::~TerminalTable() {
+    Finish();
+}
+
+void TerminalTable::Draw(const Scanner& scanner, const LogRouter& log, const ViewInfo& info) {
+    winsize ws{};
+    int width = 120;
+    int height = 40;
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
+        width = ws.ws_col;
+        height = ws.ws_row;
+    }
+    const auto lines = BuildTable(scanner, log, info, width, height);
+    std::string out;
+    if (!cursorHidden_) {
+        out += "\x1b[?25l";
+        cursorHidden_ = true;
+    }
+    if (drawn_ > 0) {
+        out += fmt::format("\x1b[{}F", drawn_); // back to the table's first line
+    }
+    for (const auto& line : lines) {
+        out += "\x1b[2K";
+        if (line.heading || line.warning) {
+            out += line.heading ? "\x1b[1m" : "\x1b[31m";
+            out += line.text + "\x1b[0m";
+        } else {
+            out += line.text;
+        }
+        out += '\n';
+    }
+    out += "\x1b[J"; // a shorter table leaves nothing of the longer one below it
+    drawn_ = static_cast<int>(lines.size());
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+}
+
+void TerminalTable::Finish() {
+    if (cursorHidden_) {
+        std::fputs("\x1b[?25h", stdout);
+        std::fflush(stdout);
+        cursorHidden_ = false;
+    }
+}
+
+bool StdoutIsTerminal() {
+    if (isatty(STDOUT_FILENO) == 0) {
+        return false;
+    }
+    const char* term = std::getenv("TERM");
+    return term != nullptr && std::strcmp(term, "dumb") != 0;
+}
+
+} // namespace merixhost

@@ -1,0 +1,79 @@
+// Durations, port names and CSV fields as merixhost handles them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "host/console/csv_export.h"
+#include "host/console/duration.h"
+#include "host/console/port_name.h"
+
+namespace merixhost {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(Duration, ParsesNumbersWithAndWithoutUnits) {
+    const std::pair<const char*, std::optional<Millis>> cases[] = {
+        {"500ms", 500ms},
+        {"2s", 2000ms},
+        {"1.5s", 1500ms},
+        {"2", 2000ms},
+        {"0.25", 250ms},
+        {"1m", 60000ms},
+        {"0", 0ms},
+        {"", std::nullopt},
+        {"s", std::nullopt},
+        {"-1s", std::nullopt},
+        {"1h", std::nullopt},
+        {"1 s", std::nullopt},
+        {"1e3", std::nullopt},
+        {"nan", std::nullopt},
+        {"99999999999999999", std::nullopt}};
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(ParseDuration(text), expected) << "'" << text << "'";
+    }
+    EXPECT_EQ(FormatDuration(500ms), "500ms");
+    EXPECT_EQ(FormatDuration(2000ms), "2s");
+    EXPECT_EQ(FormatDuration(1500ms), "1.5s");
+    EXPECT_EQ(FormatDuration(120000ms), "2m");
+}
+
+TEST(PortName, ShortNamesStayAndDevDevicesLoseTheirPrefix) {
+    PortName shortName;
+    ASSERT_TRUE(shortName.Make("/dev/pts/7", nullptr));
+    EXPECT_EQ(shortName.Name(), "/dev/pts/7");
+    EXPECT_TRUE(shortName.Link().empty());
+
+    PortName usb;
+    ASSERT_TRUE(usb.Make("/dev/ttyUSB0", nullptr));
+    EXPECT_EQ(usb.Name(), "ttyUSB0") << "the driver looks a name without '/' up under /dev";
+}
+
+TEST(PortName, LongPathsGetASymlinkThatGoesAway) {
+    std::string link;
+    {
+        PortName name;
+        std::string error;
+        ASSERT_TRUE(name.Make("/dev/serial/by-id/usb-FTDI_FT232R-if00-port0", &error)) << error;
+        link = name.Link();
+        EXPECT_EQ(name.Name(), link);
+        EXPECT_LE(link.size(), 11u);
+        char target[PATH_MAX] = {};
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_STREQ(target, "/dev/serial/by-id/usb-FTDI_FT232R-if00-port0");
+    }
+    char target[PATH_MAX] = {};
+    EXPECT_LT(readlink(link.c_str(), target, sizeof target - 1), 0);
+}
+
+TEST(CsvField, QuotesOnlyWhatNeedsIt) {
+    EXPECT_EQ(CsvExport::Field("01300100"), "01300100");
+    EXPECT_EQ(CsvExport::Field("1 2 3"), "1 2 3");
+    EXPECT_EQ(CsvExport::Field("a,b"), "\"a,b\"");
+    EXPECT_EQ(CsvExport::Field("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(CsvExport::Field("two\nlines"), "\"two\nlines\"");
+}
+
+} // namespace
+} // namespace merixhost
