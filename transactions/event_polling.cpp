@@ -1,5 +1,6 @@
 #include "transactions/event_polling.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "driver/host_log.h"
@@ -39,6 +40,9 @@ uint32_t CountEventGates(const DriverContext& ctx, int32_t st) {
         QorGetGateDef(0, found, &def);
         if (def.driverIndex == ctx.vpiNumber - 1) {
             ++count;
+        }
+        if (found == INT32_MAX) {
+            break; // the last index there is
         }
         start = found + 1;
     }
