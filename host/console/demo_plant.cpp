@@ -36,6 +36,22 @@ std::string DemoFile(const std::string& name) {
 #endif
 }
 
+std::string NoDemoReason() {
+    return {};
+}
+
+std::string DemoGateList() {
+    return DemoFile("demo.gates");
+}
+
+std::unique_ptr<Demo> StartDemo(const Options& options, std::string* error) {
+    auto plant = std::make_unique<DemoPlant>();
+    if (!plant->Start(options, DemoFile("demo-plant.json"), error)) {
+        return nullptr;
+    }
+    return plant;
+}
+
 DemoPlant::DemoPlant() = default;
 
 DemoPlant::~DemoPlant() {

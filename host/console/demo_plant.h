@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "host/console/demo.h"
 #include "host/console/options.h"
 #include "host/console/scan_model.h"
 
@@ -15,10 +16,10 @@ class Simulator;
 
 namespace merixhost {
 
-class DemoPlant {
+class DemoPlant : public Demo {
 public:
     DemoPlant();
-    ~DemoPlant();
+    ~DemoPlant() override;
     DemoPlant(const DemoPlant&) = delete;
     DemoPlant& operator=(const DemoPlant&) = delete;
 
@@ -26,10 +27,10 @@ public:
     /// starts it; false with `error` set on failure.
     bool Start(const Options& options, const std::string& scenarioPath, std::string* error);
     /// The pseudo-terminal's device name.
-    std::string DeviceName() const;
+    std::string DeviceName() const override;
     /// Moves the plant's values to where they are at `now`.
-    void Tick(SteadyTime now);
-    void Stop();
+    void Tick(SteadyTime now) override;
+    void Stop() override;
     /// Requests the simulated stations answered.
     uint64_t Replies() const;
 

@@ -1,4 +1,6 @@
 // Loads the driver library at run time, as a host application does, and finds VpiMain.
+// One implementation per operating system: dlopen (driver_loader_posix.cpp) or LoadLibraryA
+// (driver_loader_win32.cpp).
 #pragma once
 
 #include <memory>
@@ -27,9 +29,13 @@ private:
     std::string path_;
 };
 
-/// libmerix.so next to the running executable when it exists, else the library of the
-/// build that made merixhost.
+/// The driver library next to the running executable when it exists (libmerix.so, or
+/// merix.dll on Windows); else, on Linux, the library of the build that made merixhost, and
+/// on Windows "merix.dll" for the system's search.
 std::string DefaultDriverPath();
+
+/// Where the default driver comes from, for the help text.
+std::string DefaultDriverHelp();
 
 /// The directory of the running executable ("" when unknown).
 std::string ExecutableDir();

@@ -1,18 +1,14 @@
 // merixhost: a small, honest host for the merix driver. It loads the driver library, has
 // the gates of a gate list parsed, scans them and shows values, events, alerts and the
-// stations' health. Without --port it brings its own plant on a simulated line.
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstring>
+// stations' health. Without --port it brings its own plant on a simulated line (on Linux).
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
 #include <fmt/format.h>
 
 #include "host/console/csv_export.h"
-#include "host/console/demo_plant.h"
+#include "host/console/demo.h"
 #include "host/console/driver_instance.h"
 #include "host/console/driver_loader.h"
 #include "host/console/log_router.h"
@@ -22,24 +18,11 @@
 #include "host/console/scanner.h"
 #include "host/console/summary.h"
 #include "host/console/table_view.h"
+#include "host/console/terminal.h"
 
 namespace {
 
 using namespace merixhost;
-
-volatile std::sig_atomic_t g_signal = 0;
-
-void OnSignal(int signal) {
-    g_signal = signal;
-}
-
-void CatchSignals() {
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 int Fail(const std::string& message) {
     fmt::print(stderr, "merixhost: {}\n", message);
@@ -70,8 +53,8 @@ merix::StartParams StartParamsFor(const Options& options, const std::string& por
     return sp;
 }
 
-/// Scans until the duration ends or a signal arrives; returns the reason.
-std::string ScanLoop(Scanner& scanner, DemoPlant* plant, const Options& options,
+/// Scans until the duration ends or a stop is requested; returns the reason.
+std::string ScanLoop(Scanner& scanner, Demo* plant, const Options& options,
                      const std::function<void()>& refresh, SteadyTime start,
                      std::optional<double> duration) {
     const auto end = duration && *duration > 0
@@ -79,7 +62,7 @@ std::string ScanLoop(Scanner& scanner, DemoPlant* plant, const Options& options,
                                        std::chrono::duration<double>(*duration))
                          : SteadyTime::max();
     SteadyTime nextRefresh = start;
-    while (g_signal == 0) {
+    while (!StopRequested()) {
         auto now = std::chrono::steady_clock::now();
         if (now >= end) {
             return "duration reached";
@@ -99,7 +82,7 @@ std::string ScanLoop(Scanner& scanner, DemoPlant* plant, const Options& options,
             std::this_thread::sleep_until(wake);
         }
     }
-    return g_signal == SIGINT ? "stopped by Ctrl-C" : "stopped by a signal";
+    return StopReason();
 }
 
 int Run(Options& options) {
@@ -108,7 +91,7 @@ int Run(Options& options) {
         MakeAbsolute(*path);
     }
     if (options.Demo() && options.gatesPath.empty()) {
-        options.gatesPath = DemoFile("demo.gates");
+        options.gatesPath = DemoGateList();
     }
     GateList list;
     std::string error;
@@ -126,7 +109,7 @@ int Run(Options& options) {
             return Fail(fmt::format("--write {}: no such gate in {}", w.gate, options.gatesPath));
         }
     }
-    CatchSignals();
+    CatchStopRequests();
 
     LogRouter log;
     if (!options.logPath.empty() && !log.OpenFile(options.logPath, &error)) {
@@ -138,13 +121,14 @@ int Run(Options& options) {
         return Fail(error);
     }
 
-    DemoPlant plant;
+    std::unique_ptr<Demo> plant;
     std::string device = options.port;
     if (options.Demo()) {
-        if (!plant.Start(options, DemoFile("demo-plant.json"), &error)) {
+        plant = StartDemo(options, &error);
+        if (!plant) {
             return Fail("demo plant: " + error);
         }
-        device = plant.DeviceName();
+        device = plant->DeviceName();
         PlainView::Line(
             fmt::format("demo: three simulated controllers on {} ({})", device, LineText(options)));
     }
@@ -166,8 +150,12 @@ int Run(Options& options) {
     PlainView::Line(fmt::format("driver: '{}' from {}, instance {}",
                                 info.description ? info.description : "?", driverPath,
                                 options.driverNumber));
-    if (!options.iniDir.empty() && chdir(options.iniDir.c_str()) != 0) {
-        return Fail(fmt::format("cannot change to {}: {}", options.iniDir, std::strerror(errno)));
+    if (!options.iniDir.empty()) {
+        std::error_code ec;
+        std::filesystem::current_path(options.iniDir, ec);
+        if (ec) {
+            return Fail(fmt::format("cannot change to {}: {}", options.iniDir, ec.message()));
+        }
     }
 
     log.Install();
@@ -183,7 +171,7 @@ int Run(Options& options) {
     PlainView::Line(fmt::format("port {} open ({}, reply timeout {})", port.Name(),
                                 LineText(options), FormatDuration(options.replyTimeout)));
 
-    const bool ansi = !options.plain && StdoutIsTerminal();
+    const bool ansi = !options.plain && UseAnsiTerminal();
     PlainView plain;
     Scanner scanner(driver, log,
                     ScanSettings{options.interval, options.eventInterval, options.syncTime,
@@ -222,7 +210,7 @@ int Run(Options& options) {
     log.SetDirect(!ansi);
     scanner.Start(start);
     const std::string reason = ScanLoop(
-        scanner, options.Demo() ? &plant : nullptr, options,
+        scanner, plant.get(), options,
         [&] { ansi ? table.Draw(scanner, log, view) : plain.Refresh(scanner); }, start, duration);
 
     RunOutcome outcome;
@@ -238,7 +226,9 @@ int Run(Options& options) {
     log.SetDirect(true);
     log.SetTap(nullptr);
     log.Uninstall();
-    plant.Stop();
+    if (plant) {
+        plant->Stop();
+    }
     csv.Close();
     for (const auto& [what, path] : {std::pair{"log", options.logPath},
                                      {"values", options.csvValues},

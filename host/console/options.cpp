@@ -5,6 +5,10 @@
 #include <charconv>
 #include <fmt/format.h>
 
+#include "host/console/demo.h"
+#include "host/console/driver_loader.h"
+#include "host/console/port_name.h"
+
 namespace merixhost {
 namespace {
 
@@ -54,8 +58,11 @@ std::optional<WriteRequest> ParseWrite(const std::string& text) {
 } // namespace
 
 std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
-    CLI::App app{"merixhost: a console host for the merix driver. Without --port it runs a "
-                 "demonstration plant on a simulated line.",
+    const std::string noDemo = NoDemoReason();
+    const bool demo = noDemo.empty();
+    CLI::App app{demo ? "merixhost: a console host for the merix driver. Without --port it runs a "
+                        "demonstration plant on a simulated line."
+                      : "merixhost: a console host for the merix driver.",
                  "merixhost"};
     std::string parity = "even";
     std::string stopBits = "1";
@@ -67,8 +74,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
     std::vector<std::string> writes;
 
     app.add_option("-p,--port", out.port,
-                   "serial port: ttyUSB0, /dev/ttyS1, a path of at most 11 characters "
-                   "(longer ones get a short symlink); none: the demo")
+                   "serial port: " + PortNameHelp() + (demo ? "; none: the demo" : ""))
         ->check([](const std::string& s) { return s.empty() ? "empty port name" : ""; });
     app.add_option("-b,--baud", out.baud, "baud rate")
         ->capture_default_str()
@@ -88,7 +94,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
         ->check(DurationCheck());
 
     app.add_option("--driver", out.driverPath,
-                   "driver library (default: libmerix.so next to merixhost, else the build's)");
+                   "driver library (default: " + DefaultDriverHelp() + ")");
     app.add_option("-n,--driver-number", out.driverNumber, "driver instance number")
         ->capture_default_str()
         ->check(CLI::Range(1, 99));
@@ -97,7 +103,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
                    "current directory)")
         ->check(CLI::ExistingDirectory);
 
-    app.add_option("-g,--gates", out.gatesPath, "gate list file (default with the demo: its own)")
+    app.add_option("-g,--gates", out.gatesPath,
+                   demo ? "gate list file (default with the demo: its own)" : "gate list file")
         ->check(CLI::ExistingFile);
     app.add_option("-i,--interval", interval, "scan interval of gates without every=")
         ->capture_default_str()
@@ -121,7 +128,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
         ->type_name("STATION")
         ->check(CLI::Range(0, 31));
     app.add_option("-t,--duration", out.duration,
-                   "stop after SECONDS; 0 runs until Ctrl-C (default: 15 for the demo, else 0)")
+                   demo ? "stop after SECONDS; 0 runs until Ctrl-C (default: 15 for the demo, "
+                          "else 0)"
+                        : "stop after SECONDS; 0 runs until Ctrl-C (default: 0)")
         ->type_name("SECONDS")
         ->check(CLI::Range(0.0, 1e7));
 
@@ -138,7 +147,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
                    "write every read and write to FILE as CSV (the file is emptied first)");
     app.add_option("--csv-events", out.csvEvents,
                    "write every event to FILE as CSV (the file is emptied first)");
-    app.add_option("--seed", out.seed, "seed of the demo plant's random events and faults")
+    app.add_option("--seed", out.seed,
+                   demo ? "seed of the demo plant's random events and faults"
+                        : "seed of the demo plant, which this build does not have")
         ->capture_default_str();
 
     try {
@@ -159,6 +170,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
     }
     for (const auto& w : writes) {
         out.writes.push_back(*ParseWrite(w));
+    }
+    if (out.Demo() && !demo) {
+        fmt::print(stderr, "merixhost: {}\n", noDemo);
+        return 2;
     }
     if (out.Demo() && (out.parityCode > 2 || out.stopBitsCode == 1)) {
         fmt::print(stderr, "merixhost: the demo line supports parity none, odd or even and 1 or "

@@ -1,15 +1,11 @@
 #include "host/console/table_view.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include <fmt/format.h>
 
+#include "host/console/terminal.h"
 #include "host/qorlib_control.h"
 
 namespace merixhost {
@@ -157,14 +153,8 @@ TerminalTable::~TerminalTable() {
 }
 
 void TerminalTable::Draw(const Scanner& scanner, const LogRouter& log, const ViewInfo& info) {
-    winsize ws{};
-    int width = 120;
-    int height = 40;
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
-        width = ws.ws_col;
-        height = ws.ws_row;
-    }
-    const auto lines = BuildTable(scanner, log, info, width, height);
+    const TerminalSize size = StdoutSize().value_or(TerminalSize{120, 40});
+    const auto lines = BuildTable(scanner, log, info, size.width, size.height);
     std::string out;
     if (!cursorHidden_) {
         out += "\x1b[?25l";
@@ -195,14 +185,6 @@ void TerminalTable::Finish() {
         std::fflush(stdout);
         cursorHidden_ = false;
     }
-}
-
-bool StdoutIsTerminal() {
-    if (isatty(STDOUT_FILENO) == 0) {
-        return false;
-    }
-    const char* term = std::getenv("TERM");
-    return term != nullptr && std::strcmp(term, "dumb") != 0;
 }
 
 } // namespace merixhost

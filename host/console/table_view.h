@@ -1,5 +1,5 @@
 // The live table: gates, newest events, open alerts, stations and the driver's newest log
-// lines, redrawn in place on an ANSI terminal.
+// lines, redrawn in place on an ANSI terminal (see terminal.h for whether stdout is one).
 #pragma once
 
 #include <optional>
@@ -43,8 +43,5 @@ private:
     int drawn_ = 0;
     bool cursorHidden_ = false;
 };
-
-/// True when stdout is a terminal that understands ANSI sequences.
-bool StdoutIsTerminal();
 
 } // namespace merixhost

@@ -4,12 +4,13 @@
 
 #include <fmt/format.h>
 
+#include "host/console/local_time.h"
+
 namespace merixhost {
 namespace {
 
 std::string Format(time_t seconds, long millis, bool withDate) {
-    tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = LocalTime(seconds);
     if (withDate) {
         return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03}", local.tm_year + 1900,
                            local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,

@@ -119,7 +119,13 @@ public:
                 ++events_;
             }
         }
+        // Now and then a station falls silent for a whole read, so that it goes into error
+        // and has to be recovered.
+        const int silent = ++cycles_ % 10 == 0 ? 1 + static_cast<int>(rng_() % kStations) : 0;
         for (int s = 1; s <= kStations; ++s) {
+            if (s == silent) {
+                sim_->InjectFaults(s, {h51sim::FaultKind::NoReply, 0}, 5);
+            }
             const auto address = static_cast<int32_t>(rng_() % 900);
             Access(merix::kSingleRead, s, 3, address, 0, 1);
             Access(merix::kBlockRead, s, 1, address, 6, 1 + static_cast<int32_t>(rng_() % 64));
@@ -229,6 +235,7 @@ private:
     uint8_t value_[512] = {};
     long made_[kStations + 1][kGates] = {};
     long delivered_[kStations + 1][kGates] = {};
+    long cycles_ = 0;
     long transactions_ = 0;
     long events_ = 0;
     long recoveries_ = 0;
