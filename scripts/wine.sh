@@ -63,7 +63,7 @@ do_build() {
     cmake --preset mingw-i686 "${fresh[@]}" >/dev/null
     # Only what runs under Wine: the native tools of the tree (h51sim) are not for Windows.
     cmake --build --preset mingw-i686 -j"$(nproc)" --target merix qorlib merix_wine_host \
-        merix_unit_tests_win32
+        merix_unit_tests_win32 merixhost
     echo "== $(basename "$cross")/merix.dll"
     i686-w64-mingw32-objdump -p "$cross/merix.dll" |
         awk '/DLL Name:/ {print "  imports", $3} /^\[Ordinal\/Name Pointer\] Table/ {e=1; next}
