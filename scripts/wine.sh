@@ -6,7 +6,8 @@
 # Usage: scripts/wine.sh [install | build | prefix | start | stop | setup | test [DIR] | all [DIR]]
 #   install  Debian packages: g++-mingw-w64-i686, googletest, wine and wine32:i386 (adds the
 #            i386 architecture)
-#   build    the mingw-i686 preset: merix.dll, QORLIB.dll, the test host and the unit tests
+#   build    the mingw-i686 preset: merix.dll, QORLIB.dll, merixhost.exe, the test host and
+#            the unit tests
 #   prefix   a fresh 32-bit prefix in build/wine/prefix, COM1 mapped to build/wine/com1
 #   start    a persistent Wine server and its services, detached from our output: ctest would
 #            otherwise wait on the pipes they inherit, for seconds per test or for ever
