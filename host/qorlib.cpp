@@ -241,6 +241,16 @@ void DeleteGate(const std::string& address, uint32_t driverNumber) {
     }
 }
 
+void UndefineGate(const std::string& address, uint32_t driverNumber) {
+    DeleteGate(address, driverNumber);
+    State& s = S();
+    std::lock_guard lock(s.mutex);
+    std::erase_if(s.definitions, [&](const merix::GateDefRecord& def) {
+        return def.driverIndex == driverNumber - 1 &&
+               address == std::string(def.address, strnlen(def.address, sizeof def.address));
+    });
+}
+
 std::vector<GateValue> History(const std::string& address, uint32_t driverNumber) {
     State& s = S();
     std::lock_guard lock(s.mutex);

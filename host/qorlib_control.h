@@ -53,6 +53,8 @@ QORLIB_API bool Logged(const std::string& text, std::optional<int> level = std::
 QORLIB_API uint32_t DefineGate(const std::string& address, uint32_t driverNumber);
 /// Removes a gate: look-ups by its address fail from now on (its definition stays).
 QORLIB_API void DeleteGate(const std::string& address, uint32_t driverNumber);
+/// Removes a gate's definition as well: the host's configuration no longer has it.
+QORLIB_API void UndefineGate(const std::string& address, uint32_t driverNumber);
 QORLIB_API std::vector<GateValue> History(const std::string& address, uint32_t driverNumber);
 QORLIB_API std::optional<GateValue> LastValue(const std::string& address, uint32_t driverNumber);
 QORLIB_API void ClearHistory();

@@ -114,10 +114,10 @@ TEST_F(SimEvents, CountConflictRaisesOneAlertUntilTheConfigurationMatches) {
     ASSERT_EQ(qorlib::OpenAlerts().size(), 1u);
     EXPECT_EQ(qorlib::OpenAlerts()[0].alertClass, "EVT_ERR");
     EXPECT_EQ(ctx.fEF[2], 1u);
-    qorlib::Reset(); // the host's configuration is corrected: three gates again
-    DefineEventGates(2, 3);
-    ctx.evtConflictAlert[2] = 0xFFFF;
+    qorlib::UndefineGate(EventGate(2, 3), 1); // the host's configuration is corrected
     EXPECT_EQ(Poll(2), 0);
+    EXPECT_TRUE(qorlib::OpenAlerts().empty());
+    EXPECT_TRUE(qorlib::Logged("MERIX> Update_Events() Num of Evts conflict with PLC 2 solved"));
     EXPECT_EQ(ctx.fEF[2], 0u);
 }
 
