@@ -4,6 +4,7 @@
 
 #include "driver/host_log.h"
 #include "merix/qorlib.h"
+#include "transactions/retry_pass.h"
 
 namespace merix {
 
@@ -100,7 +101,10 @@ int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n) {
 
 int Update_Events(CallBlock* cb, uint32_t replyLength) {
     DriverContext& ctx = *cb->context;
-    const int32_t st = EventStation(cb); // the caller checked it against the tables
+    const int32_t st = EventStation(cb);
+    if (!HasStationEntry(st)) {
+        return 0; // ReadEvent refuses such a station before it gets here
+    }
     const uint32_t count = ctx.eventCount[st] & 0xFFFF;
     const uint8_t f = ctx.rxBuf[1];
 

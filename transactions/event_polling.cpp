@@ -75,6 +75,9 @@ void HandleOverflow(CallBlock* cb, int32_t st) {
 int BuildEventRequest(const GateAccessRecord& gate, uint8_t* frame, CallBlock* cb) {
     DriverContext& ctx = *cb->context;
     const int32_t st = gate.station;
+    if (!HasStationEntry(st)) {
+        return 0; // no flags to choose by; ReadEvent refuses such a station before this
+    }
     frame[0] = static_cast<uint8_t>(st);
     if (ctx.fEF[st] == 1) {
         const uint32_t count = CountEventGates(ctx, st);
