@@ -11,6 +11,7 @@
 #include "serial/transmitter.h"
 #include "transactions/event_delivery.h"
 #include "transactions/retry_pass.h"
+#include "transactions/station_entry.h"
 
 namespace merix {
 

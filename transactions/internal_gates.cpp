@@ -3,6 +3,7 @@
 #include "driver/host_log.h"
 #include "merix/qorlib.h"
 #include "transactions/retry_pass.h"
+#include "transactions/station_entry.h"
 
 namespace merix {
 

@@ -12,6 +12,7 @@
 #include "transactions/event_polling.h"
 #include "transactions/internal_gates.h"
 #include "transactions/retry_pass.h"
+#include "transactions/station_entry.h"
 
 namespace merix {
 

@@ -40,9 +40,4 @@ int16_t ValueWord(const void* valuePtr);
 /// Writes the 16-bit word at byte offset 2 of a host value buffer.
 void SetValueWord(void* valuePtr, int16_t value);
 
-/// True when the station has entries in the context's station tables.
-inline bool HasStationEntry(int32_t station) {
-    return station >= 0 && station < kStationCount;
-}
-
 } // namespace merix
