@@ -12,6 +12,7 @@
 #include "transactions/event_delivery.h"
 #include "transactions/retry_pass.h"
 #include "transactions/station_entry.h"
+#include "transactions/value_buffer.h"
 
 namespace merix {
 

@@ -2,8 +2,8 @@
 
 #include "driver/host_log.h"
 #include "merix/qorlib.h"
-#include "transactions/retry_pass.h"
 #include "transactions/station_entry.h"
+#include "transactions/value_buffer.h"
 
 namespace merix {
 

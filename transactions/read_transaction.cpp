@@ -13,6 +13,7 @@
 #include "transactions/internal_gates.h"
 #include "transactions/retry_pass.h"
 #include "transactions/station_entry.h"
+#include "transactions/value_buffer.h"
 
 namespace merix {
 

@@ -1,7 +1,5 @@
 #include "transactions/retry_pass.h"
 
-#include <cstring>
-
 #include "driver/host_log.h"
 #include "serial/transmitter.h"
 
@@ -29,16 +27,6 @@ bool RetryState::Begin(DriverContext& ctx, const RetryTexts& texts) {
         --sRetry;
     }
     return true;
-}
-
-int16_t ValueWord(const void* valuePtr) {
-    int16_t value = 0;
-    std::memcpy(&value, static_cast<const uint8_t*>(valuePtr) + 2, sizeof value);
-    return value;
-}
-
-void SetValueWord(void* valuePtr, int16_t value) {
-    std::memcpy(static_cast<uint8_t*>(valuePtr) + 2, &value, sizeof value);
 }
 
 } // namespace merix

@@ -35,9 +35,4 @@ struct RetryState {
     bool Done() const { return sRetry == 0 || result == kPassOk; }
 };
 
-/// Reads the 16-bit word at byte offset 2 of a host value buffer.
-int16_t ValueWord(const void* valuePtr);
-/// Writes the 16-bit word at byte offset 2 of a host value buffer.
-void SetValueWord(void* valuePtr, int16_t value);
-
 } // namespace merix

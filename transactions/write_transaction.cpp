@@ -11,6 +11,7 @@
 #include "transactions/internal_gates.h"
 #include "transactions/retry_pass.h"
 #include "transactions/time_sync.h"
+#include "transactions/value_buffer.h"
 
 namespace merix {
 
