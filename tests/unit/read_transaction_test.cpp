@@ -97,6 +97,13 @@ TEST_F(ReadTest, ReplyShorterThanTheBlockIsNotStored) {
     EXPECT_EQ(host->plcState[1], 0u);
 }
 
+TEST_F(ReadTest, CoilReadIntoARegisterGateIsNotFilledFromTheCrc) {
+    AccessGate gate("01100007", 1, 1, 7, 0); // type 0 wants two data bytes; a coil gives one
+    fake::QueueReply(WithCrc({0x01, 0x01, 0x01, 0x01}));
+    EXPECT_EQ(Read(gate), 1);
+    EXPECT_EQ(gate.value[2], 0xEE);
+}
+
 TEST_F(ReadTest, SilentStationIsAsked5TimesThenPutInError) {
     AccessGate gate("01300100", 1, 3, 100);
     EXPECT_EQ(Read(gate), 2);
