@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build and the tests need, only those missing.
+# Installs Debian packages, only those missing: the ones named as arguments, or else what the
+# build and the tests need.
 set -euo pipefail
 packages=(build-essential cmake g++ libgtest-dev libgmock-dev libmodbus-dev libcli11-dev
           nlohmann-json3-dev libfmt-dev mbpoll libbenchmark-dev)
+(($#)) && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -10,17 +10,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 shift || true
 
-missing=()
-for p in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "installing: ${missing[*]}"
-    sudo_cmd=""
-    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-    $sudo_cmd apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q "${missing[@]}"
-fi
+scripts/deps.sh clang libclang-rt-14-dev
 
 # Absolute paths: the ini file target changes into a directory of its own at start.
 build="$PWD/build/fuzz"
