@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# The 32-bit Windows build under Wine: installs MinGW-w64 and Wine where missing, cross-builds
-# merix.dll with its test host, and prepares a Wine prefix whose COM1 is the pseudo-terminal of
-# an h51sim that the Wine tests run natively.
+# The Windows build under Wine: installs MinGW-w64 and Wine where missing, cross-builds merix.dll
+# with its test host, and prepares a Wine prefix whose COM1 is the pseudo-terminal of an h51sim
+# that the Wine tests run natively.
+#
+# Which build runs under Wine depends on the machine. Where it runs 32-bit programs, the 32-bit
+# DLL (the product most hosts load) is tested in a 32-bit prefix. Where the kernel refuses them,
+# the 64-bit twin is tested in a 64-bit prefix instead, and the 32-bit DLL is still built and its
+# exports and imports checked. MERIX_WINE64=1 takes the 64-bit path on any machine.
 #
 # Usage: scripts/wine.sh [install | build | prefix | start | stop | setup | test [DIR] | all [DIR]]
-#   install  Debian packages: g++-mingw-w64-i686, googletest, wine and wine32:i386 (adds the
-#            i386 architecture)
-#   build    the mingw-i686 preset: merix.dll, QORLIB.dll, merixhost.exe, the test host and
-#            the unit tests
-#   prefix   a fresh 32-bit prefix in build/wine/prefix, COM1 mapped to build/wine/com1
+#   install  Debian packages: MinGW-w64, googletest and Wine (32-bit: wine32:i386, which adds the
+#            i386 architecture; 64-bit: wine64)
+#   build    the mingw-i686 preset, and on the 64-bit path the mingw-x86_64 preset too:
+#            merix.dll, QORLIB.dll, merixhost.exe, the test host and the unit tests
+#   prefix   a fresh prefix in build/wine/prefix (32-bit) or build/wine/prefix64, COM1 mapped to
+#            build/wine/com1; writes build/wine/target.env, which the Wine tests read
 #   start    a persistent Wine server and its services, detached from our output: ctest would
 #            otherwise wait on the pipes they inherit, for seconds per test or for ever
 #   stop     ends the Wine server of the prefix
@@ -19,11 +25,51 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
-
-cross="$root/build/mingw-i686"
 wine_dir="$root/build/wine"
-export WINEPREFIX="$wine_dir/prefix"
-export WINEARCH=win32
+
+# A 95-byte i386 ELF program that exits with 42, written byte by byte so that no 32-bit toolchain
+# is needed to ask the kernel whether it runs 32-bit programs at all (some refuse them:
+# "32-bit emulation disabled").
+runs_32bit_programs() {
+    local probe status=0
+    probe="$(mktemp)"
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00' >"$probe"     # ident
+    printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08' >>"$probe"           # exec, i386, entry
+    printf '\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00' >>"$probe" # phoff, ehsize
+    printf '\x01\x00\x00\x00\x00\x00\x00\x00' >>"$probe"                           # one segment
+    printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08' >>"$probe" # PT_LOAD
+    printf '\x5f\x00\x00\x00\x5f\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' >>"$probe" # sizes, r-x
+    printf '\xb8\x01\x00\x00\x00\x31\xdb\xb3\x2a\xcd\x80' >>"$probe" # exit(42) through int 0x80
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || status=$?
+    rm -f "$probe"
+    ((status == 42))
+}
+
+# The Windows build that runs under Wine here, and why.
+if [ "${MERIX_WINE64:-0}" = 1 ]; then
+    bits=64 why="forced by MERIX_WINE64=1"
+elif runs_32bit_programs; then
+    bits=32 why="this machine runs 32-bit programs"
+else
+    bits=64 why="this machine runs no 32-bit programs"
+fi
+if ((bits == 32)); then
+    preset=mingw-i686
+    export WINEPREFIX="$wine_dir/prefix" WINEARCH=win32
+    wine=wine
+    packages=(g++-mingw-w64-i686 googletest wine wine32:i386)
+    banner="Wine: 32-bit build ($why)"
+else
+    preset=mingw-x86_64
+    export WINEPREFIX="$wine_dir/prefix64" WINEARCH=win64
+    # Debian's wine command takes the 32-bit loader whenever wine32 is installed.
+    wine=/usr/lib/wine/wine64
+    export WINELOADER="$wine"
+    packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64)
+    banner="Wine: 64-bit twin ($why)"
+fi
+cross="$root/build/$preset"
 export WINEDEBUG=-all
 # No Mono or Gecko: nothing here needs them, and their installers would ask for a download.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -40,12 +86,12 @@ installed() {
 do_install() {
     local missing=() p
     # googletest: the sources, from which the unit tests get a GoogleTest for MinGW.
-    for p in g++-mingw-w64-i686 googletest wine wine32:i386; do
+    for p in "${packages[@]}"; do
         installed "$p" || missing+=("$p")
     done
     ((${#missing[@]})) || return 0
     echo "installing: ${missing[*]}"
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if ((bits == 32)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo_cmd dpkg --add-architecture i386
     fi
     $sudo_cmd apt-get update -q
@@ -53,22 +99,48 @@ do_install() {
         "${missing[@]}"
 }
 
-do_build() {
-    # A build directory configured before the toolchain file set its compiler flags needs a
-    # fresh configuration to take them.
-    local fresh=()
-    if [ -f "$cross/CMakeCache.txt" ] &&
-        ! grep -q '^CMAKE_CXX_FLAGS:STRING=.*-mfpmath=sse' "$cross/CMakeCache.txt"; then
+# Prints a DLL's imports and exports, and fails unless VpiMain is its one export and it imports
+# nothing beyond the system DLLs and the host's QORLIB.dll.
+check_dll() {
+    local dll="$1" triplet="$2" table
+    echo "== ${dll#"$root"/}"
+    table="$("$triplet-objdump" -p "$dll" |
+        awk '/DLL Name:/ {print "imports", $3} /^\[Ordinal\/Name Pointer\] Table/ {e=1; next}
+             e && /^\t\[/ {print "exports", $NF} e && !/^\t\[/ {e=0}')"
+    sed 's/^/  /' <<<"$table"
+    [ "$(grep '^exports' <<<"$table")" = "exports VpiMain" ] ||
+        { echo "$dll must export VpiMain alone"; exit 1; }
+    if grep '^imports' <<<"$table" | grep -viqE ' (KERNEL32|msvcrt|WINMM|QORLIB)\.dll$'; then
+        echo "$dll imports more than the system DLLs and QORLIB.dll"
+        exit 1
+    fi
+}
+
+# Configures and builds one cross preset's TARGETS.
+cross_build() {
+    local name="$1" dir="$root/build/$1" fresh=()
+    shift
+    # A 32-bit build directory configured before the toolchain file set its compiler flags
+    # needs a fresh configuration to take them.
+    if [ "$name" = mingw-i686 ] && [ -f "$dir/CMakeCache.txt" ] &&
+        ! grep -q '^CMAKE_CXX_FLAGS:STRING=.*-mfpmath=sse' "$dir/CMakeCache.txt"; then
         fresh=(--fresh)
     fi
-    cmake --preset mingw-i686 "${fresh[@]}" >/dev/null
+    cmake --preset "$name" "${fresh[@]}" >/dev/null
+    cmake --build --preset "$name" -j"$(nproc)" --target "$@"
+}
+
+do_build() {
     # Only what runs under Wine: the native tools of the tree (h51sim) are not for Windows.
-    cmake --build --preset mingw-i686 -j"$(nproc)" --target merix qorlib merix_wine_host \
-        merix_unit_tests_win32 merixhost
-    echo "== $(basename "$cross")/merix.dll"
-    i686-w64-mingw32-objdump -p "$cross/merix.dll" |
-        awk '/DLL Name:/ {print "  imports", $3} /^\[Ordinal\/Name Pointer\] Table/ {e=1; next}
-             e && /^\t\[/ {print "  exports", $NF} e && !/^\t\[/ {e=0}'
+    local wine_targets=(merix qorlib merix_wine_host merix_unit_tests_win32 merixhost)
+    if ((bits == 32)); then
+        cross_build mingw-i686 "${wine_targets[@]}"
+    else
+        cross_build mingw-i686 merix
+        cross_build mingw-x86_64 "${wine_targets[@]}"
+    fi
+    check_dll "$root/build/mingw-i686/merix.dll" i686-w64-mingw32
+    ((bits == 32)) || check_dll "$cross/merix.dll" x86_64-w64-mingw32
 }
 
 do_stop() {
@@ -78,32 +150,51 @@ do_stop() {
     fi
 }
 
+need_wine() {
+    [ -x "$(command -v "$wine")" ] || { echo "$wine is not installed: scripts/wine.sh install"; exit 1; }
+}
+
+# What the Wine tests of the native build read to find the build, the prefix and the loader.
+write_target() {
+    mkdir -p "$wine_dir"
+    {
+        echo "# Written by scripts/wine.sh: the Windows build that the Wine tests run."
+        echo "MERIX_WINE_BANNER='$banner'"
+        echo "MERIX_WINE_CROSS='$cross'"
+        echo "MERIX_WINE='$wine'"
+        echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=$WINEARCH WINEDEBUG=-all"
+        echo "export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'"
+        ((bits == 32)) || echo "export WINELOADER='$wine'"
+    } >"$wine_dir/target.env"
+}
+
 do_prefix() {
-    command -v wine >/dev/null || { echo "wine is not installed: scripts/wine.sh install"; exit 1; }
+    need_wine
     do_stop
     rm -rf "$WINEPREFIX"
     mkdir -p "$wine_dir"
     echo "== creating $WINEPREFIX"
-    wineboot -i </dev/null >"$wine_dir/wineboot.log" 2>&1
+    "$wine" wineboot -i </dev/null >"$wine_dir/wineboot.log" 2>&1
     # Wine rewrites hand-made dosdevices links when its server starts; the registry entry is
     # what its mount manager reads to make COM1.
-    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$com1_link" /f \
+    "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$com1_link" /f \
         </dev/null >>"$wine_dir/wineboot.log" 2>&1
     wineserver -k
     wineserver -w
     grep -q "\"COM1\"=\"$com1_link\"" "$WINEPREFIX/system.reg" ||
         { echo "COM1 mapping missing from $WINEPREFIX/system.reg"; exit 1; }
     echo "COM1 -> $com1_link"
+    write_target
 }
 
 do_start() {
-    command -v wine >/dev/null || { echo "wine is not installed: scripts/wine.sh install"; exit 1; }
+    need_wine
     [ -f "$WINEPREFIX/system.reg" ] || do_prefix
     # /dev/null and setsid: neither the server nor the services that the first wine process
     # starts may hold the caller's output open.
     # The server puts itself in the background; it answers 2 when one runs already.
     wineserver -p </dev/null >/dev/null 2>&1 || true
-    setsid wine cmd /c exit </dev/null >/dev/null 2>&1
+    setsid "$wine" cmd /c exit </dev/null >/dev/null 2>&1
     echo "Wine server running for $WINEPREFIX"
 }
 
@@ -122,19 +213,15 @@ build) do_build ;;
 prefix) do_prefix ;;
 start) do_start ;;
 stop) do_stop ;;
-setup)
+setup | all)
+    echo "$banner"
     do_install
     do_build
     do_prefix
-    do_start
+    if [ "$command" = setup ]; then do_start; else do_test "$@"; fi
+    echo "$banner"
     ;;
 test) do_test "$@" ;;
-all)
-    do_install
-    do_build
-    do_prefix
-    do_test "$@"
-    ;;
 *)
     awk 'NR > 1 && !/^#/ {exit} NR > 1 {print}' "$0"
     exit 2

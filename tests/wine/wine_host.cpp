@@ -1,4 +1,4 @@
-// A 32-bit Windows host for merix.dll, run under Wine against h51sim on COM1.
+// A Windows host for merix.dll (32- or 64-bit), run under Wine against h51sim on COM1.
 //
 // It loads the driver as a real host does (LoadLibraryA, GetProcAddress("VpiMain")), uses the
 // stand-in QORLIB.dll for its services and walks one instance through a plant's life: cold

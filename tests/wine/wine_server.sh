@@ -8,6 +8,6 @@ set -u
 command -v wineserver >/dev/null || exit 0
 if wineserver -p60 </dev/null >/dev/null 2>&1; then
     # A new server: let it start its services now, with nothing of ours open.
-    setsid wine cmd /c exit </dev/null >/dev/null 2>&1
+    setsid "${WINELOADER:-wine}" cmd /c exit </dev/null >/dev/null 2>&1
 fi
 exit 0

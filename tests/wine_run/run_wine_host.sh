@@ -6,23 +6,20 @@
 #   SIM       the native h51sim ('' when it was not built)
 #   HOST_EXE  the cross-built merix_wine_host.exe, with merix.dll and QORLIB.dll beside it
 #   WORK_DIR  made afresh: scenario, trace, the host's MERIX01.INI and driver log
-# WINEPREFIX names the prefix (scripts/wine.sh prefix makes it). Exits 77 (skipped) when a
-# piece is missing, else with the host's status.
+# The Windows program is named relative to the cross build that scripts/wine.sh chose
+# (wine_target.sh), which also names the prefix. Exits 77 (skipped) when a piece is missing, else with the host's status.
 set -u
 sim="$1"
 host="$2"
 work="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
 
-skip() {
-    echo "SKIPPED: $*"
-    exit 77
-}
-command -v wine >/dev/null || skip "wine is not installed (scripts/wine.sh setup)"
+# shellcheck source=wine_target.sh
+. "$here/wine_target.sh"
 [ -n "$sim" ] && [ -x "$sim" ] || skip "h51sim is not built in this tree"
+host="$MERIX_WINE_CROSS/$host"
 [ -f "$host" ] || skip "$host is missing: cross build with scripts/wine.sh build"
-reg="${WINEPREFIX:-}/system.reg"
-[ -f "$reg" ] || skip "no Wine prefix at '${WINEPREFIX:-}' (scripts/wine.sh prefix)"
+reg="$WINEPREFIX/system.reg"
 link="$(sed -n 's/^"COM1"="\(.*\)"$/\1/p' "$reg" | head -n 1)"
 [ -n "$link" ] || skip "COM1 is not mapped in $reg (scripts/wine.sh prefix)"
 
@@ -62,7 +59,7 @@ start_sim
 
 "$here/../wine/wine_server.sh"
 export WINEDEBUG="${WINEDEBUG:--all}"
-wine "$host" COM1 </dev/null 2>&1
+"$wine" "$host" COM1 </dev/null 2>&1
 status=$?
 
 stop_sim

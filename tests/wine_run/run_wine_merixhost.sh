@@ -8,23 +8,20 @@
 #   MERIXHOST_EXE  the cross-built merixhost.exe, with merix.dll, QORLIB.dll and the C++
 #                  runtime beside it
 #   WORK_DIR       made afresh: scenario, gate list, CSV files, driver log, outputs
-# WINEPREFIX names the prefix (scripts/wine.sh prefix makes it). Exits 77 (skipped) when a
-# piece is missing, 1 when a check fails.
+# The Windows program is named relative to the cross build that scripts/wine.sh chose
+# (wine_target.sh), which also names the prefix. Exits 77 (skipped) when a piece is missing, 1 when a check fails.
 set -u
 sim="$1"
 exe="$2"
 work="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
 
-skip() {
-    echo "SKIPPED: $*"
-    exit 77
-}
-command -v wine >/dev/null || skip "wine is not installed (scripts/wine.sh setup)"
+# shellcheck source=wine_target.sh
+. "$here/wine_target.sh"
 [ -n "$sim" ] && [ -x "$sim" ] || skip "h51sim is not built in this tree"
+exe="$MERIX_WINE_CROSS/$exe"
 [ -f "$exe" ] || skip "$exe is missing: cross build with scripts/wine.sh build"
-reg="${WINEPREFIX:-}/system.reg"
-[ -f "$reg" ] || skip "no Wine prefix at '${WINEPREFIX:-}' (scripts/wine.sh prefix)"
+reg="$WINEPREFIX/system.reg"
 link="$(sed -n 's/^"COM1"="\(.*\)"$/\1/p' "$reg" | head -n 1)"
 [ -n "$link" ] || skip "COM1 is not mapped in $reg (scripts/wine.sh prefix)"
 
@@ -46,7 +43,7 @@ host() {
     local name="$1"
     shift
     echo "== wine merixhost.exe $*"
-    wine "$exe" "$@" </dev/null >"$name.out" 2>&1
+    "$wine" "$exe" "$@" </dev/null >"$name.out" 2>&1
     status=$?
     # The console's line ends are Windows ones.
     tr -d '\r' <"$name.out" >"$name.txt"
