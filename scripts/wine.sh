@@ -31,15 +31,18 @@ wine_dir="$root/build/wine"
 # is needed to ask the kernel whether it runs 32-bit programs at all (some refuse them:
 # "32-bit emulation disabled").
 runs_32bit_programs() {
-    local probe status=0
-    probe="$(mktemp)"
-    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00' >"$probe"     # ident
-    printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08' >>"$probe"           # exec, i386, entry
-    printf '\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00' >>"$probe" # phoff, ehsize
-    printf '\x01\x00\x00\x00\x00\x00\x00\x00' >>"$probe"                           # one segment
-    printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08' >>"$probe" # PT_LOAD
-    printf '\x5f\x00\x00\x00\x5f\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' >>"$probe" # sizes, r-x
-    printf '\xb8\x01\x00\x00\x00\x31\xdb\xb3\x2a\xcd\x80' >>"$probe" # exit(42) through int 0x80
+    # In the build tree, not /tmp, which may be mounted noexec.
+    local probe="$wine_dir/probe32" status=0
+    mkdir -p "$wine_dir"
+    {
+        printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'     # ident
+        printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08'           # exec, i386, entry
+        printf '\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00' # phoff, ehsize
+        printf '\x01\x00\x00\x00\x00\x00\x00\x00'                           # one segment
+        printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08' # PT_LOAD
+        printf '\x5f\x00\x00\x00\x5f\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' # sizes, r-x
+        printf '\xb8\x01\x00\x00\x00\x31\xdb\xb3\x2a\xcd\x80' # exit(42) through int 0x80
+    } >"$probe"
     chmod +x "$probe"
     "$probe" 2>/dev/null || status=$?
     rm -f "$probe"
