@@ -9,21 +9,16 @@
 #include <string_view>
 #include <vector>
 
+#include "serial/frame_text.h"
+#include "serial/function_codes.h"
+
 namespace h51sim {
 
-/// Function codes of the expanded Modbus RTU protocol that the controllers answer.
-enum FunctionCode : uint8_t {
-    kReadCoils = 0x01,
-    kReadDiscreteInputs = 0x02,
-    kReadHoldingRegisters = 0x03,
-    kReadInputRegisters = 0x04,
-    kWriteSingleCoil = 0x05,
-    kWriteSingleRegister = 0x06,
-    kEventInit = 0x41,
-    kEventNext = 0x42,
-    kEventRepeat = 0x43,
-    kTimeSync = 0x46,
-};
+// The function codes, and the frame lengths and names the trace shares with the driver.
+using merix::FunctionCode;
+using enum merix::FunctionCode;
+using merix::ExpectedRequestLength;
+using merix::FunctionName;
 
 inline constexpr uint8_t kBroadcastStation = 0;
 /// Modbus over serial line: an RTU frame is at most 256 bytes.
@@ -59,11 +54,6 @@ struct ParseResult {
 /// Decodes one complete frame (CRC included). Never reads outside `frame`.
 ParseResult ParseRequest(std::span<const uint8_t> frame);
 
-/// The length a request frame will have, CRC included, once enough of its head is known;
-/// nullopt while the head is too short to tell or when the function has no fixed layout.
-std::optional<size_t> ExpectedRequestLength(std::span<const uint8_t> head);
-
 std::string_view RequestErrorName(RequestError error);
-std::string_view FunctionName(uint8_t function);
 
 } // namespace h51sim

@@ -4,12 +4,9 @@
 #include <cstdint>
 
 #include "merix/vpi.h"
+#include "serial/function_codes.h"
 
 namespace merix {
-
-inline constexpr uint8_t kEventInit = 0x41;
-inline constexpr uint8_t kEventNext = 0x42;
-inline constexpr uint8_t kEventRepeat = 0x43;
 
 /// Writes the request that the station's flags call for into `frame`: the set-up with the
 /// count of the host's event gates, the repeat, or the next block. Answers its length.
