@@ -1,5 +1,6 @@
 #include "config/ini_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -13,8 +14,17 @@ namespace merix {
 namespace {
 
 // Every list ends with an empty string; the position of a word is its meaning.
-constexpr const char* kLineKeywords[] = {"DEBUG", "SEND", "RECEIVE", "FDELAY", "IFG", ""};
-enum LineKeyword { kDebug = 0, kSend = 1, kReceive = 2, kFDelay = 3, kIfg = 4 };
+constexpr const char* kLineKeywords[] = {"DEBUG", "SEND",      "RECEIVE", "FDELAY",
+                                         "IFG",   "TRACE_MAX", "TRACE",   ""};
+enum LineKeyword {
+    kDebug = 0,
+    kSend = 1,
+    kReceive = 2,
+    kFDelay = 3,
+    kIfg = 4,
+    kTraceMax = 5,
+    kTrace = 6
+};
 constexpr const char* kLineNames[] = {"DTR", "RTS", ""};
 enum LineName { kDtr = 0, kRts = 1 };
 constexpr const char* kSwitchWords[] = {"OFF", "ON", ""};
@@ -23,6 +33,7 @@ constexpr const char* kSwitchWords[] = {"OFF", "ON", ""};
 constexpr int kLineBufferSize = 256;
 constexpr int kFDelayLimit = 500; // tenths of a millisecond
 constexpr unsigned kIfgLimit = 5000;
+constexpr long kTraceMaxMiB = 4095; // a cap on a trace, not a disk's size
 constexpr uint32_t kDtrBits = 0x0101;
 constexpr uint32_t kRtsBits = 0x0202;
 
@@ -110,7 +121,24 @@ int MatchKeyword(char*& cursor, const char* const* keywords, char separator) {
     return -1;
 }
 
-void ReadIntFile(CallBlock* cb) {
+namespace {
+
+/// The file name behind TRACE =, in the case it was written (the keyword match upper-cases
+/// the line), without the line end and trailing blanks.
+void ReadTracePath(const char* original, TraceSettings& trace) {
+    std::size_t n = std::strlen(original);
+    while (n > 0 &&
+           (original[n - 1] == '\n' || original[n - 1] == ' ' || original[n - 1] == '\t')) {
+        --n;
+    }
+    n = std::min(n, sizeof trace.path - 1);
+    std::memcpy(trace.path, original, n);
+    trace.path[n] = '\0';
+}
+
+} // namespace
+
+void ReadIntFile(CallBlock* cb, TraceSettings* trace) {
     DriverContext& ctx = *cb->context;
     // Room for any 32-bit number: "MERIX" + "-2147483648" + ".INT" + zero.
     char fileName[32];
@@ -139,6 +167,8 @@ void ReadIntFile(CallBlock* cb) {
                 continue;
             }
             FoldCrLf(line);
+            char original[kLineBufferSize];
+            std::memcpy(original, line, std::strlen(line) + 1);
             char* cursor = line;
             long value = 0;
             switch (MatchKeyword(cursor, kLineKeywords, '=')) {
@@ -168,6 +198,20 @@ void ReadIntFile(CallBlock* cb) {
                 if (ReadNumber(cursor, 0, kIfgLimit - 1, &value)) {
                     ctx.IFG = static_cast<uint16_t>(value);
                     Log(kLogDetail, "MERIX> IFG is set to %u", static_cast<unsigned>(ctx.IFG));
+                }
+                break;
+            case kTraceMax:
+                if (ReadNumber(cursor, 1, kTraceMaxMiB, &value) && trace != nullptr) {
+                    trace->maxMiB = static_cast<int>(value);
+                }
+                break;
+            case kTrace:
+                if (trace != nullptr) {
+                    ReadTracePath(original + (cursor - line), *trace);
+                    if (trace->path[0] == '\0') {
+                        Log(kLogError, "MERIX> ReadIntFile() TRACE names no file in '%s'",
+                            fileName);
+                    }
                 }
                 break;
             default:

@@ -9,6 +9,7 @@
 #include "driver/run_time_error.h"
 #include "platform/platform.h"
 #include "serial/com_port.h"
+#include "serial/line_trace.h"
 
 namespace merix {
 
@@ -86,7 +87,8 @@ int32_t ColdStart(CallBlock* cb) {
     ctx.IFG = DefaultGap(ctx.msecPerChar);
     ctx.fDelay = DefaultFDelay(sp.baud);
 
-    ReadIntFile(cb);
+    TraceSettings trace;
+    ReadIntFile(cb, &trace);
 
     int64_t frequency = 0;
     if (!plat::QueryPerformanceFrequency(&frequency) || frequency <= 0) {
@@ -128,6 +130,7 @@ int32_t ColdStart(CallBlock* cb) {
         }
     }
     Log(kLogDetail, "MERIX> ColdStart(), comOn=%d, hf=%d", ctx.comOn, handle);
+    StartLineTrace(ctx, trace.path, trace.maxMiB);
     return 0;
 }
 

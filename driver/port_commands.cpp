@@ -7,6 +7,7 @@
 #include "driver/port_lifecycle.h"
 #include "driver/run_time_error.h"
 #include "serial/com_port.h"
+#include "serial/line_trace.h"
 
 namespace merix {
 
@@ -53,6 +54,7 @@ int32_t CloseCom(CallBlock* cb) {
 int32_t EndVpi(CallBlock* cb) {
     Library().stopFlag = 1;
     const int32_t r = CloseCom(cb) & 0xFFFF;
+    StopAllLineTraces();
     Log(kLogDetail, "MERIX> EndVpi() exited, %d", r);
     return r;
 }

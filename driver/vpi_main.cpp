@@ -5,6 +5,7 @@
 #include "driver/run_time_error.h"
 #include "driver/timers.h"
 #include "merix/vpi.h"
+#include "serial/line_trace.h"
 
 namespace {
 // Hosts that call less often than this are worth a note in the log.
@@ -38,6 +39,9 @@ extern "C" int32_t MERIX_CDECL VpiMain(merix::CallBlock* callBlock) {
     }
 
     const int32_t result = slot.routine(callBlock);
+    if (callBlock->context != nullptr) {
+        TraceCommandEnds(*callBlock->context);
+    }
 
     const double worked = TimerElapsed(lib.workedTimer);
     if (worked > kWorkedLimitSeconds) {

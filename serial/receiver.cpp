@@ -2,12 +2,13 @@
 
 #include "driver/host_log.h"
 #include "serial/com_port.h"
+#include "serial/function_codes.h"
+#include "serial/line_trace.h"
 
 namespace merix {
 
 namespace {
 
-constexpr uint8_t kExceptionBit = 0x80;
 constexpr uint32_t kEchoRest = 6; // address and value echoed, then the CRC
 
 bool IsEventFunction(uint8_t function) {
@@ -50,16 +51,21 @@ int ExceptionResult(uint8_t code, uint8_t function, int32_t station) {
     }
 }
 
-} // namespace
+// Each read, with the reply bytes in the buffer after it, for the line trace.
+int TracedRead(DriverContext& ctx, uint32_t offset, uint32_t count, uint32_t* read) {
+    const int rc = ComRead(ctx.hf, ctx.rxBuf + offset, count, read);
+    TraceReceiveStep(ctx, offset + *read);
+    return rc;
+}
 
-int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
+int ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count) {
     uint8_t* buf = ctx.rxBuf;
     const uint8_t requestFunction = ctx.txBuf[1];
     const bool tolerant = ctx.fReadEvent != 0;
     *count = 0;
 
     uint32_t iRead = 0;
-    if (ComRead(ctx.hf, buf, 2, &iRead) != kComOk) {
+    if (TracedRead(ctx, 0, 2, &iRead) != kComOk) {
         return kRxFailed;
     }
     if (buf[0] != static_cast<uint8_t>(station)) {
@@ -79,7 +85,7 @@ int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
             Log(kLogDetail, "MERIX> Receive() Different function with 0x80 returned (PLC %d)",
                 station);
         }
-        const int rc = ComRead(ctx.hf, buf + 2, 3, &iRead);
+        const int rc = TracedRead(ctx, 2, 3, &iRead);
         if (rc != kComOk) {
             if (tolerant) {
                 Log(kLogDetail, "MERIX> Receive() %xh Fail rcv rest of Reply (PLC %d)", f, station);
@@ -105,7 +111,7 @@ int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
     uint32_t start = 2;
     uint32_t iToRead = kEchoRest;
     if (ctx.fixedReply != 1) {
-        if (ComRead(ctx.hf, buf + 2, 1, &iRead) != kComOk) {
+        if (TracedRead(ctx, 2, 1, &iRead) != kComOk) {
             if (!tolerant) {
                 Log(kLogDetail, "MERIX> Receive() Length Reply iRead %u, fReadEvent %d (PLC %d)",
                     iRead, 0, station);
@@ -120,7 +126,7 @@ int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
     }
     static_assert(3 + 255 + 2 <= kRxBufSize, "the longest reply fits the reply buffer");
 
-    const int rc = ComRead(ctx.hf, buf + start, iToRead, &iRead);
+    const int rc = TracedRead(ctx, start, iToRead, &iRead);
     if (rc == kComOk || tolerant) {
         *count += iRead;
         if (iRead == iToRead) {
@@ -133,6 +139,15 @@ int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
     Log(kLogDetail, "MERIX> Receive() rc=%d, fReadEvent=%d, iRead=%d (PLC %d)", rc, 0, iRead,
         station);
     return kRxFailed;
+}
+
+} // namespace
+
+int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
+    TraceReceiveBegins(ctx);
+    const int result = ReceiveReply(station, ctx, count);
+    TraceReceiveEnds(ctx, result);
+    return result;
 }
 
 } // namespace merix

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "serial/com_port.h"
 #include "serial/crc16.h"
+#include "serial/line_trace.h"
 
 namespace merix {
 
@@ -49,6 +50,7 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
     if (length < 0 || static_cast<std::size_t>(length) + 2 > buffer.size()) {
         return 1;
     }
+    TraceSendBegins(ctx, buffer.first(static_cast<std::size_t>(length)));
     if (ctx.IFG != 0) {
         WaitIFG(ctx);
     }
@@ -134,7 +136,9 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
             static_cast<double>(ctx.calcDelay), static_cast<double>(ctx.pracDelay),
             static_cast<double>(holdTime), iIndex, savedPriority);
     }
-    if (writeResult != kComOk || written != n) {
+    const bool sent = writeResult == kComOk && written == n;
+    TraceSent(ctx, buffer.first(n), sent);
+    if (!sent) {
         Log(kLogDetail, "MERIX> Send(), RukComWrite() returned %d", 1);
         return 1;
     }

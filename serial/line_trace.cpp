@@ -1,0 +1,431 @@
+#include "serial/line_trace.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "driver/host_log.h"
+#include "platform/platform.h"
+#include "serial/crc16.h"
+#include "serial/frame_text.h"
+#include "serial/function_codes.h"
+#include "serial/receiver.h"
+
+namespace merix {
+
+namespace {
+
+// Instances traced at once; a host runs one instance per line, and rarely more than a few.
+constexpr int kTraceSlots = 8;
+// Reads of one reply that the receiver makes: head, byte count, rest; room to spare.
+constexpr int kMaxSteps = 8;
+constexpr uint64_t kMiB = 1024 * 1024;
+
+struct Step {
+    int64_t atUs;   // when the read returned
+    uint32_t total; // reply bytes in the buffer then
+};
+
+// One attempt: a request and what came back, kept until it is written.
+struct Attempt {
+    bool pending = false;
+    uint8_t tx[kTxBufSize] = {};
+    uint32_t txLength = 0;
+    bool written = false;
+    int64_t sentUs = 0; // the lines were back in receive state
+    float calcDelay = 0.0f;
+    float pracDelay = 0.0f;
+    bool receiving = false;
+    int64_t listenUs = 0;
+    Step steps[kMaxSteps] = {};
+    int stepCount = 0;
+    uint32_t rxLength = 0;
+    int rxResult = kRxFailed;
+    uint8_t rx[kRxBufSize] = {};
+};
+
+struct Slot {
+    const DriverContext* ctx = nullptr;
+    std::FILE* file = nullptr;
+    char path[260] = {};
+    char older[sizeof path + 2] = {};
+    uint64_t maxBytes = 0;
+    uint64_t fileBytes = 0;
+    int64_t originTicks = 0;
+    int64_t frequency = 0;
+    uint64_t originMs = 0;
+    // A command's first request: its station, and that station's state before it.
+    bool inCommand = false;
+    int station = -1;
+    uint32_t stateBefore = 0;
+    Attempt attempt;
+    FixedText<4096> line;
+    char fileBuffer[8192] = {};
+};
+
+Slot gSlots[kTraceSlots];
+int gOpenSlots = 0; // slots in use (ctx set): lets untraced instances skip the look-up
+
+Slot* Find(const DriverContext& ctx) {
+    if (gOpenSlots == 0) {
+        return nullptr;
+    }
+    for (Slot& s : gSlots) {
+        if (s.ctx == &ctx) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+// Microseconds since the trace started, from the high-resolution counter where there is one.
+int64_t NowUs(const Slot& s) {
+    if (s.frequency > 0) {
+        int64_t now = 0;
+        plat::QueryPerformanceCounter(&now);
+        const int64_t d = now - s.originTicks;
+        // Split, so that a trace left on for months cannot overflow the product.
+        return d / s.frequency * 1000000 + d % s.frequency * 1000000 / s.frequency;
+    }
+    return static_cast<int64_t>((plat::ClockMs() - s.originMs) * 1000);
+}
+
+void Close(Slot& s) {
+    if (s.file != nullptr) {
+        std::fclose(s.file);
+        s.file = nullptr;
+    }
+    if (s.ctx != nullptr) {
+        s.ctx = nullptr;
+        --gOpenSlots;
+    }
+    s.attempt.pending = false;
+    s.inCommand = false;
+}
+
+bool OpenFile(Slot& s, const char* mode) {
+    s.file = std::fopen(s.path, mode);
+    if (s.file == nullptr) {
+        return false;
+    }
+    // The slot's own buffer: stdio would otherwise allocate one at the first write.
+    std::setvbuf(s.file, s.fileBuffer, _IOFBF, sizeof s.fileBuffer);
+    std::fseek(s.file, 0, SEEK_END);
+    const long size = std::ftell(s.file);
+    s.fileBytes = size > 0 ? static_cast<uint64_t>(size) : 0;
+    return true;
+}
+
+// The file is full: it becomes the one older file kept, and a new one begins.
+bool Rotate(Slot& s) {
+    std::fclose(s.file);
+    s.file = nullptr;
+    std::remove(s.older); // rename does not replace an existing file on Windows
+    std::rename(s.path, s.older);
+    if (!OpenFile(s, "w")) {
+        return false;
+    }
+    std::fprintf(s.file, "# merix line trace, continued (the earlier part is in %s)\n", s.older);
+    return true;
+}
+
+// Writes the line in s.line. On a failure the trace ends, with one line in the host's log,
+// and the answer is false.
+bool Emit(Slot& s) {
+    s.line.Append("\n");
+    const std::string_view text = s.line.View();
+    bool ok = true;
+    if (s.fileBytes + text.size() > s.maxBytes) {
+        ok = Rotate(s);
+    }
+    if (ok) {
+        ok = std::fwrite(text.data(), 1, text.size(), s.file) == text.size();
+        s.fileBytes += text.size();
+    }
+    s.line.Clear();
+    if (!ok) {
+        Log(kLogError, "MERIX> Line trace file '%s' could not be written: trace stopped", s.path);
+        Close(s);
+    }
+    return ok;
+}
+
+void Stamp(Slot& s, int64_t us, const char* direction) {
+    const int64_t t = us < 0 ? 0 : us;
+    s.line.Printf("%6lld.%06lld %s ", static_cast<long long>(t / 1000000),
+                  static_cast<long long>(t % 1000000), direction);
+}
+
+double Ms(int64_t us) {
+    return static_cast<double>(us) / 1000.0;
+}
+
+// What the receiver made of the reply, in a few words; empty when it was good.
+const char* Verdict(const Attempt& a, FixedText<64>& why) {
+    why.Clear();
+    const uint8_t* rx = a.rx;
+    const uint32_t n = a.rxLength;
+    switch (a.rxResult) {
+    case kRxFrame:
+        if (n >= 4 && !CrcMatches(rx, static_cast<int>(n))) {
+            why.Append("CRC BAD");
+        } else if (n >= 3 && (rx[1] & kExceptionBit) != 0) {
+            why.Printf("exception %u", rx[2]);
+        } else if (n < 4) {
+            why.Append("reply cut short");
+        }
+        break;
+    case kRxRefused:
+        why.Printf("refused with exception %u", n >= 3 ? rx[2] : 0u);
+        break;
+    case kRxWrong:
+        if (n >= 1 && a.txLength >= 1 && rx[0] != a.tx[0]) {
+            why.Printf("reply from station %u", rx[0]);
+        } else if (n >= 2 && a.txLength >= 2 && (rx[1] & ~kExceptionBit & 0xFF) != a.tx[1]) {
+            why.Printf("reply to function %02X", rx[1]);
+        } else {
+            why.Append("reply cut short");
+        }
+        break;
+    default:
+        if (n == 0) {
+            why.Append("no reply");
+        } else if (n >= 3 && (rx[1] & kExceptionBit) != 0) {
+            why.Printf("exception %u", rx[2]);
+        } else {
+            why.Append("reply cut short");
+        }
+        break;
+    }
+    return why.View().data();
+}
+
+void WriteRequest(Slot& s, const Attempt& a) {
+    const std::span<const uint8_t> frame(a.tx, a.txLength);
+    Stamp(s, a.sentUs - static_cast<int64_t>(static_cast<double>(a.pracDelay) * 1000.0), "TX");
+    AppendHex(s.line, frame);
+    s.line.Append(" | ");
+    DescribeRequest(s.line, frame);
+    s.line.Printf(" | hold %.3f ms planned, %.3f ms measured", static_cast<double>(a.calcDelay),
+                  static_cast<double>(a.pracDelay));
+    if (!a.written) {
+        s.line.Append(" | WRITE FAILED");
+    }
+}
+
+void WriteReply(Slot& s, const Attempt& a, double msecPerChar) {
+    const int64_t endUs = a.stepCount > 0 ? a.steps[a.stepCount - 1].atUs : a.listenUs;
+    if (a.rxLength == 0) {
+        Stamp(s, a.listenUs, "RX");
+        s.line.Printf("silence for %.1f ms", Ms(endUs - a.listenUs));
+        return;
+    }
+    const std::span<const uint8_t> frame(a.rx, a.rxLength);
+    const Step& first = a.steps[0];
+    // The first byte began to arrive a character time per byte before the read returned.
+    double turnaround = Ms(first.atUs - a.sentUs) - first.total * msecPerChar;
+    turnaround = turnaround < 0.0 ? 0.0 : turnaround;
+    Stamp(s, first.atUs, "RX");
+    AppendHex(s.line, frame);
+    s.line.Append(" | ");
+    DescribeReply(s.line, frame);
+    // The reads as they returned, from the line switch on: a pause between two of them
+    // longer than their bytes' time is a gap inside the reply.
+    s.line.Printf(" | turnaround %.2f ms | read", turnaround);
+    uint32_t before = 0;
+    for (int i = 0; i < a.stepCount; ++i) {
+        const Step& step = a.steps[i];
+        if (step.total > before) {
+            s.line.Printf("%s %u B at +%.2f", before == 0 ? "" : ",", step.total - before,
+                          Ms(step.atUs - a.sentUs));
+            before = step.total;
+        }
+    }
+    s.line.Append(" ms");
+}
+
+// Writes the pending attempt: request, reply or silence, and its outcome. `next` is the
+// request that follows within the same command (without its CRC), or empty at the end.
+void WriteAttempt(Slot& s, std::span<const uint8_t> next, bool commandEnds) {
+    Attempt& a = s.attempt;
+    if (!a.pending) {
+        return;
+    }
+    a.pending = false;
+    const DriverContext& ctx = *s.ctx;
+    WriteRequest(s, a);
+    if (!Emit(s)) {
+        return;
+    }
+    int64_t lastUs = a.sentUs;
+    FixedText<64> why;
+    if (a.receiving) {
+        WriteReply(s, a, static_cast<double>(ctx.msecPerChar));
+        if (!Emit(s)) {
+            return;
+        }
+        lastUs = a.stepCount > 0 ? a.steps[a.stepCount - 1].atUs : a.listenUs;
+        Verdict(a, why);
+    } else if (!a.written) {
+        why.Append("send failed");
+    }
+    Stamp(s, lastUs, "--");
+    const bool good = why.Size() == 0;
+    const bool same = !next.empty() && next.size() + 2 == a.txLength &&
+                      std::memcmp(next.data(), a.tx, next.size()) == 0;
+    if (!a.receiving && good) {
+        s.line.Append("sent, no reply awaited");
+    } else if (good) {
+        s.line.Append(same ? "reply not taken: the same request again" : "good");
+    } else if (!commandEnds) {
+        s.line.Printf("retry: %s", why.View().data());
+    } else {
+        s.line.Printf("failed: %s", why.View().data());
+    }
+    if (commandEnds && s.station > 0 && s.station < kStationCount && s.stateBefore == 0 &&
+        ctx.plcState[s.station] == 1) {
+        s.line.Printf("; station %d put into error", s.station);
+    }
+    Emit(s);
+}
+
+} // namespace
+
+void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
+    StopLineTrace(ctx);
+    if (path == nullptr || path[0] == '\0') {
+        return;
+    }
+    Slot* slot = nullptr;
+    for (Slot& s : gSlots) {
+        if (s.ctx == nullptr) {
+            slot = &s;
+            break;
+        }
+    }
+    if (slot == nullptr) {
+        Log(kLogError, "MERIX> Line trace '%s' not started: %d instances are traced already", path,
+            kTraceSlots);
+        return;
+    }
+    Slot& s = *slot;
+    std::snprintf(s.path, sizeof s.path, "%s", path);
+    std::snprintf(s.older, sizeof s.older, "%s.1", s.path);
+    s.maxBytes = static_cast<uint64_t>(maxMiB > 0 ? maxMiB : 1) * kMiB;
+    if (!OpenFile(s, "a")) {
+        Log(kLogError, "MERIX> Line trace file '%s' cannot be opened: no trace", s.path);
+        return;
+    }
+    ++gOpenSlots;
+    s.ctx = &ctx;
+    s.frequency = ctx.perfFrequency;
+    if (s.frequency > 0) {
+        plat::QueryPerformanceCounter(&s.originTicks);
+    }
+    s.originMs = plat::ClockMs();
+    s.inCommand = false;
+    s.attempt.pending = false;
+    const plat::LocalTime t = plat::Now();
+    const PortParams& p = ctx.portParams;
+    s.line.Printf("# merix line trace of instance %u, port %.*s at %u baud, %u data bits, parity "
+                  "code %u, stop bits code %u; started %04d-%02d-%02d %02d:%02d:%02d; times in "
+                  "seconds since then",
+                  ctx.vpiNumber, static_cast<int>(sizeof p.portName), p.portName, p.baud,
+                  p.dataBits, p.parity, p.stopBits, t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    if (Emit(s)) {
+        std::fflush(s.file);
+        Log(kLogError, "MERIX> Line trace to '%s', at most %d MiB and one older file", s.path,
+            maxMiB);
+    }
+}
+
+void StopLineTrace(const DriverContext& ctx) {
+    if (Slot* s = Find(ctx)) {
+        WriteAttempt(*s, {}, true);
+        Close(*s);
+    }
+}
+
+void StopAllLineTraces() {
+    for (Slot& s : gSlots) {
+        if (s.ctx != nullptr) {
+            WriteAttempt(s, {}, true);
+            Close(s);
+        }
+    }
+}
+
+bool LineTraced(const DriverContext& ctx) {
+    return Find(ctx) != nullptr;
+}
+
+void TraceSendBegins(const DriverContext& ctx, std::span<const uint8_t> request) {
+    if (Slot* s = Find(ctx)) {
+        WriteAttempt(*s, request, false);
+    }
+}
+
+void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool written) {
+    Slot* s = Find(ctx);
+    if (s == nullptr) {
+        return;
+    }
+    Attempt& a = s->attempt;
+    a = Attempt{};
+    a.pending = true;
+    a.txLength = static_cast<uint32_t>(std::min(frame.size(), sizeof a.tx));
+    std::memcpy(a.tx, frame.data(), a.txLength);
+    a.written = written;
+    a.sentUs = NowUs(*s);
+    a.calcDelay = ctx.calcDelay;
+    a.pracDelay = ctx.pracDelay;
+    if (!s->inCommand && a.txLength > 0) {
+        s->inCommand = true;
+        s->station = a.tx[0];
+        s->stateBefore = s->station < kStationCount ? ctx.plcState[s->station] : 0;
+    }
+}
+
+void TraceReceiveBegins(const DriverContext& ctx) {
+    if (Slot* s = Find(ctx)) {
+        s->attempt.receiving = true;
+        s->attempt.listenUs = NowUs(*s);
+    }
+}
+
+void TraceReceiveStep(const DriverContext& ctx, uint32_t total) {
+    Slot* s = Find(ctx);
+    if (s == nullptr) {
+        return;
+    }
+    Attempt& a = s->attempt;
+    const int64_t now = NowUs(*s);
+    if (a.stepCount < kMaxSteps) {
+        a.steps[a.stepCount++] = Step{now, total};
+    } else {
+        a.steps[kMaxSteps - 1] = Step{now, total};
+    }
+    a.rxLength = std::max(a.rxLength, std::min<uint32_t>(total, kRxBufSize));
+}
+
+void TraceReceiveEnds(const DriverContext& ctx, int result) {
+    if (Slot* s = Find(ctx)) {
+        Attempt& a = s->attempt;
+        a.rxResult = result;
+        std::memcpy(a.rx, ctx.rxBuf, a.rxLength);
+    }
+}
+
+void TraceCommandEnds(const DriverContext& ctx) {
+    if (Slot* s = Find(ctx)) {
+        WriteAttempt(*s, {}, true);
+        s->inCommand = false;
+        s->station = -1;
+        if (s->ctx != nullptr) {
+            std::fflush(s->file);
+        }
+    }
+}
+
+} // namespace merix

@@ -1,0 +1,54 @@
+// A timed, decoded account of the line as the driver sees it, written to a file that the
+// initialisation file names (TRACE = <file>): every request with its planned and measured line
+// hold, every reply or silence with the turnaround and the steps in which it arrived, and the
+// outcome of each attempt.
+//
+// The trace must not disturb the timing it records. While a frame is sent and its reply
+// received, the hooks below only copy bytes and time stamps into memory kept per instance;
+// the lines are formatted into fixed buffers and written when the attempt is over: when the
+// next request begins (before its inter-frame gap) or when the host's command returns.
+// Nothing allocates after the file is opened. Instances without a trace pay one look-up per
+// hook, and no platform call at all.
+//
+// The memory lives outside the host's context record, whose layout is fixed: a small table
+// keyed by the context's address.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "merix/vpi.h"
+
+namespace merix {
+
+/// Starts the trace of `ctx` into the file `path` (appending), written up to `maxMiB` before
+/// it becomes the one older file kept, or stops it when `path` is empty. A file that cannot
+/// be opened gets one level-32 line; the driver goes on without a trace.
+void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB);
+/// Writes what is pending and closes the trace of `ctx`, if any.
+void StopLineTrace(const DriverContext& ctx);
+/// Closes every trace: the library is stopped for good.
+void StopAllLineTraces();
+
+/// True when `ctx` is traced.
+bool LineTraced(const DriverContext& ctx);
+
+// Hooks of the transmitter and the receiver. Each does nothing when `ctx` is not traced.
+
+/// A request is about to be sent (`request` without its CRC): the attempt before it, if any,
+/// is written out.
+void TraceSendBegins(const DriverContext& ctx, std::span<const uint8_t> request);
+/// The request `frame` (CRC included) went out, or failed to; the lines are back in receive
+/// state. calcDelay and pracDelay of `ctx` hold the planned and measured hold.
+void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool written);
+/// The receiver starts to wait for a reply.
+void TraceReceiveBegins(const DriverContext& ctx);
+/// One read of the receiver returned: `total` bytes of the reply are in ctx.rxBuf now.
+void TraceReceiveStep(const DriverContext& ctx, uint32_t total);
+/// The receiver classified the reply (a ReceiveResult).
+void TraceReceiveEnds(const DriverContext& ctx, int result);
+
+/// The host's command is over: what is pending is written and the file flushed.
+void TraceCommandEnds(const DriverContext& ctx);
+
+} // namespace merix
