@@ -27,13 +27,15 @@ void WaitIFG(DriverContext& ctx) {
     TimerStart(start);
     for (;;) {
         plat::Sleep(ctx.IFG);
-        const auto elapsed =
-            static_cast<uint16_t>(static_cast<int64_t>(TimerElapsed(start) * 1001));
+        // Wide enough for any gap: a 16-bit count would wrap for gaps near 65.5 s and then
+        // hardly ever reach the gap.
+        const auto elapsed = static_cast<int64_t>(TimerElapsed(start) * 1001);
         if (elapsed >= ctx.IFG) {
             return;
         }
         if (ctx.debugFlag != 0) {
-            Log(kLogDetail, "MERIX> IFG continue (%dms < %dms)", elapsed, ctx.IFG);
+            Log(kLogDetail, "MERIX> IFG continue (%dms < %dms)", static_cast<int>(elapsed),
+                ctx.IFG);
         }
     }
 }

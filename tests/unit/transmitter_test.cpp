@@ -155,6 +155,12 @@ TEST_F(TransmitterTest, GapRepeatsTheSleepWhileACoarseClockShowsTooLittle) {
     EXPECT_TRUE(qorlib::Logged("MERIX> IFG continue (16ms < 20ms)", kLogDetail));
 }
 
+TEST_F(TransmitterTest, LongestGapEndsAfterOneSleep) {
+    host->IFG = 65535; // 65.6 s on the clock: more than a 16-bit count of milliseconds holds
+    WaitIFG(*host);
+    EXPECT_EQ(fake::CallsStartingWith("Sleep"), std::vector<std::string>{"Sleep(65535)"});
+}
+
 TEST_F(TransmitterTest, RetryGapPutsTheConfiguredGapBack) {
     host->IFG = 7;
     WaitGap(*host, kRetryGapMs);

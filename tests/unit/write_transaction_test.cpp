@@ -24,6 +24,13 @@ TEST_F(WriteTest, InternalSettings) {
     AccessGate ifg("IFG", 255, 80, 253);
     EXPECT_EQ(Write(ifg, 20), 0);
     EXPECT_EQ(host->IFG, 20);
+    for (int16_t refused : {5000, -1, INT16_MIN}) {
+        EXPECT_EQ(Write(ifg, refused), 1) << refused;
+        EXPECT_EQ(host->IFG, 20) << "the gap in force stays";
+    }
+    EXPECT_TRUE(qorlib::Logged("MERIX> SingleWrite() IFG = -1 refused: not below 5000 ms, IFG "
+                               "stays 20",
+                               kLogError));
     AccessGate fdelay("FDELAY", 255, 80, 254);
     EXPECT_EQ(Write(fdelay, 70), 0);
     EXPECT_FLOAT_EQ(host->fDelay, 7.0f);
