@@ -94,6 +94,14 @@ TEST_F(TransmitterTest, HoldsTheLinesForTheFrameTimeOnTheCounter) {
     EXPECT_EQ(fake::CallsStartingWith("TimeEndPeriod").size(), 1u);
 }
 
+TEST_F(TransmitterTest, FailingCounterEndsTheHold) {
+    fake::FailNext("QueryPerformanceCounter", 1'000'000);
+    EXPECT_EQ(SendReadRequest(), 0);
+    EXPECT_EQ(LineCalls(), (std::vector<std::string>{"EscapeCommFunction(5)", "WriteFile(8)",
+                                                     "EscapeCommFunction(6)"}));
+    EXPECT_LE(fake::CallsStartingWith("QueryPerformanceCounter").size(), 4u);
+}
+
 TEST_F(TransmitterTest, NoCounterMeansNoCounterReadsAndDelaysKept) {
     host->perfFrequency = 0;
     host->calcDelay = 1.25f;
