@@ -54,6 +54,27 @@ TEST_F(TransmitterTest, AppendsTheCrcLowByteFirstAndWritesTheWholeFrame) {
                                                         0xCD})); // CRC high
 }
 
+TEST_F(TransmitterTest, OneFrameMakesItsCallsInThisOrder) {
+    host->IFG = 4;
+    fake::SetCounter(1'000'000, 10'000); // one read of the counter passes the 8.2 ms hold
+    EXPECT_EQ(SendReadRequest(), 0);
+    EXPECT_EQ(fake::Calls(),
+              (std::vector<std::string>{"Sleep(4)",                // the inter-frame gap
+                                        "ClearCommError",          // purge: nothing pending
+                                        "EscapeCommFunction(5)",   // SETDTR: transmit
+                                        "GetThreadPriority",       // saved
+                                        "TimeBeginPeriod(1)",      //
+                                        "SetThreadPriority(15)",   // time-critical
+                                        "QueryPerformanceCounter", // T0
+                                        "WriteFile(8)",            //
+                                        "QueryPerformanceCounter", // T1: the hold starts
+                                        "QueryPerformanceCounter", // past the planned end
+                                        "EscapeCommFunction(6)",   // CLRDTR: receive
+                                        "QueryPerformanceCounter", // T2
+                                        "SetThreadPriority(0)",    // restored
+                                        "TimeEndPeriod(1)"}));
+}
+
 struct SwitchCase {
     uint32_t sendMask;
     uint32_t recMask;
