@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <time.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -273,7 +274,10 @@ TEST_F(LifecyclePty, VanishedDeviceEndsReadsAtOnceAndReOpenComBringsTheLineBack)
     ASSERT_EQ(Call(kColdStart, &sp), 0);
     ASSERT_NE(ctx.hf, 0u);
     // The unplugged adapter: its tty hangs up, reads give 0 and poll says readable.
-    ASSERT_EQ(ioctl(static_cast<int>(ctx.hf), TIOCVHANGUP), 0) << "needs CAP_SYS_ADMIN";
+    if (ioctl(static_cast<int>(ctx.hf), TIOCVHANGUP) != 0) {
+        ASSERT_EQ(errno, EPERM) << std::strerror(errno);
+        GTEST_SKIP() << "hanging up a terminal needs CAP_SYS_ADMIN";
+    }
 
     uint8_t buf[8];
     uint32_t n = 0;
