@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "driver/host_log.h"
+#include "serial/transmitter.h"
 
 namespace merix {
 
@@ -32,7 +33,6 @@ constexpr const char* kSwitchWords[] = {"OFF", "ON", ""};
 // 255 characters and the terminating zero; a longer line comes back in pieces.
 constexpr int kLineBufferSize = 256;
 constexpr int kFDelayLimit = 500; // tenths of a millisecond
-constexpr unsigned kIfgLimit = 5000;
 constexpr long kTraceMaxMiB = 4095; // a cap on a trace, not a disk's size
 constexpr uint32_t kDtrBits = 0x0101;
 constexpr uint32_t kRtsBits = 0x0202;
@@ -195,7 +195,7 @@ void ReadIntFile(CallBlock* cb, TraceSettings* trace) {
                 }
                 break;
             case kIfg:
-                if (ReadNumber(cursor, 0, kIfgLimit - 1, &value)) {
+                if (ReadNumber(cursor, 0, kGapLimitMs - 1, &value)) {
                     ctx.IFG = static_cast<uint16_t>(value);
                     Log(kLogDetail, "MERIX> IFG is set to %u", static_cast<unsigned>(ctx.IFG));
                 }

@@ -48,8 +48,11 @@ void CalibrateCounter(const DriverContext& ctx) {
         static_cast<int64_t>((ctx.fDelay + 10.0f) * static_cast<float>(ctx.perfFrequency) * 0.001f);
     int64_t now = 0;
     uint32_t reads = 0;
+    // A counter that fails would never pass the target: the calibration ends with it.
     do {
-        plat::QueryPerformanceCounter(&now);
+        if (!plat::QueryPerformanceCounter(&now)) {
+            break;
+        }
         ++reads;
     } while (now < target);
     Log(kLogDetail, "MERIX> ColdStart() Freq: %f, Difference QPC() %f, Index %u",

@@ -74,11 +74,11 @@ int32_t ReOpenCom(CallBlock* cb) {
 int32_t ChangeVpiParams(CallBlock* cb) {
     DriverContext& ctx = *cb->context;
     const auto& cp = *static_cast<const ChangeParams*>(cb->params);
-    if (!PortNameFits(cp.portName)) {
-        // Refused before the old port is closed: the line keeps running as it was.
-        Log(kLogError,
-            "MERIX> ChangeVpiParams() port name empty or longer than %d characters: "
-            "refused",
+    if (std::memchr(cp.portName, '\0', kPortNameSize) == nullptr) {
+        // Refused before the old port is closed: the line keeps running as it was. An empty
+        // name is no such case: the host asked for the port to go, so it is closed and the
+        // open fails.
+        Log(kLogError, "MERIX> ChangeVpiParams() port name longer than %d characters: refused",
             static_cast<int>(kPortNameSize) - 1);
         RunTimeError(2, 4, 0);
         return 2;

@@ -28,6 +28,8 @@ struct State {
     uint32_t nextGateId = 1;
     uint32_t nextAlertId = 1;
     int putResult = 0;
+    bool upperHalfJunk = false;
+    uint32_t junk = 0;
 };
 
 State& S() {
@@ -58,6 +60,17 @@ void LogV(int level, const char* format, va_list args) {
     AddLine(level, line);
 }
 
+/// A result as a host whose services return 16-bit values leaves it: the upper half holds
+/// whatever the register held before. Called with the state locked.
+int Result(State& s, int result) {
+    if (!s.upperHalfJunk) {
+        return result;
+    }
+    s.junk = s.junk * 1103515245u + 12345u;
+    const uint32_t upper = (s.junk >> 16 | 1u) << 16; // never 0: the junk must show
+    return static_cast<int>(upper | (static_cast<uint32_t>(result) & 0xFFFFu));
+}
+
 uint8_t DriverByte(uint32_t driverNumber) {
     return static_cast<uint8_t>(driverNumber);
 }
@@ -85,7 +98,7 @@ QORLIB_API int QorUnCook(int, uint32_t hostWord, double value, void* valuePtr) {
         const auto word = static_cast<int16_t>(value);
         std::memcpy(static_cast<uint8_t*>(valuePtr) + 2, &word, sizeof word);
     }
-    return 0;
+    return Result(s, 0);
 }
 
 QORLIB_API int QorGetGateIdByAddressStr(int, uint8_t driver, const char* address,
@@ -94,10 +107,10 @@ QORLIB_API int QorGetGateIdByAddressStr(int, uint8_t driver, const char* address
     std::lock_guard lock(s.mutex);
     auto it = s.gateIds.find({driver, address});
     if (it == s.gateIds.end() || s.gates[it->second].deleted) {
-        return 1;
+        return Result(s, 1);
     }
     *gateId = it->second;
-    return 0;
+    return Result(s, 0);
 }
 
 QORLIB_API int QorPutGateVal(int, uint32_t gateId, int, double value, int32_t seconds,
@@ -106,12 +119,12 @@ QORLIB_API int QorPutGateVal(int, uint32_t gateId, int, double value, int32_t se
     std::lock_guard lock(s.mutex);
     auto it = s.gates.find(gateId);
     if (it == s.gates.end()) {
-        return 2;
+        return Result(s, 2);
     }
     if (s.putResult == 0) {
         it->second.history.push_back({value, seconds, millis});
     }
-    return s.putResult;
+    return Result(s, s.putResult);
 }
 
 QORLIB_API int QorStartAlert(int, const char* alertClass, const char* text, int, uint32_t mask, int,
@@ -124,7 +137,7 @@ QORLIB_API int QorStartAlert(int, const char* alertClass, const char* text, int,
     const uint32_t id = s.nextAlertId++;
     s.alerts.push_back({id, alertClass, text, mask, group, true});
     *alertId = id;
-    return 0;
+    return Result(s, 0);
 }
 
 QORLIB_API int QorStampAlert(int, int, uint32_t alertId, int, int, int, int) {
@@ -133,10 +146,10 @@ QORLIB_API int QorStampAlert(int, int, uint32_t alertId, int, int, int, int) {
     for (auto& alert : s.alerts) {
         if (alert.id == alertId && alert.open) {
             alert.open = false;
-            return 0;
+            return Result(s, 0);
         }
     }
-    return 1;
+    return Result(s, 1);
 }
 
 QORLIB_API int QorFindGateDef(int, int32_t start, const merix::GateDefRecord* templ, int,
@@ -148,20 +161,20 @@ QORLIB_API int QorFindGateDef(int, int32_t start, const merix::GateDefRecord* te
         const auto& def = s.definitions[static_cast<std::size_t>(i)];
         if (std::strncmp(def.address, templ->address, prefix) == 0) {
             *found = i;
-            return 0;
+            return Result(s, 0);
         }
     }
-    return 1;
+    return Result(s, 1);
 }
 
 QORLIB_API int QorGetGateDef(int, int32_t index, merix::GateDefRecord* def) {
     State& s = S();
     std::lock_guard lock(s.mutex);
     if (index < 0 || index >= static_cast<int32_t>(s.definitions.size())) {
-        return 1;
+        return Result(s, 1);
     }
     *def = s.definitions[static_cast<std::size_t>(index)];
-    return 0;
+    return Result(s, 0);
 }
 
 } // extern "C"
@@ -182,6 +195,8 @@ void Reset() {
     s.nextGateId = 1;
     s.nextAlertId = 1;
     s.putResult = 0;
+    s.upperHalfJunk = false;
+    s.junk = 0;
 }
 
 void SetPrintLevel(int level) {
@@ -276,6 +291,11 @@ void ClearHistory() {
 void SetPutGateValResult(int result) {
     std::lock_guard lock(S().mutex);
     S().putResult = result;
+}
+
+void SetUpperHalfJunk(bool on) {
+    std::lock_guard lock(S().mutex);
+    S().upperHalfJunk = on;
 }
 
 std::vector<Alert> Alerts() {

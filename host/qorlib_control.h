@@ -60,6 +60,9 @@ QORLIB_API std::optional<GateValue> LastValue(const std::string& address, uint32
 QORLIB_API void ClearHistory();
 /// The result that QorPutGateVal gives (0 accepts the value).
 QORLIB_API void SetPutGateValResult(int result);
+/// Every service result then carries junk in its upper 16 bits, as from a host whose
+/// services return 16-bit values; the low half stays the real result.
+QORLIB_API void SetUpperHalfJunk(bool on);
 
 QORLIB_API std::vector<Alert> Alerts();
 QORLIB_API std::vector<Alert> OpenAlerts();

@@ -305,6 +305,9 @@ bool QueryPerformanceFrequency(int64_t* frequency) {
 
 bool QueryPerformanceCounter(int64_t* count) {
     fake::Record("QueryPerformanceCounter");
+    if (fake::Fails("QueryPerformanceCounter")) {
+        return false; // the count is not written and the counter stands still
+    }
     M().counter += M().ticksPerRead;
     *count = M().counter;
     return M().frequency > 0;

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix_termios.h"
 
 namespace merix::plat {
 
@@ -32,6 +33,8 @@ const auto g_loadTime = std::chrono::steady_clock::now();
 struct PortSlot {
     int fd = -1;
     bool tty = false;
+    bool vanished = false;
+    int vmin = -1; ///< the VMIN in force on the terminal; -1 not known
     CommTimeouts timeouts;
 };
 std::array<PortSlot, 64> g_ports;
@@ -51,39 +54,6 @@ PortSlot* Slot(Handle h) {
 int Fd(Handle h) {
     const PortSlot* slot = Slot(h);
     return slot == nullptr ? -1 : slot->fd;
-}
-
-struct BaudEntry {
-    uint32_t rate;
-    speed_t code;
-};
-constexpr BaudEntry kBauds[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000},
-};
-
-bool SpeedCode(uint32_t rate, speed_t* code) {
-    for (const auto& entry : kBauds) {
-        if (entry.rate == rate) {
-            *code = entry.code;
-            return true;
-        }
-    }
-    return false;
-}
-
-uint32_t SpeedRate(speed_t code) {
-    for (const auto& entry : kBauds) {
-        if (entry.code == code) {
-            return entry.rate;
-        }
-    }
-    return 0;
 }
 
 int64_t MonotonicNs() {
@@ -121,6 +91,35 @@ struct SavedScheduling {
     sched_param param{};
 };
 SavedScheduling g_saved;
+
+/// Lets poll report the terminal readable only once `expected` bytes (at most 255) are
+/// there: with VTIME 0 that is what VMIN means to poll. A paced reply then wakes the reader
+/// about once, not once a byte; the total deadline still bounds the wait.
+void WakeAfter(PortSlot& slot, uint32_t expected) {
+    const auto vmin = static_cast<cc_t>(expected > 255 ? 255 : expected);
+    if (!slot.tty || slot.vmin == static_cast<int>(vmin)) {
+        return;
+    }
+    termios tio{};
+    if (tcgetattr(slot.fd, &tio) != 0) {
+        return;
+    }
+    tio.c_cc[VMIN] = vmin;
+    if (tcsetattr(slot.fd, TCSANOW, &tio) == 0) {
+        slot.vmin = vmin;
+    }
+}
+
+/// The device behind the handle is gone (an unplugged adapter hangs up its tty). The handle
+/// stays the driver's until it closes it, but the lock that stands in for exclusive access is
+/// given up now: on Windows a vanished device does not keep its name busy either, and a
+/// reopen of the returned device must not find it taken.
+void Vanished(PortSlot& slot) {
+    if (!slot.vanished) {
+        slot.vanished = true;
+        flock(slot.fd, LOCK_UN);
+    }
+}
 
 } // namespace
 
@@ -169,6 +168,8 @@ Handle CreateFileA(const char* name) {
     }
     free->fd = fd;
     free->tty = isatty(fd) != 0;
+    free->vanished = false;
+    free->vmin = -1;
     free->timeouts = CommTimeouts{};
     return static_cast<Handle>(fd);
 }
@@ -188,108 +189,21 @@ bool GetCommState(Handle h, Dcb* dcb) {
     if (tcgetattr(Fd(h), &tio) != 0) {
         return false;
     }
-    *dcb = Dcb{};
-    dcb->baudRate = SpeedRate(cfgetospeed(&tio));
-    switch (tio.c_cflag & CSIZE) {
-    case CS5:
-        dcb->byteSize = 5;
-        break;
-    case CS6:
-        dcb->byteSize = 6;
-        break;
-    case CS7:
-        dcb->byteSize = 7;
-        break;
-    default:
-        dcb->byteSize = 8;
-        break;
-    }
-    if ((tio.c_cflag & PARENB) != 0) {
-        const bool odd = (tio.c_cflag & PARODD) != 0;
-        if ((tio.c_cflag & CMSPAR) != 0) {
-            dcb->parity = odd ? 3 : 4;
-        } else {
-            dcb->parity = odd ? 1 : 2;
-        }
-    }
-    dcb->stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 0;
-    dcb->fParity = (tio.c_iflag & INPCK) != 0;
-    dcb->fOutX = (tio.c_iflag & IXON) != 0;
-    dcb->fInX = (tio.c_iflag & IXOFF) != 0;
-    dcb->fRtsControl = (tio.c_cflag & CRTSCTS) != 0 ? kRtsHandshake : kRtsEnable;
-    dcb->fDtrControl = kDtrEnable;
+    *dcb = DcbFromTermios(tio);
     return true;
 }
 
 bool SetCommState(Handle h, const Dcb& dcb) {
-    const int fd = Fd(h);
+    PortSlot* slot = Slot(h);
     termios tio{};
-    speed_t speed{};
-    if (tcgetattr(fd, &tio) != 0 || !SpeedCode(dcb.baudRate, &speed)) {
+    if (slot == nullptr || !DcbToTermios(dcb, &tio)) {
         return false;
     }
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    switch (dcb.byteSize) {
-    case 5:
-        tio.c_cflag |= CS5;
-        break;
-    case 6:
-        tio.c_cflag |= CS6;
-        break;
-    case 7:
-        tio.c_cflag |= CS7;
-        break;
-    case 8:
-        tio.c_cflag |= CS8;
-        break;
-    default:
-        return false;
-    }
-    switch (dcb.parity) {
-    case 0:
-        break;
-    case 1:
-        tio.c_cflag |= PARENB | PARODD;
-        break;
-    case 2:
-        tio.c_cflag |= PARENB;
-        break;
-    case 3:
-        tio.c_cflag |= PARENB | CMSPAR | PARODD;
-        break;
-    case 4:
-        tio.c_cflag |= PARENB | CMSPAR;
-        break;
-    default:
-        return false;
-    }
-    if (dcb.stopBits == 1 || dcb.stopBits == 2) {
-        tio.c_cflag |= CSTOPB; // one and a half stop bits are taken as two
-    } else if (dcb.stopBits != 0) {
-        return false;
-    }
-    if (dcb.fParity && dcb.parity != 0) {
-        tio.c_iflag |= INPCK;
-    }
-    if (dcb.fOutX) {
-        tio.c_iflag |= IXON;
-    }
-    if (dcb.fInX) {
-        tio.c_iflag |= IXOFF;
-    }
-    if (dcb.fRtsControl == kRtsHandshake || dcb.fOutxCtsFlow) {
-        tio.c_cflag |= CRTSCTS;
-    }
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) {
-        return false;
-    }
+    const int fd = slot->fd;
     if (tcsetattr(fd, TCSANOW, &tio) != 0 && !AppliedButParity(fd, tio)) {
         return false;
     }
+    slot->vmin = tio.c_cc[VMIN];
     // The modem lines follow the DCB's line modes; a pseudo-terminal has none (ENOTTY),
     // which Win32 would not report either.
     ModemLine(fd, dcb.fDtrControl == kDtrEnable, TIOCM_DTR);
@@ -334,7 +248,7 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
 
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     *read = 0;
-    const PortSlot* slot = Slot(h);
+    PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return false;
     }
@@ -370,14 +284,18 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
         if (!unbounded && left <= 0) {
             break;
         }
+        WakeAfter(*slot, count - *read);
         pollfd pfd{slot->fd, POLLIN, 0};
         timespec wait{left / 1'000'000'000, left % 1'000'000'000};
         const int ready = ppoll(&pfd, 1, unbounded ? nullptr : &wait, nullptr);
         if (ready < 0 && errno != EINTR) {
             return false;
         }
-        if (ready > 0 && (pfd.revents & POLLIN) == 0) {
-            return true; // hung up or in error: no byte will come, do not spin until the deadline
+        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            // Hung up or failed: a hung-up tty reads 0 and polls readable for ever, so
+            // waiting on would spin until the deadline. No byte will come.
+            Vanished(*slot);
+            return false;
         }
     }
     return true;
@@ -385,10 +303,11 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
 
 bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
     *written = 0;
-    const int fd = Fd(h);
-    if (fd < 0) {
+    PortSlot* slot = Slot(h);
+    if (slot == nullptr) {
         return false;
     }
+    const int fd = slot->fd;
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     while (*written < count) {
         const ssize_t n = ::write(fd, bytes + *written, count - *written);
@@ -403,6 +322,9 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
             pollfd pfd{fd, POLLOUT, 0};
             poll(&pfd, 1, -1); // a synchronous write without a write timeout, as configured
             continue;
+        }
+        if (n < 0 && errno == EIO) {
+            Vanished(*slot); // a hung-up tty refuses every write
         }
         return false;
     }

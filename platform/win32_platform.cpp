@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "platform/platform.h"
+#include "platform/win32_dcb.h"
 
 namespace merix::plat {
 
@@ -37,24 +38,7 @@ bool GetCommState(Handle h, Dcb* dcb) {
     if (!::GetCommState(ToHandle(h), &d)) {
         return false;
     }
-    dcb->baudRate = d.BaudRate;
-    dcb->fBinary = d.fBinary != 0;
-    dcb->fParity = d.fParity != 0;
-    dcb->fOutxCtsFlow = d.fOutxCtsFlow != 0;
-    dcb->fOutxDsrFlow = d.fOutxDsrFlow != 0;
-    dcb->fDtrControl = static_cast<uint8_t>(d.fDtrControl);
-    dcb->fDsrSensitivity = d.fDsrSensitivity != 0;
-    dcb->fTXContinueOnXoff = d.fTXContinueOnXoff != 0;
-    dcb->fOutX = d.fOutX != 0;
-    dcb->fInX = d.fInX != 0;
-    dcb->fErrorChar = d.fErrorChar != 0;
-    dcb->fNull = d.fNull != 0;
-    dcb->fRtsControl = static_cast<uint8_t>(d.fRtsControl);
-    dcb->fAbortOnError = d.fAbortOnError != 0;
-    dcb->byteSize = d.ByteSize;
-    dcb->parity = d.Parity;
-    dcb->stopBits = d.StopBits;
-    dcb->errorChar = static_cast<uint8_t>(d.ErrorChar);
+    *dcb = DcbFromWin32(d);
     return true;
 }
 
@@ -65,24 +49,7 @@ bool SetCommState(Handle h, const Dcb& dcb) {
     if (!::GetCommState(ToHandle(h), &d)) {
         return false;
     }
-    d.BaudRate = dcb.baudRate;
-    d.fBinary = dcb.fBinary;
-    d.fParity = dcb.fParity;
-    d.fOutxCtsFlow = dcb.fOutxCtsFlow;
-    d.fOutxDsrFlow = dcb.fOutxDsrFlow;
-    d.fDtrControl = dcb.fDtrControl;
-    d.fDsrSensitivity = dcb.fDsrSensitivity;
-    d.fTXContinueOnXoff = dcb.fTXContinueOnXoff;
-    d.fOutX = dcb.fOutX;
-    d.fInX = dcb.fInX;
-    d.fErrorChar = dcb.fErrorChar;
-    d.fNull = dcb.fNull;
-    d.fRtsControl = dcb.fRtsControl;
-    d.fAbortOnError = dcb.fAbortOnError;
-    d.ByteSize = dcb.byteSize;
-    d.Parity = dcb.parity;
-    d.StopBits = dcb.stopBits;
-    d.ErrorChar = static_cast<char>(dcb.errorChar);
+    ApplyDcb(dcb, &d);
     return ::SetCommState(ToHandle(h), &d) != 0;
 }
 

@@ -28,13 +28,15 @@ void WaitIFG(DriverContext& ctx) {
     TimerStart(start);
     for (;;) {
         plat::Sleep(ctx.IFG);
-        const auto elapsed =
-            static_cast<uint16_t>(static_cast<int64_t>(TimerElapsed(start) * 1001));
+        // Wide enough for any gap: a 16-bit count would wrap for gaps near 65.5 s and then
+        // hardly ever reach the gap.
+        const auto elapsed = static_cast<int64_t>(TimerElapsed(start) * 1001);
         if (elapsed >= ctx.IFG) {
             return;
         }
         if (ctx.debugFlag != 0) {
-            Log(kLogDetail, "MERIX> IFG continue (%dms < %dms)", elapsed, ctx.IFG);
+            Log(kLogDetail, "MERIX> IFG continue (%dms < %dms)", static_cast<int>(elapsed),
+                ctx.IFG);
         }
     }
 }
@@ -95,17 +97,21 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
     // a sleep is far too coarse for that, so the end is found by a busy-wait.
     if (holdTime >= 0.0f && counter) {
         int64_t t1 = 0;
-        plat::QueryPerformanceCounter(&t1);
+        bool counting = plat::QueryPerformanceCounter(&t1);
         plannedEnd = t1 + static_cast<int64_t>(static_cast<double>(ctx.perfFrequency) *
                                                static_cast<double>(holdTime) * 0.001);
-        planned = true;
+        planned = counting;
+        // A counter that fails would never pass the mark: the hold ends with it.
         int64_t now = 0;
-        do {
-            plat::QueryPerformanceCounter(&now);
+        while (counting) {
+            counting = plat::QueryPerformanceCounter(&now);
             if (ctx.debugFlag != 0) {
                 ++iIndex;
             }
-        } while (now < plannedEnd);
+            if (now >= plannedEnd) {
+                break;
+            }
+        }
     } else if (ctx.debugFlag != 0) {
         Log(kLogDetail, "MERIX> No Delay for DTR signal");
     }

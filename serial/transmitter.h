@@ -21,6 +21,9 @@ void WaitIFG(DriverContext& ctx);
 /// pause before a retry.
 void WaitGap(DriverContext& ctx, uint16_t gapMs);
 
+/// The initialisation file and the "IFG" gate refuse gaps of this many milliseconds and more.
+inline constexpr uint16_t kGapLimitMs = 5000;
+
 /// The pause before a retry and before the time synchronisation.
 inline constexpr uint16_t kRetryGapMs = 50;
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "driver/host_log.h"
+#include "driver/host_result.h"
 #include "merix/qorlib.h"
 #include "transactions/station_entry.h"
 
@@ -22,7 +23,8 @@ int32_t EventStation(const CallBlock* cb) {
 bool FindEventGate(const DriverContext& ctx, int32_t station, uint32_t event, char (&text)[16],
                    uint32_t* gateId) {
     std::snprintf(text, sizeof text, "E%02d%04u", station, event);
-    return QorGetGateIdByAddressStr(0, static_cast<uint8_t>(ctx.vpiNumber), text, gateId) == 0;
+    return HostResult(
+               QorGetGateIdByAddressStr(0, static_cast<uint8_t>(ctx.vpiNumber), text, gateId)) == 0;
 }
 
 tm ToTm(const plat::LocalTime& t) {
@@ -89,8 +91,8 @@ int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n) {
             Log(kLogDetail, "MERIX> Missing event gate E%02d%04d", st, event);
             continue;
         }
-        const int rc =
-            QorPutGateVal(0, gateId, kPutGateValue, rec[2], static_cast<int32_t>(seconds), millis);
+        const int rc = HostResult(
+            QorPutGateVal(0, gateId, kPutGateValue, rec[2], static_cast<int32_t>(seconds), millis));
         if (rc != 0) {
             Log(kLogDetail, "MERIX> UPDATEGATE  QPGV failed rc = %d \n", rc);
         }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "driver/host_log.h"
+#include "driver/host_result.h"
 #include "merix/qorlib.h"
 #include "serial/com_port.h"
 #include "serial/crc16.h"
@@ -34,7 +35,7 @@ uint32_t CountEventGates(const DriverContext& ctx, int32_t st) {
     uint32_t count = 0;
     int32_t found = 0;
     int32_t start = 0;
-    while (QorFindGateDef(0, start, &templ, 2, &found) == 0) {
+    while (HostResult(QorFindGateDef(0, start, &templ, 2, &found)) == 0) {
         if (found < start) {
             break; // the host went backwards: stop rather than loop for ever
         }

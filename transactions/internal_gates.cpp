@@ -2,6 +2,7 @@
 
 #include "driver/host_log.h"
 #include "merix/qorlib.h"
+#include "serial/transmitter.h"
 #include "transactions/station_entry.h"
 #include "transactions/value_buffer.h"
 
@@ -42,6 +43,13 @@ int32_t WriteInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
     const int16_t value = ValueWord(gate.valuePtr);
     switch (gate.address) {
     case kInternalIfg:
+        // As the initialisation file: a gap of 5000 ms or more (every negative value among
+        // them) would block the host's thread before each request.
+        if (static_cast<uint16_t>(value) >= kGapLimitMs) {
+            Log(kLogError, "MERIX> SingleWrite() IFG = %d refused: not below %u ms, IFG stays %u",
+                value, static_cast<unsigned>(kGapLimitMs), static_cast<unsigned>(ctx.IFG));
+            return 1;
+        }
         ctx.IFG = static_cast<uint16_t>(value);
         Log(kLogDetail, "MERIX> SingleWrite() IFG = %d", ctx.IFG);
         return 0;

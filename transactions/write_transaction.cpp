@@ -43,6 +43,15 @@ int BuildWriteRequest(const GateAccessRecord& gate, uint8_t* frame) {
     return kWriteRequestLength;
 }
 
+unsigned Word(const uint8_t* bytes) {
+    return static_cast<unsigned>(bytes[0] << 8 | bytes[1]);
+}
+
+/// The echo repeats the request's address and value (bytes 2 to 5).
+bool EchoMatches(const DriverContext& ctx) {
+    return std::memcmp(ctx.rxBuf + 2, ctx.txBuf + 2, kWriteRequestLength - 2) == 0;
+}
+
 int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
     const int length = BuildWriteRequest(gate, ctx.txBuf);
     ctx.fixedReply = 1;
@@ -72,11 +81,19 @@ int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
             pass.result = kPassBad;
             continue;
         }
-        if (CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
-            pass.result = kPassOk;
-        } else {
+        if (!CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
             Log(kLogDetail, "MERIX> SingleWrite(), CRC error");
             pass.result = kPassBad;
+        } else if (!EchoMatches(ctx)) {
+            // A stale frame, or the controller did something other than what was asked:
+            // not a success, but a wrong reply, retried as one.
+            Log(kLogDetail,
+                "MERIX> SingleWrite() echo differs: sent address %u value %04X, echoed "
+                "address %u value %04X",
+                Word(ctx.txBuf + 2), Word(ctx.txBuf + 4), Word(ctx.rxBuf + 2), Word(ctx.rxBuf + 4));
+            pass.result = kPassWrongReply;
+        } else {
+            pass.result = kPassOk;
         }
     } while (!pass.Done());
     ctx.fixedReply = 0;

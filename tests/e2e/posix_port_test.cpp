@@ -1,13 +1,19 @@
 // The POSIX backend and the port lifecycle on real pseudo-terminals.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "driver/library_state.h"
 #include "host/qorlib_control.h"
 #include "merix/vpi.h"
+#include "platform/posix_termios.h"
 #include "pty_pair.h"
 #include "serial/com_port.h"
 
@@ -133,6 +139,87 @@ TEST_F(PosixPortTest, WriteReachesTheOtherSide) {
     ComClose(h);
 }
 
+TEST_F(PosixPortTest, SettingsLeftByAnotherProgramAreAllReplaced) {
+    {
+        // What a terminal program may leave behind: software flow control (XOFF and XON on
+        // the bus), case folding, parity handling, line editing, echo and output processing.
+        const int fd = open(pty.name().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios tio{};
+        ASSERT_EQ(tcgetattr(fd, &tio), 0);
+        tio.c_iflag |= IXOFF | IXON | IUCLC | INPCK | IGNPAR | IMAXBEL | ICRNL | PARMRK;
+        tio.c_oflag |= OPOST | ONLCR;
+        tio.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+        tio.c_cc[VMIN] = 4;
+        tio.c_cc[VTIME] = 10;
+        ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
+        close(fd);
+    }
+    plat::Handle h = 0;
+    ASSERT_EQ(ComOpen(pty.name().c_str(), PortSettings{9600, 8, 0, 0}, 0, &h), kComOk);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(static_cast<int>(h), &tio), 0);
+    EXPECT_EQ(tio.c_iflag, 0u);
+    EXPECT_EQ(tio.c_oflag, 0u);
+    EXPECT_EQ(tio.c_lflag, 0u);
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+    ComClose(h);
+}
+
+struct TermiosCase {
+    uint8_t byteSize;
+    uint8_t parity;   ///< 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint8_t stopBits; ///< 0 one, 1 one and a half, 2 two
+    tcflag_t frameFlags;
+    tcflag_t inputFlags;
+};
+
+class DcbToTermiosCase : public ::testing::TestWithParam<TermiosCase> {};
+
+TEST_P(DcbToTermiosCase, FramingFlags) {
+    const TermiosCase& c = GetParam();
+    plat::Dcb dcb; // as ComOpen fills it
+    dcb.baudRate = 19200;
+    dcb.fParity = true;
+    dcb.byteSize = c.byteSize;
+    dcb.parity = c.parity;
+    dcb.stopBits = c.stopBits;
+    dcb.errorChar = 0xFC;
+    termios tio{};
+    ASSERT_TRUE(plat::DcbToTermios(dcb, &tio));
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), c.frameFlags);
+    // No error character: a byte with a parity error is neither marked (PARMRK) nor dropped
+    // (IGNPAR); the CRC finds the frame bad.
+    EXPECT_EQ(tio.c_iflag, c.inputFlags);
+    EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B19200));
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
+    EXPECT_EQ(plat::DcbFromTermios(tio).parity, c.parity);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Framing, DcbToTermiosCase,
+    ::testing::Values(TermiosCase{8, 0, 0, CS8, 0},
+                      TermiosCase{7, 1, 0, CS7 | PARENB | PARODD, INPCK},
+                      TermiosCase{8, 2, 0, CS8 | PARENB, INPCK},
+                      TermiosCase{8, 3, 2, CS8 | PARENB | PARODD | CMSPAR | CSTOPB, INPCK},
+                      TermiosCase{5, 4, 1, CS5 | PARENB | CMSPAR | CSTOPB, INPCK},
+                      TermiosCase{6, 0, 2, CS6 | CSTOPB, 0}));
+
+TEST(DcbToTermios, RefusesWhatATerminalCannotTake) {
+    for (const auto& [baud, size, parity, stop] :
+         {std::tuple{12345u, 8, 0, 0}, std::tuple{9600u, 9, 0, 0}, std::tuple{9600u, 4, 0, 0},
+          std::tuple{9600u, 8, 5, 0}, std::tuple{9600u, 8, 0, 3}}) {
+        plat::Dcb dcb;
+        dcb.baudRate = baud;
+        dcb.byteSize = static_cast<uint8_t>(size);
+        dcb.parity = static_cast<uint8_t>(parity);
+        dcb.stopBits = static_cast<uint8_t>(stop);
+        termios tio{};
+        EXPECT_FALSE(plat::DcbToTermios(dcb, &tio)) << baud << " " << size << parity << stop;
+    }
+}
+
 class LifecyclePty : public PosixPortTest {
 protected:
     int32_t Call(uint32_t command, void* params = nullptr) {
@@ -167,6 +254,63 @@ TEST_F(LifecyclePty, ColdStartCloseComAndReOpenComOnAPseudoTerminal) {
     EXPECT_EQ(ctx.comOn, 1u);
     EXPECT_EQ(Call(kEndVpi), 0);
     EXPECT_EQ(ctx.hf, 0u);
+}
+
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+TEST_F(LifecyclePty, VanishedDeviceEndsReadsAtOnceAndReOpenComBringsTheLineBack) {
+    StartParams sp{};
+    ASSERT_LT(pty.name().size(), sizeof sp.portName) << "pty name does not fit a port name";
+    std::memcpy(sp.portName, pty.name().c_str(), pty.name().size() + 1);
+    sp.comOn = 1;
+    sp.replyTimeout = 200; // 2 s: a read that spins would burn about that much CPU
+    sp.baud = 9600;
+    sp.dataBits = 8;
+    sp.parity = 2;
+    ASSERT_EQ(Call(kColdStart, &sp), 0);
+    ASSERT_NE(ctx.hf, 0u);
+    // The unplugged adapter: its tty hangs up, reads give 0 and poll says readable.
+    if (ioctl(static_cast<int>(ctx.hf), TIOCVHANGUP) != 0) {
+        ASSERT_EQ(errno, EPERM) << std::strerror(errno);
+        GTEST_SKIP() << "hanging up a terminal needs CAP_SYS_ADMIN";
+    }
+
+    uint8_t buf[8];
+    uint32_t n = 0;
+    const double cpu = ThreadCpuMs();
+    EXPECT_EQ(ComRead(ctx.hf, buf, sizeof buf, &n), kComFailed);
+    EXPECT_LT(ThreadCpuMs() - cpu, 500.0) << "the read must not spin until its timeout";
+
+    char text[] = "01300000";
+    uint8_t value[8] = {};
+    GateAccessRecord reg{};
+    reg.addressString = text;
+    reg.station = 1;
+    reg.function = 3;
+    reg.count = 1;
+    reg.valuePtr = value;
+    EXPECT_EQ(Call(kSingleRead, &reg), 2);
+    EXPECT_EQ(ctx.plcState[1], 1u);
+
+    // The device is back: ReOpenCom opens it again and the station answers.
+    EXPECT_EQ(Call(kReOpenCom), 0);
+    ComSetTimeout(ctx.hf, 200);
+    std::thread device([this] {
+        if (pty.Read(8).size() == 8) {
+            pty.Write({0x01, 0x03, 0x02, 0x00, 0x2A, 0x39, 0x9B}); // register 0 = 42
+        }
+    });
+    StationArg station{1};
+    Call(kWarmStart, &station);
+    EXPECT_EQ(Call(kSingleRead, &reg), 0);
+    device.join();
+    int16_t word = 0;
+    std::memcpy(&word, value + 2, sizeof word);
+    EXPECT_EQ(word, 42);
 }
 
 } // namespace

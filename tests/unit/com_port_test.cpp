@@ -82,6 +82,16 @@ TEST_F(ComPortTest, SetTimeoutConvertsAndWritesOnlyChanges) {
     EXPECT_EQ(ComSetTimeout(h, 20), 99);
 }
 
+TEST_F(ComPortTest, SetTimeoutThatFailsAnswers0AndKeepsTheTimeout) {
+    const auto h = Open();
+    ComSetTimeout(h, 20);
+    fake::FailNext("GetCommTimeouts");
+    EXPECT_EQ(ComSetTimeout(h, 30), 0);
+    fake::FailNext("SetCommTimeouts");
+    EXPECT_EQ(ComSetTimeout(h, 30), 0);
+    EXPECT_EQ(fake::Timeouts().readTotalTimeoutConstant, 200u);
+}
+
 TEST_F(ComPortTest, ZeroTimeoutNeverBecomesAnUnboundedRead) {
     const auto h = Open();
     EXPECT_EQ(ComSetTimeout(h, 0), 100);

@@ -166,6 +166,14 @@ TEST_F(IniFileTest, WithoutAFileTheDefaultsApply) {
     EXPECT_EQ(host->debugFlag, 0);
 }
 
+TEST_F(IniFileTest, DebugCalibrationEndsWhenTheCounterFails) {
+    fake::FailNext("QueryPerformanceCounter", 1'000'000);
+    StartWith("DEBUG = ON\n");
+    EXPECT_EQ(host->debugFlag, 1);
+    EXPECT_LE(fake::CallsStartingWith("QueryPerformanceCounter").size(), 3u);
+    EXPECT_EQ(fake::CurrentPriority(), 0) << "priority restored";
+}
+
 TEST_F(IniFileTest, EmptyFileCountsNoLines) {
     StartWith("");
     EXPECT_TRUE(qorlib::Logged("MERIX> Total lines read : 0", 8));

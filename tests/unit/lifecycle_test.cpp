@@ -233,6 +233,16 @@ TEST_F(LifecycleTest, ChangeVpiParamsRefusesAnOverlongNameAndKeepsTheOpenPort) {
     EXPECT_EQ(RunTimeErrors(), std::vector<int>{2040});
 }
 
+TEST_F(LifecycleTest, ChangeVpiParamsWithAnEmptyNameClosesThePortAndFails) {
+    ColdStart();
+    ChangeParams cp{};
+    EXPECT_EQ(Call(kChangeVpiParams, &cp), 2);
+    EXPECT_FALSE(fake::PortOpen());
+    EXPECT_EQ(host->hf, 0u);
+    EXPECT_EQ(host->comOn, 0u);
+    EXPECT_EQ(RunTimeErrors(), std::vector<int>{2040});
+}
+
 TEST_F(LifecycleTest, EndVpiClosesAndStopsEveryInstance) {
     ColdStart();
     EXPECT_EQ(Call(kEndVpi), 0);

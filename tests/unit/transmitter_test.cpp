@@ -54,6 +54,27 @@ TEST_F(TransmitterTest, AppendsTheCrcLowByteFirstAndWritesTheWholeFrame) {
                                                         0xCD})); // CRC high
 }
 
+TEST_F(TransmitterTest, OneFrameMakesItsCallsInThisOrder) {
+    host->IFG = 4;
+    fake::SetCounter(1'000'000, 10'000); // one read of the counter passes the 8.2 ms hold
+    EXPECT_EQ(SendReadRequest(), 0);
+    EXPECT_EQ(fake::Calls(),
+              (std::vector<std::string>{"Sleep(4)",                // the inter-frame gap
+                                        "ClearCommError",          // purge: nothing pending
+                                        "EscapeCommFunction(5)",   // SETDTR: transmit
+                                        "GetThreadPriority",       // saved
+                                        "TimeBeginPeriod(1)",      //
+                                        "SetThreadPriority(15)",   // time-critical
+                                        "QueryPerformanceCounter", // T0
+                                        "WriteFile(8)",            //
+                                        "QueryPerformanceCounter", // T1: the hold starts
+                                        "QueryPerformanceCounter", // past the planned end
+                                        "EscapeCommFunction(6)",   // CLRDTR: receive
+                                        "QueryPerformanceCounter", // T2
+                                        "SetThreadPriority(0)",    // restored
+                                        "TimeEndPeriod(1)"}));
+}
+
 struct SwitchCase {
     uint32_t sendMask;
     uint32_t recMask;
@@ -92,6 +113,14 @@ TEST_F(TransmitterTest, HoldsTheLinesForTheFrameTimeOnTheCounter) {
     EXPECT_EQ(fake::CurrentPriority(), 0) << "priority restored";
     EXPECT_EQ(fake::CallsStartingWith("TimeBeginPeriod").size(), 1u);
     EXPECT_EQ(fake::CallsStartingWith("TimeEndPeriod").size(), 1u);
+}
+
+TEST_F(TransmitterTest, FailingCounterEndsTheHold) {
+    fake::FailNext("QueryPerformanceCounter", 1'000'000);
+    EXPECT_EQ(SendReadRequest(), 0);
+    EXPECT_EQ(LineCalls(), (std::vector<std::string>{"EscapeCommFunction(5)", "WriteFile(8)",
+                                                     "EscapeCommFunction(6)"}));
+    EXPECT_LE(fake::CallsStartingWith("QueryPerformanceCounter").size(), 4u);
 }
 
 TEST_F(TransmitterTest, NoCounterMeansNoCounterReadsAndDelaysKept) {
@@ -153,6 +182,12 @@ TEST_F(TransmitterTest, GapRepeatsTheSleepWhileACoarseClockShowsTooLittle) {
     EXPECT_EQ(fake::CallsStartingWith("Sleep"),
               (std::vector<std::string>{"Sleep(20)", "Sleep(20)"}));
     EXPECT_TRUE(qorlib::Logged("MERIX> IFG continue (16ms < 20ms)", kLogDetail));
+}
+
+TEST_F(TransmitterTest, LongestGapEndsAfterOneSleep) {
+    host->IFG = 65535; // 65.6 s on the clock: more than a 16-bit count of milliseconds holds
+    WaitIFG(*host);
+    EXPECT_EQ(fake::CallsStartingWith("Sleep"), std::vector<std::string>{"Sleep(65535)"});
 }
 
 TEST_F(TransmitterTest, RetryGapPutsTheConfiguredGapBack) {

@@ -24,6 +24,13 @@ TEST_F(WriteTest, InternalSettings) {
     AccessGate ifg("IFG", 255, 80, 253);
     EXPECT_EQ(Write(ifg, 20), 0);
     EXPECT_EQ(host->IFG, 20);
+    for (int16_t refused : {5000, -1, INT16_MIN}) {
+        EXPECT_EQ(Write(ifg, refused), 1) << refused;
+        EXPECT_EQ(host->IFG, 20) << "the gap in force stays";
+    }
+    EXPECT_TRUE(qorlib::Logged("MERIX> SingleWrite() IFG = -1 refused: not below 5000 ms, IFG "
+                               "stays 20",
+                               kLogError));
     AccessGate fdelay("FDELAY", 255, 80, 254);
     EXPECT_EQ(Write(fdelay, 70), 0);
     EXPECT_FLOAT_EQ(host->fDelay, 7.0f);
@@ -124,10 +131,21 @@ TEST_F(WriteTest, SwitchedOffStationIsStillWritten) {
     EXPECT_EQ(Requests(), 1u);
 }
 
-TEST_F(WriteTest, EchoWithAnotherValueButAGoodCrcIsAccepted) {
+TEST_F(WriteTest, EchoWithAnotherAddressOrValueIsAWrongReplyAndRetried) {
     AccessGate reg("05300001", 5, 3, 1);
-    fake::QueueReply(WithCrc({0x05, 0x06, 0x00, 0x01, 0x77, 0x77}));
+    fake::QueueReply(WithCrc({0x05, 0x06, 0x00, 0x01, 0x77, 0x77})); // other value
+    fake::QueueReply(WithCrc({0x05, 0x06, 0x00, 0x02, 0x00, 0x09})); // other address
+    fake::QueueReply(WithCrc({0x05, 0x06, 0x00, 0x01, 0x00, 0x09}));
     EXPECT_EQ(Write(reg, 9), 0);
+    EXPECT_EQ(Requests(), 3u);
+    EXPECT_TRUE(qorlib::Logged("MERIX> SingleWrite() echo differs: sent address 1 value 0009, "
+                               "echoed address 1 value 7777",
+                               kLogDetail));
+    EXPECT_TRUE(qorlib::Logged("MERIX> SingleWrite() echo differs: sent address 1 value 0009, "
+                               "echoed address 2 value 0009",
+                               kLogDetail));
+    EXPECT_TRUE(qorlib::Logged("MERIX> SingleWrite() : sRetry=4, reply_len=8"))
+        << "a wrong reply takes from the budget, not from the five tries";
 }
 
 TEST_F(WriteTest, RefusalOnEveryTryAnswers1) {

@@ -1,0 +1,53 @@
+#include "platform/win32_dcb.h"
+
+#include <windows.h>
+
+namespace merix::plat {
+
+void ApplyDcb(const Dcb& dcb, DCB* out) {
+    out->BaudRate = dcb.baudRate;
+    out->fBinary = dcb.fBinary;
+    out->fParity = dcb.fParity;
+    out->fOutxCtsFlow = dcb.fOutxCtsFlow;
+    out->fOutxDsrFlow = dcb.fOutxDsrFlow;
+    out->fDtrControl = dcb.fDtrControl;
+    out->fDsrSensitivity = dcb.fDsrSensitivity;
+    out->fTXContinueOnXoff = dcb.fTXContinueOnXoff;
+    out->fOutX = dcb.fOutX;
+    out->fInX = dcb.fInX;
+    out->fErrorChar = dcb.fErrorChar;
+    out->fNull = dcb.fNull;
+    out->fRtsControl = dcb.fRtsControl;
+    out->fAbortOnError = dcb.fAbortOnError;
+    // The codes are the system's own: ByteSize in bits, Parity NOPARITY..SPACEPARITY (0..4),
+    // StopBits ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS (0..2).
+    out->ByteSize = dcb.byteSize;
+    out->Parity = dcb.parity;
+    out->StopBits = dcb.stopBits;
+    out->ErrorChar = static_cast<char>(dcb.errorChar);
+}
+
+Dcb DcbFromWin32(const DCB& in) {
+    Dcb dcb;
+    dcb.baudRate = in.BaudRate;
+    dcb.fBinary = in.fBinary != 0;
+    dcb.fParity = in.fParity != 0;
+    dcb.fOutxCtsFlow = in.fOutxCtsFlow != 0;
+    dcb.fOutxDsrFlow = in.fOutxDsrFlow != 0;
+    dcb.fDtrControl = static_cast<uint8_t>(in.fDtrControl);
+    dcb.fDsrSensitivity = in.fDsrSensitivity != 0;
+    dcb.fTXContinueOnXoff = in.fTXContinueOnXoff != 0;
+    dcb.fOutX = in.fOutX != 0;
+    dcb.fInX = in.fInX != 0;
+    dcb.fErrorChar = in.fErrorChar != 0;
+    dcb.fNull = in.fNull != 0;
+    dcb.fRtsControl = static_cast<uint8_t>(in.fRtsControl);
+    dcb.fAbortOnError = in.fAbortOnError != 0;
+    dcb.byteSize = in.ByteSize;
+    dcb.parity = in.Parity;
+    dcb.stopBits = in.StopBits;
+    dcb.errorChar = static_cast<uint8_t>(in.ErrorChar);
+    return dcb;
+}
+
+} // namespace merix::plat

@@ -1,0 +1,90 @@
+// The DCB that the Win32 backend hands to SetCommState, field by field: neither a
+// pseudo-terminal nor Wine's serial layer would show a parity or stop-bits code in the wrong
+// place.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/win32_dcb.h"
+
+namespace merix::test {
+namespace {
+
+struct DcbCase {
+    uint8_t byteSize;
+    uint8_t parity;   ///< the driver's code
+    uint8_t stopBits; ///< the driver's code
+    BYTE wantParity;
+    BYTE wantStopBits;
+};
+
+class Win32Dcb : public ::testing::TestWithParam<DcbCase> {};
+
+TEST_P(Win32Dcb, FramingAndErrorCharacter) {
+    const DcbCase& c = GetParam();
+    DCB read; // what GetCommState gave: fields the driver does not name must survive
+    std::memset(&read, 0x5A, sizeof read);
+    read.DCBlength = sizeof(DCB);
+    read.fTXContinueOnXoff = 1;
+    read.XonLim = 2048;
+    read.XoffLim = 512;
+    read.XonChar = 0x11;
+    read.XoffChar = 0x13;
+    read.EofChar = 0x1A;
+    read.EvtChar = 0x7E;
+
+    plat::Dcb dcb; // as ComOpen fills it
+    dcb.baudRate = 19200;
+    dcb.fBinary = true;
+    dcb.fParity = true;
+    dcb.fDtrControl = plat::kDtrEnable;
+    dcb.fRtsControl = plat::kRtsDisable;
+    dcb.fTXContinueOnXoff = true;
+    dcb.byteSize = c.byteSize;
+    dcb.parity = c.parity;
+    dcb.stopBits = c.stopBits;
+    dcb.errorChar = 0xFC;
+
+    DCB out = read;
+    plat::ApplyDcb(dcb, &out);
+    EXPECT_EQ(out.BaudRate, 19200u);
+    EXPECT_EQ(out.ByteSize, c.byteSize);
+    EXPECT_EQ(out.Parity, c.wantParity);
+    EXPECT_EQ(out.StopBits, c.wantStopBits);
+    EXPECT_EQ(static_cast<uint8_t>(out.ErrorChar), 0xFC);
+    EXPECT_EQ(out.fErrorChar, 0u) << "the error character stays unused";
+    EXPECT_EQ(out.fBinary, 1u);
+    EXPECT_EQ(out.fParity, 1u);
+    EXPECT_EQ(out.fOutX, 0u);
+    EXPECT_EQ(out.fInX, 0u);
+    EXPECT_EQ(out.fOutxCtsFlow, 0u);
+    EXPECT_EQ(out.fOutxDsrFlow, 0u);
+    EXPECT_EQ(out.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    EXPECT_EQ(out.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+    EXPECT_EQ(out.fNull, 0u);
+    EXPECT_EQ(out.fAbortOnError, 0u);
+    EXPECT_EQ(out.DCBlength, read.DCBlength);
+    EXPECT_EQ(out.XonLim, read.XonLim);
+    EXPECT_EQ(out.XoffLim, read.XoffLim);
+    EXPECT_EQ(out.XonChar, read.XonChar);
+    EXPECT_EQ(out.XoffChar, read.XoffChar);
+    EXPECT_EQ(out.EofChar, read.EofChar);
+    EXPECT_EQ(out.EvtChar, read.EvtChar);
+
+    const plat::Dcb back = plat::DcbFromWin32(out);
+    EXPECT_EQ(back.parity, c.parity);
+    EXPECT_EQ(back.stopBits, c.stopBits);
+    EXPECT_EQ(back.errorChar, 0xFC);
+}
+
+INSTANTIATE_TEST_SUITE_P(Framing, Win32Dcb,
+                         ::testing::Values(DcbCase{8, 0, 0, NOPARITY, ONESTOPBIT},
+                                           DcbCase{7, 1, 0, ODDPARITY, ONESTOPBIT},
+                                           DcbCase{8, 2, 0, EVENPARITY, ONESTOPBIT},
+                                           DcbCase{8, 3, 2, MARKPARITY, TWOSTOPBITS},
+                                           DcbCase{5, 4, 1, SPACEPARITY, ONE5STOPBITS},
+                                           DcbCase{6, 0, 2, NOPARITY, TWOSTOPBITS}));
+
+} // namespace
+} // namespace merix::test
