@@ -18,24 +18,8 @@ namespace fs = std::filesystem;
 constexpr uint16_t kDefaultIfg = 4;
 constexpr float kDefaultFDelay = -1.0f;
 
-class IniFileTest : public DriverTest {
+class IniFileTest : public InDirTest {
 protected:
-    void SetUp() override {
-        DriverTest::SetUp();
-        previousDir_ = fs::current_path();
-        char pattern[] = "/tmp/merix_ini_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        fs::current_path(previousDir_);
-        fs::remove_all(dir_);
-    }
-
-    static void WriteFile(const std::string& name, const std::string& content) {
-        std::ofstream(name, std::ios::binary) << content;
-    }
     /// ColdStart of driver 1, port not opened, with `content` as its .INI file.
     void StartWith(const std::string& content) {
         WriteFile("MERIX01.INI", content);
@@ -60,9 +44,6 @@ protected:
         });
         return {first, last == all.end() ? last : last + 1};
     }
-
-    fs::path previousDir_;
-    fs::path dir_;
 };
 
 struct LineCase {

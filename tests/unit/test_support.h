@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -110,6 +113,31 @@ protected:
     }
 
     HostContext host;
+};
+
+/// A DriverTest run in a fresh directory of its own, where the driver finds its
+/// initialisation file; the directory is removed afterwards.
+class InDirTest : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        previousDir_ = std::filesystem::current_path();
+        char pattern[] = "/tmp/merix_test_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        std::filesystem::current_path(dir_);
+    }
+    void TearDown() override {
+        std::filesystem::current_path(previousDir_);
+        std::filesystem::remove_all(dir_);
+    }
+
+    static void WriteFile(const std::string& name, const std::string& content) {
+        std::ofstream(name, std::ios::binary) << content;
+    }
+
+    std::filesystem::path previousDir_;
+    std::filesystem::path dir_;
 };
 
 } // namespace merix::test

@@ -1,5 +1,5 @@
 // mkdtemp for MinGW, whose C library lacks it: the unit tests make their scratch directories
-// with it. Force-included into the tests that need it in the Windows build only.
+// with it. Force-included into the unit tests of the Windows build.
 #pragma once
 
 #include <direct.h>

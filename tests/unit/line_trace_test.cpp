@@ -1,0 +1,102 @@
+// The line trace: what a commissioning engineer reads when a line misbehaves.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace merix::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LineTraceTest : public InDirTest {
+protected:
+    void StartTraced(const std::string& ini) {
+        // A counter that moves 0.1 ms a read keeps the line hold's busy-wait short.
+        fake::SetCounter(10'000'000, 1000);
+        WriteFile("MERIX01.INI", ini);
+        ASSERT_EQ(ColdStart(), 0);
+    }
+    int32_t Read(AccessGate& gate) { return Call(kSingleRead, &gate.rec); }
+
+    static std::vector<std::string> Lines(const std::string& name) {
+        std::ifstream in(name);
+        std::vector<std::string> out;
+        for (std::string line; std::getline(in, line);) {
+            out.push_back(line);
+        }
+        return out;
+    }
+    /// The lines holding `text`, with the time stamp cut off.
+    static std::vector<std::string> Matching(const std::vector<std::string>& lines,
+                                             const std::string& text) {
+        std::vector<std::string> out;
+        for (const auto& line : lines) {
+            if (line.find(text) != std::string::npos) {
+                out.push_back(line.substr(line.find_first_not_of(" .0123456789")));
+            }
+        }
+        return out;
+    }
+};
+
+TEST_F(LineTraceTest, ShowsRequestsRepliesSilencesAndOutcomes) {
+    // The name keeps its case although keywords are matched in upper case.
+    StartTraced("TRACE = Line.Trace\n");
+    AccessGate gate("01300100", 1, 3, 100);
+    Frame bad = WithCrc({0x01, 0x03, 0x02, 0x12, 0x34});
+    bad.back() ^= 0x01;
+    fake::QueueReply(bad);
+    fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x12, 0x34}));
+    EXPECT_EQ(Read(gate), 0);
+    AccessGate silent("02300100", 2, 3, 100);
+    EXPECT_EQ(Read(silent), 2);
+    ASSERT_EQ(host->plcState[2], 1u);
+
+    const auto lines = Lines("Line.Trace");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines[0].starts_with("# merix line trace of instance"));
+    EXPECT_EQ(Matching(lines, "TX 01 03").size(), 2u) << "the request and its retry";
+    EXPECT_TRUE(Matching(lines, "TX 01 03")[0].starts_with(
+        "TX 01 03 00 64 00 01 C5 D5 | st 1 fn 03 read registers addr 100 count 1 | CRC ok | "
+        "hold "));
+    EXPECT_EQ(Matching(lines, "CRC BAD | turnaround").size(), 1u);
+    EXPECT_EQ(Matching(lines, "2 bytes: 4660 | CRC ok | turnaround").size(), 1u);
+    EXPECT_EQ(
+        Matching(lines, "-- "),
+        (std::vector<std::string>{"-- retry: CRC BAD", "-- good", "-- retry: no reply",
+                                  "-- retry: no reply", "-- retry: no reply", "-- retry: no reply",
+                                  "-- failed: no reply; station 2 put into error"}));
+    EXPECT_EQ(Matching(lines, "RX silence for").size(), 5u);
+}
+
+TEST_F(LineTraceTest, AnUnwritableFileGetsOneLogLineAndTheLineWorksOn) {
+    StartTraced("TRACE = no/such/directory/trace.txt\n");
+    EXPECT_TRUE(
+        qorlib::Logged("MERIX> Line trace file 'no/such/directory/trace.txt' cannot be opened: "
+                       "no trace"));
+    AccessGate gate("01300100", 1, 3, 100);
+    fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+    EXPECT_EQ(Read(gate), 0);
+    EXPECT_EQ(gate.Word(), 42);
+}
+
+TEST_F(LineTraceTest, AFullFileBecomesTheOneOlderFileKept) {
+    StartTraced("TRACE = t.log\nTRACE_MAX = 1\n");
+    AccessGate gate("01300100", 1, 3, 100);
+    // About 400 bytes an attempt: 6000 reads write more than two files' worth.
+    for (int i = 0; i < 6000; ++i) {
+        fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+        ASSERT_EQ(Read(gate), 0);
+    }
+    EXPECT_LE(fs::file_size("t.log"), 1u << 20);
+    EXPECT_LE(fs::file_size("t.log.1"), 1u << 20);
+    EXPECT_GT(fs::file_size("t.log.1"), (1u << 20) - 1000);
+    EXPECT_FALSE(fs::exists("t.log.1.1"));
+    EXPECT_TRUE(Lines("t.log")[0].starts_with("# merix line trace, continued"));
+}
+
+} // namespace
+} // namespace merix::test
