@@ -327,12 +327,14 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
     s.attempt.pending = false;
     const plat::LocalTime t = plat::Now();
     const PortParams& p = ctx.portParams;
-    s.line.Printf("# merix line trace of instance %u, port %.*s at %u baud, %u data bits, parity "
-                  "code %u, stop bits code %u; started %04d-%02d-%02d %02d:%02d:%02d; times in "
-                  "seconds since then",
+    static constexpr char kParity[] = "NOEMS?";
+    static constexpr const char* kStopBits[] = {"1", "1.5", "2", "?"};
+    s.line.Printf("# merix line trace of instance %u, port %.*s %u %u%c%s; started "
+                  "%04d-%02d-%02d %02d:%02d:%02d; times in seconds since then",
                   ctx.vpiNumber, static_cast<int>(sizeof p.portName), p.portName, p.baud,
-                  p.dataBits, p.parity, p.stopBits, t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+                  p.dataBits, kParity[p.parity < 5 ? p.parity : 5],
+                  kStopBits[p.stopBits < 3 ? p.stopBits : 3], t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
     if (Emit(s)) {
         std::fflush(s.file);
         Log(kLogError, "MERIX> Line trace to '%s', at most %d MiB and one older file", s.path,

@@ -11,6 +11,7 @@
 #include "host/console/demo.h"
 #include "host/console/driver_instance.h"
 #include "host/console/driver_loader.h"
+#include "host/console/line_trace_file.h"
 #include "host/console/log_router.h"
 #include "host/console/options.h"
 #include "host/console/plain_view.h"
@@ -150,6 +151,10 @@ int Run(Options& options) {
     PlainView::Line(fmt::format("driver: '{}' from {}, instance {}",
                                 info.description ? info.description : "?", driverPath,
                                 options.driverNumber));
+    // The trace file is named from where merixhost was started, whatever --ini-dir says.
+    const std::filesystem::path tracePath = options.tracePath.empty()
+                                                ? std::filesystem::path()
+                                                : std::filesystem::absolute(options.tracePath);
     if (!options.iniDir.empty()) {
         std::error_code ec;
         std::filesystem::current_path(options.iniDir, ec);
@@ -157,10 +162,34 @@ int Run(Options& options) {
             return Fail(fmt::format("cannot change to {}: {}", options.iniDir, ec.message()));
         }
     }
+    // The driver reads its initialisation file at ColdStart alone: for a trace it reads a copy
+    // with the TRACE line, and the current directory is the ini directory again afterwards.
+    TracedIniDir tracedIni;
+    const std::filesystem::path iniDir = std::filesystem::current_path();
+    if (!tracePath.empty()) {
+        std::error_code ec;
+        if (!tracedIni.Make(iniDir, options.driverNumber, tracePath, &error)) {
+            return Fail(error);
+        }
+        std::filesystem::current_path(tracedIni.Path(), ec);
+        if (ec) {
+            return Fail(
+                fmt::format("cannot change to {}: {}", tracedIni.Path().string(), ec.message()));
+        }
+    }
+    std::optional<TraceTail> traceTail;
+    if (!tracePath.empty()) {
+        traceTail.emplace(tracePath);
+    }
 
     log.Install();
     merix::StartParams sp = StartParamsFor(options, port.Name());
     driver.ColdStart(sp);
+    if (!tracePath.empty()) {
+        std::error_code ec;
+        std::filesystem::current_path(iniDir, ec);
+        PlainView::Line(fmt::format("line trace: {}", tracePath.string()));
+    }
     if (driver.Context().hf == 0) {
         driver.End();
         log.Uninstall();
@@ -205,13 +234,20 @@ int Run(Options& options) {
                          : (options.Demo() ? std::optional<double>(15.0) : std::nullopt);
     ViewInfo view{fmt::format("driver '{}'  port {}  {}", info.description ? info.description : "?",
                               port.Name(), LineText(options)),
-                  start, duration && *duration > 0 ? duration : std::nullopt};
+                  start, duration && *duration > 0 ? duration : std::nullopt,
+                  traceTail ? &traceTail->Recent() : nullptr};
     TerminalTable table;
     log.SetDirect(!ansi);
     scanner.Start(start);
     const std::string reason = ScanLoop(
         scanner, plant.get(), options,
-        [&] { ansi ? table.Draw(scanner, log, view) : plain.Refresh(scanner); }, start, duration);
+        [&] {
+            if (traceTail) {
+                traceTail->Poll();
+            }
+            ansi ? table.Draw(scanner, log, view) : plain.Refresh(scanner);
+        },
+        start, duration);
 
     RunOutcome outcome;
     outcome.reason = reason;
@@ -231,6 +267,7 @@ int Run(Options& options) {
     }
     csv.Close();
     for (const auto& [what, path] : {std::pair{"log", options.logPath},
+                                     {"line trace", tracePath.string()},
                                      {"values", options.csvValues},
                                      {"events", options.csvEvents}}) {
         if (!path.empty()) {

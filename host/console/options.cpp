@@ -102,6 +102,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
                    "directory where the driver finds MERIXnn.INT or MERIXnn.INI (default: the "
                    "current directory)")
         ->check(CLI::ExistingDirectory);
+    app.add_option("--trace", out.tracePath,
+                   "have the driver write a timed, decoded trace of the line to FILE (TRACE in "
+                   "its initialisation file); the live table shows its newest lines");
 
     app.add_option("-g,--gates", out.gatesPath,
                    demo ? "gate list file (default with the demo: its own)" : "gate list file")

@@ -28,7 +28,8 @@ struct Options {
     // Driver.
     std::string driverPath; ///< empty: next to merixhost, else the build's libmerix.so
     uint32_t driverNumber = 1;
-    std::string iniDir; ///< where the driver looks for MERIXnn.INT / .INI; empty: here
+    std::string iniDir;    ///< where the driver looks for MERIXnn.INT / .INI; empty: here
+    std::string tracePath; ///< the driver's line trace goes here; empty: no trace
 
     // Scan.
     std::string gatesPath; ///< empty: the demo gate list (demo only)

@@ -96,8 +96,18 @@ std::vector<TableLine> BuildTable(const Scanner& scanner, const LogRouter& log,
         }
     }
 
+    // The line trace's newest lines, under the stations they concern.
+    std::vector<TableLine> trace;
+    if (info.trace != nullptr) {
+        trace.push_back({"LINE TRACE (newest last)", true});
+        for (const auto& line : *info.trace) {
+            trace.push_back({"  " + line, false, line.find("-- failed") != std::string::npos});
+        }
+    }
+
     // Events and log lines take what the fixed sections leave; gates give way last.
-    const int fixed = static_cast<int>(head.size() + alerts.size() + stations.size()) + 1;
+    const int fixed =
+        static_cast<int>(head.size() + alerts.size() + stations.size() + trace.size()) + 1;
     int room = height - 1 - fixed;
     // Keep the events' heading and three of them in sight on a small screen.
     const int gateRows = std::min(static_cast<int>(gates.size()), std::max(room - 4, 1));
@@ -134,6 +144,7 @@ std::vector<TableLine> BuildTable(const Scanner& scanner, const LogRouter& log,
     }
     out.insert(out.end(), alerts.begin(), alerts.end());
     out.insert(out.end(), stations.begin(), stations.end());
+    out.insert(out.end(), trace.begin(), trace.end());
     if (logRows > 0) {
         out.push_back(
             {fmt::format("DRIVER LOG (level {} and above, newest last)", log.ScreenLevel()), true});

@@ -2,6 +2,7 @@
 // lines, redrawn in place on an ANSI terminal (see terminal.h for whether stdout is one).
 #pragma once
 
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +15,8 @@ namespace merixhost {
 struct ViewInfo {
     std::string title; ///< driver, port and line, shown on the first line
     SteadyTime start;
-    std::optional<double> duration; ///< seconds, when the run is limited
+    std::optional<double> duration;                 ///< seconds, when the run is limited
+    const std::deque<std::string>* trace = nullptr; ///< newest line trace lines, when traced
 };
 
 struct TableLine {
