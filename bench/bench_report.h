@@ -34,5 +34,6 @@ inline double WallMicros() {
 /// Sections of the report, each printing its own table.
 void SendTimingSection(int frames);
 void TransactionSection(int seconds);
+void TraceCostSection(int seconds);
 
 } // namespace merix::bench

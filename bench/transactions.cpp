@@ -12,6 +12,7 @@
 #include "driver/library_state.h"
 #include "host/qorlib_control.h"
 #include "merix/vpi.h"
+#include "serial/line_trace.h"
 #include "sim/simulator.h"
 
 namespace merix::bench {
@@ -20,6 +21,7 @@ namespace {
 
 constexpr int kEventGates = 8;
 constexpr int kRecordsPerBlock = 31;
+constexpr int kTraceDefaultMiB = 16;
 
 /// Characters of a transaction on the wire: request, reply and a 3.5-character gap on each
 /// side of the reply, at 11 bits a character (8 data bits, even parity, one stop bit).
@@ -40,6 +42,7 @@ double GapLimit(uint32_t baud, int requestBytes, int replyBytes, uint16_t gapMs)
 struct Measured {
     double perSecond = 0;
     double cpuMicros = 0;
+    double holdMicros = 0; ///< line hold per transaction, where the caller counts it
 };
 
 Measured Run(int seconds, const std::function<bool()>& transaction) {
@@ -59,7 +62,8 @@ Measured Run(int seconds, const std::function<bool()>& transaction) {
 
 class Line {
 public:
-    explicit Line(uint32_t baud) {
+    /// A line at `baud`; with `trace`, the driver's line trace goes to that file.
+    explicit Line(uint32_t baud, const char* trace = nullptr) {
         ResetLibraryStateForTests();
         qorlib::Reset();
         for (int e = 0; e < kEventGates; ++e) {
@@ -94,6 +98,11 @@ public:
         CallBlock cb{&ctx_, kColdStart, 1, 0, &sp};
         VpiMain(&cb);
         ok_ = ok_ && ctx_.hf != 0;
+        // As TRACE = <file> in the initialisation file would.
+        if (trace != nullptr) {
+            StartLineTrace(ctx_, trace, kTraceDefaultMiB);
+            ok_ = ok_ && LineTraced(ctx_);
+        }
     }
     ~Line() {
         CallBlock cb{&ctx_, kCloseCom, 1, 0, nullptr};
@@ -107,6 +116,8 @@ public:
     std::string device() const { return sim_->DeviceName(); }
     /// The inter-frame gap the driver chose at ColdStart, in ms.
     uint16_t gap() const { return ctx_.IFG; }
+    /// The measured line hold of the last request, in microseconds.
+    double hold() const { return static_cast<double>(ctx_.pracDelay) * 1000.0; }
     /// Leaves the line to another master.
     void ClosePort() {
         CallBlock cb{&ctx_, kCloseCom, 1, 0, nullptr};
@@ -246,6 +257,55 @@ void TransactionSection(int seconds) {
                     "events/s, %.0f%%)\n",
                     perSecond, limit, 100.0 * perSecond / limit);
     }
+}
+
+void TraceCostSection(int seconds) {
+    std::printf("\nLine trace: the same reads with the trace off and on (%d s each); CPU beyond "
+                "the hold = CPU per\ntransaction less the busy-wait line hold, the part the "
+                "trace adds to\n\n",
+                seconds);
+    std::printf(
+        "| transaction            | baud   | off tx/s | on tx/s  | off CPU us | on CPU us | "
+        "beyond hold off | on     | cost   |\n");
+    std::printf("|------------------------|--------|----------|----------|------------|-----------|"
+                "-----------------|--------|--------|\n");
+    char path[] = "/tmp/merix_bench_trace_XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        std::printf("| no scratch file for the trace |\n");
+        return;
+    }
+    close(fd);
+    for (uint32_t baud : {9600u, 57600u}) {
+        for (int count : {1, 125}) {
+            Measured m[2];
+            for (int traced = 0; traced < 2; ++traced) {
+                Line line(baud, traced != 0 ? path : nullptr);
+                if (!line.ok()) {
+                    std::printf("| simulator, port or trace file not available at %u baud |\n",
+                                baud);
+                    break;
+                }
+                double hold = 0;
+                m[traced] = Run(seconds, [&] {
+                    const bool ok = line.Read(3, 0, count);
+                    hold += line.hold();
+                    return ok;
+                });
+                const double done = m[traced].perSecond * seconds;
+                m[traced].holdMicros = done > 0 ? hold / done : 0;
+            }
+            const double offBeyond = m[0].cpuMicros - m[0].holdMicros;
+            const double onBeyond = m[1].cpuMicros - m[1].holdMicros;
+            std::printf("| %-22s | %6u | %8.1f | %8.1f | %10.0f | %9.0f | %15.0f | %6.0f | %5.1f%% "
+                        "|\n",
+                        count == 1 ? "read 1 register" : "read 125 registers", baud, m[0].perSecond,
+                        m[1].perSecond, m[0].cpuMicros, m[1].cpuMicros, offBeyond, onBeyond,
+                        offBeyond > 0 ? 100.0 * (onBeyond - offBeyond) / offBeyond : 0.0);
+        }
+    }
+    unlink(path);
+    unlink((std::string(path) + ".1").c_str());
 }
 
 } // namespace merix::bench

@@ -126,7 +126,9 @@ TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
                                "--csv-events",
                                Path("events.csv"),
                                "--log",
-                               Path("merix.log")}),
+                               Path("merix.log"),
+                               "--trace",
+                               Path("line.trace")}),
                       Path("output.txt"));
     ASSERT_TRUE(host.Started());
 
@@ -189,7 +191,12 @@ TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
         }
     }
     const std::string log = ReadText(Path("merix.log"));
+    // The user's initialisation file still counts when merixhost adds the trace to it.
     EXPECT_NE(log.find("MERIX> IFG is set to 7"), std::string::npos);
+    const std::string trace = ReadText(Path("line.trace"));
+    EXPECT_NE(trace.find(" TX 01 03 00 0A 00 01 "), std::string::npos) << trace;
+    EXPECT_NE(trace.find("st 1 fn 03 read registers 2 bytes: 1234 | CRC ok"), std::string::npos);
+    EXPECT_NE(trace.find(" -- sent, no reply awaited"), std::string::npos) << "the $TIME broadcast";
     sim.Stop();
 }
 
