@@ -43,17 +43,7 @@ std::string Key(int value, const h51sim::StationTime& t) {
 }
 
 std::string Key(const qorlib::GateValue& v) {
-    const auto seconds = static_cast<time_t>(v.seconds);
-    tm local{};
-    localtime_r(&seconds, &local);
-    const h51sim::StationTime t{local.tm_year + 1900,
-                                static_cast<unsigned>(local.tm_mon + 1),
-                                static_cast<unsigned>(local.tm_mday),
-                                static_cast<unsigned>(local.tm_hour),
-                                static_cast<unsigned>(local.tm_min),
-                                static_cast<unsigned>(local.tm_sec),
-                                v.millis};
-    return Key(static_cast<int>(v.value), t);
+    return Key(static_cast<int>(v.value), h51sim::LocalTimeAt(v.seconds, v.millis));
 }
 
 std::string EventGate(int station, int event) {

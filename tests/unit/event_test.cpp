@@ -28,18 +28,6 @@ Frame Block(uint8_t station, uint8_t function, const std::vector<Frame>& records
     return WithCrc(frame);
 }
 
-int32_t Seconds(int day, int hour, int minute, int second) {
-    tm t{};
-    t.tm_year = 2026 - 1900;
-    t.tm_mon = 11;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_isdst = -1;
-    return static_cast<int32_t>(mktime(&t));
-}
-
 int32_t Stamp(int year, int month, int day, int hour, int minute, int second) {
     tm t{};
     t.tm_year = year - 1900;
@@ -50,6 +38,11 @@ int32_t Stamp(int year, int month, int day, int hour, int minute, int second) {
     t.tm_sec = second;
     t.tm_isdst = -1;
     return static_cast<int32_t>(mktime(&t));
+}
+
+/// A time on a day of December 2026.
+int32_t Seconds(int day, int hour, int minute, int second) {
+    return Stamp(2026, 12, day, hour, minute, second);
 }
 
 class EventTest : public DriverTest {
