@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "serial/com_port.h"
 #include "serial/line_trace.h"
+#include "transactions/delivered_blocks.h"
 
 namespace merix {
 
@@ -77,6 +78,7 @@ int32_t ColdStart(CallBlock* cb) {
     ctx.vpiNumber = cb->driverNumber;
     Log(kLogDetail, "MERIX> version compiled on Nov 24 2002 at time 17:08:47");
     InitStationTables(ctx);
+    ForgetDeliveredBlocks(ctx);
     Log(kLogDetail, "MERIX> ColdStart(), Data %d, SB %d, P %d, Baud %hu", sp.dataBits, sp.stopBits,
         sp.parity, sp.baud);
 

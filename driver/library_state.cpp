@@ -1,5 +1,7 @@
 #include "driver/library_state.h"
 
+#include "transactions/delivered_blocks.h"
+
 namespace merix {
 
 namespace {
@@ -12,6 +14,7 @@ LibraryState& Library() {
 
 void ResetLibraryStateForTests() {
     g_library = LibraryState{};
+    ForgetAllDeliveredBlocksForTests();
 }
 
 } // namespace merix

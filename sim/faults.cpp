@@ -10,7 +10,7 @@ namespace h51sim {
 
 namespace {
 
-constexpr std::array<std::pair<FaultKind, std::string_view>, 7> kNames{{
+constexpr std::array<std::pair<FaultKind, std::string_view>, kFaultKinds> kNames{{
     {FaultKind::NoReply, "no_reply"},
     {FaultKind::BadCrc, "bad_crc"},
     {FaultKind::Truncated, "truncated"},
@@ -18,7 +18,12 @@ constexpr std::array<std::pair<FaultKind, std::string_view>, 7> kNames{{
     {FaultKind::Exception, "exception"},
     {FaultKind::Late, "late"},
     {FaultKind::Noise, "noise"},
+    {FaultKind::LostRequest, "lost_request"},
+    {FaultKind::RefusePoll, "refuse_poll"},
 }};
+
+constexpr uint8_t kEventPoll = 0x42;
+constexpr uint8_t kBusy = 6;
 
 } // namespace
 
@@ -31,6 +36,17 @@ std::string_view FaultKindName(FaultKind kind) {
     return "?";
 }
 
+std::string DescribeFaultCounts(const std::array<uint64_t, kFaultKinds>& byKind) {
+    std::string out;
+    for (const auto& [kind, name] : kNames) {
+        const uint64_t n = byKind[static_cast<size_t>(kind)];
+        if (n != 0) {
+            out += (out.empty() ? "" : ", ") + std::string(name) + " " + std::to_string(n);
+        }
+    }
+    return out.empty() ? "none" : out;
+}
+
 std::optional<FaultKind> ParseFaultKind(std::string_view name) {
     for (const auto& [k, n] : kNames) {
         if (n == name) {
@@ -38,6 +54,17 @@ std::optional<FaultKind> ParseFaultKind(std::string_view name) {
         }
     }
     return std::nullopt;
+}
+
+bool FaultApplies(const Fault& fault, uint8_t function) {
+    return fault.kind != FaultKind::RefusePoll || function == kEventPoll;
+}
+
+uint8_t RefusalCode(const Fault& fault) {
+    if (fault.kind == FaultKind::RefusePoll && fault.param == 0) {
+        return kBusy;
+    }
+    return static_cast<uint8_t>(fault.param);
 }
 
 FaultedReply ApplyFault(const Fault& fault, std::vector<uint8_t> frame, uint8_t station, Rng& rng) {
@@ -69,6 +96,8 @@ FaultedReply ApplyFault(const Fault& fault, std::vector<uint8_t> frame, uint8_t 
         }
         break;
     case FaultKind::Exception:
+    case FaultKind::RefusePoll:
+    case FaultKind::LostRequest:
         break;
     case FaultKind::Late:
         out.delay = std::chrono::milliseconds(std::max(fault.param, 0));
@@ -104,16 +133,19 @@ void FaultPlan::Clear() {
     random_.clear();
 }
 
-std::optional<Fault> FaultPlan::Next() {
+std::optional<Fault> FaultPlan::Next(uint8_t function) {
     if (!script_.empty()) {
         const Fault f = script_.front().fault;
+        if (!FaultApplies(f, function)) {
+            return std::nullopt;
+        }
         if (--script_.front().remaining == 0) {
             script_.pop_front();
         }
         return f;
     }
     for (const RandomRule& rule : random_) {
-        if (rng_.Uniform() < rule.probability) {
+        if (FaultApplies(rule.fault, function) && rng_.Uniform() < rule.probability) {
             return rule.fault;
         }
     }

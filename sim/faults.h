@@ -3,10 +3,13 @@
 // the same way.
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -22,7 +25,12 @@ enum class FaultKind {
     Exception,    ///< the station refuses with exception code `param`, without acting
     Late,         ///< the reply starts `param` ms later than it would
     Noise,        ///< `param` random bytes (0: 3) go out before the reply
+    LostRequest,  ///< the request never reaches the station: nothing done, nothing answered
+    RefusePoll,   ///< a poll for the next event block (0x42) is refused with exception code
+                  ///< `param` (0: 6, busy) and the block stays in the buffer; only polls suffer it
 };
+
+inline constexpr size_t kFaultKinds = 9;
 
 struct Fault {
     FaultKind kind = FaultKind::NoReply;
@@ -30,6 +38,9 @@ struct Fault {
 };
 
 std::string_view FaultKindName(FaultKind kind);
+
+/// "no_reply 12, bad_crc 3" for the kinds counted at least once; "none" when none was.
+std::string DescribeFaultCounts(const std::array<uint64_t, kFaultKinds>& byKind);
 std::optional<FaultKind> ParseFaultKind(std::string_view name);
 
 /// A reply as it goes on the line after a fault.
@@ -38,8 +49,14 @@ struct FaultedReply {
     std::chrono::milliseconds delay{0};
 };
 
-/// The reply `frame` of `station` after `fault`; Exception is not handled here, since it
-/// replaces the station's work and not its reply.
+/// True when `fault` can strike a request of `function`.
+bool FaultApplies(const Fault& fault, uint8_t function);
+
+/// The exception code a refusing fault (Exception, RefusePoll) answers with.
+uint8_t RefusalCode(const Fault& fault);
+
+/// The reply `frame` of `station` after `fault`; Exception, RefusePoll and LostRequest are not
+/// handled here, since they replace the station's work and not its reply.
 FaultedReply ApplyFault(const Fault& fault, std::vector<uint8_t> frame, uint8_t station, Rng& rng);
 
 /// The faults planned for one station.
@@ -53,9 +70,10 @@ public:
     void AddRandom(const Fault& fault, double probability);
     void Clear();
 
-    /// The fault for the next reply, if any: a scripted one first, else the first random
-    /// rule whose roll hits.
-    std::optional<Fault> Next();
+    /// The fault for the next request of `function`, if any: a scripted one first, else the
+    /// first random rule whose roll hits. A fault that cannot strike this function is not
+    /// used up: a scripted one waits for a request it fits, a random one is not rolled.
+    std::optional<Fault> Next(uint8_t function = 0);
 
     Rng& Random() { return rng_; }
 

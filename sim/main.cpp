@@ -161,7 +161,8 @@ int main(int argc, char** argv) {
         ->capture_default_str();
     app.add_option("--fault", o.faults,
                    "Scripted fault STATION:KIND:COUNT[:PARAM], e.g. 5:no_reply:2; kinds: no_reply, "
-                   "bad_crc, truncated, wrong_station, exception, late, noise");
+                   "bad_crc, truncated, wrong_station, exception, late, noise, lost_request, "
+                   "refuse_poll");
     app.add_option("-t,--duration", o.duration,
                    "Stop after this many seconds (default: run "
                    "until SIGINT or SIGTERM)")
@@ -299,5 +300,9 @@ int main(int argc, char** argv) {
         static_cast<unsigned long long>(c.requests), static_cast<unsigned long long>(c.broadcasts),
         static_cast<unsigned long long>(c.unaddressed), static_cast<unsigned long long>(c.replies),
         static_cast<unsigned long long>(c.faults));
+    if (c.faults != 0) {
+        std::fprintf(stderr, "h51sim: faults by kind: %s\n",
+                     DescribeFaultCounts(c.faultsByKind).c_str());
+    }
     return 0;
 }

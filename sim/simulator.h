@@ -39,7 +39,8 @@ struct Counters {
     uint64_t broadcasts = 0;  ///< well-formed requests to station 0
     uint64_t unaddressed = 0; ///< well-formed requests to a station that is not configured
     uint64_t replies = 0;     ///< replies put on the line (faulty ones included)
-    uint64_t faults = 0;      ///< replies that suffered an injected fault
+    uint64_t faults = 0;      ///< requests or replies that suffered an injected fault
+    std::array<uint64_t, kFaultKinds> faultsByKind{}; ///< the same by FaultKind
 };
 
 /// A frame as the simulator received it, with what it made of it.

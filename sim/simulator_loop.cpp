@@ -26,7 +26,8 @@ template <typename T> void Trim(std::deque<T>& list, size_t limit) {
 
 std::string FaultNote(const Fault& fault) {
     return "fault: " + std::string(FaultKindName(fault.kind)) +
-           (fault.param != 0 ? " " + std::to_string(fault.param) : std::string());
+           (fault.param != 0 ? " " + std::to_string(fault.param) : std::string()) +
+           (fault.kind == FaultKind::LostRequest ? ", the station never saw it" : std::string());
 }
 
 } // namespace
@@ -159,25 +160,31 @@ Simulator::Outgoing Simulator::Answer(const RxFrame& frame, ReceivedFrame& recor
     out.station = request.station;
     // Time synchronisation is never answered, so there is no reply for a fault to spoil.
     if (request.function != kTimeSync) {
-        out.fault = slot->faults.Next();
+        out.fault = slot->faults.Next(request.function);
     }
+    const FaultKind kind = out.fault ? out.fault->kind : FaultKind::NoReply;
+    const bool refused =
+        out.fault && (kind == FaultKind::Exception || kind == FaultKind::RefusePoll);
+    const bool lost = out.fault && kind == FaultKind::LostRequest;
     std::vector<uint8_t> reply;
-    if (out.fault && out.fault->kind == FaultKind::Exception) {
+    if (refused) {
         // A refusal: the station does not act on the request.
-        reply = BuildException(request.station, request.function,
-                               static_cast<uint8_t>(out.fault->param));
-    } else {
+        reply = BuildException(request.station, request.function, RefusalCode(*out.fault));
+    } else if (!lost) {
         reply = BuildReply(request.station, slot->station.Execute(request, false, now));
     }
-    if (out.fault && out.fault->kind != FaultKind::Exception) {
+    if (out.fault && !refused && !lost) {
         FaultedReply faulted =
             ApplyFault(*out.fault, std::move(reply), request.station, slot->faults.Random());
         reply = std::move(faulted.bytes);
         out.delay = faulted.delay;
     }
     if (out.fault) {
+        const auto k = static_cast<size_t>(kind);
         ++counters_.faults;
+        ++counters_.faultsByKind[k];
         ++slot->counters.faults;
+        ++slot->counters.faultsByKind[k];
     }
     trace_.Received(frame.bytes, out.fault ? FaultNote(*out.fault)
                                            : (reply.empty() ? "no reply" : std::string()));

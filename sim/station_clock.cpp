@@ -44,7 +44,12 @@ std::string StationTime::ToString() const {
 StationTime HostLocalTime() {
     using namespace std::chrono;
     const auto now = system_clock::now();
-    const std::time_t seconds = system_clock::to_time_t(now);
+    return LocalTimeAt(
+        system_clock::to_time_t(now),
+        static_cast<unsigned>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000));
+}
+
+StationTime LocalTimeAt(std::time_t seconds, unsigned millisecond) {
     std::tm local{};
     localtime_r(&seconds, &local);
     StationTime t;
@@ -55,8 +60,7 @@ StationTime HostLocalTime() {
     t.minute = static_cast<unsigned>(local.tm_min);
     // A leap second shows as 60; a controller's clock has no such second.
     t.second = static_cast<unsigned>(local.tm_sec > 59 ? 59 : local.tm_sec);
-    t.millisecond =
-        static_cast<unsigned>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    t.millisecond = millisecond;
     return t;
 }
 

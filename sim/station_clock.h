@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,9 @@ struct StationTime {
 
 /// The host's local time now; the clock every station starts with.
 StationTime HostLocalTime();
+
+/// The local date and time of calendar `seconds`, with `millisecond` added.
+StationTime LocalTimeAt(std::time_t seconds, unsigned millisecond);
 
 /// The date and time of a time-synchronisation frame's 8 bytes (ms%100, ms/100, second,
 /// minute, hour, day, month, year%100; years 2000 to 2099); nullopt when a field is out of range.

@@ -50,11 +50,15 @@ time_t EventTime(const plat::LocalTime& now, int hour, int minute, int second) {
     stamped.tm_sec = second;
     tm copy = stamped;
     const time_t seconds = mktime(&copy);
-    if (seconds - nowSeconds <= kHalfDay) {
+    // The record carries no date. A stamp far in the future is yesterday's; one far in the
+    // past comes from a controller clock a little ahead of ours, already past midnight.
+    if (seconds - nowSeconds > kHalfDay) {
+        stamped.tm_mday -= 1;
+    } else if (nowSeconds - seconds > kHalfDay) {
+        stamped.tm_mday += 1;
+    } else {
         return seconds;
     }
-    // The record carries no date: a stamp far in the future is yesterday's.
-    stamped.tm_mday -= 1;
     stamped.tm_isdst = -1;
     return mktime(&stamped);
 }

@@ -10,6 +10,7 @@
 #include "serial/crc16.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
+#include "transactions/delivered_blocks.h"
 #include "transactions/event_delivery.h"
 #include "transactions/retry_pass.h"
 #include "transactions/station_entry.h"
@@ -54,6 +55,24 @@ uint32_t CountEventGates(const DriverContext& ctx, int32_t st) {
 
 bool OverflowMarker(const uint8_t* rx, uint32_t n) {
     return n >= 2 && rx[3 + n - 2] == 0xFF && rx[3 + n - 1] == 0xFF;
+}
+
+/// The bytes of a block that hold records: a trailing overflow marker is no partial record.
+uint32_t RecordBytes(const uint8_t* rx, uint32_t n) {
+    if (OverflowMarker(rx, n) && (n - 2) % kEventRecordSize == 0) {
+        return n - 2;
+    }
+    return n;
+}
+
+/// A read that fails for good after asking for a repeat leaves the repeat to the next read:
+/// a 0x42 may have taken a block off the controller that never arrived here, and a fresh
+/// 0x42 would pass over it. Asking again is safe: a block already delivered is recognised.
+int32_t FailRead(DriverContext& ctx, int32_t st) {
+    if (ctx.fEF[st] == 0 && ctx.txBuf[1] == kEventRepeat) {
+        ctx.fRE[st] = 1;
+    }
+    return 2;
 }
 
 /// The controller lost events: alert the operator, take the block off the controller and
@@ -135,7 +154,7 @@ int32_t ReadEvent(CallBlock* cb) {
             if (pass.sRetry == 0) {
                 Log(kLogDetail, "MERIX> ReadEvent() Send failed (PLC %d)", st);
                 ctx.plcState[st] = 1;
-                return 2;
+                return FailRead(ctx, st);
             }
             continue;
         }
@@ -159,7 +178,7 @@ int32_t ReadEvent(CallBlock* cb) {
             if (pass.sRetry == 0) {
                 Log(kLogDetail, "MERIX> ReadEvent() Receive : sRetry=0 ret 2");
                 ctx.plcState[st] = 1;
-                return 2;
+                return FailRead(ctx, st);
             }
             continue;
         }
@@ -168,7 +187,7 @@ int32_t ReadEvent(CallBlock* cb) {
             if (pass.sRetry == 0) {
                 Log(kLogDetail, "MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2");
                 ctx.plcState[st] = 1;
-                return 2;
+                return FailRead(ctx, st);
             }
             if (ctx.fEF[st] == 0) {
                 Log(kLogDetail, "MERIX> ReadEvent() wrong CRC fEF=NO set fRE (%xh, %d)", f, st);
@@ -193,7 +212,7 @@ int32_t ReadEvent(CallBlock* cb) {
             if (pass.sRetry == 0) {
                 Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : sRetry=0 ret 2");
                 ctx.plcState[st] = 1;
-                return 2;
+                return FailRead(ctx, st);
             }
             if (f == kRepeatRefused) {
                 Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : Received C3");
@@ -213,12 +232,18 @@ int32_t ReadEvent(CallBlock* cb) {
         if (ctx.fEF[st] == 1) {
             SetValueWord(gate.valuePtr, 0);
             ctx.ovfPending[st] = 0;
+            // The set-up emptied the controller's buffer: there is no block left to repeat.
+            ctx.fRE[st] = 0;
             return Update_Events(cb, pass.replyLength);
         }
         // A good reply: its data is the block, bounded by what arrived.
         const uint32_t arrived = pass.replyLength >= 5 ? pass.replyLength - 5 : 0;
         const uint32_t n = ctx.rxBuf[2] < arrived ? ctx.rxBuf[2] : arrived;
-        if (OverflowMarker(ctx.rxBuf, n) && ctx.ovfAlert[st] == kNoAlert) {
+        // A repeat is answered with the controller's last block, also when the request before
+        // it never reached the controller or was refused: then that block is here already.
+        const bool delivered = length == 2 && ctx.txBuf[1] == kEventRepeat &&
+                               IsDeliveredBlock(ctx, st, ctx.rxBuf + 3, n);
+        if (!delivered && OverflowMarker(ctx.rxBuf, n) && ctx.ovfAlert[st] == kNoAlert) {
             HandleOverflow(cb, st);
             return 1;
         }
@@ -227,6 +252,14 @@ int32_t ReadEvent(CallBlock* cb) {
             ctx.ovfAlert[st] = kNoAlert;
             Log(kLogDetail, "MERIX> ReadEvent() Buffer overflow ended for PLC %d", st);
         }
+        if (delivered) {
+            Log(kLogDetail,
+                "MERIX> ReadEvent() repeat brought the block of %u bytes already delivered "
+                "(PLC %d): not delivered again",
+                n, st);
+            ctx.fReadEvent = 0;
+            return 0;
+        }
         block = ctx.rxBuf + 3;
         blockLength = n;
         pass.result = kPassOk;
@@ -234,9 +267,10 @@ int32_t ReadEvent(CallBlock* cb) {
 
     if (pass.result != kPassOk) {
         Log(kLogDetail, "MERIX> ReadEvent() Data NOT retrieved (rc=2)");
-        return 2;
+        return FailRead(ctx, st);
     }
-    return DeliverEventBlock(cb, block, blockLength);
+    RememberDeliveredBlock(ctx, st, block, blockLength);
+    return DeliverEventBlock(cb, block, RecordBytes(ctx.rxBuf, blockLength));
 }
 
 } // namespace merix

@@ -162,6 +162,22 @@ TEST_F(EventLineTest, InjectedFaultsHitTheNextReplies) {
     EXPECT_EQ(sim_->BufferedEvents(5), 1u);
     EXPECT_EQ(Transact(kNext5).size(), 5u + 8);
     EXPECT_EQ(sim_->StationCounters(5)->faults, 2u);
+
+    // A lost request changes nothing; a refused poll keeps the block, and waits for a poll.
+    ASSERT_TRUE(sim_->SetEvent(5, 2, true));
+    ASSERT_TRUE(sim_->InjectFaults(5, Fault{FaultKind::LostRequest, 0}, 1));
+    ASSERT_TRUE(sim_->InjectFaults(5, Fault{FaultKind::RefusePoll, 0}, 1));
+    const uint64_t before = sim_->LineCounters().frames;
+    ASSERT_TRUE(client_->Send(kNext5));
+    ASSERT_TRUE(sim_->WaitForRequests(before + 1, 5s));
+    EXPECT_EQ(sim_->BufferedEvents(5), 1u);
+    EXPECT_EQ(Transact({0x05, 0x43}).size(), 5u + 8) << "the last block is still event 1's";
+    EXPECT_EQ(Transact(kNext5), LineClient::WithCrc({0x05, 0xC2, 0x06}));
+    EXPECT_EQ(sim_->BufferedEvents(5), 1u);
+    const auto counters = *sim_->StationCounters(5);
+    EXPECT_EQ(counters.faultsByKind[static_cast<size_t>(FaultKind::LostRequest)], 1u);
+    EXPECT_EQ(counters.faultsByKind[static_cast<size_t>(FaultKind::RefusePoll)], 1u);
+    EXPECT_EQ(counters.faultsByKind[static_cast<size_t>(FaultKind::Exception)], 1u);
 }
 
 TEST(LinePacing, ReplyEndsNoEarlierThanTheWireAllows) {

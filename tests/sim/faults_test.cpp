@@ -96,12 +96,15 @@ TEST(FaultPlan, ScriptComesFirstThenSeededRollsRepeatWithTheSeed) {
     EXPECT_LT(hits, 400);
     a.Clear();
     EXPECT_FALSE(a.Next());
+    a.Script({FaultKind::RefusePoll, 0}, 1);
+    EXPECT_FALSE(a.Next(0x43)) << "only a poll for the next block is refused";
+    EXPECT_EQ(a.Next(0x42)->kind, FaultKind::RefusePoll);
 }
 
 TEST(FaultKindNames, RoundTrip) {
-    for (const FaultKind k :
-         {FaultKind::NoReply, FaultKind::BadCrc, FaultKind::Truncated, FaultKind::WrongStation,
-          FaultKind::Exception, FaultKind::Late, FaultKind::Noise}) {
+    for (const FaultKind k : {FaultKind::NoReply, FaultKind::BadCrc, FaultKind::Truncated,
+                              FaultKind::WrongStation, FaultKind::Exception, FaultKind::Late,
+                              FaultKind::Noise, FaultKind::LostRequest, FaultKind::RefusePoll}) {
         EXPECT_EQ(ParseFaultKind(FaultKindName(k)), k);
     }
     EXPECT_FALSE(ParseFaultKind("bad crc"));

@@ -1,12 +1,16 @@
 // merix_soak: a line of 31 simulated stations driven for a given time with reads, writes,
-// events and random faults. Checks at the end: no event lost or delivered twice, memory
-// flat, every station back in service after WarmStart.
+// events and random faults. Checks at the end: every gate received the sequence of values and
+// stamps its station made, nothing lost and nothing twice; memory flat; every station back in
+// service after WarmStart.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <deque>
 #include <random>
 #include <string>
 
@@ -31,6 +35,15 @@ long ResidentKiB() {
         std::fclose(f);
     }
     return resident * sysconf(_SC_PAGESIZE) / 1024;
+}
+
+/// An event as "value date time.ms", the same for what was made and what arrived.
+std::string Key(int value, const h51sim::StationTime& t) {
+    return std::to_string(value) + " " + t.ToString();
+}
+
+std::string Key(const qorlib::GateValue& v) {
+    return Key(static_cast<int>(v.value), h51sim::LocalTimeAt(v.seconds, v.millis));
 }
 
 std::string EventGate(int station, int event) {
@@ -106,17 +119,27 @@ public:
             sim_->SetFaultProbability(s, {h51sim::FaultKind::NoReply, 0}, 0.02);
             sim_->SetFaultProbability(s, {h51sim::FaultKind::WrongStation, 0}, 0.01);
             sim_->SetFaultProbability(s, {h51sim::FaultKind::Noise, 0}, 0.01);
+            sim_->SetFaultProbability(s, {h51sim::FaultKind::LostRequest, 0}, 0.01);
+            sim_->SetFaultProbability(s, {h51sim::FaultKind::RefusePoll, 0}, 0.02);
         }
     }
 
     /// One pass over the line: events made, every station read, written and polled dry.
     void Cycle() {
         for (int s = 1; s <= kStations; ++s) {
-            for (int i = static_cast<int>(rng_() % 4); i > 0; --i) {
+            const int made = static_cast<int>(rng_() % 4);
+            for (int i = 0; i < made; ++i) {
                 const auto gate = static_cast<int>(rng_() % kGates);
                 sim_->SetEvent(s, static_cast<uint16_t>(gate), rng_() % 2 == 0);
-                ++made_[s][gate];
                 ++events_;
+            }
+            // The simulator keeps a short history: take this cycle's events off its end.
+            const auto generated = sim_->GeneratedEvents(s);
+            for (auto g = generated.end() - std::min<long>(made, std::ssize(generated));
+                 g != generated.end(); ++g) {
+                if (g->buffered) {
+                    expected_[s][g->number].push_back(Key(g->value, g->time));
+                }
             }
         }
         // Now and then a station falls silent for a whole read, so that it goes into error
@@ -161,14 +184,9 @@ public:
             DrainEvents(s);
         }
         CountDelivered();
-        long lost = 0;
-        long duplicated = 0;
         for (int s = 1; s <= kStations; ++s) {
             for (int e = 0; e < kGates; ++e) {
-                const long made = made_[s][e];
-                const long got = delivered_[s][e];
-                lost += made > got ? made - got : 0;
-                duplicated += got > made ? got - made : 0;
+                lost_ += std::ssize(expected_[s][e]);
             }
         }
         int inService = 0;
@@ -180,26 +198,40 @@ public:
             inService += ctx_.plcState[s] == 0 ? 1 : 0;
         }
         const long rssEnd = ResidentKiB();
-        std::printf("soak: %.0f s, %ld transactions, %ld events, %llu faulty replies, %ld "
+        std::printf("soak: %.0f s, %ld transactions, %ld events, %llu faulty exchanges, %ld "
                     "recoveries\n",
                     seconds, transactions_, events_,
                     static_cast<unsigned long long>(sim_->LineCounters().faults), recoveries_);
-        std::printf("soak: lost %ld, duplicated %ld, stations in service %d of %d\n", lost,
-                    duplicated, inService, kStations);
+        std::printf("soak: faults by kind: %s\n",
+                    h51sim::DescribeFaultCounts(sim_->LineCounters().faultsByKind).c_str());
+        std::printf("soak: lost %ld, duplicated %ld, stations in service %d of %d\n", lost_,
+                    duplicated_, inService, kStations);
         std::printf("soak: resident %ld KiB at start, %ld KiB at end\n", rssStart, rssEnd);
         Call(merix::kEndVpi);
         if (!link_.empty()) {
             unlink(link_.c_str());
         }
-        return lost == 0 && duplicated == 0 && inService == kStations ? 0 : 1;
+        return lost_ == 0 && duplicated_ == 0 && inService == kStations ? 0 : 1;
     }
 
-    /// Adds the events the host received to the counts and forgets them there.
+    /// Matches the events the host received against those made, gate by gate and in order,
+    /// and forgets them there. An arrival that skips made events loses them; one that matches
+    /// nothing still expected is a duplicate.
     void CountDelivered() {
         for (int s = 1; s <= kStations; ++s) {
             for (int e = 0; e < kGates; ++e) {
+                auto& want = expected_[s][e];
                 for (const auto& v : qorlib::History(EventGate(s, e), 1)) {
-                    delivered_[s][e] += v.seconds != 0 ? 1 : 0;
+                    if (v.seconds == 0) {
+                        continue; // a state from the set-up, not an event
+                    }
+                    const auto at = std::find(want.begin(), want.end(), Key(v));
+                    if (at == want.end()) {
+                        ++duplicated_;
+                        continue;
+                    }
+                    lost_ += at - want.begin();
+                    want.erase(want.begin(), at + 1);
                 }
             }
         }
@@ -233,8 +265,9 @@ private:
     std::string link_;
     char text_[16] = {};
     uint8_t value_[512] = {};
-    long made_[kStations + 1][kGates] = {};
-    long delivered_[kStations + 1][kGates] = {};
+    std::deque<std::string> expected_[kStations + 1][kGates];
+    long lost_ = 0;
+    long duplicated_ = 0;
     long cycles_ = 0;
     long transactions_ = 0;
     long events_ = 0;

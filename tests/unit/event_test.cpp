@@ -28,16 +28,21 @@ Frame Block(uint8_t station, uint8_t function, const std::vector<Frame>& records
     return WithCrc(frame);
 }
 
-int32_t Seconds(int day, int hour, int minute, int second) {
+int32_t Stamp(int year, int month, int day, int hour, int minute, int second) {
     tm t{};
-    t.tm_year = 2026 - 1900;
-    t.tm_mon = 11;
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
     t.tm_mday = day;
     t.tm_hour = hour;
     t.tm_min = minute;
     t.tm_sec = second;
     t.tm_isdst = -1;
     return static_cast<int32_t>(mktime(&t));
+}
+
+/// A time on a day of December 2026.
+int32_t Seconds(int day, int hour, int minute, int second) {
+    return Stamp(2026, 12, day, hour, minute, second);
 }
 
 class EventTest : public DriverTest {
@@ -123,6 +128,38 @@ TEST_F(EventTest, EventFromBeforeMidnightIsDatedTheDayBefore) {
     EXPECT_EQ(EventTime(noon, 23, 59, 59), Seconds(8, 23, 59, 59)) << "12 h ahead is still today";
     const plat::LocalTime newYear{2027, 1, 1, 0, 0, 1, 0, -1};
     EXPECT_EQ(EventTime(newYear, 23, 59, 59), Seconds(31, 23, 59, 59));
+}
+
+TEST_F(EventTest, StampsMoreThanHalfADayAwayAreDatedOnTheOtherSideOfMidnight) {
+    struct Case {
+        plat::LocalTime now;
+        int hour, minute, second;
+        int32_t want;
+    };
+    const Case cases[] = {
+        // A controller clock ahead of ours, already past midnight: the next day.
+        {{2026, 1, 31, 23, 59, 50, 0, -1}, 0, 0, 3, Stamp(2026, 2, 1, 0, 0, 3)},
+        {{2026, 12, 31, 23, 59, 50, 0, -1}, 0, 0, 3, Stamp(2027, 1, 1, 0, 0, 3)},
+        {{2028, 2, 28, 23, 59, 55, 0, -1}, 0, 0, 1, Stamp(2028, 2, 29, 0, 0, 1)},
+        {{2026, 12, 8, 12, 0, 0, 0, -1}, 0, 0, 0, Stamp(2026, 12, 8, 0, 0, 0)}, // 12 h: today
+        // An event from before midnight, seen after it: the day before.
+        {{2026, 3, 1, 0, 0, 2, 0, -1}, 23, 59, 59, Stamp(2026, 2, 28, 23, 59, 59)},
+        {{2028, 3, 1, 0, 0, 2, 0, -1}, 23, 59, 59, Stamp(2028, 2, 29, 23, 59, 59)},
+        {{2027, 1, 1, 0, 0, 2, 0, -1}, 23, 59, 59, Stamp(2026, 12, 31, 23, 59, 59)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EventTime(c.now, c.hour, c.minute, c.second), c.want)
+            << c.now.year << "-" << c.now.month << "-" << c.now.day << " " << c.now.hour << ":"
+            << c.now.minute << " with a stamp of " << c.hour << ":" << c.minute;
+    }
+
+    Initialise();
+    fake::SetNow(plat::LocalTime{2026, 12, 31, 23, 59, 50, 0, -1});
+    fake::QueueReply(Block(5, 0x42, {Record(3, 1, 250, 3, 0, 0)}));
+    EXPECT_EQ(Poll(), 0);
+    const auto got = qorlib::History("E050003", 1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].seconds, Stamp(2027, 1, 1, 0, 0, 3)) << "not almost a day in the past";
 }
 
 TEST_F(EventTest, IllegalRecordsStopTheDeliveryAfterTheGoodOnes) {
@@ -221,6 +258,72 @@ TEST_F(EventTest, FailedReceiveMakesEveryNextAttemptARepeat) {
     EXPECT_EQ(Values("E050001"), std::vector<double>{1});
 }
 
+TEST_F(EventTest, RepeatDeliversABlockOnceWhateverWentWrongBeforeIt) {
+    const Frame a = Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)});
+    const Frame b = Block(5, 0x42, {Record(2, 1, 0, 0, 0, 10)});
+    const Frame repeatA = Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)});
+    const Frame repeatB = Block(5, 0x43, {Record(2, 1, 0, 0, 0, 10)});
+    const Frame refused = WithCrc({0x05, 0xC2, 0x06}); // busy: the controller keeps its block
+    struct Case {
+        const char* what;
+        const Frame* first; // nullptr: no reply
+        const Frame* repeat;
+        std::vector<double> e1, e2;
+    };
+    const Case cases[] = {
+        {"poll lost on its way: the repeat brings A again", nullptr, &repeatA, {1}, {}},
+        {"poll refused: the repeat brings A again", &refused, &repeatA, {1}, {}},
+        {"reply lost: the repeat brings B", nullptr, &repeatB, {1}, {1}},
+    };
+    for (const Case& c : cases) {
+        host->fEF[5] = 1;
+        Initialise();
+        fake::QueueReply(a);
+        ASSERT_EQ(Poll(), 0) << c.what;
+        if (c.first == nullptr) {
+            fake::QueueSilence();
+        } else {
+            fake::QueueReply(*c.first);
+        }
+        fake::QueueReply(*c.repeat);
+        EXPECT_EQ(Poll(), 0) << c.what;
+        EXPECT_EQ(Sent(2), 0x43) << c.what;
+        EXPECT_EQ(Values("E050001"), c.e1) << c.what;
+        EXPECT_EQ(Values("E050002"), c.e2) << c.what;
+        EXPECT_EQ(host->fReadEvent, 0u) << c.what;
+        EXPECT_EQ(qorlib::Logged("MERIX> ReadEvent() repeat brought the block of 8 bytes already "
+                                 "delivered (PLC 5): not delivered again",
+                                 kLogDetail),
+                  c.e2.empty())
+            << c.what;
+
+        fake::QueueReply(b);
+        EXPECT_EQ(Poll(), 0) << c.what;
+        EXPECT_EQ(Sent(3), 0x42) << c.what;
+        EXPECT_EQ(Values("E050002"), (std::vector<double>(c.e2.size() + 1, 1))) << c.what;
+    }
+}
+
+TEST_F(EventTest, ReadThatFailsForGoodLeavesItsRepeatToTheNextRead) {
+    Initialise();
+    EXPECT_EQ(Poll(), 2);
+    EXPECT_EQ(host->fRE[5], 1u) << "the first poll may have taken a block off the controller";
+    fake::QueueReply(Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(5), 0x43);
+    EXPECT_EQ(Values("E050001"), std::vector<double>{1});
+
+    EXPECT_EQ(Poll(), 2);
+    host->plcState[5] = 1;
+    StationArg arg{5};
+    Call(kWarmStart, &arg);
+    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+    fake::QueueReply(Block(5, 0x42, {}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(12), 0x42) << "the set-up emptied the buffer: nothing to repeat";
+}
+
 TEST_F(EventTest, RefusedRepeatEndsTheReadWith0) {
     Initialise();
     host->fRE[5] = 1;
@@ -252,6 +355,24 @@ TEST_F(EventTest, OverflowRaisesTheAlertReinitialisesAndEndsIt) {
     EXPECT_TRUE(qorlib::OpenAlerts().empty());
     EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() Buffer overflow ended for PLC 5"));
     EXPECT_EQ(Values("E050006"), (std::vector<double>{0, 1})) << "state at set-up, then the event";
+}
+
+TEST_F(EventTest, MarkedBlockWhileTheAlertIsOpenIsDecodedWithoutAPartialRecord) {
+    Initialise();
+    fake::QueueReply(Block(5, 0x42, {}, {0xFF, 0xFF}));
+    EXPECT_EQ(Poll(), 1);
+    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+    EXPECT_EQ(Poll(), 0);
+    ASSERT_EQ(qorlib::OpenAlerts().size(), 1u);
+    qorlib::ClearLog();
+
+    fake::QueueReply(Block(5, 0x42, {Record(6, 1, 0, 0, 0, 10)}, {0xFF, 0xFF}));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_TRUE(qorlib::OpenAlerts().empty());
+    EXPECT_EQ(Values("E050006"), (std::vector<double>{0, 1}));
+    for (const auto& line : qorlib::Log()) {
+        EXPECT_NE(line.level, kLogError) << line.text;
+    }
 }
 
 TEST_F(EventTest, WrongRepliesAreRetriedThirteenTimes) {
