@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "sim/scenario.h"
+#include "merix/version.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -118,6 +119,7 @@ int main(int argc, char** argv) {
     Options o;
     CLI::App app{"h51sim: simulated H51-family controllers on a serial line (expanded Modbus "
                  "RTU)"};
+    app.set_version_flag("--version", "h51sim " MERIX_VERSION);
     app.add_option("-s,--scenario", o.scenario,
                    "JSON scenario file (line, stations, values, "
                    "events, faults)")
