@@ -79,6 +79,7 @@ install(FILES ${PROJECT_BINARY_DIR}/merixConfig.cmake ${PROJECT_BINARY_DIR}/meri
 # pkg-config: paths relative to the .pc file, so that a moved or packaged prefix still fits.
 file(RELATIVE_PATH merix_prefix_from_pc ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
      ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" merix_prefix_from_pc "${merix_prefix_from_pc}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/merix.pc.in ${PROJECT_BINARY_DIR}/merix.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/merix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
         COMPONENT dev)
