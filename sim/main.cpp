@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sim/scenario.h"
 #include "merix/version.h"
+#include "sim/scenario.h"
 #include "sim/simulator.h"
 
 namespace {

@@ -85,13 +85,20 @@ for tool in merixhost h51sim; do
     out=$("$prefix/bin/$tool" --version 2>&1) || true
     [ "$out" = "$tool $version" ] || fail "$tool --version printed '$out'"
 done
-# With a gate list but no port to open it gets as far as loading the driver: the installed one.
-out=$("$prefix/bin/merixhost" --plain --port "$work/no-such-port" \
-    --gates "$prefix/share/doc/merix/examples/plant.gates" 2>&1) || true
+# With the samples but no port to open it gets as far as a ColdStart: it loads the installed
+# driver, which reads the sample initialisation file.
+examples=$prefix/share/doc/merix/examples
+out=$("$prefix/bin/merixhost" --plain --port "$work/no-such-port" --gates "$examples/plant.gates" \
+    --ini-dir "$examples" 2>&1) || true
 echo "$out"
 case "$out" in
 *"from $prefix/bin/../lib/libmerix.so.0"*) ;;
 *) fail "the installed merixhost did not take the installed driver or refused the sample gates" ;;
+esac
+case "$out" in
+*"illegal line"* | *"not found"*) fail "the driver did not take the sample MERIX01.INI as it is" ;;
+*"MERIX> SEND:DTR=1 RTS=0"*) ;;
+*) fail "the driver did not read the sample MERIX01.INI" ;;
 esac
 
 echo "== the Debian package"

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+// Every installed header, so that each is known to compile from the installed tree.
+#include "merix/qorlib.h"
+#include "merix/qorlib_control.h"
 #include "merix/version.h"
 #include "merix/vpi.h"
 
