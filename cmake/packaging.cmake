@@ -10,7 +10,6 @@ set(CPACK_PACKAGE_DESCRIPTION
 host that loads it as a library: Modbus RTU functions 1 to 6, clock synchronisation and the \
 collection of time-stamped events. With it come a stand-in host service library, the console \
 host merixhost and the line simulator h51sim.")
-set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_VERBATIM_VARIABLES ON)
 
