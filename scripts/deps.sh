@@ -3,7 +3,8 @@
 # build and the tests need.
 set -euo pipefail
 packages=(build-essential cmake g++ libgtest-dev libgmock-dev libmodbus-dev libcli11-dev
-          nlohmann-json3-dev libfmt-dev mbpoll libbenchmark-dev)
+          nlohmann-json3-dev libfmt-dev mbpoll libbenchmark-dev
+          dpkg-dev file pkgconf)
 (($#)) && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do

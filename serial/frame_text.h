@@ -19,8 +19,9 @@ public:
 
     void Clear();
     void Append(std::string_view text);
-    /// printf-style formatting onto the end of the text.
-    [[gnu::format(printf, 2, 3)]] void Printf(const char* format, ...);
+    /// printf-style formatting onto the end of the text. Checked as GNU printf: MinGW's C++
+    /// runtime formats with its own ANSI printf (%zu and friends), not with msvcrt's.
+    [[gnu::format(gnu_printf, 2, 3)]] void Printf(const char* format, ...);
 
     std::string_view View() const { return {data_, size_}; }
     std::size_t Size() const { return size_; }

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "merix/version.h"
 #include "sim/scenario.h"
 #include "sim/simulator.h"
 
@@ -118,6 +119,7 @@ int main(int argc, char** argv) {
     Options o;
     CLI::App app{"h51sim: simulated H51-family controllers on a serial line (expanded Modbus "
                  "RTU)"};
+    app.set_version_flag("--version", "h51sim " MERIX_VERSION);
     app.add_option("-s,--scenario", o.scenario,
                    "JSON scenario file (line, stations, values, "
                    "events, faults)")

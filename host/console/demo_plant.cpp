@@ -29,6 +29,12 @@ std::string DemoFile(const std::string& name) {
     if (std::filesystem::exists(local, ec)) {
         return local;
     }
+#if defined(MERIXHOST_INSTALLED_DEMO_DIR)
+    const std::string installed = ExecutableDir() + "/" + MERIXHOST_INSTALLED_DEMO_DIR + "/" + name;
+    if (std::filesystem::exists(installed, ec)) {
+        return installed;
+    }
+#endif
 #if defined(MERIXHOST_DEMO_DIR)
     return std::string(MERIXHOST_DEMO_DIR) + "/" + name;
 #else

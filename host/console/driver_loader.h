@@ -30,8 +30,9 @@ private:
 };
 
 /// The driver library next to the running executable when it exists (libmerix.so, or
-/// merix.dll on Windows); else, on Linux, the library of the build that made merixhost, and
-/// on Windows "merix.dll" for the system's search.
+/// merix.dll on Windows); else, on Linux, the installed driver (relative to an installed
+/// merixhost) or the library of the build that made merixhost, and on Windows "merix.dll"
+/// for the system's search.
 std::string DefaultDriverPath();
 
 /// Where the default driver comes from, for the help text.

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -43,9 +44,17 @@ std::string ExecutableDir() {
 
 std::string DefaultDriverPath() {
     const std::string dir = ExecutableDir();
-    std::error_code ec;
-    if (!dir.empty() && std::filesystem::exists(dir + "/libmerix.so", ec)) {
-        return dir + "/libmerix.so";
+    if (!dir.empty()) {
+        std::vector<std::string> candidates{dir + "/libmerix.so"};
+#if defined(MERIXHOST_INSTALLED_DRIVER)
+        candidates.push_back(dir + "/" + MERIXHOST_INSTALLED_DRIVER);
+#endif
+        for (const auto& path : candidates) {
+            std::error_code ec;
+            if (std::filesystem::exists(path, ec)) {
+                return path;
+            }
+        }
     }
 #if defined(MERIXHOST_BUILD_DRIVER)
     return MERIXHOST_BUILD_DRIVER;
@@ -55,7 +64,7 @@ std::string DefaultDriverPath() {
 }
 
 std::string DefaultDriverHelp() {
-    return "libmerix.so next to merixhost, else the build's";
+    return "libmerix.so next to merixhost, else the installed one, else the build's";
 }
 
 } // namespace merixhost

@@ -8,6 +8,7 @@
 #include "host/console/demo.h"
 #include "host/console/driver_loader.h"
 #include "host/console/port_name.h"
+#include "merix/version.h"
 
 namespace merixhost {
 namespace {
@@ -64,6 +65,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
                         "demonstration plant on a simulated line."
                       : "merixhost: a console host for the merix driver.",
                  "merixhost"};
+    app.set_version_flag("--version", "merixhost " MERIX_VERSION);
     std::string parity = "even";
     std::string stopBits = "1";
     std::string replyTimeout = "500ms";

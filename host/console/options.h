@@ -26,7 +26,7 @@ struct Options {
     Millis replyTimeout{500};
 
     // Driver.
-    std::string driverPath; ///< empty: next to merixhost, else the build's libmerix.so
+    std::string driverPath; ///< empty: next to merixhost, installed, else the build's
     uint32_t driverNumber = 1;
     std::string iniDir;    ///< where the driver looks for MERIXnn.INT / .INI; empty: here
     std::string tracePath; ///< the driver's line trace goes here; empty: no trace

@@ -1,0 +1,93 @@
+# Where `cmake --install` puts each file. On Linux the conventional places under the prefix;
+# in a Windows build the folders of the zip that goes to a host's machine.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(MERIX_SAMPLES ${PROJECT_SOURCE_DIR}/docs/samples/MERIX01.INI
+                  ${PROJECT_SOURCE_DIR}/docs/samples/plant.gates)
+set(MERIX_DOCS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+               ${PROJECT_SOURCE_DIR}/docs/merixhost.md ${PROJECT_SOURCE_DIR}/docs/h51sim.md
+               ${PROJECT_SOURCE_DIR}/docs/merixhost-demo.png)
+
+if(WIN32)
+    # A host loads merix.dll from its driver folder; 32- and 64-bit builds each install theirs
+    # into a folder of its own, so that the two can share one zip.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(merix_driver_dir driver/x64)
+    else()
+        set(merix_driver_dir driver/x86)
+    endif()
+    install(TARGETS merix RUNTIME DESTINATION ${merix_driver_dir} COMPONENT driver)
+    # merixhost.exe runs from its own folder with everything it loads beside it. That folder's
+    # QORLIB.dll is the stand-in: it must not replace a host's own.
+    if(TARGET merixhost)
+        install(TARGETS merixhost merix qorlib RUNTIME DESTINATION merixhost COMPONENT merixhost)
+        install(FILES ${MERIX_MINGW_RUNTIME_DLLS} DESTINATION merixhost COMPONENT merixhost)
+        # Debian's MinGW runtime DLLs carry their debug information (libstdc++ is 20 MB with
+        # it); a package strips them as it strips our own binaries.
+        foreach(dll ${MERIX_MINGW_RUNTIME_DLLS})
+            get_filename_component(name ${dll} NAME)
+            install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+                execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/merixhost/${name}\")
+            endif()" COMPONENT merixhost)
+        endforeach()
+    endif()
+    install(FILES ${MERIX_DOCS} DESTINATION docs COMPONENT docs)
+    install(FILES ${MERIX_SAMPLES} DESTINATION samples COMPONENT docs)
+    # Read on Windows, where Notepad of older systems shows LF-only text as one line.
+    configure_file(${PROJECT_SOURCE_DIR}/docs/install-windows.txt
+                   ${PROJECT_BINARY_DIR}/INSTALL.txt NEWLINE_STYLE CRLF)
+    install(FILES ${PROJECT_BINARY_DIR}/INSTALL.txt DESTINATION . COMPONENT docs)
+    return()
+endif()
+
+# The driver and the stand-in host library carry a SONAME; hosts that dlopen the driver should
+# name libmerix.so.0. The driver finds the stand-in beside itself wherever the prefix lies.
+set_target_properties(merix qorlib PROPERTIES
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+set_target_properties(merix PROPERTIES INSTALL_RPATH "$ORIGIN")
+target_include_directories(merix INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+target_include_directories(qorlib INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+install(TARGETS merix qorlib EXPORT merixTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT driver)
+
+install(FILES ${PROJECT_SOURCE_DIR}/include/merix/vpi.h ${PROJECT_SOURCE_DIR}/include/merix/qorlib.h
+              ${PROJECT_SOURCE_DIR}/host/qorlib_control.h
+              ${PROJECT_BINARY_DIR}/generated/merix/version.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/merix COMPONENT dev)
+
+if(TARGET h51sim)
+    install(TARGETS h51sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+endif()
+if(TARGET merixhost)
+    # merixhost links the stand-in host library; it finds it relative to itself, as it finds
+    # the driver, wherever the prefix lies.
+    file(RELATIVE_PATH lib_from_bin ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+    set_target_properties(merixhost PROPERTIES INSTALL_RPATH "$ORIGIN/${lib_from_bin}")
+    install(TARGETS merixhost RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+    install(FILES ${PROJECT_SOURCE_DIR}/host/console/demo/demo.gates
+                  ${PROJECT_SOURCE_DIR}/host/console/demo/demo-plant.json
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/merix/demo COMPONENT tools)
+endif()
+
+install(FILES ${MERIX_DOCS} DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT docs)
+install(FILES ${MERIX_SAMPLES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT docs)
+
+# find_package(merix): merix::merix (the driver, with the headers) and merix::qorlib.
+set(merix_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/merix)
+install(EXPORT merixTargets NAMESPACE merix:: DESTINATION ${merix_cmake_dir} COMPONENT dev)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/merixConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/merixConfig.cmake INSTALL_DESTINATION ${merix_cmake_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/merixConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/merixConfig.cmake ${PROJECT_BINARY_DIR}/merixConfigVersion.cmake
+        DESTINATION ${merix_cmake_dir} COMPONENT dev)
+
+# pkg-config: paths relative to the .pc file, so that a moved or packaged prefix still fits.
+file(RELATIVE_PATH merix_prefix_from_pc ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
+     ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" merix_prefix_from_pc "${merix_prefix_from_pc}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/merix.pc.in ${PROJECT_BINARY_DIR}/merix.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/merix.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+        COMPONENT dev)
