@@ -1,5 +1,6 @@
 #include "driver/library_state.h"
 
+#include "serial/line_trace.h"
 #include "transactions/delivered_blocks.h"
 
 namespace merix {
@@ -15,6 +16,7 @@ LibraryState& Library() {
 void ResetLibraryStateForTests() {
     g_library = LibraryState{};
     ForgetAllDeliveredBlocksForTests();
+    StopAllLineTraces();
 }
 
 } // namespace merix

@@ -103,6 +103,8 @@ void Close(Slot& s) {
     s.inCommand = false;
 }
 
+// Binary: the size the cap counts is the size on disk, on Windows too (text mode would add a
+// CR to every line behind the count's back).
 bool OpenFile(Slot& s, const char* mode) {
     s.file = std::fopen(s.path, mode);
     if (s.file == nullptr) {
@@ -122,7 +124,7 @@ bool Rotate(Slot& s) {
     s.file = nullptr;
     std::remove(s.older); // rename does not replace an existing file on Windows
     std::rename(s.path, s.older);
-    if (!OpenFile(s, "w")) {
+    if (!OpenFile(s, "wb")) {
         return false;
     }
     std::fprintf(s.file, "# merix line trace, continued (the earlier part is in %s)\n", s.older);
@@ -312,7 +314,7 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
     std::snprintf(s.path, sizeof s.path, "%s", path);
     std::snprintf(s.older, sizeof s.older, "%s.1", s.path);
     s.maxBytes = static_cast<uint64_t>(maxMiB > 0 ? maxMiB : 1) * kMiB;
-    if (!OpenFile(s, "a")) {
+    if (!OpenFile(s, "ab")) {
         Log(kLogError, "MERIX> Line trace file '%s' cannot be opened: no trace", s.path);
         return;
     }

@@ -128,6 +128,8 @@ protected:
         std::filesystem::current_path(dir_);
     }
     void TearDown() override {
+        // Windows removes no file that is open: the traces close theirs first.
+        ResetLibraryStateForTests();
         std::filesystem::current_path(previousDir_);
         std::filesystem::remove_all(dir_);
     }
