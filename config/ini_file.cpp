@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/host_log.h"
 #include "serial/transmitter.h"
+#include "services/host_log.h"
 
 namespace merix {
 
@@ -32,7 +32,7 @@ constexpr const char* kSwitchWords[] = {"OFF", "ON", ""};
 
 // 255 characters and the terminating zero; a longer line comes back in pieces.
 constexpr int kLineBufferSize = 256;
-constexpr int kFDelayLimit = 500; // tenths of a millisecond
+constexpr int kFDelayLimit = 500;   // tenths of a millisecond
 constexpr long kTraceMaxMiB = 4095; // a cap on a trace, not a disk's size
 constexpr uint32_t kDtrBits = 0x0101;
 constexpr uint32_t kRtsBits = 0x0202;

@@ -4,12 +4,12 @@
 
 #include "config/ini_file.h"
 #include "driver/commands.h"
-#include "driver/host_log.h"
 #include "driver/port_lifecycle.h"
-#include "driver/run_time_error.h"
 #include "platform/platform.h"
 #include "serial/com_port.h"
 #include "serial/line_trace.h"
+#include "services/host_log.h"
+#include "services/run_time_error.h"
 #include "transactions/delivered_blocks.h"
 
 namespace merix {

@@ -3,7 +3,10 @@
 
 #include <cstdint>
 
+#include "gates/address_parser.h" // the parse commands
 #include "merix/vpi.h"
+#include "transactions/read_transaction.h"  // the read commands
+#include "transactions/write_transaction.h" // the write commands
 
 namespace merix {
 
@@ -17,15 +20,5 @@ int32_t CloseCom(CallBlock* cb);
 int32_t ReOpenCom(CallBlock* cb);
 int32_t GetVpiInfo(CallBlock* cb);
 int32_t ChangeVpiParams(CallBlock* cb);
-
-// Gate addressing.
-int32_t SingleAddressParser(CallBlock* cb);
-int32_t BlockAddressParser(CallBlock* cb);
-
-// Transactions.
-int32_t SingleRead(CallBlock* cb);
-int32_t BlockRead(CallBlock* cb);
-int32_t SingleWrite(CallBlock* cb);
-int32_t BlockWrite(CallBlock* cb);
 
 } // namespace merix

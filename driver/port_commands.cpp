@@ -2,12 +2,12 @@
 #include <cstring>
 
 #include "driver/commands.h"
-#include "driver/host_log.h"
 #include "driver/library_state.h"
 #include "driver/port_lifecycle.h"
-#include "driver/run_time_error.h"
 #include "serial/com_port.h"
 #include "serial/line_trace.h"
+#include "services/host_log.h"
+#include "services/run_time_error.h"
 
 namespace merix {
 

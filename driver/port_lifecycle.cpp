@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "driver/host_log.h"
 #include "serial/com_port.h"
+#include "services/host_log.h"
 
 namespace merix {
 

@@ -1,11 +1,11 @@
 // The driver's only export: times each call and dispatches it through the command table.
 #include "driver/command_table.h"
-#include "driver/host_log.h"
 #include "driver/library_state.h"
-#include "driver/run_time_error.h"
-#include "driver/timers.h"
 #include "merix/vpi.h"
 #include "serial/line_trace.h"
+#include "services/host_log.h"
+#include "services/run_time_error.h"
+#include "services/timers.h"
 
 namespace {
 // Hosts that call less often than this are worth a note in the log.

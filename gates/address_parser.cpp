@@ -4,9 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/commands.h"
-#include "driver/host_log.h"
-#include "driver/run_time_error.h"
+#include "services/host_log.h"
+#include "services/run_time_error.h"
 
 namespace merix {
 namespace {

@@ -39,4 +39,8 @@ bool IsEventAddress(const char* text);
 /// context. Answers 0 when the address is accepted, 1 when it is refused.
 int32_t Parse(CallBlock* cb);
 
+/// The two parse commands of the host: a single gate, a block.
+int32_t SingleAddressParser(CallBlock* cb);
+int32_t BlockAddressParser(CallBlock* cb);
+
 } // namespace merix

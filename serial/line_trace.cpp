@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/host_log.h"
 #include "platform/platform.h"
 #include "serial/crc16.h"
 #include "serial/frame_text.h"
 #include "serial/function_codes.h"
 #include "serial/receiver.h"
+#include "services/host_log.h"
 
 namespace merix {
 

@@ -1,9 +1,9 @@
 #include "serial/receiver.h"
 
-#include "driver/host_log.h"
 #include "serial/com_port.h"
 #include "serial/function_codes.h"
 #include "serial/line_trace.h"
+#include "services/host_log.h"
 
 namespace merix {
 

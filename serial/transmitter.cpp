@@ -2,12 +2,12 @@
 
 #include <cmath>
 
-#include "driver/host_log.h"
-#include "driver/timers.h"
 #include "platform/platform.h"
 #include "serial/com_port.h"
 #include "serial/crc16.h"
 #include "serial/line_trace.h"
+#include "services/host_log.h"
+#include "services/timers.h"
 
 namespace merix {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/host_log.h"
+#include "services/host_log.h"
 #include "transactions/station_entry.h"
 
 namespace merix {

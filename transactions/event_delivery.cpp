@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "driver/host_log.h"
-#include "driver/host_result.h"
 #include "merix/qorlib.h"
+#include "services/host_log.h"
+#include "services/host_result.h"
 #include "transactions/station_entry.h"
 
 namespace merix {

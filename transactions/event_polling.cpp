@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "driver/host_log.h"
-#include "driver/host_result.h"
 #include "merix/qorlib.h"
 #include "serial/com_port.h"
 #include "serial/crc16.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
+#include "services/host_log.h"
+#include "services/host_result.h"
 #include "transactions/delivered_blocks.h"
 #include "transactions/event_delivery.h"
 #include "transactions/retry_pass.h"

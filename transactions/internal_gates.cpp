@@ -1,8 +1,8 @@
 #include "transactions/internal_gates.h"
 
-#include "driver/host_log.h"
 #include "merix/qorlib.h"
 #include "serial/transmitter.h"
+#include "services/host_log.h"
 #include "transactions/station_entry.h"
 #include "transactions/value_buffer.h"
 

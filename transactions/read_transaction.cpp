@@ -2,13 +2,12 @@
 
 #include <cstring>
 
-#include "driver/commands.h"
-#include "driver/host_log.h"
-#include "driver/timers.h"
 #include "gates/address_parser.h"
 #include "serial/crc16.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
+#include "services/host_log.h"
+#include "services/timers.h"
 #include "transactions/event_polling.h"
 #include "transactions/internal_gates.h"
 #include "transactions/retry_pass.h"

@@ -17,4 +17,8 @@ bool StoreReadValues(const GateAccessRecord& gate, const uint8_t* reply, uint32_
 /// The read transaction with its retries; 0, 1 or 2.
 int32_t DoRead(CallBlock* cb);
 
+/// The read commands of the host: a single gate, a block.
+int32_t SingleRead(CallBlock* cb);
+int32_t BlockRead(CallBlock* cb);
+
 } // namespace merix

@@ -1,7 +1,7 @@
 #include "transactions/retry_pass.h"
 
-#include "driver/host_log.h"
 #include "serial/transmitter.h"
+#include "services/host_log.h"
 
 namespace merix {
 

@@ -1,9 +1,9 @@
 #include "transactions/time_sync.h"
 
-#include "driver/host_log.h"
-#include "driver/run_time_error.h"
 #include "platform/platform.h"
 #include "serial/transmitter.h"
+#include "services/host_log.h"
+#include "services/run_time_error.h"
 
 namespace merix {
 

@@ -1,13 +1,14 @@
 // Writing one register or coil, the internal gates, and the time synchronisation gate.
+#include "transactions/write_transaction.h"
+
 #include <cstring>
 
-#include "driver/commands.h"
-#include "driver/host_log.h"
 #include "gates/address_parser.h"
 #include "serial/com_port.h"
 #include "serial/crc16.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
+#include "services/host_log.h"
 #include "transactions/internal_gates.h"
 #include "transactions/retry_pass.h"
 #include "transactions/time_sync.h"

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/host_log.h"
 #include "gates/address_parser.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {

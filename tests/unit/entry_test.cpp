@@ -1,6 +1,6 @@
 // VpiMain: dispatch, rejected codes, the stop flag and the call-rhythm log lines.
-#include "driver/host_log.h"
-#include "driver/run_time_error.h"
+#include "services/host_log.h"
+#include "services/run_time_error.h"
 #include "test_support.h"
 
 namespace merix::test {

@@ -1,6 +1,6 @@
 // A host whose services return 16-bit values: the upper half of every result is junk, and
 // the event path must look at the low half only.
-#include "driver/host_log.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {

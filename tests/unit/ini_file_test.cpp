@@ -5,7 +5,7 @@
 #include <random>
 
 #include "config/ini_file.h"
-#include "driver/host_log.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {

@@ -1,7 +1,7 @@
 // Port lifecycle commands through VpiMain on the fake platform.
 #include <cmath>
 
-#include "driver/host_log.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {

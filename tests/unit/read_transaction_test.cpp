@@ -1,5 +1,5 @@
 // Reads: internal gates, the request on the line, value layouts, and the retry rules.
-#include "driver/host_log.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {

@@ -1,6 +1,6 @@
 // Receive: every classification of a reply, driven by scripted lines.
-#include "driver/host_log.h"
 #include "serial/receiver.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {

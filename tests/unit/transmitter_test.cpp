@@ -1,7 +1,7 @@
 // Send and WaitIFG: line switching order, the timed hold, the gap and the CRC.
-#include "driver/host_log.h"
 #include "serial/crc16.h"
 #include "serial/transmitter.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {

@@ -1,5 +1,5 @@
 // Writes: internal targets, frames of coil and register writes, echo check, time sync.
-#include "driver/host_log.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {

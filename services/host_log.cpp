@@ -1,4 +1,4 @@
-#include "driver/host_log.h"
+#include "services/host_log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -19,8 +19,8 @@
 #include <ctime>
 #include <string>
 
+#include "platform/linux_termios.h"
 #include "platform/platform.h"
-#include "platform/posix_termios.h"
 
 namespace merix::plat {
 

@@ -1,4 +1,4 @@
-#include "driver/timers.h"
+#include "services/timers.h"
 
 #include "platform/platform.h"
 

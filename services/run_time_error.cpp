@@ -1,9 +1,9 @@
-#include "driver/run_time_error.h"
+#include "services/run_time_error.h"
 
 #include <cstdio>
 
-#include "driver/host_log.h"
 #include "merix/qorlib.h"
+#include "services/host_log.h"
 
 namespace merix {
 

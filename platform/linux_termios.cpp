@@ -1,4 +1,4 @@
-#include "platform/posix_termios.h"
+#include "platform/linux_termios.h"
 
 #include <termios.h>
 
