@@ -16,13 +16,11 @@ namespace merix {
 
 namespace {
 
-constexpr uint32_t kNoAlert = 0xFFFF;
-
 void InitStationTables(DriverContext& ctx) {
     for (int s = 0; s < kStationCount; ++s) {
         ctx.evtConflictAlert[s] = kNoAlert;
         ctx.ovfAlert[s] = kNoAlert;
-        ctx.plcState[s] = 0;
+        ctx.plcState[s] = kCommunicating;
         ctx.fEF[s] = 1;
         ctx.ovfPending[s] = 0;
         ctx.eventCount[s] = 0;
@@ -129,7 +127,7 @@ int32_t ColdStart(CallBlock* cb) {
             handle = OpenSavedPort(ctx);
         }
         if (handle == 0) {
-            RunTimeError(2, 1, 0);
+            RunTimeError(kAreaPort, kPlaceColdStartOpen, 0);
         } else {
             ComSetTimeout(handle, static_cast<int>(ctx.replyTimeout));
         }

@@ -14,6 +14,12 @@ struct CommandSlot {
 
 inline constexpr int kCommandSlots = 16;
 
+/// Run-time errors of the dispatch: area 1, at these places.
+enum EntryErrorPlace : int32_t {
+    kPlaceCommandCode = 1, ///< 1010: a command code outside 1..16
+    kPlaceNoCommand = 2,   ///< 1020: a code without a command
+};
+
 const std::array<CommandSlot, kCommandSlots>& CommandTable();
 
 } // namespace merix

@@ -19,16 +19,16 @@ int32_t WarmStart(CallBlock* cb) {
         return 0;
     }
     switch (ctx.plcState[s]) {
-    case 0:
+    case kCommunicating:
         Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %d was not in error", static_cast<int>(s));
         return 0;
-    case 1:
+    case kInError:
         Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %d recovering from error communication",
             static_cast<int>(s));
-        ctx.plcState[s] = 0;
+        ctx.plcState[s] = kCommunicating;
         ctx.fEF[s] = 1; // the event facility is set up again before the next poll
         return 0;
-    case 2:
+    case kSwitchedOff:
         Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %d manually disabled", static_cast<int>(s));
         return 2;
     default:
@@ -41,7 +41,7 @@ int32_t CloseCom(CallBlock* cb) {
     if (ctx.hf != 0) {
         const int status = ComClose(ctx.hf);
         if (status != kComOk) {
-            RunTimeError(2, 2, status);
+            RunTimeError(kAreaPort, kPlaceClose, status);
             return 2;
         }
         ctx.hf = 0;
@@ -63,7 +63,7 @@ int32_t ReOpenCom(CallBlock* cb) {
     DriverContext& ctx = *cb->context;
     const uint32_t handle = OpenSavedPort(ctx);
     if (handle == 0) {
-        RunTimeError(2, 3, 0);
+        RunTimeError(kAreaPort, kPlaceReOpen, 0);
         return 2;
     }
     ctx.comOn = 1;
@@ -80,7 +80,7 @@ int32_t ChangeVpiParams(CallBlock* cb) {
         // open fails.
         Log(kLogError, "MERIX> ChangeVpiParams() port name longer than %d characters: refused",
             static_cast<int>(kPortNameSize) - 1);
-        RunTimeError(2, 4, 0);
+        RunTimeError(kAreaPort, kPlaceChangeParams, 0);
         return 2;
     }
     if (cp.replyTimeout != 0 && cp.replyTimeout != 0xFFFFFFFFu) {
@@ -92,7 +92,7 @@ int32_t ChangeVpiParams(CallBlock* cb) {
     std::memcpy(ctx.portParams.portName, cp.portName, kPortNameSize);
     const uint32_t handle = OpenSavedPort(ctx);
     if (handle == 0) {
-        RunTimeError(2, 4, 0);
+        RunTimeError(kAreaPort, kPlaceChangeParams, 0);
         return 2;
     }
     ctx.comOn = 1;

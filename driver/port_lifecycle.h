@@ -7,6 +7,14 @@
 
 namespace merix {
 
+/// Run-time errors of the port commands: area 2, at these places.
+enum PortErrorPlace : int32_t {
+    kPlaceColdStartOpen = 1, ///< 2010: ColdStart could not open the port
+    kPlaceClose = 2,         ///< 2027: closing the port failed (the detail is the status)
+    kPlaceReOpen = 3,        ///< 2030: ReOpenCom could not open the port
+    kPlaceChangeParams = 4,  ///< 2040: ChangeVpiParams could not open the port
+};
+
 /// Opens the port with the saved PortParams. On success stores the handle in `hf` and
 /// returns it; on failure returns 0 and leaves `hf` alone. A saved name that is empty or
 /// not terminated within its 12 bytes fails without touching the system.

@@ -29,12 +29,12 @@ extern "C" int32_t MERIX_CDECL VpiMain(merix::CallBlock* callBlock) {
     }
     // The code is unsigned on the wire; a host's negative code arrives as a huge value.
     if (code < 1 || code > static_cast<uint32_t>(kCommandSlots)) {
-        RunTimeError(1, 1, 0);
+        RunTimeError(kAreaEntry, kPlaceCommandCode, 0);
         return 2;
     }
     const CommandSlot& slot = CommandTable()[code - 1];
     if (slot.routine == nullptr) {
-        RunTimeError(1, 2, 0);
+        RunTimeError(kAreaEntry, kPlaceNoCommand, 0);
         return 2;
     }
 

@@ -25,16 +25,6 @@ constexpr int32_t kMaxEventNumber = 2047;
 constexpr int32_t kMaxRegisterBlock = 127;
 constexpr int32_t kMaxBitBlock = 1999;
 
-constexpr int kAreaGates = 3;
-constexpr int kPlaceSingle = 1;
-constexpr int kPlaceBitNumber = 2;
-constexpr int kPlaceGateType = 3;
-constexpr int kPlaceIllegalChar = 4;
-constexpr int kPlaceStation = 5;
-constexpr int kPlaceAddress = 6;
-constexpr int kPlaceFunction = 8;
-constexpr int kPlaceBlock = 9;
-
 char UpperCase(char c) {
     // toupper of a negative char is undefined; bytes above 127 arrive from the host.
     return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -74,22 +64,22 @@ void SetInternal(GateParseRecord& rec, int32_t address, int32_t width) {
 // The internal gates, each valid with one gate type only. Answers true when one matched.
 bool ParseInternal(const char* copy, GateParseRecord& rec) {
     const int32_t type = rec.gateType;
-    if (std::strncmp(copy, "HIMA", 4) == 0 && type == 6) {
+    if (std::strncmp(copy, "HIMA", 4) == 0 && type == kGateTypeDigital) {
         int station = 0;
         if (std::sscanf(copy + 4, "%2d", &station) == 1) {
             SetInternal(rec, station, 1);
             return true;
         }
     }
-    if (std::strcmp(copy, "DEBUG") == 0 && type == 6) {
+    if (std::strcmp(copy, "DEBUG") == 0 && type == kGateTypeDigital) {
         SetInternal(rec, kInternalDebug, 1);
         return true;
     }
-    if (std::strcmp(copy, "FDELAY") == 0 && type == 1) {
+    if (std::strcmp(copy, "FDELAY") == 0 && type == kGateType1) {
         SetInternal(rec, kInternalFDelay, 1);
         return true;
     }
-    if (std::strcmp(copy, "IFG") == 0 && type == 0) {
+    if (std::strcmp(copy, "IFG") == 0 && type == kGateType0) {
         SetInternal(rec, kInternalIfg, 16);
         return true;
     }
@@ -99,7 +89,7 @@ bool ParseInternal(const char* copy, GateParseRecord& rec) {
 // `copy` is the bounded, upper-cased copy of the text, `len` its length; it passed the
 // character classes.
 int32_t ParseEvent(const char* copy, std::size_t len, GateParseRecord& rec, DriverContext& ctx) {
-    if (rec.gateType != 6) {
+    if (rec.gateType != kGateTypeDigital) {
         Log(kLogError, "MERIX> Gate should be defined as digital!");
         return 1;
     }
@@ -203,7 +193,8 @@ int32_t Parse(CallBlock* cb) {
     char copy[kMaxAddressLength + 1] = {};
     std::memcpy(copy, text, len);
 
-    if (rec.gateType != 0 && rec.gateType != 1 && rec.gateType != 6) {
+    if (rec.gateType != kGateType0 && rec.gateType != kGateType1 &&
+        rec.gateType != kGateTypeDigital) {
         RunTimeError(kAreaGates, kPlaceGateType, 0);
         Log(kLogError, "MERIX> %s illegal gate type used:%d.", copy, rec.gateType);
         return 1;
@@ -243,7 +234,7 @@ int32_t SingleAddressParser(CallBlock* cb) {
     if (rec.function == kInternalFunction || IsEventAddress(rec.addressString)) {
         return 0;
     }
-    if (rec.gateType == 1 || rec.gateType == 6) {
+    if (rec.gateType == kGateType1 || rec.gateType == kGateTypeDigital) {
         // Parse accepted the text, so it is at most nine characters long; position 7 is
         // read only when the text reaches it.
         const char* text = rec.addressString;

@@ -15,6 +15,22 @@ enum SpecialName : int {
     kSpecialTime = 3
 };
 
+/// The host's gate types that the parser accepts. Only the digital type means something of
+/// its own to the driver; types 1 and 6 carry a bit number in the eighth character.
+enum GateType : int32_t { kGateType0 = 0, kGateType1 = 1, kGateTypeDigital = 6 };
+
+/// Run-time errors of the parser: area 3, at these places (code 3000 + place * 10 + detail).
+enum GatesErrorPlace : int32_t {
+    kPlaceSingle = 1,      ///< 3011, 3091: the single / block parser refused the address
+    kPlaceBitNumber = 2,   ///< 3020: the bit number is missing or not a digit
+    kPlaceGateType = 3,    ///< 3030: a gate type other than 0, 1, 6
+    kPlaceIllegalChar = 4, ///< 3040..3048: an illegal character at position 0..8
+    kPlaceStation = 5,     ///< 3050: the station field is unreadable
+    kPlaceAddress = 6,     ///< 3060: the address field is unreadable
+    kPlaceFunction = 8,    ///< 3080: the function field is unreadable
+    kPlaceBlock = 9,       ///< 3091 (with the single parser's place 1 as detail)
+};
+
 /// Longest address text that is not a special name.
 inline constexpr int kMaxAddressLength = 9;
 /// Station and function that every internal gate carries.

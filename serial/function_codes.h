@@ -21,4 +21,10 @@ enum FunctionCode : uint8_t {
 /// Set in the function byte of a reply that refuses the request (an exception reply).
 inline constexpr uint8_t kExceptionBit = 0x80;
 
+/// The event functions' refusals: the set-up's (the event count does not match) and the
+/// repeat's (no block to repeat).
+inline constexpr uint8_t kInitRefused = kExceptionBit | kEventInit;
+inline constexpr uint8_t kNextRefused = kExceptionBit | kEventNext;
+inline constexpr uint8_t kRepeatRefused = kExceptionBit | kEventRepeat;
+
 } // namespace merix

@@ -284,8 +284,8 @@ void WriteAttempt(Slot& s, std::span<const uint8_t> next, bool commandEnds) {
     } else {
         s.line.Printf("failed: %s", why.View().data());
     }
-    if (commandEnds && s.station > 0 && s.station < kStationCount && s.stateBefore == 0 &&
-        ctx.plcState[s.station] == 1) {
+    if (commandEnds && s.station > 0 && s.station < kStationCount &&
+        s.stateBefore == kCommunicating && ctx.plcState[s.station] == kInError) {
         s.line.Printf("; station %d put into error", s.station);
     }
     Emit(s);
@@ -387,7 +387,7 @@ void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool wr
     if (!s->inCommand && a.txLength > 0) {
         s->inCommand = true;
         s->station = a.tx[0];
-        s->stateBefore = s->station < kStationCount ? ctx.plcState[s->station] : 0;
+        s->stateBefore = s->station < kStationCount ? ctx.plcState[s->station] : kCommunicating;
     }
 }
 

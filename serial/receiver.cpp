@@ -12,7 +12,7 @@ namespace {
 constexpr uint32_t kEchoRest = 6; // address and value echoed, then the CRC
 
 bool IsEventFunction(uint8_t function) {
-    return function == 0xC1 || function == 0xC2 || function == 0xC3;
+    return function == kInitRefused || function == kNextRefused || function == kRepeatRefused;
 }
 
 int ExceptionResult(uint8_t code, uint8_t function, int32_t station) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "merix/qorlib.h"
+#include "serial/function_codes.h"
 #include "services/host_log.h"
 #include "services/host_result.h"
 #include "transactions/station_entry.h"
@@ -11,7 +12,6 @@ namespace merix {
 
 namespace {
 
-constexpr uint32_t kNoAlert = 0xFFFF;
 constexpr time_t kHalfDay = 12 * 60 * 60;
 constexpr int kPutGateValue = 2;
 
@@ -117,7 +117,7 @@ int Update_Events(CallBlock* cb, uint32_t replyLength) {
     if (ctx.debugFlag != 0) {
         Log(kLogDetail, "MERIX> Update_Events() %d events for PLC %d", count, st);
     }
-    if (f == 0xC1 && ctx.evtConflictAlert[st] == kNoAlert) {
+    if (f == kInitRefused && ctx.evtConflictAlert[st] == kNoAlert) {
         char text[64];
         std::snprintf(text, sizeof text, "Num of Evts conflict with PLC %2u Configuration",
                       static_cast<unsigned>(st));
@@ -133,7 +133,7 @@ int Update_Events(CallBlock* cb, uint32_t replyLength) {
         return 0;
     }
     Log(kLogDetail, "MERIX> Update_Events() rep_buff[1] = %02x", f);
-    if (f == 0xC1) {
+    if (f == kInitRefused) {
         return 0;
     }
     if (ctx.evtConflictAlert[st] != kNoAlert) {

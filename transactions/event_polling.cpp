@@ -20,10 +20,6 @@ namespace merix {
 
 namespace {
 
-constexpr uint32_t kNoAlert = 0xFFFF;
-constexpr uint8_t kInitRefused = 0xC1;
-constexpr uint8_t kRepeatRefused = 0xC3;
-
 constexpr RetryTexts kEventTexts{"MERIX> ReadEvent() : sRetry=%d, iRlen=%d",
                                  "MERIX> ReadEvent() Delay : Calc. %.3f, Prac. %.3f",
                                  "MERIX> ReadEvent() Wrong receive (still %d tries)"};
@@ -132,7 +128,7 @@ int32_t ReadEvent(CallBlock* cb) {
             kStationCount - 1);
         return 2;
     }
-    if (ctx.plcState[st] == 2) {
+    if (ctx.plcState[st] == kSwitchedOff) {
         Log(kLogDetail, "MERIX> ReadEvent() Communication with PLC %d switched OFF", st);
         return 2;
     }
@@ -153,7 +149,7 @@ int32_t ReadEvent(CallBlock* cb) {
             pass.result = kPassFailed;
             if (pass.sRetry == 0) {
                 Log(kLogDetail, "MERIX> ReadEvent() Send failed (PLC %d)", st);
-                ctx.plcState[st] = 1;
+                ctx.plcState[st] = kInError;
                 return FailRead(ctx, st);
             }
             continue;
@@ -177,7 +173,7 @@ int32_t ReadEvent(CallBlock* cb) {
             pass.result = received;
             if (pass.sRetry == 0) {
                 Log(kLogDetail, "MERIX> ReadEvent() Receive : sRetry=0 ret 2");
-                ctx.plcState[st] = 1;
+                ctx.plcState[st] = kInError;
                 return FailRead(ctx, st);
             }
             continue;
@@ -186,7 +182,7 @@ int32_t ReadEvent(CallBlock* cb) {
         if (!CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
             if (pass.sRetry == 0) {
                 Log(kLogDetail, "MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2");
-                ctx.plcState[st] = 1;
+                ctx.plcState[st] = kInError;
                 return FailRead(ctx, st);
             }
             if (ctx.fEF[st] == 0) {
@@ -207,11 +203,11 @@ int32_t ReadEvent(CallBlock* cb) {
             pass.result = kPassBad;
             continue;
         }
-        if ((f & 0x80) != 0 && f != kInitRefused) {
+        if ((f & kExceptionBit) != 0 && f != kInitRefused) {
             pass.result = kPassBad;
             if (pass.sRetry == 0) {
                 Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : sRetry=0 ret 2");
-                ctx.plcState[st] = 1;
+                ctx.plcState[st] = kInError;
                 return FailRead(ctx, st);
             }
             if (f == kRepeatRefused) {

@@ -28,7 +28,7 @@ int32_t ReadInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
         if (!HasStationEntry(gate.address)) {
             return 1;
         }
-        value = ctx.plcState[gate.address] != 0 ? 1.0 : 0.0;
+        value = ctx.plcState[gate.address] != kCommunicating ? 1.0 : 0.0;
         break;
     }
     QorUnCook(0, gate.hostWord, value, gate.valuePtr);
@@ -75,17 +75,17 @@ int32_t WriteInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
         return 1;
     }
     if (value == 1) {
-        ctx.plcState[s] = 2;
+        ctx.plcState[s] = kSwitchedOff;
         Log(kLogDetail, "MERIX> SingleWrite() Communication with PLC %d switched OFF", s);
         return 0;
     }
     if (value != 0) {
         return 1;
     }
-    if (ctx.plcState[s] == 2) {
-        ctx.plcState[s] = 1; // back in error: WarmStart brings it into service
+    if (ctx.plcState[s] == kSwitchedOff) {
+        ctx.plcState[s] = kInError; // back in error: WarmStart brings it into service
     } else {
-        ctx.plcState[s] = 0;
+        ctx.plcState[s] = kCommunicating;
         ctx.fEF[s] = 1;
     }
     Log(kLogDetail, "MERIX> SingleWrite() Communication with PLC %d switched ON", s);

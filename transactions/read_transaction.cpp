@@ -4,6 +4,7 @@
 
 #include "gates/address_parser.h"
 #include "serial/crc16.h"
+#include "serial/function_codes.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
@@ -36,7 +37,7 @@ void CopyText(const char* text, char (&copy)[kTextCopy]) {
 }
 
 bool IsBitGate(const GateAccessRecord& gate) {
-    return gate.gateType == 6;
+    return gate.gateType == kGateTypeDigital;
 }
 
 /// Bytes of the reply, from the first data byte on, that the gate's values are taken from.
@@ -108,7 +109,7 @@ int32_t DoRead(CallBlock* cb) {
     // but never switched off or put into error.
     const bool tracked = HasStationEntry(station);
 
-    if (tracked && ctx.plcState[station] == 2) {
+    if (tracked && ctx.plcState[station] == kSwitchedOff) {
         Log(kLogDetail, "MERIX> DoRead() Communication with PLC %d switched off", station);
         return 2;
     }
@@ -133,7 +134,7 @@ int32_t DoRead(CallBlock* cb) {
             }
             continue;
         }
-        if ((ctx.rxBuf[1] & 0x80) != 0) {
+        if ((ctx.rxBuf[1] & kExceptionBit) != 0) {
             pass.result = kPassBad;
             if (pass.sRetry == 0) {
                 pass.result = kPassFailed; // refused on every try: the station is in trouble
@@ -161,7 +162,7 @@ int32_t DoRead(CallBlock* cb) {
             result = 1;
         }
         if (tracked) {
-            ctx.plcState[station] = 1;
+            ctx.plcState[station] = kInError;
         }
         Log(kLogDetail, "MERIX> DoRead() : message with length iTlen=%d failed", iTlen);
         return result;

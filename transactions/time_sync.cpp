@@ -37,7 +37,7 @@ int32_t SendTimeSync(CallBlock* cb) {
     const int sent = Send(ctx, frame, kTimeSyncLength);
     ctx.fixedReply = 0;
     if (sent != 0) {
-        RunTimeError(5, 7, 0);
+        RunTimeError(kAreaTransactions, kPlaceTimeSyncSend, 0);
         Log(kLogDetail, "MERIX> Time synchronization command could not be sent");
         return 2;
     }

@@ -6,6 +6,7 @@
 #include "gates/address_parser.h"
 #include "serial/com_port.h"
 #include "serial/crc16.h"
+#include "serial/function_codes.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
@@ -77,7 +78,7 @@ int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
             }
             continue;
         }
-        if ((ctx.rxBuf[1] & 0x80) != 0) {
+        if ((ctx.rxBuf[1] & kExceptionBit) != 0) {
             Log(kLogDetail, "MERIX> SingleWrite(), Modbus error %d", ctx.rxBuf[1]);
             pass.result = kPassBad;
             continue;

@@ -34,11 +34,11 @@ std::string ResultText(int result) {
 
 const char* StationStateText(uint32_t plcState) {
     switch (plcState) {
-    case 0:
+    case merix::kCommunicating:
         return "communicating";
-    case 1:
+    case merix::kInError:
         return "in error";
-    case 2:
+    case merix::kSwitchedOff:
         return "switched off";
     default:
         return "unknown";

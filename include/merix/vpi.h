@@ -22,6 +22,16 @@ inline constexpr std::size_t kTxBufSize = 256;
 inline constexpr std::size_t kRxBufSize = 300;
 inline constexpr std::size_t kPortNameSize = 12; ///< 11 characters and the terminating zero
 
+/// A station's communication state, in DriverContext::plcState.
+enum PlcState : uint32_t {
+    kCommunicating = 0,
+    kInError = 1,    ///< a read or event read failed for good; WarmStart recovers it
+    kSwitchedOff = 2 ///< by the host, through the station's "HIMA" internal gate
+};
+
+/// The alert id in DriverContext::evtConflictAlert and ovfAlert while no alert is open.
+inline constexpr uint32_t kNoAlert = 0xFFFF;
+
 /// Port parameters kept for every (re)open of the port.
 struct PortParams {
     char portName[kPortNameSize];
@@ -45,7 +55,7 @@ struct DriverContext {
     uint32_t fReadEvent; ///< tolerance flag of event reads
     uint32_t evtConflictAlert[kStationCount];
     uint32_t ovfAlert[kStationCount];
-    uint32_t plcState[kStationCount]; ///< 0 communicating, 1 in error, 2 switched off
+    uint32_t plcState[kStationCount]; ///< a PlcState
     uint32_t fRE[kStationCount];
     uint32_t fEF[kStationCount];
     uint32_t ovfPending[kStationCount];

@@ -189,7 +189,7 @@ TEST_F(LibmodbusSlave, AddressOutsideTheSlavesTablesIsRefused) {
     uint8_t value[8] = {};
     auto reg = Record(text, value, 3, 500, 0);
     EXPECT_EQ(Call(kSingleRead, reg), 1);
-    EXPECT_EQ(ctx.plcState[1], 0u);
+    EXPECT_EQ(ctx.plcState[1], kCommunicating);
     EXPECT_TRUE(qorlib::Logged("MERIX> Receive() (MB-protocol) Illegal data address (PLC 1)"));
 }
 

@@ -294,7 +294,7 @@ TEST_F(LifecyclePty, VanishedDeviceEndsReadsAtOnceAndReOpenComBringsTheLineBack)
     reg.count = 1;
     reg.valuePtr = value;
     EXPECT_EQ(Call(kSingleRead, &reg), 2);
-    EXPECT_EQ(ctx.plcState[1], 1u);
+    EXPECT_EQ(ctx.plcState[1], kInError);
 
     // The device is back: ReOpenCom opens it again and the station answers.
     EXPECT_EQ(Call(kReOpenCom), 0);

@@ -185,7 +185,7 @@ TEST_F(SimEvents, WarmStartAndStationSwitchReinitialiseTheEvents) {
     EXPECT_EQ(ctx.fEF[1], 1u);
     EXPECT_EQ(Poll(1), 0);
     EXPECT_EQ(ctx.fEF[1], 0u);
-    ctx.plcState[1] = 1;
+    ctx.plcState[1] = kInError;
     StationArg arg{1};
     EXPECT_EQ(Call(kWarmStart, &arg), 0);
     EXPECT_EQ(ctx.fEF[1], 1u);

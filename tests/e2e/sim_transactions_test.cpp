@@ -67,7 +67,7 @@ TEST_F(SimTransactions, StationSwitchAndWarmStart) {
     EXPECT_EQ(Read(reg), 2);
     EXPECT_EQ(FramesReceived(), before) << "nothing goes on the line for a switched-off station";
     EXPECT_EQ(Write(hima, 0), 0);
-    EXPECT_EQ(ctx.plcState[1], 1u);
+    EXPECT_EQ(ctx.plcState[1], kInError);
     StationArg arg{1};
     EXPECT_EQ(Call(kWarmStart, &arg), 0);
     EXPECT_EQ(Read(reg), 0);
@@ -93,7 +93,7 @@ TEST_F(SimTransactions, SilentStationEndsInError) {
     sim->InjectFaults(1, {h51sim::FaultKind::NoReply, 0}, 5);
     Gate reg("01300100", 1, 3, 100);
     EXPECT_EQ(Read(reg), 2);
-    EXPECT_EQ(ctx.plcState[1], 1u);
+    EXPECT_EQ(ctx.plcState[1], kInError);
     EXPECT_EQ(sim->StationCounters(1)->requests, 5u);
 }
 

@@ -156,7 +156,7 @@ public:
             Access(merix::kSingleWrite, s, 3, address, 0, 1);
             transactions_ += 3;
             DrainEvents(s);
-            if (ctx_.plcState[s] == 1) {
+            if (ctx_.plcState[s] == merix::kInError) {
                 // Failed for good: recover it, as an operator would. Its buffer was drained
                 // first, since the set-up that recovery brings empties it.
                 merix::StationArg arg{static_cast<uint32_t>(s)};
@@ -191,11 +191,11 @@ public:
         }
         int inService = 0;
         for (int s = 1; s <= kStations; ++s) {
-            if (ctx_.plcState[s] == 1) {
+            if (ctx_.plcState[s] == merix::kInError) {
                 merix::StationArg arg{static_cast<uint32_t>(s)};
                 Call(merix::kWarmStart, &arg);
             }
-            inService += ctx_.plcState[s] == 0 ? 1 : 0;
+            inService += ctx_.plcState[s] == merix::kCommunicating ? 1 : 0;
         }
         const long rssEnd = ResidentKiB();
         std::printf("soak: %.0f s, %ld transactions, %ld events, %llu faulty exchanges, %ld "

@@ -100,33 +100,39 @@ INSTANTIATE_TEST_SUITE_P(
     Forms, AcceptedAddress,
     ::testing::Values(
         // Ordinary addresses; types 1 and 6 take the bit number from position 7.
-        AcceptedCase{"01300100", 0, 1, 3, 100, -1, 16},
-        AcceptedCase{"01300100", 6, 1, 3, 100, 0, 16},
-        AcceptedCase{"01300105", 6, 1, 3, 105, 5, 16}, // position 7 is address and bit
-        AcceptedCase{"0130010 ", 6, 1, 3, 10, -1, 16},
-        AcceptedCase{"0130010 ", 1, 1, 3, 10, -1, 16},
-        AcceptedCase{"99465535", 0, 99, 4, 65535, -1, 16},
-        AcceptedCase{"0210001", 0, 2, 1, 1, -1, 1}, AcceptedCase{"02200017", 1, 2, 2, 17, 7, 1},
-        AcceptedCase{"0310", 0, 3, 1, 0, -1, 1},
+        AcceptedCase{"01300100", kGateType0, 1, 3, 100, -1, 16},
+        AcceptedCase{"01300100", kGateTypeDigital, 1, 3, 100, 0, 16},
+        AcceptedCase{"01300105", kGateTypeDigital, 1, 3, 105, 5,
+                     16}, // position 7 is address and bit
+        AcceptedCase{"0130010 ", kGateTypeDigital, 1, 3, 10, -1, 16},
+        AcceptedCase{"0130010 ", kGateType1, 1, 3, 10, -1, 16},
+        AcceptedCase{"99465535", kGateType0, 99, 4, 65535, -1, 16},
+        AcceptedCase{"0210001", kGateType0, 2, 1, 1, -1, 1},
+        AcceptedCase{"02200017", kGateType1, 2, 2, 17, 7, 1},
+        AcceptedCase{"0310", kGateType0, 3, 1, 0, -1, 1},
         // Event gates.
-        AcceptedCase{"E050012", 6, 5, 69, 12, -1, 1}, AcceptedCase{"E010000", 6, 1, 69, 0, -1, 1},
-        AcceptedCase{"E312047", 6, 31, 69, 2047, -1, 1},
-        AcceptedCase{"e050012", 6, 5, 69, 12, -1, 1}, AcceptedCase{"E05001", 6, 5, 69, 1, -1, 1},
+        AcceptedCase{"E050012", kGateTypeDigital, 5, 69, 12, -1, 1},
+        AcceptedCase{"E010000", kGateTypeDigital, 1, 69, 0, -1, 1},
+        AcceptedCase{"E312047", kGateTypeDigital, 31, 69, 2047, -1, 1},
+        AcceptedCase{"e050012", kGateTypeDigital, 5, 69, 12, -1, 1},
+        AcceptedCase{"E05001", kGateTypeDigital, 5, 69, 1, -1, 1},
         // Internal gates: station 255, function 80.
-        AcceptedCase{"HIMA07", 6, 255, 80, 7, -1, 1}, AcceptedCase{"HIMA7", 6, 255, 80, 7, -1, 1},
-        AcceptedCase{"hima07XY", 6, 255, 80, 7, -1, 1},
-        AcceptedCase{"HIMA0712X", 6, 255, 80, 7, -1, 1},
-        AcceptedCase{"HIMA99", 6, 255, 80, 99, -1, 1},
-        AcceptedCase{"HIMA-1", 6, 255, 80, -1, -1, 1},
-        AcceptedCase{"debug", 6, 255, 80, 255, -1, 1},
-        AcceptedCase{"FDELAY", 1, 255, 80, 254, -1, 1},
-        AcceptedCase{"ifg", 0, 255, 80, 253, -1, 16},
+        AcceptedCase{"HIMA07", kGateTypeDigital, 255, 80, 7, -1, 1},
+        AcceptedCase{"HIMA7", kGateTypeDigital, 255, 80, 7, -1, 1},
+        AcceptedCase{"hima07XY", kGateTypeDigital, 255, 80, 7, -1, 1},
+        AcceptedCase{"HIMA0712X", kGateTypeDigital, 255, 80, 7, -1, 1},
+        AcceptedCase{"HIMA99", kGateTypeDigital, 255, 80, 99, -1, 1},
+        AcceptedCase{"HIMA-1", kGateTypeDigital, 255, 80, -1, -1, 1},
+        AcceptedCase{"debug", kGateTypeDigital, 255, 80, 255, -1, 1},
+        AcceptedCase{"FDELAY", kGateType1, 255, 80, 254, -1, 1},
+        AcceptedCase{"ifg", kGateType0, 255, 80, 253, -1, 16},
         // Special names, with any gate type: only station (with a prefix) and address set.
         AcceptedCase{"$EVENT", 99, U, U, 0xFFFD, U, U},
-        AcceptedCase{"07$EVENT", 0, 7, U, 0xFFFD, U, U},
-        AcceptedCase{"$error", 6, U, U, 0xFFFE, U, U}, AcceptedCase{"$TIME", 1, U, U, 0xFFFC, U, U},
-        AcceptedCase{"$EVENT1", 0, U, U, 0xFFFD, U, U},
-        AcceptedCase{"31$time", 0, 31, U, 0xFFFC, U, U},
+        AcceptedCase{"07$EVENT", kGateType0, 7, U, 0xFFFD, U, U},
+        AcceptedCase{"$error", kGateTypeDigital, U, U, 0xFFFE, U, U},
+        AcceptedCase{"$TIME", kGateType1, U, U, 0xFFFC, U, U},
+        AcceptedCase{"$EVENT1", kGateType0, U, U, 0xFFFD, U, U},
+        AcceptedCase{"31$time", kGateType0, 31, U, 0xFFFC, U, U},
         AcceptedCase{"$EVENT" + std::string(1000, '\xE9'), 0, U, U, 0xFFFD, U, U}));
 
 // --- Refusals -------------------------------------------------------------------------------
@@ -176,20 +182,30 @@ constexpr uint32_t B = kBlockAddressParser;
 INSTANTIATE_TEST_SUITE_P(
     Causes, RefusedAddress,
     ::testing::Values(
-        RefusedCase{"DEBUG", 0, S, 1, {IllegalChar("D", "DEBUG"), Rte(3040), Rte(3011)}},
-        RefusedCase{"DEBUG", 0, B, 1, {IllegalChar("D", "DEBUG"), Rte(3040), Rte(3091)}},
+        RefusedCase{"DEBUG", kGateType0, S, 1, {IllegalChar("D", "DEBUG"), Rte(3040), Rte(3011)}},
+        RefusedCase{"DEBUG", kGateType0, B, 1, {IllegalChar("D", "DEBUG"), Rte(3040), Rte(3091)}},
 
-        RefusedCase{"HIMA07", 0, S, 1, {IllegalChar("H", "HIMA07"), Rte(3040), Rte(3011)}},
-        RefusedCase{"HIMAX", 6, S, 1, {IllegalChar("H", "HIMAX"), Rte(3040), Rte(3011)}},
-        RefusedCase{"AB$EVENT", 0, S, 1, {IllegalChar("A", "AB$EVENT"), Rte(3040), Rte(3011)}},
-        RefusedCase{"$EVENT", 0, B, 1, {IllegalChar("$", "$EVENT"), Rte(3040), Rte(3091)}},
-        RefusedCase{"0130a100", 0, S, 1, {IllegalChar("A", "0130A100"), Rte(3044), Rte(3011)}},
-        RefusedCase{"01E00100", 0, S, 1, {IllegalChar("E", "01E00100"), Rte(3042), Rte(3011)}},
-        RefusedCase{"01300100X", 0, S, 1, {IllegalChar("X", "01300100X"), Rte(3048), Rte(3011)}},
-        RefusedCase{"013001000", 0, B, 1, {IllegalChar("0", "013001000"), Rte(3048), Rte(3091)}},
+        RefusedCase{"HIMA07", kGateType0, S, 1, {IllegalChar("H", "HIMA07"), Rte(3040), Rte(3011)}},
         RefusedCase{
-            "0130010\xE9", 6, S, 1, {IllegalChar("\xE9", "0130010\xE9"), Rte(3047), Rte(3011)}},
-        RefusedCase{"\xFF\x80", 0, S, 1, {IllegalChar("\xFF", "\xFF\x80"), Rte(3040), Rte(3011)}},
+            "HIMAX", kGateTypeDigital, S, 1, {IllegalChar("H", "HIMAX"), Rte(3040), Rte(3011)}},
+        RefusedCase{
+            "AB$EVENT", kGateType0, S, 1, {IllegalChar("A", "AB$EVENT"), Rte(3040), Rte(3011)}},
+        RefusedCase{"$EVENT", kGateType0, B, 1, {IllegalChar("$", "$EVENT"), Rte(3040), Rte(3091)}},
+        RefusedCase{
+            "0130a100", kGateType0, S, 1, {IllegalChar("A", "0130A100"), Rte(3044), Rte(3011)}},
+        RefusedCase{
+            "01E00100", kGateType0, S, 1, {IllegalChar("E", "01E00100"), Rte(3042), Rte(3011)}},
+        RefusedCase{
+            "01300100X", kGateType0, S, 1, {IllegalChar("X", "01300100X"), Rte(3048), Rte(3011)}},
+        RefusedCase{
+            "013001000", kGateType0, B, 1, {IllegalChar("0", "013001000"), Rte(3048), Rte(3091)}},
+        RefusedCase{"0130010\xE9",
+                    kGateTypeDigital,
+                    S,
+                    1,
+                    {IllegalChar("\xE9", "0130010\xE9"), Rte(3047), Rte(3011)}},
+        RefusedCase{
+            "\xFF\x80", kGateType0, S, 1, {IllegalChar("\xFF", "\xFF\x80"), Rte(3040), Rte(3011)}},
         // Gate type: the run-time error comes before the line, which shows the text's own case.
         RefusedCase{"01300100",
                     2,
@@ -202,44 +218,66 @@ INSTANTIATE_TEST_SUITE_P(
                     1,
                     {Rte(3030), Err("MERIX> debug illegal gate type used:-1."), Rte(3091)}},
         // Event gates.
-        RefusedCase{
-            "E050012", 0, S, 1, {Err("MERIX> Gate should be defined as digital!"), Rte(3011)}},
-        RefusedCase{
-            "E002047", 6, S, 1, {Err("MERIX> Station 0 should be in range(1...31)"), Rte(3011)}},
-        RefusedCase{
-            "E322047", 6, S, 1, {Err("MERIX> Station 32 should be in range(1...31)"), Rte(3011)}},
-        RefusedCase{
-            "E992047", 6, B, 1, {Err("MERIX> Station 99 should be in range(1...31)"), Rte(3091)}},
-        RefusedCase{"E", 6, S, 1, {Err("MERIX> Station 0 should be in range(1...31)"), Rte(3011)}},
-        RefusedCase{
-            "E012048", 6, S, 1, {Err("MERIX> Gate address 2048 should less than 2048"), Rte(3011)}},
-        RefusedCase{
-            "E01", 6, S, 1, {Err("MERIX> Gate address 0 should less than 2048"), Rte(3011)}},
+        RefusedCase{"E050012",
+                    kGateType0,
+                    S,
+                    1,
+                    {Err("MERIX> Gate should be defined as digital!"), Rte(3011)}},
+        RefusedCase{"E002047",
+                    kGateTypeDigital,
+                    S,
+                    1,
+                    {Err("MERIX> Station 0 should be in range(1...31)"), Rte(3011)}},
+        RefusedCase{"E322047",
+                    kGateTypeDigital,
+                    S,
+                    1,
+                    {Err("MERIX> Station 32 should be in range(1...31)"), Rte(3011)}},
+        RefusedCase{"E992047",
+                    kGateTypeDigital,
+                    B,
+                    1,
+                    {Err("MERIX> Station 99 should be in range(1...31)"), Rte(3091)}},
+        RefusedCase{"E",
+                    kGateTypeDigital,
+                    S,
+                    1,
+                    {Err("MERIX> Station 0 should be in range(1...31)"), Rte(3011)}},
+        RefusedCase{"E012048",
+                    kGateTypeDigital,
+                    S,
+                    1,
+                    {Err("MERIX> Gate address 2048 should less than 2048"), Rte(3011)}},
+        RefusedCase{"E01",
+                    kGateTypeDigital,
+                    S,
+                    1,
+                    {Err("MERIX> Gate address 0 should less than 2048"), Rte(3011)}},
         // Ordinary addresses.
-        RefusedCase{"00300100", 0, S, 1, {Rte(3011)}},
-        RefusedCase{"01500100", 0, S, 1, {Rte(3080), Rte(3011)}},
-        RefusedCase{"01000100", 0, B, 1, {Rte(3080), Rte(3091)}},
-        RefusedCase{"013", 0, S, 1, {Rte(3060), Rte(3011)}},
+        RefusedCase{"00300100", kGateType0, S, 1, {Rte(3011)}},
+        RefusedCase{"01500100", kGateType0, S, 1, {Rte(3080), Rte(3011)}},
+        RefusedCase{"01000100", kGateType0, B, 1, {Rte(3080), Rte(3091)}},
+        RefusedCase{"013", kGateType0, S, 1, {Rte(3060), Rte(3011)}},
 
-        RefusedCase{"", 0, S, 1, {Rte(3050), Rte(3011)}},
-        RefusedCase{"", 6, B, 1, {Rte(3050), Rte(3091)}},
-        RefusedCase{"0130010", 6, S, 1, {Rte(3020)}},
+        RefusedCase{"", kGateType0, S, 1, {Rte(3050), Rte(3011)}},
+        RefusedCase{"", kGateTypeDigital, B, 1, {Rte(3050), Rte(3091)}},
+        RefusedCase{"0130010", kGateTypeDigital, S, 1, {Rte(3020)}},
         // Length: ten characters are refused without a run-time error of the parse's own.
         RefusedCase{"0123456789",
-                    0,
+                    kGateType0,
                     S,
                     1,
                     {{kLogDetail, "MERIX> Parse() Gate string length too long 0123456789 (> 9)"},
                      Rte(3011)}},
         RefusedCase{"0123456789",
-                    0,
+                    kGateType0,
                     B,
                     1,
                     {{kLogDetail, "MERIX> Parse() Gate string length too long 0123456789 (> 9)"},
                      Rte(3091)}},
         // Refused as a block, without any log line.
-        RefusedCase{"IFG", 0, B, 2, {}}, RefusedCase{"HIMA07", 6, B, 2, {}},
-        RefusedCase{"debug", 6, B, 2, {}}));
+        RefusedCase{"IFG", kGateType0, B, 2, {}}, RefusedCase{"HIMA07", kGateTypeDigital, B, 2, {}},
+        RefusedCase{"debug", kGateTypeDigital, B, 2, {}}));
 
 TEST_F(AddressParserTest, RefusalKeepsTheFieldsStoredBeforeIt) {
     HostText text("01500100");

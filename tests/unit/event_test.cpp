@@ -1,6 +1,7 @@
 // Event collection: request choice by the station's flags, delivery with time stamps,
 // alerts, overflow and the recoveries from bad replies.
 #include "services/host_log.h"
+#include "gates/address_parser.h"
 #include "test_support.h"
 #include "transactions/event_delivery.h"
 
@@ -223,7 +224,7 @@ TEST_F(EventTest, CountConflictRaisesOneAlertUntilTheConfigurationMatches) {
     EXPECT_EQ(Poll(), 0);
     EXPECT_TRUE(qorlib::OpenAlerts().empty());
     EXPECT_TRUE(qorlib::Logged("MERIX> Update_Events() Num of Evts conflict with PLC 5 solved"));
-    EXPECT_EQ(host->evtConflictAlert[5], 0xFFFFu);
+    EXPECT_EQ(host->evtConflictAlert[5], kNoAlert);
     EXPECT_EQ(Values("E050000"), std::vector<double>{1});
 }
 
@@ -314,7 +315,7 @@ TEST_F(EventTest, ReadThatFailsForGoodLeavesItsRepeatToTheNextRead) {
     EXPECT_EQ(Values("E050001"), std::vector<double>{1});
 
     EXPECT_EQ(Poll(), 2);
-    host->plcState[5] = 1;
+    host->plcState[5] = kInError;
     StationArg arg{5};
     Call(kWarmStart, &arg);
     fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
@@ -383,18 +384,18 @@ TEST_F(EventTest, WrongRepliesAreRetriedThirteenTimes) {
     EXPECT_EQ(Poll(), 2);
     EXPECT_EQ(fake::Written().size(), 14u);
     EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() Data NOT retrieved (rc=2)"));
-    EXPECT_EQ(host->plcState[5], 0u);
+    EXPECT_EQ(host->plcState[5], kCommunicating);
 }
 
 TEST_F(EventTest, SilentStationGoesIntoError) {
     EXPECT_EQ(Poll(), 2);
     EXPECT_EQ(fake::Written().size(), 5u);
-    EXPECT_EQ(host->plcState[5], 1u);
+    EXPECT_EQ(host->plcState[5], kInError);
     EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() Receive : sRetry=0 ret 2"));
 }
 
 TEST_F(EventTest, SwitchedOffOrUntabledStationsAreRefusedWithoutTraffic) {
-    host->plcState[5] = 2;
+    host->plcState[5] = kSwitchedOff;
     host->fReadEvent = 0;
     EXPECT_EQ(Poll(), 2);
     EXPECT_EQ(host->fReadEvent, 0u);
@@ -409,13 +410,13 @@ TEST_F(EventTest, SwitchedOffOrUntabledStationsAreRefusedWithoutTraffic) {
 
 TEST_F(EventTest, WarmStartAndTheStationSwitchSetUpTheEventsAgain) {
     Initialise();
-    host->plcState[5] = 1;
+    host->plcState[5] = kInError;
     StationArg arg{5};
     Call(kWarmStart, &arg);
     fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Sent(0), 0x41);
-    AccessGate hima("HIMA05", 255, 80, 5, 6);
+    AccessGate hima("HIMA05", 255, 80, 5, kGateTypeDigital);
     hima.SetWord(0);
     Call(kSingleWrite, &hima.rec);
     fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));

@@ -47,12 +47,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LifecycleTest, ColdStartGivesTheStartingValues) {
     ColdStart(9600, 8, 0, 2, 1, "COM1", 30);
     for (int s = 0; s < kStationCount; ++s) {
-        EXPECT_EQ(host->plcState[s], 0u);
+        EXPECT_EQ(host->plcState[s], kCommunicating);
         EXPECT_EQ(host->fEF[s], 1u);
         EXPECT_EQ(host->ovfPending[s], 0u);
         EXPECT_EQ(host->eventCount[s], 0u);
-        EXPECT_EQ(host->evtConflictAlert[s], 0xFFFFu);
-        EXPECT_EQ(host->ovfAlert[s], 0xFFFFu);
+        EXPECT_EQ(host->evtConflictAlert[s], kNoAlert);
+        EXPECT_EQ(host->ovfAlert[s], kNoAlert);
     }
     EXPECT_EQ(host->SendMask, 0x0101u);
     EXPECT_EQ(host->RecMask, 0u);
@@ -126,15 +126,15 @@ TEST_F(LifecycleTest, WarmStartByStationState) {
     EXPECT_EQ(Call(kWarmStart, &arg), 0);
     EXPECT_TRUE(qorlib::Logged("MERIX> WarmStart() PLC-nr. 3 was not in error"));
 
-    host->plcState[3] = 1;
+    host->plcState[3] = kInError;
     host->fEF[3] = 0;
     EXPECT_EQ(Call(kWarmStart, &arg), 0);
-    EXPECT_EQ(host->plcState[3], 0u);
+    EXPECT_EQ(host->plcState[3], kCommunicating);
     EXPECT_EQ(host->fEF[3], 1u);
 
-    host->plcState[3] = 2;
+    host->plcState[3] = kSwitchedOff;
     EXPECT_EQ(Call(kWarmStart, &arg), 2);
-    EXPECT_EQ(host->plcState[3], 2u);
+    EXPECT_EQ(host->plcState[3], kSwitchedOff);
     EXPECT_TRUE(qorlib::Logged("MERIX> WarmStart() PLC-nr. 3 manually disabled"));
 }
 

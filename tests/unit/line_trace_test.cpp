@@ -53,7 +53,7 @@ TEST_F(LineTraceTest, ShowsRequestsRepliesSilencesAndOutcomes) {
     EXPECT_EQ(Read(gate), 0);
     AccessGate silent("02300100", 2, 3, 100);
     EXPECT_EQ(Read(silent), 2);
-    ASSERT_EQ(host->plcState[2], 1u);
+    ASSERT_EQ(host->plcState[2], kInError);
 
     const auto lines = Lines("Line.Trace");
     ASSERT_FALSE(lines.empty());

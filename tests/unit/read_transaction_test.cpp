@@ -1,5 +1,6 @@
 // Reads: internal gates, the request on the line, value layouts, and the retry rules.
 #include "services/host_log.h"
+#include "gates/address_parser.h"
 #include "test_support.h"
 
 namespace merix::test {
@@ -41,7 +42,7 @@ TEST_F(ReadTest, AddressGoesOnTheLineAsItsLow16Bits) {
 }
 
 TEST_F(ReadTest, SingleDigitalTakesBitZero) {
-    AccessGate gate("01100007", 1, 1, 7, 6);
+    AccessGate gate("01100007", 1, 1, 7, kGateTypeDigital);
     fake::QueueReply(WithCrc({0x01, 0x01, 0x01, 0x03}));
     EXPECT_EQ(Read(gate), 0);
     EXPECT_EQ(gate.Word(), 1);
@@ -55,7 +56,7 @@ class BitBlock : public ReadTest, public ::testing::WithParamInterface<BitBlockC
 
 TEST_P(BitBlock, CopiesCountOver8Plus1Bytes) {
     const auto [count, copied] = GetParam();
-    AccessGate gate("01100000", 1, 1, 0, 6, count);
+    AccessGate gate("01100000", 1, 1, 0, kGateTypeDigital, count);
     Frame reply{0x01, 0x01, static_cast<uint8_t>((count + 7) / 8)};
     for (int i = 0; i < (count + 7) / 8; ++i) {
         reply.push_back(static_cast<uint8_t>(0xA0 + i));
@@ -94,7 +95,7 @@ TEST_F(ReadTest, ReplyShorterThanTheBlockIsNotStored) {
     fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x01})); // one register, ten asked
     EXPECT_EQ(ReadBlock(gate), 1);
     EXPECT_EQ(gate.value[0], 0xEE);
-    EXPECT_EQ(host->plcState[1], 0u);
+    EXPECT_EQ(host->plcState[1], kCommunicating);
 }
 
 TEST_F(ReadTest, CoilReadIntoARegisterGateIsNotFilledFromTheCrc) {
@@ -108,7 +109,7 @@ TEST_F(ReadTest, SilentStationIsAsked5TimesThenPutInError) {
     AccessGate gate("01300100", 1, 3, 100);
     EXPECT_EQ(Read(gate), 2);
     EXPECT_EQ(Requests(), 5u);
-    EXPECT_EQ(host->plcState[1], 1u);
+    EXPECT_EQ(host->plcState[1], kInError);
     EXPECT_EQ(fake::CallsStartingWith("Sleep(50)").size(), 4u) << "a 50 ms pause before retries";
     EXPECT_TRUE(qorlib::Logged("MERIX> DoRead() : message with length iTlen=6 failed"));
     EXPECT_TRUE(qorlib::Logged("MERIX> DoRead() : sRetry=1, iRlen=0"));
@@ -120,10 +121,11 @@ TEST_F(ReadTest, InErrorTheStationIsStillReadAndDebugAnswers1) {
     AccessGate gate("01300100", 1, 3, 100);
     EXPECT_EQ(Read(gate), 1);
     EXPECT_TRUE(qorlib::Logged("MERIX> DoRead() REVOCERY ERROR"));
-    EXPECT_EQ(host->plcState[1], 1u);
+    EXPECT_EQ(host->plcState[1], kInError);
     fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x05}));
     EXPECT_EQ(Read(gate), 0);
-    EXPECT_EQ(host->plcState[1], 1u) << "only WarmStart or the station switch clear the error";
+    EXPECT_EQ(host->plcState[1], kInError)
+        << "only WarmStart or the station switch clear the error";
 }
 
 TEST_F(ReadTest, ExceptionPassedOnAsAFrameEveryTimeEndsInError) {
@@ -133,7 +135,7 @@ TEST_F(ReadTest, ExceptionPassedOnAsAFrameEveryTimeEndsInError) {
     }
     EXPECT_EQ(Read(gate), 2);
     EXPECT_EQ(Requests(), 5u);
-    EXPECT_EQ(host->plcState[1], 1u);
+    EXPECT_EQ(host->plcState[1], kInError);
 }
 
 TEST_F(ReadTest, RefusedValueEndsWith1AndNoError) {
@@ -142,7 +144,7 @@ TEST_F(ReadTest, RefusedValueEndsWith1AndNoError) {
         fake::QueueReply(WithCrc({0x01, 0x83, 0x03}));
     }
     EXPECT_EQ(Read(gate), 1);
-    EXPECT_EQ(host->plcState[1], 0u);
+    EXPECT_EQ(host->plcState[1], kCommunicating);
 }
 
 TEST_F(ReadTest, BadCrcOnEveryTryEndsWith1AndLogsOnce) {
@@ -151,7 +153,7 @@ TEST_F(ReadTest, BadCrcOnEveryTryEndsWith1AndLogsOnce) {
         fake::QueueReply(Frame{0x01, 0x03, 0x02, 0x00, 0x01, 0x00, 0x00});
     }
     EXPECT_EQ(Read(gate), 1);
-    EXPECT_EQ(host->plcState[1], 0u);
+    EXPECT_EQ(host->plcState[1], kCommunicating);
     const auto logs = LogTexts();
     EXPECT_EQ(std::count(logs.begin(), logs.end(), "MERIX> DoRead() Wrong CRC (Retries left 0)"),
               1);
@@ -164,7 +166,7 @@ TEST_F(ReadTest, WrongRepliesOnlyAreAsked14Times) {
     }
     EXPECT_EQ(Read(gate), 1);
     EXPECT_EQ(Requests(), 14u);
-    EXPECT_EQ(host->plcState[1], 0u);
+    EXPECT_EQ(host->plcState[1], kCommunicating);
 }
 
 TEST_F(ReadTest, RecoveryOnTheFifthTry) {
@@ -178,7 +180,7 @@ TEST_F(ReadTest, RecoveryOnTheFifthTry) {
 }
 
 TEST_F(ReadTest, SwitchedOffStationIsNotAsked) {
-    host->plcState[1] = 2;
+    host->plcState[1] = kSwitchedOff;
     AccessGate gate("01300100", 1, 3, 100);
     EXPECT_EQ(Read(gate), 2);
     EXPECT_EQ(Requests(), 0u);
@@ -208,7 +210,7 @@ TEST_F(ReadTest, ClosedPortRefusesWithoutTraffic) {
 TEST_F(ReadTest, EventGatesAreNotReadFromTheLine) {
     host->debugFlag = 1;
     for (const char* text : {"E010003", "e010003"}) {
-        AccessGate gate(text, 1, 69, 3, 6);
+        AccessGate gate(text, 1, 69, 3, kGateTypeDigital);
         EXPECT_EQ(Read(gate), 1);
         EXPECT_EQ(ReadBlock(gate), 1);
     }
@@ -235,9 +237,9 @@ TEST_P(InternalRead, AnswersFromTheContext) {
     host->IFG = 12;
     host->fDelay = -0.5f;
     host->debugFlag = 1;
-    host->plcState[7] = 1;
-    host->plcState[8] = 2;
-    AccessGate gate(GetParam().text, 255, 80, GetParam().address, 6);
+    host->plcState[7] = kInError;
+    host->plcState[8] = kSwitchedOff;
+    AccessGate gate(GetParam().text, 255, 80, GetParam().address, kGateTypeDigital);
     EXPECT_EQ(Read(gate), 0);
     ASSERT_EQ(qorlib::UnCookCalls().size(), 1u);
     EXPECT_EQ(qorlib::UnCookCalls()[0].value, GetParam().expected);
@@ -253,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ReadTest, InternalGateOutsideTheTablesOrWithAnotherStationAnswers1) {
     for (int32_t address : {40, -1, 99, 252}) {
-        AccessGate gate("HIMA40", 255, 80, address, 6);
+        AccessGate gate("HIMA40", 255, 80, address, kGateTypeDigital);
         EXPECT_EQ(Read(gate), 1) << address;
     }
     EXPECT_TRUE(qorlib::UnCookCalls().empty());

@@ -1,5 +1,6 @@
 // Writes: internal targets, frames of coil and register writes, echo check, time sync.
 #include "services/host_log.h"
+#include "gates/address_parser.h"
 #include "test_support.h"
 
 namespace merix::test {
@@ -38,7 +39,7 @@ TEST_F(WriteTest, InternalSettings) {
     EXPECT_FLOAT_EQ(host->fDelay, -0.5f);
     EXPECT_EQ(Write(fdelay, 5000), 0);
     EXPECT_FLOAT_EQ(host->fDelay, -0.5f) << "5000 or more changes nothing";
-    AccessGate debug("DEBUG", 255, 80, 255, 6);
+    AccessGate debug("DEBUG", 255, 80, 255, kGateTypeDigital);
     EXPECT_EQ(Write(debug, 2), 1);
     EXPECT_EQ(host->debugFlag, 0);
     EXPECT_EQ(Write(debug, 1), 0);
@@ -48,32 +49,32 @@ TEST_F(WriteTest, InternalSettings) {
 }
 
 TEST_F(WriteTest, StationSwitchWorksWithWarmStart) {
-    AccessGate hima("HIMA05", 255, 80, 5, 6);
+    AccessGate hima("HIMA05", 255, 80, 5, kGateTypeDigital);
     AccessGate reg("05300001", 5, 3, 1);
     EXPECT_EQ(Write(hima, 1), 0);
-    EXPECT_EQ(host->plcState[5], 2u);
+    EXPECT_EQ(host->plcState[5], kSwitchedOff);
     EXPECT_EQ(Call(kSingleRead, &reg.rec), 2) << "a switched-off station is not read";
     EXPECT_EQ(Requests(), 0u);
 
     EXPECT_EQ(Write(hima, 0), 0);
-    EXPECT_EQ(host->plcState[5], 1u) << "switched on, but in error until WarmStart";
+    EXPECT_EQ(host->plcState[5], kInError) << "switched on, but in error until WarmStart";
     StationArg arg{5};
     host->fEF[5] = 0;
     EXPECT_EQ(Call(kWarmStart, &arg), 0);
-    EXPECT_EQ(host->plcState[5], 0u);
+    EXPECT_EQ(host->plcState[5], kCommunicating);
     EXPECT_EQ(host->fEF[5], 1u);
 
-    host->plcState[5] = 1;
+    host->plcState[5] = kInError;
     host->fEF[5] = 0;
     EXPECT_EQ(Write(hima, 0), 0);
-    EXPECT_EQ(host->plcState[5], 0u) << "a station in error comes back at once";
+    EXPECT_EQ(host->plcState[5], kCommunicating) << "a station in error comes back at once";
     EXPECT_EQ(host->fEF[5], 1u);
     EXPECT_EQ(Write(hima, 3), 1);
 }
 
 TEST_F(WriteTest, InternalTargetsOutsideTheTablesAnswer1) {
     for (int32_t address : {32, 99, -1, 252, 256}) {
-        AccessGate gate("HIMA99", 255, 80, address, 6);
+        AccessGate gate("HIMA99", 255, 80, address, kGateTypeDigital);
         EXPECT_EQ(Write(gate, 1), 1) << address;
     }
     AccessGate wrong("IFG", 3, 80, 253);
@@ -109,11 +110,11 @@ INSTANTIATE_TEST_SUITE_P(
                       FrameCase{"05300258", 3, 0x1234, {0x05, 0x06, 0x01, 0x02, 0x12, 0x34}}));
 
 TEST_F(WriteTest, InputsCannotBeWrittenAndClosedPortRefuses) {
-    AccessGate input("05200001", 5, 2, 1, 6);
+    AccessGate input("05200001", 5, 2, 1, kGateTypeDigital);
     AccessGate inputReg("05400001", 5, 4, 1);
     EXPECT_EQ(Write(input, 1), 1);
     EXPECT_EQ(Write(inputReg, 1), 1);
-    AccessGate event("E050001", 5, 69, 1, 6);
+    AccessGate event("E050001", 5, 69, 1, kGateTypeDigital);
     EXPECT_EQ(Write(event, 1), 1);
     AccessGate events("$EVENT", 5, 3, 0xFFFD);
     EXPECT_EQ(Write(events, 1), 1);
@@ -124,7 +125,7 @@ TEST_F(WriteTest, InputsCannotBeWrittenAndClosedPortRefuses) {
 }
 
 TEST_F(WriteTest, SwitchedOffStationIsStillWritten) {
-    host->plcState[5] = 2;
+    host->plcState[5] = kSwitchedOff;
     AccessGate reg("05300001", 5, 3, 1);
     fake::QueueReply(WithCrc({0x05, 0x06, 0x00, 0x01, 0x00, 0x09}));
     EXPECT_EQ(Write(reg, 9), 0);
@@ -156,7 +157,7 @@ TEST_F(WriteTest, RefusalOnEveryTryAnswers1) {
     EXPECT_EQ(Write(reg, 9), 1);
     EXPECT_EQ(Requests(), 5u);
     EXPECT_TRUE(qorlib::Logged("MERIX> SingleWrite(), Modbus error 134"));
-    EXPECT_EQ(host->plcState[5], 0u) << "a write never puts a station in error";
+    EXPECT_EQ(host->plcState[5], kCommunicating) << "a write never puts a station in error";
 }
 
 TEST_F(WriteTest, WrongRepliesOnlyAreAsked14TimesAndAnswer3) {

@@ -303,12 +303,13 @@ void SilentStation(DriverSession& drv) {
     // Five attempts, each waiting out ReadFile's total timeout: a lower bound only.
     // With debug information on, the driver answers 1 instead of 2 here.
     const int32_t expected = drv.Context()->debugFlag != 0 ? 1 : 2;
-    Check(r == expected && drv.Context()->plcState[5] == 1 && elapsed >= 4 * kReplyTimeout * 10,
+    Check(r == expected && drv.Context()->plcState[5] == merix::kInError &&
+              elapsed >= 4 * kReplyTimeout * 10,
           "silent station 5", "result %d after %lu ms, state %u", r,
           static_cast<unsigned long>(elapsed), drv.Context()->plcState[5]);
     merix::StationArg arg{5};
     const int32_t warm = drv.Call(merix::kWarmStart, &arg);
-    Check(warm == 0 && drv.Context()->plcState[5] == 0, "WarmStart station 5",
+    Check(warm == 0 && drv.Context()->plcState[5] == merix::kCommunicating, "WarmStart station 5",
           "result %d, state %u", warm, drv.Context()->plcState[5]);
 }
 
