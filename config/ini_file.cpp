@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "serial/com_port.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
 
@@ -34,8 +35,6 @@ constexpr const char* kSwitchWords[] = {"OFF", "ON", ""};
 constexpr int kLineBufferSize = 256;
 constexpr int kFDelayLimit = 500;   // tenths of a millisecond
 constexpr long kTraceMaxMiB = 4095; // a cap on a trace, not a disk's size
-constexpr uint32_t kDtrBits = 0x0101;
-constexpr uint32_t kRtsBits = 0x0202;
 
 char* SkipBlanks(char* p) {
     while (*p == ' ') {
@@ -50,7 +49,7 @@ struct LineFlags {
 };
 
 uint32_t LineMask(const LineFlags& f) {
-    return kDtrBits * f.dtr | kRtsBits * f.rts;
+    return kLineDtr * f.dtr | kLineRts * f.rts;
 }
 
 /// DTR/RTS pairs ("DTR ON RTS OFF", "DTRON"); stops at the first word that is not part of a
@@ -152,7 +151,7 @@ void ReadIntFile(CallBlock* cb, TraceSettings* trace) {
     Log(kLogError, "MERIX> Opening Initialisation file '%s'", fileName);
 
     if (file == nullptr) {
-        ctx.SendMask = kDtrBits;
+        ctx.SendMask = kLineDtr;
         ctx.RecMask = 0;
         Log(kLogError, "MERIX> INI File is not found Default parmeters are used");
         Log(kLogError, "MERIX> SEND:RTS=OFF DTR=ON, RECEIVE:RTS=OFF DTR=OFF");

@@ -10,6 +10,7 @@
 #include "serial/line_trace.h"
 #include "services/host_log.h"
 #include "services/run_time_error.h"
+#include "services/time_critical.h"
 #include "transactions/delivered_blocks.h"
 
 namespace merix {
@@ -30,12 +31,7 @@ void InitStationTables(DriverContext& ctx) {
 /// Diagnostic only: how fine the counter is and how far a busy-wait of the transmitter's
 /// kind overshoots. Results go to the log.
 void CalibrateCounter(const DriverContext& ctx) {
-    const int saved = plat::GetThreadPriority();
-    plat::TimeBeginPeriod(1);
-    const int rc = plat::SetThreadPriority(plat::kThreadPriorityTimeCritical);
-    if (rc != 1) {
-        Log(kLogDetail, "MERIX> ColdStart() ERROR setting priority, rc %d", rc);
-    }
+    TimeCriticalSection timeCritical("ColdStart");
     int64_t t0 = 0;
     int64_t t1 = 0;
     plat::QueryPerformanceCounter(&t0);
@@ -56,11 +52,6 @@ void CalibrateCounter(const DriverContext& ctx) {
     } while (now < target);
     Log(kLogDetail, "MERIX> ColdStart() Freq: %f, Difference QPC() %f, Index %u",
         static_cast<double>(ctx.perfFrequency), static_cast<double>(now - target), reads);
-
-    if (plat::SetThreadPriority(saved) != 1) {
-        Log(kLogDetail, "MERIX> ColdStart() ERROR !!! RESETTING PRIORITY !!");
-    }
-    plat::TimeEndPeriod(1);
 }
 
 } // namespace

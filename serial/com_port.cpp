@@ -11,14 +11,14 @@ constexpr int kPurgeTimeout = 5;      // 50 ms
 constexpr uint32_t kPurgeChunk = 512;
 
 uint8_t DtrControl(uint16_t mask) {
-    if ((mask & 0x0101) != 0) {
+    if ((mask & kLineDtr) != 0) {
         return plat::kDtrEnable;
     }
     return (mask & 0x8000) != 0 ? plat::kDtrHandshake : plat::kDtrDisable;
 }
 
 uint8_t RtsControl(uint16_t mask) {
-    if ((mask & 0x0202) != 0) {
+    if ((mask & kLineRts) != 0) {
         return plat::kRtsEnable;
     }
     if ((mask & 0x1000) != 0) {

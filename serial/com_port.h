@@ -8,6 +8,10 @@
 
 namespace merix {
 
+/// The halves of a line mask (SendMask, RecMask, PortParams::lineMask): DTR on, RTS on.
+inline constexpr uint32_t kLineDtr = 0x0101;
+inline constexpr uint32_t kLineRts = 0x0202;
+
 /// Codes of this layer.
 enum ComResult : int {
     kComOk = 0,

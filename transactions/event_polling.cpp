@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "merix/qorlib.h"
 #include "serial/com_port.h"
 #include "serial/crc16.h"
+#include "serial/function_codes.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
@@ -119,154 +121,228 @@ int BuildEventRequest(const GateAccessRecord& gate, uint8_t* frame, CallBlock* c
     return 2;
 }
 
-int32_t ReadEvent(CallBlock* cb) {
-    DriverContext& ctx = *cb->context;
-    const auto& gate = *static_cast<const GateAccessRecord*>(cb->params);
-    const int32_t st = gate.station;
-    if (!HasStationEntry(st)) {
-        Log(kLogError, "MERIX> ReadEvent() PLC %d is outside 0..%d: event read refused", st,
+namespace {
+
+/// One event read, pass by pass. Each step of a pass answers true when the pass goes on to
+/// the next step. When it answers false the pass is over: if `done_` is set, so is the read,
+/// with that result; otherwise the next pass follows, as the retry discipline allows.
+class EventRead {
+public:
+    explicit EventRead(CallBlock* cb)
+        : cb_(cb), ctx_(*cb->context), gate_(*static_cast<const GateAccessRecord*>(cb->params)),
+          st_(gate_.station) {}
+
+    int32_t Run();
+
+private:
+    bool Sent();
+    bool Received();
+    bool CrcGood();
+    bool NotRefused();
+    void TakeBlock();
+
+    /// The last try failed (its line is logged): the station goes into error.
+    bool GiveUp() {
+        ctx_.plcState[st_] = kInError;
+        return Finish(FailRead(ctx_, st_));
+    }
+    /// The controller has no block to repeat: the next read asks for the next one.
+    bool RepeatRefused() {
+        ctx_.fRE[st_] = 0;
+        BuildEventRequest(gate_, ctx_.txBuf, cb_);
+        return Finish(0);
+    }
+    /// The block may have been taken off the controller: the next pass asks for it again.
+    void AskForRepeat() {
+        ctx_.fRE[st_] = 1;
+        length_ = BuildEventRequest(gate_, ctx_.txBuf, cb_);
+    }
+    bool Finish(int32_t result) {
+        done_ = result;
+        return false;
+    }
+
+    CallBlock* cb_;
+    DriverContext& ctx_;
+    const GateAccessRecord& gate_;
+    const int32_t st_;
+    int length_ = 0;
+    RetryState pass_;
+    const uint8_t* block_ = nullptr;
+    uint32_t blockLength_ = 0;
+    std::optional<int32_t> done_;
+};
+
+int32_t EventRead::Run() {
+    if (!HasStationEntry(st_)) {
+        Log(kLogError, "MERIX> ReadEvent() PLC %d is outside 0..%d: event read refused", st_,
             kStationCount - 1);
         return 2;
     }
-    if (ctx.plcState[st] == kSwitchedOff) {
-        Log(kLogDetail, "MERIX> ReadEvent() Communication with PLC %d switched OFF", st);
+    if (ctx_.plcState[st_] == kSwitchedOff) {
+        Log(kLogDetail, "MERIX> ReadEvent() Communication with PLC %d switched OFF", st_);
         return 2;
     }
-    ctx.fReadEvent = 1;
-    if (ctx.ovfPending[st] == 1) {
-        ctx.fEF[st] = 1;
+    ctx_.fReadEvent = 1;
+    if (ctx_.ovfPending[st_] == 1) {
+        ctx_.fEF[st_] = 1;
     }
-    int length = BuildEventRequest(gate, ctx.txBuf, cb);
-    RetryState pass;
-    const uint8_t* block = nullptr;
-    uint32_t blockLength = 0;
+    length_ = BuildEventRequest(gate_, ctx_.txBuf, cb_);
     do {
-        if (!pass.Begin(ctx, kEventTexts)) {
-            pass.result = kPassWrongReply;
+        if (!pass_.Begin(ctx_, kEventTexts)) {
+            pass_.result = kPassWrongReply;
             break;
         }
-        if (Send(ctx, ctx.txBuf, length) != 0) {
-            pass.result = kPassFailed;
-            if (pass.sRetry == 0) {
-                Log(kLogDetail, "MERIX> ReadEvent() Send failed (PLC %d)", st);
-                ctx.plcState[st] = kInError;
-                return FailRead(ctx, st);
-            }
-            continue;
+        if (Sent() && Received() && CrcGood() && NotRefused()) {
+            TakeBlock();
         }
-        const int received = Receive(st, ctx, &pass.replyLength);
-        if (received != kRxFrame) {
-            if (ctx.fEF[st] == 0) {
-                if (ctx.fRE[st] == 1) {
-                    ctx.fRE[st] = 0;
-                    Log(kLogDetail, "MERIX> ReadEvent() Rcv failed : fRE was YES");
-                } else {
-                    ctx.fRE[st] = 1;
-                    Log(kLogDetail, "MERIX> ReadEvent() Receive : fEF=NO set fRE");
-                }
-                length = BuildEventRequest(gate, ctx.txBuf, cb);
-            }
-            if (received > kRxFailed) {
-                pass.result = kPassWrongReply;
-                continue;
-            }
-            pass.result = received;
-            if (pass.sRetry == 0) {
-                Log(kLogDetail, "MERIX> ReadEvent() Receive : sRetry=0 ret 2");
-                ctx.plcState[st] = kInError;
-                return FailRead(ctx, st);
-            }
-            continue;
+        if (done_) {
+            return *done_;
         }
-        const uint8_t f = ctx.rxBuf[1];
-        if (!CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
-            if (pass.sRetry == 0) {
-                Log(kLogDetail, "MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2");
-                ctx.plcState[st] = kInError;
-                return FailRead(ctx, st);
-            }
-            if (ctx.fEF[st] == 0) {
-                Log(kLogDetail, "MERIX> ReadEvent() wrong CRC fEF=NO set fRE (%xh, %d)", f, st);
-                ctx.fRE[st] = 1;
-                if (f == kRepeatRefused) {
-                    Log(kLogDetail, "MERIX> ReadEvent() CRC ANL rp1 : Received C3");
-                    ctx.fRE[st] = 0;
-                    BuildEventRequest(gate, ctx.txBuf, cb);
-                    return 0;
-                }
-                // The controller took the corrupted block off its buffer when it sent it:
-                // ask for it again at once, or it is lost and the next one comes twice.
-                length = BuildEventRequest(gate, ctx.txBuf, cb);
-            } else {
-                Log(kLogDetail, "MERIX> ReadEvent() wrong CRC fEF=YES ");
-            }
-            pass.result = kPassBad;
-            continue;
-        }
-        if ((f & kExceptionBit) != 0 && f != kInitRefused) {
-            pass.result = kPassBad;
-            if (pass.sRetry == 0) {
-                Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : sRetry=0 ret 2");
-                ctx.plcState[st] = kInError;
-                return FailRead(ctx, st);
-            }
-            if (f == kRepeatRefused) {
-                Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : Received C3");
-                ctx.fRE[st] = 0;
-                BuildEventRequest(gate, ctx.txBuf, cb);
-                return 0;
-            }
-            if (ctx.fEF[st] == 0) {
-                Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 set fRE");
-                ctx.fRE[st] = 1;
-                length = BuildEventRequest(gate, ctx.txBuf, cb);
-            } else {
-                Log(kLogDetail, "MERIX> ReadEvent() In ANL rp1 no condition met");
-            }
-            continue;
-        }
-        if (ctx.fEF[st] == 1) {
-            SetValueWord(gate.valuePtr, 0);
-            ctx.ovfPending[st] = 0;
-            // The set-up emptied the controller's buffer: there is no block left to repeat.
-            ctx.fRE[st] = 0;
-            return Update_Events(cb, pass.replyLength);
-        }
-        // A good reply: its data is the block, bounded by what arrived.
-        const uint32_t arrived = pass.replyLength >= 5 ? pass.replyLength - 5 : 0;
-        const uint32_t n = ctx.rxBuf[2] < arrived ? ctx.rxBuf[2] : arrived;
-        // A repeat is answered with the controller's last block, also when the request before
-        // it never reached the controller or was refused: then that block is here already.
-        const bool delivered = length == 2 && ctx.txBuf[1] == kEventRepeat &&
-                               IsDeliveredBlock(ctx, st, ctx.rxBuf + 3, n);
-        if (!delivered && OverflowMarker(ctx.rxBuf, n) && ctx.ovfAlert[st] == kNoAlert) {
-            HandleOverflow(cb, st);
-            return 1;
-        }
-        if (ctx.ovfAlert[st] != kNoAlert) {
-            QorStampAlert(0, 1, ctx.ovfAlert[st], 4, 0, 0, 0);
-            ctx.ovfAlert[st] = kNoAlert;
-            Log(kLogDetail, "MERIX> ReadEvent() Buffer overflow ended for PLC %d", st);
-        }
-        if (delivered) {
-            Log(kLogDetail,
-                "MERIX> ReadEvent() repeat brought the block of %u bytes already delivered "
-                "(PLC %d): not delivered again",
-                n, st);
-            ctx.fReadEvent = 0;
-            return 0;
-        }
-        block = ctx.rxBuf + 3;
-        blockLength = n;
-        pass.result = kPassOk;
-    } while (!pass.Done());
+    } while (!pass_.Done());
 
-    if (pass.result != kPassOk) {
+    if (pass_.result != kPassOk) {
         Log(kLogDetail, "MERIX> ReadEvent() Data NOT retrieved (rc=2)");
-        return FailRead(ctx, st);
+        return FailRead(ctx_, st_);
     }
-    RememberDeliveredBlock(ctx, st, block, blockLength);
-    return DeliverEventBlock(cb, block, RecordBytes(ctx.rxBuf, blockLength));
+    RememberDeliveredBlock(ctx_, st_, block_, blockLength_);
+    return DeliverEventBlock(cb_, block_, RecordBytes(ctx_.rxBuf, blockLength_));
+}
+
+bool EventRead::Sent() {
+    if (Send(ctx_, ctx_.txBuf, length_) == 0) {
+        return true;
+    }
+    pass_.result = kPassFailed;
+    if (pass_.sRetry == 0) {
+        Log(kLogDetail, "MERIX> ReadEvent() Send failed (PLC %d)", st_);
+        return GiveUp();
+    }
+    return false;
+}
+
+bool EventRead::Received() {
+    const int received = Receive(st_, ctx_, &pass_.replyLength);
+    if (received == kRxFrame) {
+        return true;
+    }
+    // Whether the request or its reply was lost is unknown: switch between repeat and next.
+    if (ctx_.fEF[st_] == 0) {
+        if (ctx_.fRE[st_] == 1) {
+            ctx_.fRE[st_] = 0;
+            Log(kLogDetail, "MERIX> ReadEvent() Rcv failed : fRE was YES");
+        } else {
+            ctx_.fRE[st_] = 1;
+            Log(kLogDetail, "MERIX> ReadEvent() Receive : fEF=NO set fRE");
+        }
+        length_ = BuildEventRequest(gate_, ctx_.txBuf, cb_);
+    }
+    if (received > kRxFailed) {
+        pass_.result = kPassWrongReply;
+        return false;
+    }
+    pass_.result = received;
+    if (pass_.sRetry == 0) {
+        Log(kLogDetail, "MERIX> ReadEvent() Receive : sRetry=0 ret 2");
+        return GiveUp();
+    }
+    return false;
+}
+
+bool EventRead::CrcGood() {
+    if (CrcMatches(ctx_.rxBuf, static_cast<int>(pass_.replyLength))) {
+        return true;
+    }
+    const uint8_t f = ctx_.rxBuf[1];
+    if (pass_.sRetry == 0) {
+        Log(kLogDetail, "MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2");
+        return GiveUp();
+    }
+    if (ctx_.fEF[st_] == 0) {
+        Log(kLogDetail, "MERIX> ReadEvent() wrong CRC fEF=NO set fRE (%xh, %d)", f, st_);
+        ctx_.fRE[st_] = 1;
+        if (f == kRepeatRefused) {
+            Log(kLogDetail, "MERIX> ReadEvent() CRC ANL rp1 : Received C3");
+            return RepeatRefused();
+        }
+        // The controller took the corrupted block off its buffer when it sent it: ask for it
+        // again at once, or it is lost and the next one comes twice.
+        AskForRepeat();
+    } else {
+        Log(kLogDetail, "MERIX> ReadEvent() wrong CRC fEF=YES ");
+    }
+    pass_.result = kPassBad;
+    return false;
+}
+
+bool EventRead::NotRefused() {
+    const uint8_t f = ctx_.rxBuf[1];
+    if ((f & kExceptionBit) == 0 || f == kInitRefused) {
+        return true;
+    }
+    pass_.result = kPassBad;
+    if (pass_.sRetry == 0) {
+        Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : sRetry=0 ret 2");
+        return GiveUp();
+    }
+    if (f == kRepeatRefused) {
+        Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : Received C3");
+        return RepeatRefused();
+    }
+    if (ctx_.fEF[st_] == 0) {
+        Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 set fRE");
+        AskForRepeat();
+    } else {
+        Log(kLogDetail, "MERIX> ReadEvent() In ANL rp1 no condition met");
+    }
+    return false;
+}
+
+// A good reply: the state bitmap of the set-up, or a block of events.
+void EventRead::TakeBlock() {
+    if (ctx_.fEF[st_] == 1) {
+        SetValueWord(gate_.valuePtr, 0);
+        ctx_.ovfPending[st_] = 0;
+        // The set-up emptied the controller's buffer: there is no block left to repeat.
+        ctx_.fRE[st_] = 0;
+        Finish(Update_Events(cb_, pass_.replyLength));
+        return;
+    }
+    // The block, bounded by what arrived.
+    const uint32_t arrived = pass_.replyLength >= 5 ? pass_.replyLength - 5 : 0;
+    const uint32_t n = ctx_.rxBuf[2] < arrived ? ctx_.rxBuf[2] : arrived;
+    // A repeat is answered with the controller's last block, also when the request before it
+    // never reached the controller or was refused: then that block is here already.
+    const bool delivered = length_ == 2 && ctx_.txBuf[1] == kEventRepeat &&
+                           IsDeliveredBlock(ctx_, st_, ctx_.rxBuf + 3, n);
+    if (!delivered && OverflowMarker(ctx_.rxBuf, n) && ctx_.ovfAlert[st_] == kNoAlert) {
+        HandleOverflow(cb_, st_);
+        Finish(1);
+        return;
+    }
+    if (ctx_.ovfAlert[st_] != kNoAlert) {
+        QorStampAlert(0, 1, ctx_.ovfAlert[st_], 4, 0, 0, 0);
+        ctx_.ovfAlert[st_] = kNoAlert;
+        Log(kLogDetail, "MERIX> ReadEvent() Buffer overflow ended for PLC %d", st_);
+    }
+    if (delivered) {
+        Log(kLogDetail,
+            "MERIX> ReadEvent() repeat brought the block of %u bytes already delivered "
+            "(PLC %d): not delivered again",
+            n, st_);
+        ctx_.fReadEvent = 0;
+        Finish(0);
+        return;
+    }
+    block_ = ctx_.rxBuf + 3;
+    blockLength_ = n;
+    pass_.result = kPassOk;
+}
+
+} // namespace
+
+int32_t ReadEvent(CallBlock* cb) {
+    return EventRead(cb).Run();
 }
 
 } // namespace merix

@@ -238,6 +238,16 @@ enum Command : uint32_t {
 
 extern "C" {
 /// The driver's only export.
+///
+/// Threading: the host calls VpiMain from one thread at a time; calls of different
+/// instances are no exception. Each command runs to its end on the caller's thread and
+/// blocks it for the whole transaction with its retries (seconds, for a silent station). The
+/// driver creates no threads and takes no locks: it keeps state that every instance shares
+/// (the stop flag of EndVpi, the command timers, the line traces, the last event blocks
+/// delivered), so two threads inside VpiMain at once are not allowed, even with two
+/// contexts. A host that scans several lines from several threads must serialise its calls.
+/// During each frame's line hold the calling thread runs at time-critical priority; it is
+/// back at its own priority when VpiMain returns.
 int32_t MERIX_CDECL VpiMain(merix::CallBlock* callBlock);
 using VpiMainFn = int32_t(MERIX_CDECL*)(merix::CallBlock*);
 }
