@@ -125,7 +125,7 @@ int32_t ColdStart(CallBlock* cb) {
     }
     Log(kLogDetail, "MERIX> ColdStart(), comOn=%d, hf=%d", ctx.comOn, handle);
     StartLineTrace(ctx, trace.path, trace.maxMiB);
-    return 0;
+    return kResultOk;
 }
 
 } // namespace merix

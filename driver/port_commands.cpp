@@ -16,23 +16,23 @@ int32_t WarmStart(CallBlock* cb) {
     const uint32_t s = static_cast<const StationArg*>(cb->params)->station;
     if (s >= static_cast<uint32_t>(kStationCount)) {
         Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %u has no station entry, nothing done", s);
-        return 0;
+        return kResultOk;
     }
     switch (ctx.plcState[s]) {
     case kCommunicating:
         Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %d was not in error", static_cast<int>(s));
-        return 0;
+        return kResultOk;
     case kInError:
         Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %d recovering from error communication",
             static_cast<int>(s));
         ctx.plcState[s] = kCommunicating;
         ctx.fEF[s] = 1; // the event facility is set up again before the next poll
-        return 0;
+        return kResultOk;
     case kSwitchedOff:
         Log(kLogDetail, "MERIX> WarmStart() PLC-nr. %d manually disabled", static_cast<int>(s));
-        return 2;
+        return kResultFailed;
     default:
-        return 0;
+        return kResultOk;
     }
 }
 
@@ -42,13 +42,13 @@ int32_t CloseCom(CallBlock* cb) {
         const int status = ComClose(ctx.hf);
         if (status != kComOk) {
             RunTimeError(kAreaPort, kPlaceClose, status);
-            return 2;
+            return kResultFailed;
         }
         ctx.hf = 0;
         ctx.comOn = 0;
     }
     Log(kLogDetail, "MERIX> CloseCom(), Exit (no error)");
-    return 0;
+    return kResultOk;
 }
 
 int32_t EndVpi(CallBlock* cb) {
@@ -64,11 +64,11 @@ int32_t ReOpenCom(CallBlock* cb) {
     const uint32_t handle = OpenSavedPort(ctx);
     if (handle == 0) {
         RunTimeError(kAreaPort, kPlaceReOpen, 0);
-        return 2;
+        return kResultFailed;
     }
     ctx.comOn = 1;
     Log(kLogDetail, "MERIX> ReOpenCom(), com ON and hf=%d", handle);
-    return 0;
+    return kResultOk;
 }
 
 int32_t ChangeVpiParams(CallBlock* cb) {
@@ -81,7 +81,7 @@ int32_t ChangeVpiParams(CallBlock* cb) {
         Log(kLogError, "MERIX> ChangeVpiParams() port name longer than %d characters: refused",
             static_cast<int>(kPortNameSize) - 1);
         RunTimeError(kAreaPort, kPlaceChangeParams, 0);
-        return 2;
+        return kResultFailed;
     }
     if (cp.replyTimeout != 0 && cp.replyTimeout != 0xFFFFFFFFu) {
         ctx.replyTimeout = cp.replyTimeout;
@@ -93,12 +93,12 @@ int32_t ChangeVpiParams(CallBlock* cb) {
     const uint32_t handle = OpenSavedPort(ctx);
     if (handle == 0) {
         RunTimeError(kAreaPort, kPlaceChangeParams, 0);
-        return 2;
+        return kResultFailed;
     }
     ctx.comOn = 1;
     ComSetTimeout(handle, static_cast<int>(ctx.replyTimeout));
     Log(kLogDetail, "MERIX> ChangeVpiParams(), com ON and hf=%d", handle);
-    return 0;
+    return kResultOk;
 }
 
 } // namespace merix

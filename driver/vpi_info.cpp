@@ -34,7 +34,7 @@ int32_t GetVpiInfo(CallBlock* cb) {
     info.stopBits = 0;
     info.parity = 2;
     info.fixed1 = 1;
-    return 0;
+    return kResultOk;
 }
 
 } // namespace merix

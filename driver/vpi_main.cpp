@@ -25,17 +25,17 @@ extern "C" int32_t MERIX_CDECL VpiMain(merix::CallBlock* callBlock) {
     TimerStart(lib.workedTimer);
 
     if (lib.stopFlag != 0) {
-        return 0;
+        return kResultOk;
     }
     // The code is unsigned on the wire; a host's negative code arrives as a huge value.
     if (code < 1 || code > static_cast<uint32_t>(kCommandSlots)) {
         RunTimeError(kAreaEntry, kPlaceCommandCode, 0);
-        return 2;
+        return kResultFailed;
     }
     const CommandSlot& slot = CommandTable()[code - 1];
     if (slot.routine == nullptr) {
         RunTimeError(kAreaEntry, kPlaceNoCommand, 0);
-        return 2;
+        return kResultFailed;
     }
 
     const int32_t result = slot.routine(callBlock);

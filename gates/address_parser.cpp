@@ -91,7 +91,7 @@ bool ParseInternal(const char* copy, GateParseRecord& rec) {
 int32_t ParseEvent(const char* copy, std::size_t len, GateParseRecord& rec, DriverContext& ctx) {
     if (rec.gateType != kGateTypeDigital) {
         Log(kLogError, "MERIX> Gate should be defined as digital!");
-        return 1;
+        return kResultRefused;
     }
     int station = 0;
     if (std::sscanf(copy + 1, "%2d", &station) == 1) {
@@ -100,7 +100,7 @@ int32_t ParseEvent(const char* copy, std::size_t len, GateParseRecord& rec, Driv
     // The station indexes the context's tables: only 1..31 may pass.
     if (station < 1 || station > kMaxEventStation) {
         Log(kLogError, "MERIX> Station %d should be in range(1...%d)", station, kMaxEventStation);
-        return 1;
+        return kResultRefused;
     }
     int number = 0;
     const bool haveNumber = len > 3 && std::sscanf(copy + 3, "%4d", &number) == 1;
@@ -109,40 +109,40 @@ int32_t ParseEvent(const char* copy, std::size_t len, GateParseRecord& rec, Driv
     }
     if (!haveNumber || number < 0 || number > kMaxEventNumber) {
         Log(kLogError, "MERIX> Gate address %d should less than %d", number, kMaxEventNumber + 1);
-        return 1;
+        return kResultRefused;
     }
     rec.function = kEventFunction;
     rec.valueWidth = 1;
     rec.bitNumber = -1;
     ++ctx.eventCount[station];
-    return 0;
+    return kResultOk;
 }
 
 int32_t ParseOrdinary(const char* copy, std::size_t len, GateParseRecord& rec) {
     int station = 0;
     if (std::sscanf(copy, "%2d", &station) != 1 || station < 0) {
         RunTimeError(kAreaGates, kPlaceStation, 0);
-        return 1;
+        return kResultRefused;
     }
     rec.station = station;
     if (station == 0) {
-        return 1;
+        return kResultRefused;
     }
     int address = 0;
     // Position 3 lies inside the text only when it has four characters or more.
     if (len < 4 || std::sscanf(copy + 3, "%5d", &address) != 1 || address < 0) {
         RunTimeError(kAreaGates, kPlaceAddress, 0);
-        return 1;
+        return kResultRefused;
     }
     rec.address = address;
     rec.function = copy[2] - '0';
     if (rec.function < 1 || rec.function > 4) {
         RunTimeError(kAreaGates, kPlaceFunction, 0);
-        return 1;
+        return kResultRefused;
     }
     rec.bitNumber = -1;
     rec.valueWidth = rec.function <= 2 ? 1 : 16;
-    return 0;
+    return kResultOk;
 }
 
 } // namespace
@@ -188,7 +188,7 @@ int32_t Parse(CallBlock* cb) {
     if (len > static_cast<std::size_t>(kMaxAddressLength)) {
         Log(kLogDetail, "MERIX> Parse() Gate string length too long %s (> %d)", text,
             kMaxAddressLength);
-        return 1;
+        return kResultRefused;
     }
     char copy[kMaxAddressLength + 1] = {};
     std::memcpy(copy, text, len);
@@ -197,21 +197,21 @@ int32_t Parse(CallBlock* cb) {
         rec.gateType != kGateTypeDigital) {
         RunTimeError(kAreaGates, kPlaceGateType, 0);
         Log(kLogError, "MERIX> %s illegal gate type used:%d.", copy, rec.gateType);
-        return 1;
+        return kResultRefused;
     }
     for (std::size_t i = 0; i < len; ++i) {
         copy[i] = UpperCase(copy[i]);
     }
 
     if (ParseInternal(copy, rec)) {
-        return 0;
+        return kResultOk;
     }
 
     for (std::size_t i = 0; i < len; ++i) {
         if (!InClass(kCharClasses[i], copy[i])) {
             Log(kLogError, "MERIX> Illegal char found %c in gate address string %s", copy[i], copy);
             RunTimeError(kAreaGates, kPlaceIllegalChar, static_cast<int32_t>(i));
-            return 1;
+            return kResultRefused;
         }
     }
 
@@ -224,7 +224,7 @@ int32_t Parse(CallBlock* cb) {
 int32_t SingleAddressParser(CallBlock* cb) {
     auto& rec = *static_cast<GateParseRecord*>(cb->params);
     if (MatchSpecialName(rec.addressString, &rec.station, &rec.address) != kNoSpecialName) {
-        return 0;
+        return kResultOk;
     }
     const int32_t result = Parse(cb);
     if (result != 0) {
@@ -232,7 +232,7 @@ int32_t SingleAddressParser(CallBlock* cb) {
         return result;
     }
     if (rec.function == kInternalFunction || IsEventAddress(rec.addressString)) {
-        return 0;
+        return kResultOk;
     }
     if (rec.gateType == kGateType1 || rec.gateType == kGateTypeDigital) {
         // Parse accepted the text, so it is at most nine characters long; position 7 is
@@ -240,16 +240,16 @@ int32_t SingleAddressParser(CallBlock* cb) {
         const char* text = rec.addressString;
         const bool reachesBit = BoundedLength(text, 8) == 8;
         if (reachesBit && text[7] == ' ') {
-            return 0;
+            return kResultOk;
         }
         int bit = 0;
         if (!reachesBit || !ScanHostField(text + 7, 1, "%1x", &bit)) {
             RunTimeError(kAreaGates, kPlaceBitNumber, 0);
-            return 1;
+            return kResultRefused;
         }
         rec.bitNumber = bit;
     }
-    return 0;
+    return kResultOk;
 }
 
 int32_t BlockAddressParser(CallBlock* cb) {
@@ -260,7 +260,7 @@ int32_t BlockAddressParser(CallBlock* cb) {
         return result;
     }
     if (rec.function == kInternalFunction) {
-        return 2;
+        return kResultFailed;
     }
     if (rec.function == 3 || rec.function == 4) {
         return rec.blockLength <= kMaxRegisterBlock ? 0 : 2;

@@ -15,7 +15,7 @@ bool IsEventFunction(uint8_t function) {
     return function == kInitRefused || function == kNextRefused || function == kRepeatRefused;
 }
 
-int ExceptionResult(uint8_t code, uint8_t function, int32_t station) {
+ReceiveResult ExceptionResult(uint8_t code, uint8_t function, int32_t station) {
     switch (code) {
     case 1:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal function (PLC %d)", station);
@@ -58,7 +58,7 @@ int TracedRead(DriverContext& ctx, uint32_t offset, uint32_t count, uint32_t* re
     return rc;
 }
 
-int ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count) {
+ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count) {
     uint8_t* buf = ctx.rxBuf;
     const uint8_t requestFunction = ctx.txBuf[1];
     const bool tolerant = ctx.fReadEvent != 0;
@@ -143,9 +143,9 @@ int ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count) {
 
 } // namespace
 
-int Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
+ReceiveResult Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
     TraceReceiveBegins(ctx);
-    const int result = ReceiveReply(station, ctx, count);
+    const ReceiveResult result = ReceiveReply(station, ctx, count);
     TraceReceiveEnds(ctx, result);
     return result;
 }

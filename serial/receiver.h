@@ -18,6 +18,6 @@ enum ReceiveResult : int {
 /// Reads one reply into ctx.rxBuf, step by step within the reply timeout, and checks its
 /// station against `station` and its function against the request in ctx.txBuf.
 /// `*count` receives the bytes accepted; on kRxFrame, the whole frame with its CRC.
-int Receive(int32_t station, DriverContext& ctx, uint32_t* count);
+ReceiveResult Receive(int32_t station, DriverContext& ctx, uint32_t* count);
 
 } // namespace merix

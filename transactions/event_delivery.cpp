@@ -79,11 +79,11 @@ int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n) {
         const auto event = static_cast<uint16_t>(rec[0] | rec[1] << 8);
         if (event > kMaxEventNumber) {
             Log(kLogError, "MERIX> In Read Event, got illegal event num %d", event);
-            return 1;
+            return kResultRefused;
         }
         if (rec[2] > 1) {
             Log(kLogDetail, "MERIX> In Read Event, got illegal value %d", rec[2]);
-            return 1;
+            return kResultRefused;
         }
         const time_t seconds = EventTime(now, rec[7], rec[6], rec[5]);
         const auto millis = static_cast<uint16_t>(rec[3] + 100 * rec[4]);
@@ -102,14 +102,14 @@ int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n) {
         }
     }
     ctx.fReadEvent = 0;
-    return 0;
+    return kResultOk;
 }
 
 int Update_Events(CallBlock* cb, uint32_t replyLength) {
     DriverContext& ctx = *cb->context;
     const int32_t st = EventStation(cb);
     if (!HasStationEntry(st)) {
-        return 0; // ReadEvent refuses such a station before it gets here
+        return kResultOk; // ReadEvent refuses such a station before it gets here
     }
     const uint32_t count = ctx.eventCount[st] & 0xFFFF;
     const uint8_t f = ctx.rxBuf[1];
@@ -130,11 +130,11 @@ int Update_Events(CallBlock* cb, uint32_t replyLength) {
             Log(kLogDetail, "MERIX> Update_Events() AlertId :%d, buff[1]= %02X",
                 ctx.evtConflictAlert[st], f);
         }
-        return 0;
+        return kResultOk;
     }
     Log(kLogDetail, "MERIX> Update_Events() rep_buff[1] = %02x", f);
     if (f == kInitRefused) {
-        return 0;
+        return kResultOk;
     }
     if (ctx.evtConflictAlert[st] != kNoAlert) {
         Log(kLogDetail, "MERIX> Update_Events() Num of Evts conflict with PLC %u solved",
@@ -160,7 +160,7 @@ int Update_Events(CallBlock* cb, uint32_t replyLength) {
         QorPutGateVal(0, gateId, kPutGateValue, state, 0, 0);
     }
     ctx.fEF[st] = 0;
-    return 0;
+    return kResultOk;
 }
 
 } // namespace merix

@@ -70,7 +70,7 @@ int32_t FailRead(DriverContext& ctx, int32_t st) {
     if (ctx.fEF[st] == 0 && ctx.txBuf[1] == kEventRepeat) {
         ctx.fRE[st] = 1;
     }
-    return 2;
+    return kResultFailed;
 }
 
 /// The controller lost events: alert the operator, take the block off the controller and
@@ -177,11 +177,11 @@ int32_t EventRead::Run() {
     if (!HasStationEntry(st_)) {
         Log(kLogError, "MERIX> ReadEvent() PLC %d is outside 0..%d: event read refused", st_,
             kStationCount - 1);
-        return 2;
+        return kResultFailed;
     }
     if (ctx_.plcState[st_] == kSwitchedOff) {
         Log(kLogDetail, "MERIX> ReadEvent() Communication with PLC %d switched OFF", st_);
-        return 2;
+        return kResultFailed;
     }
     ctx_.fReadEvent = 1;
     if (ctx_.ovfPending[st_] == 1) {
@@ -222,7 +222,7 @@ bool EventRead::Sent() {
 }
 
 bool EventRead::Received() {
-    const int received = Receive(st_, ctx_, &pass_.replyLength);
+    const ReceiveResult received = Receive(st_, ctx_, &pass_.replyLength);
     if (received == kRxFrame) {
         return true;
     }
@@ -241,7 +241,7 @@ bool EventRead::Received() {
         pass_.result = kPassWrongReply;
         return false;
     }
-    pass_.result = received;
+    pass_.result = PassOf(received);
     if (pass_.sRetry == 0) {
         Log(kLogDetail, "MERIX> ReadEvent() Receive : sRetry=0 ret 2");
         return GiveUp();

@@ -11,7 +11,7 @@ namespace merix {
 int32_t ReadInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
     if (gate.station != kInternalStation) {
         Log(kLogDetail, "MERIX> Read() Wrong parameter");
-        return 1;
+        return kResultRefused;
     }
     double value = 0.0;
     switch (gate.address) {
@@ -26,19 +26,19 @@ int32_t ReadInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
         break;
     default:
         if (!HasStationEntry(gate.address)) {
-            return 1;
+            return kResultRefused;
         }
         value = ctx.plcState[gate.address] != kCommunicating ? 1.0 : 0.0;
         break;
     }
     QorUnCook(0, gate.hostWord, value, gate.valuePtr);
-    return 0;
+    return kResultOk;
 }
 
 int32_t WriteInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
     if (gate.station != kInternalStation) {
         Log(kLogDetail, "MERIX> Write() Wrong parameter");
-        return 1;
+        return kResultRefused;
     }
     const int16_t value = ValueWord(gate.valuePtr);
     switch (gate.address) {
@@ -48,39 +48,39 @@ int32_t WriteInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
         if (static_cast<uint16_t>(value) >= kGapLimitMs) {
             Log(kLogError, "MERIX> SingleWrite() IFG = %d refused: not below %u ms, IFG stays %u",
                 value, static_cast<unsigned>(kGapLimitMs), static_cast<unsigned>(ctx.IFG));
-            return 1;
+            return kResultRefused;
         }
         ctx.IFG = static_cast<uint16_t>(value);
         Log(kLogDetail, "MERIX> SingleWrite() IFG = %d", ctx.IFG);
-        return 0;
+        return kResultOk;
     case kInternalFDelay:
         if (value >= 5000) {
-            return 0; // out of range: nothing changes, and the host is not told otherwise
+            return kResultOk; // out of range: nothing changes, and the host is not told otherwise
         }
         ctx.fDelay = static_cast<float>(value) * 0.1f;
         Log(kLogDetail, "MERIX> SingleWrite() FDelay = %.1f", static_cast<double>(ctx.fDelay));
-        return 0;
+        return kResultOk;
     case kInternalDebug:
         if (value != 0 && value != 1) {
-            return 1;
+            return kResultRefused;
         }
         ctx.debugFlag = static_cast<uint8_t>(value);
         Log(kLogDetail, "MERIX> SingleWrite() Debug information flag = %d", ctx.debugFlag);
-        return 0;
+        return kResultOk;
     default:
         break;
     }
     const int32_t s = gate.address;
     if (!HasStationEntry(s)) {
-        return 1;
+        return kResultRefused;
     }
     if (value == 1) {
         ctx.plcState[s] = kSwitchedOff;
         Log(kLogDetail, "MERIX> SingleWrite() Communication with PLC %d switched OFF", s);
-        return 0;
+        return kResultOk;
     }
     if (value != 0) {
-        return 1;
+        return kResultRefused;
     }
     if (ctx.plcState[s] == kSwitchedOff) {
         ctx.plcState[s] = kInError; // back in error: WarmStart brings it into service
@@ -89,7 +89,7 @@ int32_t WriteInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
         ctx.fEF[s] = 1;
     }
     Log(kLogDetail, "MERIX> SingleWrite() Communication with PLC %d switched ON", s);
-    return 0;
+    return kResultOk;
 }
 
 } // namespace merix

@@ -111,7 +111,7 @@ int32_t DoRead(CallBlock* cb) {
 
     if (tracked && ctx.plcState[station] == kSwitchedOff) {
         Log(kLogDetail, "MERIX> DoRead() Communication with PLC %d switched off", station);
-        return 2;
+        return kResultFailed;
     }
     const int iTlen = BuildReadRequest(gate, ctx.txBuf);
     RetryState pass;
@@ -126,9 +126,9 @@ int32_t DoRead(CallBlock* cb) {
             pass.result = kPassFailed;
             continue;
         }
-        const int received = Receive(station, ctx, &pass.replyLength);
+        const ReceiveResult received = Receive(station, ctx, &pass.replyLength);
         if (received != kRxFrame) {
-            pass.result = received > kRxFailed ? kPassWrongReply : received;
+            pass.result = PassOf(received);
             if (pass.result != kPassWrongReply) {
                 Log(kLogDetail, "MERIX> DoRead() error reading reply, retry %d", 4 - pass.sRetry);
             }
@@ -154,12 +154,12 @@ int32_t DoRead(CallBlock* cb) {
 
     switch (pass.result) {
     case kPassOk:
-        return StoreReadValues(gate, ctx.rxBuf, pass.replyLength) ? 0 : 1;
+        return StoreReadValues(gate, ctx.rxBuf, pass.replyLength) ? kResultOk : kResultRefused;
     case kPassFailed: {
-        int32_t result = kPassFailed;
+        CommandResult result = kResultFailed;
         if (ctx.debugFlag != 0) {
             Log(kLogDetail, "MERIX> DoRead() REVOCERY ERROR");
-            result = 1;
+            result = kResultRefused;
         }
         if (tracked) {
             ctx.plcState[station] = kInError;
@@ -168,7 +168,7 @@ int32_t DoRead(CallBlock* cb) {
         return result;
     }
     default:
-        return 1;
+        return kResultRefused;
     }
 }
 
@@ -184,7 +184,7 @@ int32_t SingleRead(CallBlock* cb) {
     char copy[kTextCopy];
     CopyText(gate.addressString, copy);
     if (IsEventAddress(copy)) {
-        return 1; // event gates get their values from event retrieval only
+        return kResultRefused; // event gates get their values from event retrieval only
     }
     int32_t station = 0;
     int32_t address = 0;
@@ -200,13 +200,13 @@ int32_t SingleRead(CallBlock* cb) {
         if (ctx.debugFlag != 0) {
             Log(kLogDetail, "MERIX> SingleRead() Illegal for gate %s", copy);
         }
-        return 1;
+        return kResultRefused;
     default:
         if (ctx.comOn == 0) {
             if (ctx.debugFlag != 0) {
                 Log(kLogDetail, "MERIX> SingleRead() gate %s.  COM not open", copy);
             }
-            return 1;
+            return kResultRefused;
         }
         break;
     }
@@ -225,7 +225,7 @@ int32_t BlockRead(CallBlock* cb) {
     TimerStart(started);
 
     if (gate.function == kInternalFunction) {
-        return 1;
+        return kResultRefused;
     }
     char copy[kTextCopy];
     CopyText(gate.addressString, copy);
@@ -233,13 +233,13 @@ int32_t BlockRead(CallBlock* cb) {
         if (ctx.debugFlag != 0) {
             Log(kLogDetail, "MERIX> BlockRead() Illegal for gate %s", copy);
         }
-        return 1;
+        return kResultRefused;
     }
     if (ctx.comOn == 0) {
         if (ctx.debugFlag != 0) {
             Log(kLogDetail, "MERIX> BlockRead() gate %s.  COM not open", copy);
         }
-        return 1;
+        return kResultRefused;
     }
     const int32_t result = DoRead(cb);
     if (result != 0) {

@@ -5,11 +5,42 @@
 #include <cstdint>
 
 #include "merix/vpi.h"
+#include "serial/receiver.h"
 
 namespace merix {
 
 /// Result codes inside the transactions.
 enum PassResult : int { kPassOk = 0, kPassBad = 1, kPassFailed = 2, kPassWrongReply = 3 };
+
+/// A pass's result after the receiver's verdict on a reply that did not arrive whole.
+constexpr PassResult PassOf(ReceiveResult received) {
+    switch (received) {
+    case kRxFrame:
+        return kPassOk;
+    case kRxRefused:
+        return kPassBad;
+    case kRxFailed:
+        return kPassFailed;
+    case kRxWrong:
+        break;
+    }
+    return kPassWrongReply;
+}
+
+/// The command result that a transaction's last pass gives.
+constexpr CommandResult ResultOf(PassResult pass) {
+    switch (pass) {
+    case kPassOk:
+        return kResultOk;
+    case kPassBad:
+        return kResultRefused;
+    case kPassFailed:
+        return kResultFailed;
+    case kPassWrongReply:
+        break;
+    }
+    return kResultWrongReply;
+}
 
 /// The log lines of one transaction kind, printf formats: (sRetry, reply length),
 /// (calcDelay, pracDelay) and (budget).
@@ -22,7 +53,7 @@ struct RetryTexts {
 struct RetryState {
     int16_t sRetry = 5;
     int16_t budget = 13; ///< further tries after wrong replies
-    int result = kPassOk;
+    PassResult result = kPassOk;
     uint32_t replyLength = 0;
     bool first = true;
 

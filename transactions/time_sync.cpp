@@ -39,10 +39,10 @@ int32_t SendTimeSync(CallBlock* cb) {
     if (sent != 0) {
         RunTimeError(kAreaTransactions, kPlaceTimeSyncSend, 0);
         Log(kLogDetail, "MERIX> Time synchronization command could not be sent");
-        return 2;
+        return kResultFailed;
     }
     Log(kLogDetail, "MERIX> Time synchronization command was issued successful!");
-    return 0;
+    return kResultOk;
 }
 
 } // namespace merix

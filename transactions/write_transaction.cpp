@@ -70,9 +70,9 @@ int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
             pass.result = kPassFailed;
             continue;
         }
-        const int received = Receive(gate.station, ctx, &pass.replyLength);
+        const ReceiveResult received = Receive(gate.station, ctx, &pass.replyLength);
         if (received != kRxFrame) {
-            pass.result = received > kRxFailed ? kPassWrongReply : received;
+            pass.result = PassOf(received);
             if (pass.result != kPassWrongReply) {
                 Log(kLogDetail, "MERIX> SingleWrite() receive error, retry %d", 4 - pass.sRetry);
             }
@@ -99,7 +99,7 @@ int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
         }
     } while (!pass.Done());
     ctx.fixedReply = 0;
-    return pass.result;
+    return ResultOf(pass.result);
 }
 
 } // namespace
@@ -117,29 +117,29 @@ int32_t SingleWrite(CallBlock* cb) {
         Log(kLogDetail, "MERIX> SingleWrite Gate:%s", copy);
     }
     if (IsEventAddress(copy)) {
-        return 1;
+        return kResultRefused;
     }
     int32_t station = 0;
     int32_t address = 0;
     switch (MatchSpecialName(gate.addressString, &station, &address)) {
     case kSpecialEvent:
-        return 1;
+        return kResultRefused;
     case kSpecialTime:
         return SendTimeSync(cb);
     default:
         break;
     }
     if (ctx.comOn == 0) {
-        return 1;
+        return kResultRefused;
     }
     if (gate.function == 2 || gate.function == 4) {
-        return 1; // discrete inputs and input registers cannot be written
+        return kResultRefused; // discrete inputs and input registers cannot be written
     }
     return WriteTransaction(ctx, gate);
 }
 
 int32_t BlockWrite(CallBlock*) {
-    return 1;
+    return kResultRefused;
 }
 
 } // namespace merix

@@ -22,6 +22,15 @@ inline constexpr std::size_t kTxBufSize = 256;
 inline constexpr std::size_t kRxBufSize = 300;
 inline constexpr std::size_t kPortNameSize = 12; ///< 11 characters and the terminating zero
 
+/// What VpiMain and every command answer.
+enum CommandResult : int32_t {
+    kResultOk = 0,
+    kResultRefused =
+        1,             ///< bad gate or value, refused by the controller, unsupported, port not open
+    kResultFailed = 2, ///< communication failed, station switched off, command code rejected
+    kResultWrongReply = 3, ///< a write's reply did not match its request
+};
+
 /// A station's communication state, in DriverContext::plcState.
 enum PlcState : uint32_t {
     kCommunicating = 0,
