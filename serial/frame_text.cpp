@@ -76,7 +76,7 @@ void AppendEventBlock(TextBuffer& out, std::span<const uint8_t> block) {
     if (rest.size() == 2 && rest[0] == 0xFF && rest[1] == 0xFF) {
         out.Append(" [overflow marker]");
     } else if (!rest.empty()) {
-        out.Printf(" [%zu stray bytes]", rest.size());
+        out.Printf(" [%u stray bytes]", static_cast<unsigned>(rest.size()));
     }
 }
 
@@ -272,9 +272,10 @@ void DescribeReply(TextBuffer& out, std::span<const uint8_t> frame) {
         return;
     }
     const std::size_t n = frame[2];
-    out.Printf(" %zu bytes", n);
+    out.Printf(" %u bytes", static_cast<unsigned>(n));
     if (frame.size() != n + 5) {
-        out.Printf(" | length %zu, expected %zu | ", frame.size(), n + 5);
+        out.Printf(" | length %u, expected %u | ", static_cast<unsigned>(frame.size()),
+                   static_cast<unsigned>(n + 5));
         AppendCrcVerdict(out, frame);
         return;
     }

@@ -19,9 +19,9 @@ public:
 
     void Clear();
     void Append(std::string_view text);
-    /// printf-style formatting onto the end of the text. Checked as GNU printf: MinGW's C++
-    /// runtime formats with its own ANSI printf (%zu and friends), not with msvcrt's.
-    [[gnu::format(gnu_printf, 2, 3)]] void Printf(const char* format, ...);
+    /// printf-style formatting onto the end of the text. Only conversions that every C
+    /// runtime the driver meets knows (no %zu, no %lld): msvcrt is one of them.
+    [[gnu::format(printf, 2, 3)]] void Printf(const char* format, ...);
 
     std::string_view View() const { return {data_, size_}; }
     std::size_t Size() const { return size_; }

@@ -154,8 +154,8 @@ bool Emit(Slot& s) {
 
 void Stamp(Slot& s, int64_t us, const char* direction) {
     const int64_t t = us < 0 ? 0 : us;
-    s.line.Printf("%6lld.%06lld %s ", static_cast<long long>(t / 1000000),
-                  static_cast<long long>(t % 1000000), direction);
+    s.line.Printf("%6lu.%06lu %s ", static_cast<unsigned long>(t / 1000000),
+                  static_cast<unsigned long>(t % 1000000), direction);
 }
 
 double Ms(int64_t us) {
