@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/platform.h"
 #include "serial/crc16.h"
@@ -20,6 +21,9 @@ constexpr int kTraceSlots = 8;
 // Reads of one reply that the receiver makes: head, byte count, rest; room to spare.
 constexpr int kMaxSteps = 8;
 constexpr uint64_t kMiB = 1024 * 1024;
+// The file is flushed when a command ends, at most this often: a reader following the file
+// sees each line within a tenth of a second, and a busy line costs few system calls.
+constexpr uint64_t kFlushEveryMs = 100;
 
 struct Step {
     int64_t atUs;   // when the read returned
@@ -54,6 +58,7 @@ struct Slot {
     int64_t originTicks = 0;
     int64_t frequency = 0;
     uint64_t originMs = 0;
+    uint64_t flushedMs = 0;
     // A command's first request: its station, and that station's state before it.
     bool inCommand = false;
     int station = -1;
@@ -152,14 +157,56 @@ bool Emit(Slot& s) {
     return ok;
 }
 
-void Stamp(Slot& s, int64_t us, const char* direction) {
-    const int64_t t = us < 0 ? 0 : us;
-    s.line.Printf("%6lu.%06lu %s ", static_cast<unsigned long>(t / 1000000),
-                  static_cast<unsigned long>(t % 1000000), direction);
+// Milliseconds from microseconds with 1 to 3 decimals, written by hand: a printf of a
+// floating-point number costs more than the rest of a trace line together.
+void AppendMs(TextBuffer& out, int64_t us, int decimals) {
+    static constexpr int64_t kUnit[] = {1000, 100, 10, 1}; // microseconds per last digit
+    const int64_t unit = kUnit[decimals];
+    const int64_t rounded = ((us < 0 ? 0 : us) + unit / 2) / unit; // in units of the last digit
+    const int64_t perMs = 1000 / unit;
+    char text[32];
+    int n = 0;
+    for (int64_t fraction = rounded % perMs, i = 0; i < decimals; ++i, fraction /= 10) {
+        text[n++] = static_cast<char>('0' + fraction % 10);
+    }
+    text[n++] = '.';
+    int64_t whole = rounded / perMs;
+    do {
+        text[n++] = static_cast<char>('0' + whole % 10);
+        whole /= 10;
+    } while (whole > 0 && n < static_cast<int>(sizeof text));
+    for (int i = 0; i < n / 2; ++i) {
+        std::swap(text[i], text[n - 1 - i]);
+    }
+    out.Append(std::string_view(text, static_cast<std::size_t>(n)));
 }
 
-double Ms(int64_t us) {
-    return static_cast<double>(us) / 1000.0;
+int64_t Us(float ms) {
+    return static_cast<int64_t>(static_cast<double>(ms) * 1000.0 + 0.5);
+}
+
+// Seconds since the trace began, to the microsecond, right-aligned, then the direction.
+void Stamp(Slot& s, int64_t us, const char* direction) {
+    const int64_t t = us < 0 ? 0 : us;
+    char text[24];
+    int n = 0;
+    int64_t rest = t;
+    for (int i = 0; i < 6; ++i, rest /= 10) {
+        text[n++] = static_cast<char>('0' + rest % 10);
+    }
+    text[n++] = '.';
+    do {
+        text[n++] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest > 0 && n < static_cast<int>(sizeof text));
+    while (n < 13) {
+        text[n++] = ' ';
+    }
+    std::reverse(text, text + n);
+    s.line.Append(std::string_view(text, static_cast<std::size_t>(n)));
+    s.line.Append(" ");
+    s.line.Append(direction);
+    s.line.Append(" ");
 }
 
 // What the receiver made of the reply, in a few words; empty when it was good.
@@ -204,12 +251,15 @@ const char* Verdict(const Attempt& a, FixedText<64>& why) {
 
 void WriteRequest(Slot& s, const Attempt& a) {
     const std::span<const uint8_t> frame(a.tx, a.txLength);
-    Stamp(s, a.sentUs - static_cast<int64_t>(static_cast<double>(a.pracDelay) * 1000.0), "TX");
+    Stamp(s, a.sentUs - Us(a.pracDelay), "TX");
     AppendHex(s.line, frame);
     s.line.Append(" | ");
     DescribeRequest(s.line, frame);
-    s.line.Printf(" | hold %.3f ms planned, %.3f ms measured", static_cast<double>(a.calcDelay),
-                  static_cast<double>(a.pracDelay));
+    s.line.Append(" | hold ");
+    AppendMs(s.line, Us(a.calcDelay), 3);
+    s.line.Append(" ms planned, ");
+    AppendMs(s.line, Us(a.pracDelay), 3);
+    s.line.Append(" ms measured");
     if (!a.written) {
         s.line.Append(" | WRITE FAILED");
     }
@@ -219,27 +269,31 @@ void WriteReply(Slot& s, const Attempt& a, double msecPerChar) {
     const int64_t endUs = a.stepCount > 0 ? a.steps[a.stepCount - 1].atUs : a.listenUs;
     if (a.rxLength == 0) {
         Stamp(s, a.listenUs, "RX");
-        s.line.Printf("silence for %.1f ms", Ms(endUs - a.listenUs));
+        s.line.Append("silence for ");
+        AppendMs(s.line, endUs - a.listenUs, 1);
+        s.line.Append(" ms");
         return;
     }
     const std::span<const uint8_t> frame(a.rx, a.rxLength);
     const Step& first = a.steps[0];
     // The first byte began to arrive a character time per byte before the read returned.
-    double turnaround = Ms(first.atUs - a.sentUs) - first.total * msecPerChar;
-    turnaround = turnaround < 0.0 ? 0.0 : turnaround;
+    const int64_t turnaround =
+        first.atUs - a.sentUs - static_cast<int64_t>(first.total * msecPerChar * 1000.0);
     Stamp(s, first.atUs, "RX");
     AppendHex(s.line, frame);
     s.line.Append(" | ");
     DescribeReply(s.line, frame);
     // The reads as they returned, from the line switch on: a pause between two of them
     // longer than their bytes' time is a gap inside the reply.
-    s.line.Printf(" | turnaround %.2f ms | read", turnaround);
+    s.line.Append(" | turnaround ");
+    AppendMs(s.line, turnaround, 2);
+    s.line.Append(" ms | read");
     uint32_t before = 0;
     for (int i = 0; i < a.stepCount; ++i) {
         const Step& step = a.steps[i];
         if (step.total > before) {
-            s.line.Printf("%s %u B at +%.2f", before == 0 ? "" : ",", step.total - before,
-                          Ms(step.atUs - a.sentUs));
+            s.line.Printf("%s %u B at +", before == 0 ? "" : ",", step.total - before);
+            AppendMs(s.line, step.atUs - a.sentUs, 2);
             before = step.total;
         }
     }
@@ -426,8 +480,10 @@ void TraceCommandEnds(const DriverContext& ctx) {
         WriteAttempt(*s, {}, true);
         s->inCommand = false;
         s->station = -1;
-        if (s->ctx != nullptr) {
+        const uint64_t now = plat::ClockMs();
+        if (s->ctx != nullptr && now - s->flushedMs >= kFlushEveryMs) {
             std::fflush(s->file);
+            s->flushedMs = now;
         }
     }
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/line_trace.h"
 #include "test_support.h"
 
 namespace merix::test {
@@ -21,7 +22,10 @@ protected:
     }
     int32_t Read(AccessGate& gate) { return Call(kSingleRead, &gate.rec); }
 
+    /// The lines of a trace file, once the traces are closed (a trace flushes at most ten
+    /// times a second while it runs).
     static std::vector<std::string> Lines(const std::string& name) {
+        StopAllLineTraces();
         std::ifstream in(name);
         std::vector<std::string> out;
         for (std::string line; std::getline(in, line);) {
@@ -91,6 +95,7 @@ TEST_F(LineTraceTest, AFullFileBecomesTheOneOlderFileKept) {
         fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
         ASSERT_EQ(Read(gate), 0);
     }
+    StopAllLineTraces();
     EXPECT_LE(fs::file_size("t.log"), 1u << 20);
     EXPECT_LE(fs::file_size("t.log.1"), 1u << 20);
     EXPECT_GT(fs::file_size("t.log.1"), (1u << 20) - 1000);
