@@ -210,7 +210,7 @@ void Stamp(Slot& s, int64_t us, const char* direction) {
 }
 
 // What the receiver made of the reply, in a few words; empty when it was good.
-const char* Verdict(const Attempt& a, FixedText<64>& why) {
+void Verdict(const Attempt& a, FixedText<64>& why) {
     why.Clear();
     const uint8_t* rx = a.rx;
     const uint32_t n = a.rxLength;
@@ -246,7 +246,6 @@ const char* Verdict(const Attempt& a, FixedText<64>& why) {
         }
         break;
     }
-    return why.View().data();
 }
 
 void WriteRequest(Slot& s, const Attempt& a) {
