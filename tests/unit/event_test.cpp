@@ -1,7 +1,7 @@
 // Event collection: request choice by the station's flags, delivery with time stamps,
 // alerts, overflow and the recoveries from bad replies.
-#include "services/host_log.h"
 #include "gates/address_parser.h"
+#include "services/host_log.h"
 #include "test_support.h"
 #include "transactions/event_delivery.h"
 

@@ -1,6 +1,6 @@
 // Reads: internal gates, the request on the line, value layouts, and the retry rules.
-#include "services/host_log.h"
 #include "gates/address_parser.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {

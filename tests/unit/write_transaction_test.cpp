@@ -1,6 +1,6 @@
 // Writes: internal targets, frames of coil and register writes, echo check, time sync.
-#include "services/host_log.h"
 #include "gates/address_parser.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {
