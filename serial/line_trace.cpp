@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "platform/platform.h"
 #include "serial/crc16.h"
@@ -157,28 +156,33 @@ bool Emit(Slot& s) {
     return ok;
 }
 
-// Milliseconds from microseconds with 1 to 3 decimals, written by hand: a printf of a
-// floating-point number costs more than the rest of a trace line together.
+// A fixed-point number: `value` counts units of its last digit, shown with `decimals` places
+// and right-aligned in `width` characters. Written by hand: a printf call, let alone one of a
+// floating-point number, costs more than the rest of a trace line together.
+void AppendFixed(TextBuffer& out, int64_t value, int decimals, int width) {
+    char text[32];
+    int n = 0;
+    int64_t rest = value < 0 ? 0 : value;
+    for (int i = 0; i < decimals; ++i, rest /= 10) {
+        text[n++] = static_cast<char>('0' + rest % 10);
+    }
+    text[n++] = '.';
+    do {
+        text[n++] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest > 0 && n < static_cast<int>(sizeof text));
+    while (n < width && n < static_cast<int>(sizeof text)) {
+        text[n++] = ' ';
+    }
+    std::reverse(text, text + n);
+    out.Append(std::string_view(text, static_cast<std::size_t>(n)));
+}
+
+/// Milliseconds from microseconds, rounded to 1 to 3 decimals.
 void AppendMs(TextBuffer& out, int64_t us, int decimals) {
     static constexpr int64_t kUnit[] = {1000, 100, 10, 1}; // microseconds per last digit
     const int64_t unit = kUnit[decimals];
-    const int64_t rounded = ((us < 0 ? 0 : us) + unit / 2) / unit; // in units of the last digit
-    const int64_t perMs = 1000 / unit;
-    char text[32];
-    int n = 0;
-    for (int64_t fraction = rounded % perMs, i = 0; i < decimals; ++i, fraction /= 10) {
-        text[n++] = static_cast<char>('0' + fraction % 10);
-    }
-    text[n++] = '.';
-    int64_t whole = rounded / perMs;
-    do {
-        text[n++] = static_cast<char>('0' + whole % 10);
-        whole /= 10;
-    } while (whole > 0 && n < static_cast<int>(sizeof text));
-    for (int i = 0; i < n / 2; ++i) {
-        std::swap(text[i], text[n - 1 - i]);
-    }
-    out.Append(std::string_view(text, static_cast<std::size_t>(n)));
+    AppendFixed(out, ((us < 0 ? 0 : us) + unit / 2) / unit, decimals, 0);
 }
 
 int64_t Us(float ms) {
@@ -187,23 +191,7 @@ int64_t Us(float ms) {
 
 // Seconds since the trace began, to the microsecond, right-aligned, then the direction.
 void Stamp(Slot& s, int64_t us, const char* direction) {
-    const int64_t t = us < 0 ? 0 : us;
-    char text[24];
-    int n = 0;
-    int64_t rest = t;
-    for (int i = 0; i < 6; ++i, rest /= 10) {
-        text[n++] = static_cast<char>('0' + rest % 10);
-    }
-    text[n++] = '.';
-    do {
-        text[n++] = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-    } while (rest > 0 && n < static_cast<int>(sizeof text));
-    while (n < 13) {
-        text[n++] = ' ';
-    }
-    std::reverse(text, text + n);
-    s.line.Append(std::string_view(text, static_cast<std::size_t>(n)));
+    AppendFixed(s.line, us, 6, 13);
     s.line.Append(" ");
     s.line.Append(direction);
     s.line.Append(" ");
