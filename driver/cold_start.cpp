@@ -67,7 +67,7 @@ int32_t ColdStart(CallBlock* cb) {
     ctx.vpiNumber = cb->driverNumber;
     Log(kLogDetail, "MERIX> version compiled on Nov 24 2002 at time 17:08:47");
     InitStationTables(ctx);
-    ForgetDeliveredBlocks(ctx);
+    PrepareDeliveredBlocks(ctx);
     Log(kLogDetail, "MERIX> ColdStart(), Data %d, SB %d, P %d, Baud %hu", sp.dataBits, sp.stopBits,
         sp.parity, sp.baud);
 

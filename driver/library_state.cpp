@@ -15,7 +15,7 @@ LibraryState& Library() {
 
 void ResetLibraryStateForTests() {
     g_library = LibraryState{};
-    ForgetAllDeliveredBlocksForTests();
+    ReleaseDeliveredBlocks();
     StopAllLineTraces();
 }
 

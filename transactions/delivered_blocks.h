@@ -2,8 +2,8 @@
 // repeat (0x43) with its last block whether or not the driver received that block; this
 // memory tells the two cases apart, so that a block already delivered is not delivered twice.
 //
-// It lives outside the host's DriverContext, whose layout is fixed, in a table shared by the
-// instances of the library and keyed by the context's address.
+// It lives outside the host's DriverContext, whose layout is fixed, in room found for each
+// instance at ColdStart.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +12,9 @@
 
 namespace merix {
 
-/// Instances whose last blocks are kept; beyond them the least recently used one is dropped.
-inline constexpr int kRememberedInstances = 16;
+/// Finds room for the blocks of `ctx`, empty: a ColdStart begins the instance afresh. Without
+/// room (logged once) every block is taken as new.
+void PrepareDeliveredBlocks(const DriverContext& ctx);
 
 /// Remembers the `n` bytes of `block` as the last block delivered for `station` of `ctx`.
 void RememberDeliveredBlock(const DriverContext& ctx, int32_t station, const uint8_t* block,
@@ -22,10 +23,12 @@ void RememberDeliveredBlock(const DriverContext& ctx, int32_t station, const uin
 /// True when `block` holds byte for byte the last block delivered for `station` of `ctx`.
 bool IsDeliveredBlock(const DriverContext& ctx, int32_t station, const uint8_t* block, uint32_t n);
 
-/// Forgets the blocks of `ctx`: a ColdStart begins the instance afresh.
-void ForgetDeliveredBlocks(const DriverContext& ctx);
+/// Forgets the last block of `station`: its set-up emptied the controller's buffer, so a
+/// repeat can no longer bring that block, and a new block with the same bytes is new.
+void ForgetDeliveredBlock(const DriverContext& ctx, int32_t station);
 
-/// Forgets every instance. Only unit tests, which run many "loads" in one process, use it.
-void ForgetAllDeliveredBlocksForTests();
+/// Gives back the memory of every instance: the library is stopped for good, or a unit test
+/// loads it afresh.
+void ReleaseDeliveredBlocks();
 
 } // namespace merix
