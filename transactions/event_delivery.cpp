@@ -12,7 +12,9 @@ namespace merix {
 
 namespace {
 
-constexpr time_t kHalfDay = 12 * 60 * 60;
+constexpr time_t kHour = 60 * 60;
+constexpr time_t kLatest = 22 * kHour; ///< how late an event may be collected
+constexpr time_t kAhead = 2 * kHour;   ///< how far the controller's clock may run ahead
 constexpr int kPutGateValue = 2;
 
 int32_t EventStation(const CallBlock* cb) {
@@ -44,23 +46,28 @@ tm ToTm(const plat::LocalTime& t) {
 time_t EventTime(const plat::LocalTime& now, int hour, int minute, int second) {
     tm today = ToTm(now);
     const time_t nowSeconds = mktime(&today);
-    tm stamped = ToTm(now);
-    stamped.tm_hour = hour;
-    stamped.tm_min = minute;
-    stamped.tm_sec = second;
-    tm copy = stamped;
-    const time_t seconds = mktime(&copy);
-    // The record carries no date. A stamp far in the future is yesterday's; one far in the
-    // past comes from a controller clock a little ahead of ours, already past midnight.
-    if (seconds - nowSeconds > kHalfDay) {
-        stamped.tm_mday -= 1;
-    } else if (nowSeconds - seconds > kHalfDay) {
-        stamped.tm_mday += 1;
-    } else {
-        return seconds;
+    // The record carries no date. Of yesterday, today and tomorrow, the stamp takes the date
+    // that puts it in (now - 22 h, now + 2 h]: an event is in the past, collected up to 22 h
+    // late after a line outage, unless the controller's clock runs a little ahead (a late
+    // synchronisation, or a daylight-saving change before the next one). Today is tried
+    // first: on a 23-hour day two dates can fit.
+    time_t candidate[3] = {};
+    static constexpr int kDayOrder[] = {0, -1, 1};
+    for (int i = 0; i < 3; ++i) {
+        tm stamped = ToTm(now);
+        stamped.tm_mday += kDayOrder[i];
+        stamped.tm_hour = hour;
+        stamped.tm_min = minute;
+        stamped.tm_sec = second;
+        stamped.tm_isdst = -1; // the other day may lie on the other side of a DST change
+        candidate[i] = mktime(&stamped);
+        const time_t ahead = candidate[i] - nowSeconds;
+        if (ahead > -kLatest && ahead <= kAhead) {
+            return candidate[i];
+        }
     }
-    stamped.tm_isdst = -1;
-    return mktime(&stamped);
+    // A 25-hour day leaves an hour that fits no date: the past is likelier than the future.
+    return candidate[0] - nowSeconds <= kAhead ? candidate[0] : candidate[1];
 }
 
 int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n) {

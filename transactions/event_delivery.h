@@ -20,9 +20,8 @@ int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n);
 /// every event, or the count conflict alert. Always 0.
 int Update_Events(CallBlock* cb, uint32_t replyLength);
 
-/// Calendar seconds of a time of day seen at `now`: today's date, the day before when today's
-/// would lie more than 12 hours ahead (an event from before midnight), or the day after when
-/// it would lie more than 12 hours behind (a controller clock already past midnight).
+/// Calendar seconds of a time of day seen at `now`: yesterday's, today's or tomorrow's date,
+/// whichever puts the stamp within (now - 22 h, now + 2 h].
 time_t EventTime(const plat::LocalTime& now, int hour, int minute, int second);
 
 } // namespace merix

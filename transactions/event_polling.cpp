@@ -152,6 +152,13 @@ private:
         BuildEventRequest(gate_, ctx_.txBuf, cb_);
         return Finish(0);
     }
+    /// A reply came but was bad, on the last try: the controller may have taken a block off
+    /// its buffer for it, so the next read asks for the repeat, whatever this request was.
+    void KeepForRepeat() {
+        if (ctx_.fEF[st_] == 0) {
+            ctx_.fRE[st_] = 1;
+        }
+    }
     /// The block may have been taken off the controller: the next pass asks for it again.
     void AskForRepeat() {
         ctx_.fRE[st_] = 1;
@@ -256,6 +263,7 @@ bool EventRead::CrcGood() {
     const uint8_t f = ctx_.rxBuf[1];
     if (pass_.sRetry == 0) {
         Log(kLogDetail, "MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2");
+        KeepForRepeat();
         return GiveUp();
     }
     if (ctx_.fEF[st_] == 0) {
@@ -283,6 +291,9 @@ bool EventRead::NotRefused() {
     pass_.result = kPassBad;
     if (pass_.sRetry == 0) {
         Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : sRetry=0 ret 2");
+        if (f != kRepeatRefused) {
+            KeepForRepeat();
+        }
         return GiveUp();
     }
     if (f == kRepeatRefused) {
@@ -306,6 +317,9 @@ void EventRead::TakeBlock() {
         // The set-up emptied the controller's buffer: there is no block left to repeat.
         ctx_.fRE[st_] = 0;
         Finish(Update_Events(cb_, pass_.replyLength));
+        if (ctx_.fEF[st_] == 0) {
+            ForgetDeliveredBlock(ctx_, st_); // a repeat can no longer bring it back
+        }
         return;
     }
     // The block, bounded by what arrived.

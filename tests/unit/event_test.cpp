@@ -2,6 +2,7 @@
 // alerts, overflow and the recoveries from bad replies.
 #include "gates/address_parser.h"
 #include "services/host_log.h"
+#include "services/instance_table.h"
 #include "test_support.h"
 #include "transactions/event_delivery.h"
 
@@ -121,39 +122,105 @@ TEST_F(EventTest, BlockDeliversEachRecordWithItsOwnTimeStamp) {
     EXPECT_EQ(second[0].millis, 12);
 }
 
-TEST_F(EventTest, EventFromBeforeMidnightIsDatedTheDayBefore) {
-    const plat::LocalTime afterMidnight{2026, 12, 8, 0, 0, 5, 0, -1};
-    EXPECT_EQ(EventTime(afterMidnight, 23, 59, 58), Seconds(7, 23, 59, 58));
-    EXPECT_EQ(EventTime(afterMidnight, 0, 0, 4), Seconds(8, 0, 0, 4));
-    const plat::LocalTime noon{2026, 12, 8, 12, 0, 0, 0, -1};
-    EXPECT_EQ(EventTime(noon, 23, 59, 59), Seconds(8, 23, 59, 59)) << "12 h ahead is still today";
-    const plat::LocalTime newYear{2027, 1, 1, 0, 0, 1, 0, -1};
-    EXPECT_EQ(EventTime(newYear, 23, 59, 59), Seconds(31, 23, 59, 59));
-}
+// Central European time with its daylight saving, so that the table does not depend on the
+// machine's zone. The C runtime of Windows knows no transition rules and keeps the US ones;
+// the rows below have the same answer either way.
+class CentralEuropeanTime {
+public:
+    CentralEuropeanTime() {
+        const char* old = std::getenv("TZ");
+        had_ = old != nullptr;
+        old_ = had_ ? old : "";
+        SetZone("CET-1CEST,M3.5.0,M10.5.0/3");
+    }
+    ~CentralEuropeanTime() { SetZone(had_ ? old_.c_str() : nullptr); }
+    CentralEuropeanTime(const CentralEuropeanTime&) = delete;
+    CentralEuropeanTime& operator=(const CentralEuropeanTime&) = delete;
 
-TEST_F(EventTest, StampsMoreThanHalfADayAwayAreDatedOnTheOtherSideOfMidnight) {
+private:
+    static void SetZone(const char* zone) {
+#ifdef _WIN32
+        _putenv_s("TZ", zone != nullptr ? zone : "");
+        _tzset();
+#else
+        if (zone != nullptr) {
+            setenv("TZ", zone, 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+#endif
+    }
+    bool had_ = false;
+    std::string old_;
+};
+
+TEST_F(EventTest, StampIsDatedWithinTwentyTwoHoursBehindAndTwoAhead) {
+    const CentralEuropeanTime zone;
     struct Case {
+        const char* what;
         plat::LocalTime now;
         int hour, minute, second;
-        int32_t want;
+        int year, month, day; // the date the stamp gets
     };
     const Case cases[] = {
-        // A controller clock ahead of ours, already past midnight: the next day.
-        {{2026, 1, 31, 23, 59, 50, 0, -1}, 0, 0, 3, Stamp(2026, 2, 1, 0, 0, 3)},
-        {{2026, 12, 31, 23, 59, 50, 0, -1}, 0, 0, 3, Stamp(2027, 1, 1, 0, 0, 3)},
-        {{2028, 2, 28, 23, 59, 55, 0, -1}, 0, 0, 1, Stamp(2028, 2, 29, 0, 0, 1)},
-        {{2026, 12, 8, 12, 0, 0, 0, -1}, 0, 0, 0, Stamp(2026, 12, 8, 0, 0, 0)}, // 12 h: today
-        // An event from before midnight, seen after it: the day before.
-        {{2026, 3, 1, 0, 0, 2, 0, -1}, 23, 59, 59, Stamp(2026, 2, 28, 23, 59, 59)},
-        {{2028, 3, 1, 0, 0, 2, 0, -1}, 23, 59, 59, Stamp(2028, 2, 29, 23, 59, 59)},
-        {{2027, 1, 1, 0, 0, 2, 0, -1}, 23, 59, 59, Stamp(2026, 12, 31, 23, 59, 59)},
+        {"13 h late, after a line outage", {2026, 12, 8, 14, 0, 0, 0, -1}, 1, 0, 0, 2026, 12, 8},
+        {"20 h late", {2026, 12, 8, 14, 0, 0, 0, -1}, 18, 0, 0, 2026, 12, 7},
+        {"controller 30 min ahead", {2026, 12, 8, 14, 0, 0, 0, -1}, 14, 30, 0, 2026, 12, 8},
+        {"2 h ahead: the last second of the window",
+         {2026, 12, 8, 14, 0, 0, 0, -1},
+         16,
+         0,
+         0,
+         2026,
+         12,
+         8},
+        {"just over 2 h ahead: yesterday's", {2026, 12, 8, 14, 0, 0, 0, -1}, 16, 0, 1, 2026, 12, 7},
+        {"before midnight, seen after it", {2026, 12, 8, 0, 0, 5, 0, -1}, 23, 59, 58, 2026, 12, 7},
+        {"just after midnight", {2026, 12, 8, 0, 0, 5, 0, -1}, 0, 0, 4, 2026, 12, 8},
+        {"clock ahead past midnight", {2026, 1, 31, 23, 59, 50, 0, -1}, 0, 0, 3, 2026, 2, 1},
+        {"month end", {2026, 3, 1, 0, 0, 2, 0, -1}, 23, 59, 59, 2026, 2, 28},
+        {"year end, clock ahead", {2026, 12, 31, 23, 59, 50, 0, -1}, 0, 0, 3, 2027, 1, 1},
+        {"year end, late", {2027, 1, 1, 0, 0, 2, 0, -1}, 23, 59, 59, 2026, 12, 31},
+        {"29 February, clock ahead", {2028, 2, 28, 23, 59, 55, 0, -1}, 0, 0, 1, 2028, 2, 29},
+        {"29 February, late", {2028, 3, 1, 0, 0, 2, 0, -1}, 23, 59, 59, 2028, 2, 29},
+        {"29 February, 14 h late", {2028, 3, 1, 10, 0, 0, 0, -1}, 20, 0, 0, 2028, 2, 29},
+        {"spring forward, before the change",
+         {2026, 3, 29, 1, 30, 0, 0, -1},
+         3,
+         15,
+         0,
+         2026,
+         3,
+         29},
+        {"spring forward, 15 h late", {2026, 3, 29, 12, 0, 0, 0, -1}, 20, 0, 0, 2026, 3, 28},
+        {"spring forward, before it, seen after",
+         {2026, 3, 29, 12, 0, 0, 0, -1},
+         1,
+         30,
+         0,
+         2026,
+         3,
+         29},
+        {"fall back, 1 h ahead", {2026, 10, 25, 12, 0, 0, 0, -1}, 13, 0, 0, 2026, 10, 25},
+        {"fall back, 22.5 h late on a 25-hour day",
+         {2026, 10, 25, 12, 0, 0, 0, -1},
+         14,
+         30,
+         0,
+         2026,
+         10,
+         24},
+        {"fall back, 21 h late", {2026, 10, 25, 12, 0, 0, 0, -1}, 16, 0, 0, 2026, 10, 24},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(EventTime(c.now, c.hour, c.minute, c.second), c.want)
-            << c.now.year << "-" << c.now.month << "-" << c.now.day << " " << c.now.hour << ":"
-            << c.now.minute << " with a stamp of " << c.hour << ":" << c.minute;
+        EXPECT_EQ(EventTime(c.now, c.hour, c.minute, c.second),
+                  Stamp(c.year, c.month, c.day, c.hour, c.minute, c.second))
+            << c.what;
     }
+}
 
+TEST_F(EventTest, DeliveredStampIsDatedAcrossTheYearEnd) {
     Initialise();
     fake::SetNow(plat::LocalTime{2026, 12, 31, 23, 59, 50, 0, -1});
     fake::QueueReply(Block(5, 0x42, {Record(3, 1, 250, 3, 0, 0)}));
@@ -174,8 +241,10 @@ TEST_F(EventTest, IllegalRecordsStopTheDeliveryAfterTheGoodOnes) {
     EXPECT_TRUE(qorlib::Logged("MERIX> In Read Event, got illegal value 2", kLogDetail));
     EXPECT_EQ(host->fReadEvent, 1u);
 
-    fake::QueueReply(Block(5, 0x42, {Record(2048, 1, 0, 0, 0, 10)}));
+    qorlib::DefineGate("E052047", 1);
+    fake::QueueReply(Block(5, 0x42, {Record(2047, 1, 0, 0, 0, 10), Record(2048, 1, 0, 0, 0, 10)}));
     EXPECT_EQ(Poll(), 1);
+    EXPECT_EQ(Values("E052047"), std::vector<double>{1}) << "the highest event number";
     EXPECT_TRUE(qorlib::Logged("MERIX> In Read Event, got illegal event num 2048", kLogError));
 }
 
@@ -260,21 +329,30 @@ TEST_F(EventTest, FailedReceiveMakesEveryNextAttemptARepeat) {
 }
 
 TEST_F(EventTest, RepeatDeliversABlockOnceWhateverWentWrongBeforeIt) {
-    const Frame a = Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)});
+    const Frame a = Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10), Record(3, 1, 0, 0, 0, 10)});
     const Frame b = Block(5, 0x42, {Record(2, 1, 0, 0, 0, 10)});
-    const Frame repeatA = Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)});
+    const Frame repeatA = Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10), Record(3, 1, 0, 0, 0, 10)});
     const Frame repeatB = Block(5, 0x43, {Record(2, 1, 0, 0, 0, 10)});
+    // A new block that begins with the bytes of the last one delivered: new all the same.
+    const Frame repeatShorter = Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)});
     const Frame refused = WithCrc({0x05, 0xC2, 0x06}); // busy: the controller keeps its block
     struct Case {
         const char* what;
         const Frame* first; // nullptr: no reply
         const Frame* repeat;
+        bool recognised; // the repeat brought the block delivered before
         std::vector<double> e1, e2;
     };
     const Case cases[] = {
-        {"poll lost on its way: the repeat brings A again", nullptr, &repeatA, {1}, {}},
-        {"poll refused: the repeat brings A again", &refused, &repeatA, {1}, {}},
-        {"reply lost: the repeat brings B", nullptr, &repeatB, {1}, {1}},
+        {"poll lost on its way: the repeat brings A again", nullptr, &repeatA, true, {1}, {}},
+        {"poll refused: the repeat brings A again", &refused, &repeatA, true, {1}, {}},
+        {"reply lost: the repeat brings B", nullptr, &repeatB, false, {1}, {1}},
+        {"reply lost: the repeat brings a shorter block",
+         nullptr,
+         &repeatShorter,
+         false,
+         {1, 1},
+         {}},
     };
     for (const Case& c : cases) {
         host->fEF[5] = 1;
@@ -292,10 +370,10 @@ TEST_F(EventTest, RepeatDeliversABlockOnceWhateverWentWrongBeforeIt) {
         EXPECT_EQ(Values("E050001"), c.e1) << c.what;
         EXPECT_EQ(Values("E050002"), c.e2) << c.what;
         EXPECT_EQ(host->fReadEvent, 0u) << c.what;
-        EXPECT_EQ(qorlib::Logged("MERIX> ReadEvent() repeat brought the block of 8 bytes already "
+        EXPECT_EQ(qorlib::Logged("MERIX> ReadEvent() repeat brought the block of 16 bytes already "
                                  "delivered (PLC 5): not delivered again",
                                  kLogDetail),
-                  c.e2.empty())
+                  c.recognised)
             << c.what;
 
         fake::QueueReply(b);
@@ -303,6 +381,20 @@ TEST_F(EventTest, RepeatDeliversABlockOnceWhateverWentWrongBeforeIt) {
         EXPECT_EQ(Sent(3), 0x42) << c.what;
         EXPECT_EQ(Values("E050002"), (std::vector<double>(c.e2.size() + 1, 1))) << c.what;
     }
+}
+
+TEST_F(EventTest, BlockAfterASetUpIsNewEvenWithTheBytesOfTheLastOne) {
+    const std::vector<Frame> records{Record(1, 1, 0, 0, 0, 10)}; // a coarse controller clock
+    Initialise();
+    fake::QueueReply(Block(5, 0x42, records));
+    ASSERT_EQ(Poll(), 0);
+    host->fEF[5] = 1; // a WarmStart, a switch-on or an overflow asks for the set-up
+    Initialise();
+    fake::QueueSilence(); // the poll reached the controller, its reply did not come back
+    fake::QueueReply(Block(5, 0x43, records));
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Sent(1), 0x43);
+    EXPECT_EQ(Values("E050001"), std::vector<double>{1}) << "the set-up emptied the buffer";
 }
 
 TEST_F(EventTest, ReadThatFailsForGoodLeavesItsRepeatToTheNextRead) {
@@ -323,6 +415,69 @@ TEST_F(EventTest, ReadThatFailsForGoodLeavesItsRepeatToTheNextRead) {
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Sent(12), 0x42) << "the set-up emptied the buffer: nothing to repeat";
+}
+
+TEST_F(EventTest, EveryLineOfABusyHostDeliversEachBlockOnce) {
+    // Multi-port cards carry dozens of lines: every instance the table serves keeps the memory
+    // of its last block, polled in turn. One more than it serves is told, and goes on.
+    // The fixture's own instance takes one place.
+    constexpr uint32_t kLines = kMaxInstances;
+    constexpr uint32_t kFirst = 3; // instance 2 has a gate of station 5 of its own
+    std::vector<HostContext> lines(kLines);
+    auto on = [&](uint32_t i, uint32_t command, void* params) {
+        CallBlock cb{lines[i].ctx.get(), command, kFirst + i, 0, params};
+        return VpiMain(&cb);
+    };
+    StartParams sp{};
+    std::snprintf(sp.portName, sizeof sp.portName, "COM1");
+    sp.comOn = 1;
+    sp.replyTimeout = 20;
+    sp.baud = 9600;
+    sp.dataBits = 8;
+    sp.parity = 2;
+    for (uint32_t i = 0; i < kLines; ++i) {
+        qorlib::DefineGate("E050001", kFirst + i);
+        ASSERT_EQ(on(i, kColdStart, &sp), 0);
+        fake::QueueReply(WithCrc({0x05, 0x41, 0x01, 0x00}));
+        ASSERT_EQ(on(i, kSingleRead, &gate.rec), 0);
+    }
+    for (uint32_t i = 0; i < kLines; ++i) {
+        fake::QueueReply(Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)}));
+        ASSERT_EQ(on(i, kSingleRead, &gate.rec), 0);
+    }
+    for (uint32_t i = 0; i < kLines; ++i) {
+        fake::QueueSilence(); // the next poll is lost on its way
+        fake::QueueReply(Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)}));
+        ASSERT_EQ(on(i, kSingleRead, &gate.rec), 0);
+    }
+    for (uint32_t i = 0; i + 1 < kLines; ++i) {
+        EXPECT_EQ(qorlib::History("E050001", kFirst + i).size(), 1u) << "instance " << kFirst + i;
+    }
+    EXPECT_EQ(qorlib::History("E050001", kFirst + kLines - 1).size(), 2u) << "without memory";
+    int told = 0;
+    for (const auto& line : qorlib::Log()) {
+        told += line.level == kLogError &&
+                line.text.find("no memory to remember delivered event blocks") != std::string::npos;
+    }
+    EXPECT_EQ(told, 1);
+}
+
+TEST_F(EventTest, BadReplyToTheLastPollLeavesARepeatForTheNextRead) {
+    Frame corrupted = Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)});
+    corrupted.back() ^= 0xFF;
+    const Frame refused = WithCrc({0x05, 0xC2, 0x06});
+    for (const Frame* last : {static_cast<const Frame*>(&corrupted), &refused}) {
+        host->fEF[5] = 1;
+        Initialise();
+        fake::FailNext("WriteFile", 4); // the first four tries never leave: the fifth is a poll
+        fake::QueueReply(*last);
+        EXPECT_EQ(Poll(), 2);
+        EXPECT_EQ(Sent(0), 0x42);
+        EXPECT_EQ(host->fRE[5], 1u) << "the controller may have given its block away";
+        fake::QueueReply(Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)}));
+        EXPECT_EQ(Poll(), 0);
+        EXPECT_EQ(Sent(1), 0x43);
+    }
 }
 
 TEST_F(EventTest, RefusedRepeatEndsTheReadWith0) {
@@ -356,6 +511,17 @@ TEST_F(EventTest, OverflowRaisesTheAlertReinitialisesAndEndsIt) {
     EXPECT_TRUE(qorlib::OpenAlerts().empty());
     EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() Buffer overflow ended for PLC 5"));
     EXPECT_EQ(Values("E050006"), (std::vector<double>{0, 1})) << "state at set-up, then the event";
+}
+
+TEST_F(EventTest, OneTrailing0xFFIsNoOverflowMarker) {
+    for (const Frame& tail : {Frame{0xFF, 0x00}, Frame{0x00, 0xFF}}) {
+        host->fEF[5] = 1;
+        Initialise();
+        fake::QueueReply(Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)}, tail));
+        EXPECT_EQ(Poll(), 0);
+        EXPECT_TRUE(qorlib::OpenAlerts().empty());
+        EXPECT_EQ(Values("E050001"), std::vector<double>{1});
+    }
 }
 
 TEST_F(EventTest, MarkedBlockWhileTheAlertIsOpenIsDecodedWithoutAPartialRecord) {
