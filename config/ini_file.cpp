@@ -135,6 +135,32 @@ void ReadTracePath(const char* original, TraceSettings& trace) {
     trace.path[n] = '\0';
 }
 
+/// Reads a line, or the next 255 characters of a longer one, into `line`; *cut tells the
+/// latter. fgets says nothing of how much it read, and a NUL in the line hides its end: a mark
+/// in the buffer's last byte tells whether the buffer was filled.
+bool ReadPiece(std::FILE* file, char (&line)[kLineBufferSize], bool* cut) {
+    line[kLineBufferSize - 1] = 1;
+    if (std::fgets(line, sizeof line, file) == nullptr) {
+        return false;
+    }
+    *cut = line[kLineBufferSize - 1] == '\0' && line[kLineBufferSize - 2] != '\n';
+    if (*cut) {
+        const int c = std::fgetc(file);
+        *cut = c != EOF; // the last line, without a line end, filled the buffer exactly
+        if (*cut) {
+            std::ungetc(c, file);
+        }
+    }
+    return true;
+}
+
+void SkipRestOfLine(std::FILE* file) {
+    int c = 0;
+    do {
+        c = std::fgetc(file);
+    } while (c != '\n' && c != EOF);
+}
+
 } // namespace
 
 void ReadIntFile(CallBlock* cb, TraceSettings* trace) {
@@ -160,7 +186,8 @@ void ReadIntFile(CallBlock* cb, TraceSettings* trace) {
         LineFlags receive{0, 0};
         unsigned lineCount = 0;
         char line[kLineBufferSize];
-        while (std::fgets(line, sizeof line, file) != nullptr) {
+        bool cut = false;
+        while (ReadPiece(file, line, &cut)) {
             ++lineCount;
             if (line[0] == ';') {
                 continue;
@@ -205,7 +232,12 @@ void ReadIntFile(CallBlock* cb, TraceSettings* trace) {
                 }
                 break;
             case kTrace:
-                if (trace != nullptr) {
+                if (cut) {
+                    // Cut short, the name would be another file's.
+                    SkipRestOfLine(file);
+                    Log(kLogError, "MERIX> ReadIntFile() illegal line %u in '%s'", lineCount,
+                        fileName);
+                } else if (trace != nullptr) {
                     ReadTracePath(original + (cursor - line), *trace);
                     if (trace->path[0] == '\0') {
                         Log(kLogError, "MERIX> ReadIntFile() TRACE names no file in '%s'",

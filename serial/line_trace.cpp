@@ -5,18 +5,18 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/trace_file.h"
 #include "serial/crc16.h"
 #include "serial/frame_text.h"
 #include "serial/function_codes.h"
 #include "serial/receiver.h"
 #include "services/host_log.h"
+#include "services/instance_table.h"
 
 namespace merix {
 
 namespace {
 
-// Instances traced at once; a host runs one instance per line, and rarely more than a few.
-constexpr int kTraceSlots = 8;
 // Reads of one reply that the receiver makes: head, byte count, rest; room to spare.
 constexpr int kMaxSteps = 8;
 constexpr uint64_t kMiB = 1024 * 1024;
@@ -48,9 +48,9 @@ struct Attempt {
 };
 
 struct Slot {
-    const DriverContext* ctx = nullptr;
+    const DriverContext* ctx = nullptr; // set while the trace is open
     std::FILE* file = nullptr;
-    char path[260] = {};
+    char path[1024] = {}; // absolute: the host may change its directory later
     char older[sizeof path + 2] = {};
     uint64_t maxBytes = 0;
     uint64_t fileBytes = 0;
@@ -67,19 +67,15 @@ struct Slot {
     char fileBuffer[8192] = {};
 };
 
-Slot gSlots[kTraceSlots];
-int gOpenSlots = 0; // slots in use (ctx set): lets untraced instances skip the look-up
+InstanceTable<Slot> gSlots;
+int gOpenSlots = 0; // traces open: lets untraced instances skip the look-up
 
 Slot* Find(const DriverContext& ctx) {
     if (gOpenSlots == 0) {
         return nullptr;
     }
-    for (Slot& s : gSlots) {
-        if (s.ctx == &ctx) {
-            return &s;
-        }
-    }
-    return nullptr;
+    Slot* s = gSlots.Find(ctx);
+    return s != nullptr && s->ctx == &ctx ? s : nullptr;
 }
 
 // Microseconds since the trace started, from the high-resolution counter where there is one.
@@ -94,10 +90,17 @@ int64_t NowUs(const Slot& s) {
     return static_cast<int64_t>((plat::ClockMs() - s.originMs) * 1000);
 }
 
-void Close(Slot& s) {
+void Fail(Slot& s);
+
+// Ends the trace; the last lines are flushed as the file closes. `failed`: the failure that
+// ends it is in the log already.
+void Close(Slot& s, bool failed = false) {
     if (s.file != nullptr) {
-        std::fclose(s.file);
+        const bool flushed = std::fclose(s.file) == 0;
         s.file = nullptr;
+        if (!flushed && !failed) {
+            Fail(s);
+        }
     }
     if (s.ctx != nullptr) {
         s.ctx = nullptr;
@@ -107,10 +110,17 @@ void Close(Slot& s) {
     s.inCommand = false;
 }
 
-// Binary: the size the cap counts is the size on disk, on Windows too (text mode would add a
-// CR to every line behind the count's back).
-bool OpenFile(Slot& s, const char* mode) {
-    s.file = std::fopen(s.path, mode);
+// The trace ends after a failed write, flush or rename: one line in the host's log, and no
+// file is ever truncated or written twice over.
+void Fail(Slot& s) {
+    Log(kLogError, "MERIX> Line trace file '%s' could not be written: trace stopped", s.path);
+    Close(s, true);
+}
+
+// Appending, and binary: the size the cap counts is the size on disk, on Windows too (text
+// mode would add a CR to every line behind the count's back).
+bool OpenFile(Slot& s) {
+    s.file = plat::OpenRegularFile(s.path);
     if (s.file == nullptr) {
         return false;
     }
@@ -122,13 +132,12 @@ bool OpenFile(Slot& s, const char* mode) {
     return true;
 }
 
-// The file is full: it becomes the one older file kept, and a new one begins.
+// The file is full: it becomes the one older file kept, and a new one begins. Should the
+// rename fail, the full file stays as it is: the trace ends rather than write over it.
 bool Rotate(Slot& s) {
-    std::fclose(s.file);
+    const bool closed = std::fclose(s.file) == 0;
     s.file = nullptr;
-    std::remove(s.older); // rename does not replace an existing file on Windows
-    std::rename(s.path, s.older);
-    if (!OpenFile(s, "wb")) {
+    if (!closed || !plat::ReplaceFile(s.path, s.older) || !OpenFile(s)) {
         return false;
     }
     std::fprintf(s.file, "# merix line trace, continued (the earlier part is in %s)\n", s.older);
@@ -150,8 +159,7 @@ bool Emit(Slot& s) {
     }
     s.line.Clear();
     if (!ok) {
-        Log(kLogError, "MERIX> Line trace file '%s' could not be written: trace stopped", s.path);
-        Close(s);
+        Fail(s);
     }
     return ok;
 }
@@ -339,26 +347,21 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
     if (path == nullptr || path[0] == '\0') {
         return;
     }
-    Slot* slot = nullptr;
-    for (Slot& s : gSlots) {
-        if (s.ctx == nullptr) {
-            slot = &s;
-            break;
-        }
-    }
+    Slot* slot = gSlots.Claim(ctx);
     if (slot == nullptr) {
-        Log(kLogError, "MERIX> Line trace '%s' not started: %d instances are traced already", path,
-            kTraceSlots);
+        Log(kLogError, "MERIX> Line trace '%s' not started: no memory for instance %u", path,
+            ctx.vpiNumber);
         return;
     }
     Slot& s = *slot;
-    std::snprintf(s.path, sizeof s.path, "%s", path);
-    std::snprintf(s.older, sizeof s.older, "%s.1", s.path);
-    s.maxBytes = static_cast<uint64_t>(maxMiB > 0 ? maxMiB : 1) * kMiB;
-    if (!OpenFile(s, "ab")) {
-        Log(kLogError, "MERIX> Line trace file '%s' cannot be opened: no trace", s.path);
+    if (!plat::AbsolutePath(path, s.path, sizeof s.path) ||
+        std::snprintf(s.older, sizeof s.older, "%s.1", s.path) >=
+            static_cast<int>(sizeof s.older) ||
+        !OpenFile(s)) {
+        Log(kLogError, "MERIX> Line trace file '%s' cannot be opened: no trace", path);
         return;
     }
+    s.maxBytes = static_cast<uint64_t>(maxMiB > 0 ? maxMiB : 1) * kMiB;
     ++gOpenSlots;
     s.ctx = &ctx;
     s.frequency = ctx.perfFrequency;
@@ -379,7 +382,10 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
                   kStopBits[p.stopBits < 3 ? p.stopBits : 3], t.year, t.month, t.day, t.hour,
                   t.minute, t.second);
     if (Emit(s)) {
-        std::fflush(s.file);
+        if (std::fflush(s.file) != 0) {
+            Fail(s);
+            return;
+        }
         Log(kLogError, "MERIX> Line trace to '%s', at most %d MiB and one older file", s.path,
             maxMiB);
     }
@@ -393,12 +399,13 @@ void StopLineTrace(const DriverContext& ctx) {
 }
 
 void StopAllLineTraces() {
-    for (Slot& s : gSlots) {
+    gSlots.ForEach([](Slot& s) {
         if (s.ctx != nullptr) {
             WriteAttempt(s, {}, true);
             Close(s);
         }
-    }
+    });
+    gSlots.ReleaseAll();
 }
 
 bool LineTraced(const DriverContext& ctx) {
@@ -469,7 +476,10 @@ void TraceCommandEnds(const DriverContext& ctx) {
         s->station = -1;
         const uint64_t now = plat::ClockMs();
         if (s->ctx != nullptr && now - s->flushedMs >= kFlushEveryMs) {
-            std::fflush(s->file);
+            if (std::fflush(s->file) != 0) {
+                Fail(*s);
+                return;
+            }
             s->flushedMs = now;
         }
     }

@@ -1,4 +1,8 @@
 // The line trace: what a commissioning engineer reads when a line misbehaves.
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -87,8 +91,44 @@ TEST_F(LineTraceTest, AnUnwritableFileGetsOneLogLineAndTheLineWorksOn) {
     EXPECT_EQ(gate.Word(), 42);
 }
 
+TEST_F(LineTraceTest, NamesThatAreNoRegularFileAreRefusedAtOnce) {
+    fs::create_directory("a-directory");
+    std::vector<std::string> names{"a-directory"};
+#ifdef _WIN32
+    names.push_back("COM7"); // a device, whatever the folder
+#else
+    ASSERT_EQ(mkfifo("a-fifo", 0600), 0);
+    names.push_back("a-fifo"); // no reader: an open that waited would never return
+    names.push_back("/dev/null");
+#endif
+    for (const std::string& name : names) {
+        ResetLibraryStateForTests();
+        qorlib::ClearLog();
+        StartTraced("TRACE = " + name + "\n");
+        EXPECT_TRUE(
+            qorlib::Logged("MERIX> Line trace file '" + name + "' cannot be opened: no trace"))
+            << name;
+        AccessGate gate("01300100", 1, 3, 100);
+        fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+        EXPECT_EQ(Read(gate), 0) << name;
+    }
+}
+
+TEST_F(LineTraceTest, ACutTraceLineNamesNoFile) {
+    const std::string name(300, 'a');
+    StartTraced("TRACE = " + name + "\nIFG = 7\n");
+    EXPECT_TRUE(qorlib::Logged("MERIX> ReadIntFile() illegal line 1 in 'MERIX01.INI'"));
+    EXPECT_EQ(host->IFG, 7) << "the line after it is read";
+    for (const auto& entry : fs::directory_iterator(".")) {
+        EXPECT_EQ(entry.path().filename(), "MERIX01.INI");
+    }
+}
+
 TEST_F(LineTraceTest, AFullFileBecomesTheOneOlderFileKept) {
     StartTraced("TRACE = t.log\nTRACE_MAX = 1\n");
+    // The name was resolved at ColdStart: the host's later directory changes nothing.
+    fs::create_directory("elsewhere");
+    fs::current_path("elsewhere");
     AccessGate gate("01300100", 1, 3, 100);
     // About 400 bytes an attempt: 6000 reads write more than two files' worth.
     for (int i = 0; i < 6000; ++i) {
@@ -96,11 +136,30 @@ TEST_F(LineTraceTest, AFullFileBecomesTheOneOlderFileKept) {
         ASSERT_EQ(Read(gate), 0);
     }
     StopAllLineTraces();
+    EXPECT_TRUE(fs::is_empty("."));
+    fs::current_path("..");
     EXPECT_LE(fs::file_size("t.log"), 1u << 20);
     EXPECT_LE(fs::file_size("t.log.1"), 1u << 20);
     EXPECT_GT(fs::file_size("t.log.1"), (1u << 20) - 1000);
     EXPECT_FALSE(fs::exists("t.log.1.1"));
     EXPECT_TRUE(Lines("t.log")[0].starts_with("# merix line trace, continued"));
+}
+
+TEST_F(LineTraceTest, AFailedRotationEndsTheTraceAndKeepsTheFullFile) {
+    StartTraced("TRACE = t.log\nTRACE_MAX = 1\n");
+    fs::create_directories("t.log.1/in-the-way"); // no file can take this name
+    AccessGate gate("01300100", 1, 3, 100);
+    for (int i = 0; i < 4000; ++i) {
+        fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+        ASSERT_EQ(Read(gate), 0);
+    }
+    StopAllLineTraces();
+    EXPECT_GT(fs::file_size("t.log"), (1u << 20) - 1000) << "not truncated";
+    int failures = 0;
+    for (const auto& line : qorlib::Log()) {
+        failures += line.text.find("could not be written: trace stopped") != std::string::npos;
+    }
+    EXPECT_EQ(failures, 1) << "one line, not one a read";
 }
 
 } // namespace
