@@ -173,8 +173,25 @@ sim_request = {
     "too_short": bytes([1, 3, 0]),
 }
 
+# The trace's decoder: a capacity byte, then the frame; requests and replies alike.
+frame_text = {
+    "request_wide": bytes([255]) + sim(1, 3, 0, 100, 0, 1),
+    "request_narrow": bytes([12]) + sim(1, 3, 0, 100, 0, 1),
+    "event_init_request": bytes([255]) + sim(5, 0x41, 4, 0, 0, 0, 16),
+    "time_sync_request": bytes([80]) + sim(0, 0x46, 8, 45, 6, 58, 59, 23, 8, 12, 26),
+    "event_block_reply": bytes([255]) + sim(5, 0x42, 16, *record(12, 1, 645, 58, 59, 23),
+                                            *record(2047, 0, 0, 0, 0, 0)),
+    "bitmap_reply": bytes([40]) + sim(5, 0x41, 2, 0x05, 0x80),
+    "registers_reply": bytes([255]) + sim(1, 3, 4, 0x12, 0x34, 0x56, 0x78),
+    "exception_reply": bytes([255]) + sim(1, 0x83, 2),
+    "no_room": bytes([0]) + sim(1, 3, 2, 0, 42),
+    "one_byte": bytes([1]) + sim(1, 3, 2, 0, 42),
+    "cut_short": bytes([255, 1, 3, 4, 0]),
+}
+
 write("fuzz_receiver", receiver)
 write("fuzz_event_block", event_block)
 write("fuzz_address_parser", address_parser)
 write("fuzz_ini_file", ini_file)
 write("fuzz_sim_request", sim_request)
+write("fuzz_frame_text", frame_text)
