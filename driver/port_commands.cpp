@@ -4,6 +4,7 @@
 #include "driver/commands.h"
 #include "driver/library_state.h"
 #include "driver/port_lifecycle.h"
+#include "platform/platform.h"
 #include "serial/com_port.h"
 #include "serial/line_trace.h"
 #include "services/host_log.h"
@@ -41,11 +42,14 @@ int32_t CloseCom(CallBlock* cb) {
     if (ctx.hf != 0) {
         const int status = ComClose(ctx.hf);
         if (status != kComOk) {
+            Log(kLogDetail, "MERIX> CloseCom() hf=%d not closed, system error %u", ctx.hf,
+                plat::LastError());
             RunTimeError(kAreaPort, kPlaceClose, status);
             return kResultFailed;
         }
         ctx.hf = 0;
         ctx.comOn = 0;
+        ReleaseTimerPeriod();
     }
     Log(kLogDetail, "MERIX> CloseCom(), Exit (no error)");
     return kResultOk;
@@ -54,6 +58,10 @@ int32_t CloseCom(CallBlock* cb) {
 int32_t EndVpi(CallBlock* cb) {
     Library().stopFlag = 1;
     const int32_t r = CloseCom(cb) & 0xFFFF;
+    if (cb->context->hf != 0) {
+        // The port would not close: nothing will close it now, so its timer period goes.
+        ReleaseTimerPeriod();
+    }
     StopAllLineTraces();
     Log(kLogDetail, "MERIX> EndVpi() exited, %d", r);
     return r;
@@ -61,6 +69,19 @@ int32_t EndVpi(CallBlock* cb) {
 
 int32_t ReOpenCom(CallBlock* cb) {
     DriverContext& ctx = *cb->context;
+    if (ctx.hf != 0 && ComGone(ctx.hf)) {
+        // An unplugged adapter: Windows does not remove a device while a handle to it is
+        // open, so a kept handle would stop the adapter from coming back as this port. A
+        // live port is left as it is.
+        Log(kLogDetail, "MERIX> ReOpenCom() port of hf=%d is gone, system error %u: closing it",
+            ctx.hf, plat::LastError());
+        if (ComClose(ctx.hf) != kComOk) {
+            Log(kLogDetail, "MERIX> ReOpenCom() closing hf=%d failed, system error %u", ctx.hf,
+                plat::LastError());
+        }
+        ctx.hf = 0; // dead either way: the handle is given up
+        ReleaseTimerPeriod();
+    }
     const uint32_t handle = OpenSavedPort(ctx);
     if (handle == 0) {
         RunTimeError(kAreaPort, kPlaceReOpen, 0);

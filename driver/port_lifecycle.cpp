@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
 #include "serial/com_port.h"
 #include "services/host_log.h"
 
@@ -12,6 +13,14 @@ bool PortNameFits(const char (&name)[kPortNameSize]) {
     return end != nullptr && end != name;
 }
 
+void HoldTimerPeriod() {
+    plat::TimeBeginPeriod(1);
+}
+
+void ReleaseTimerPeriod() {
+    plat::TimeEndPeriod(1);
+}
+
 uint32_t OpenSavedPort(DriverContext& ctx) {
     const PortParams& p = ctx.portParams;
     if (!PortNameFits(p.portName)) {
@@ -20,8 +29,15 @@ uint32_t OpenSavedPort(DriverContext& ctx) {
     }
     const PortSettings settings{p.baud, p.dataBits, p.stopBits, p.parity};
     plat::Handle handle = 0;
-    if (ComOpen(p.portName, settings, p.lineMask, &handle) != kComOk) {
+    plat::ClearLastError();
+    const int code = ComOpen(p.portName, settings, p.lineMask, &handle);
+    if (code != kComOk) {
+        Log(kLogDetail, "MERIX> OpenSavedPort() %s not opened, code %d, system error %u",
+            p.portName, code, plat::LastError());
         return 0;
+    }
+    if (ctx.hf == 0) {
+        HoldTimerPeriod();
     }
     ctx.hf = handle;
     return handle;

@@ -16,9 +16,20 @@ enum PortErrorPlace : int32_t {
 };
 
 /// Opens the port with the saved PortParams. On success stores the handle in `hf` and
-/// returns it; on failure returns 0 and leaves `hf` alone. A saved name that is empty or
-/// not terminated within its 12 bytes fails without touching the system.
+/// returns it; on failure logs the code and the system error at level 8, returns 0 and leaves
+/// `hf` alone. A saved name that is empty or not terminated within its 12 bytes fails without
+/// touching the system.
+///
+/// The 1 ms timer period is held while an instance has a port: an open that gives `hf` a
+/// handle where it held none raises it (HoldTimerPeriod), and whatever gives up `hf`'s handle
+/// lowers it (ReleaseTimerPeriod): CloseCom, EndVpi, ReOpenCom on a gone port. One raise per
+/// instance with a port, so the two always come in pairs. Without it, the gap's Sleep and the
+/// retry pause run on Windows' default 15.6 ms tick.
 uint32_t OpenSavedPort(DriverContext& ctx);
+
+/// timeBeginPeriod(1) and timeEndPeriod(1) for an instance's port (see OpenSavedPort).
+void HoldTimerPeriod();
+void ReleaseTimerPeriod();
 
 /// True when `name` holds 1 to 11 characters and a terminating zero within its 12 bytes.
 bool PortNameFits(const char (&name)[kPortNameSize]);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 
 namespace merix::fake {
@@ -12,19 +13,25 @@ namespace merix::fake {
 namespace {
 
 constexpr plat::Handle kFirstHandle = 100;
+constexpr uint64_t kDefaultTickUs = 15'625; // Windows' default timer period, 64 Hz
 
 struct Machine {
     std::vector<std::string> calls;
     std::deque<Piece> input; // what the driver can read, in order
     std::deque<std::vector<Piece>> replies;
     std::vector<std::vector<uint8_t>> written;
-    std::map<std::string, int> failures;
+    struct Failure {
+        int times = 0;
+        uint32_t code = 0;
+    };
+    std::map<std::string, Failure> failures;
+    uint32_t lastError = 0;
     int64_t shortWrite = -1;
     std::vector<std::string> existing;
     int64_t frequency = 1'000'000;
     int64_t ticksPerRead = 1;
     int64_t counter = 0;
-    uint64_t clockMs = 0;
+    uint64_t clockUs = 0;
     uint64_t granularity = 1;
     int priorityResult = 1;
     int priority = 0;
@@ -33,6 +40,13 @@ struct Machine {
     plat::Dcb dcb;
     bool open = false;
     plat::Handle nextHandle = kFirstHandle;
+    std::set<plat::Handle> openHandles;
+    std::set<plat::Handle> deadHandles; // open, but their device was unplugged
+    bool unplugged = false;
+    bool renamed = false; // came back under another name: a dead handle kept it
+    bool stalled = false;
+    bool windowsSleep = false;
+    int periodRaises = 0;
 };
 
 Machine& M() {
@@ -46,16 +60,37 @@ void Record(std::string call) {
 
 bool Fails(const std::string& function) {
     auto it = M().failures.find(function);
-    if (it == M().failures.end() || it->second == 0) {
+    if (it == M().failures.end() || it->second.times == 0) {
         return false;
     }
-    --it->second;
+    --it->second.times;
+    M().lastError = it->second.code;
     return true;
 }
 
+/// A call on a handle whose device was unplugged fails, as on Windows, with ERROR_BAD_COMMAND.
+bool Dead(plat::Handle h) {
+    if (M().deadHandles.count(h) == 0) {
+        return false;
+    }
+    M().lastError = plat::kErrorBadCommand;
+    return true;
+}
+
+void AdvanceUs(uint64_t us) {
+    // The counter follows the clock exactly, whatever the step: kept as a sum of whole
+    // microseconds' worth of ticks would drift at 15.625 ms steps.
+    const uint64_t before = M().clockUs;
+    M().clockUs += us;
+    const auto ticks = [](uint64_t t) {
+        const auto f = static_cast<uint64_t>(M().frequency < 0 ? 0 : M().frequency);
+        return static_cast<int64_t>(t / 1'000'000 * f + t % 1'000'000 * f / 1'000'000);
+    };
+    M().counter += ticks(M().clockUs) - ticks(before);
+}
+
 void Advance(uint64_t ms) {
-    M().clockMs += ms;
-    M().counter += static_cast<int64_t>(ms) * M().frequency / 1000;
+    AdvanceUs(ms * 1000);
 }
 
 uint32_t BytesBeforeSilence() {
@@ -115,8 +150,33 @@ void QueueSilence() {
 const std::vector<std::vector<uint8_t>>& Written() {
     return M().written;
 }
-void FailNext(const std::string& function, int times) {
-    M().failures[function] = times;
+void FailNext(const std::string& function, int times, uint32_t code) {
+    M().failures[function] = Machine::Failure{times, code};
+}
+void Unplug() {
+    M().unplugged = true;
+    M().deadHandles = M().openHandles;
+}
+void Replug() {
+    M().unplugged = false;
+    if (!M().deadHandles.empty()) {
+        M().renamed = true;
+    }
+}
+void StallWrites() {
+    M().stalled = true;
+}
+void SetWindowsSleep(bool on) {
+    M().windowsSleep = on;
+}
+int TimerPeriodRaises() {
+    return M().periodRaises;
+}
+uint64_t ClockMicros() {
+    return M().clockUs;
+}
+void AdvanceMicros(uint64_t us) {
+    AdvanceUs(us);
 }
 void ShortWriteNext(uint32_t bytes) {
     M().shortWrite = bytes;
@@ -163,77 +223,92 @@ using fake::M;
 Handle CreateFileA(const char* name) {
     fake::Record(std::string("CreateFileA(") + name + ")");
     const auto& existing = M().existing;
-    if (fake::Fails("CreateFileA") ||
-        (!existing.empty() &&
-         std::find(existing.begin(), existing.end(), name) == existing.end())) {
+    if (fake::Fails("CreateFileA")) {
+        return kInvalidHandle;
+    }
+    const bool gone = (M().unplugged || M().renamed) && std::strcmp(name, "NUL") != 0;
+    if (gone || (!existing.empty() &&
+                 std::find(existing.begin(), existing.end(), name) == existing.end())) {
+        M().lastError = kErrorFileNotFound;
         return kInvalidHandle;
     }
     M().open = true;
     M().timeouts = CommTimeouts{};
+    M().openHandles.insert(M().nextHandle);
     return M().nextHandle++;
 }
 
-bool CloseHandle(Handle) {
+bool CloseHandle(Handle h) {
     fake::Record("CloseHandle");
     if (fake::Fails("CloseHandle")) {
         return false;
     }
     M().open = false;
+    M().openHandles.erase(h);
+    M().deadHandles.erase(h); // closing a dead handle works, and lets the device go
     return true;
 }
 
-bool GetCommState(Handle, Dcb* dcb) {
+bool GetCommState(Handle h, Dcb* dcb) {
     fake::Record("GetCommState");
-    if (fake::Fails("GetCommState")) {
+    if (fake::Fails("GetCommState") || fake::Dead(h)) {
         return false;
     }
     *dcb = M().dcb;
     return true;
 }
 
-bool SetCommState(Handle, const Dcb& dcb) {
+bool SetCommState(Handle h, const Dcb& dcb) {
     fake::Record("SetCommState(" + std::to_string(dcb.baudRate) + ")");
-    if (fake::Fails("SetCommState")) {
+    if (fake::Fails("SetCommState") || fake::Dead(h)) {
+        return false;
+    }
+    if (WindowsRefusesFraming(dcb.byteSize, dcb.stopBits)) {
+        M().lastError = kErrorInvalidParameter; // Wine takes these; Windows does not
         return false;
     }
     M().dcb = dcb;
     return true;
 }
 
-bool GetCommTimeouts(Handle, CommTimeouts* timeouts) {
+bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
     fake::Record("GetCommTimeouts");
-    if (fake::Fails("GetCommTimeouts")) {
+    if (fake::Fails("GetCommTimeouts") || fake::Dead(h)) {
         return false;
     }
     *timeouts = M().timeouts;
     return true;
 }
 
-bool SetCommTimeouts(Handle, const CommTimeouts& timeouts) {
+bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
     fake::Record("SetCommTimeouts(" + std::to_string(timeouts.readTotalTimeoutConstant) + ")");
-    if (fake::Fails("SetCommTimeouts")) {
+    if (fake::Fails("SetCommTimeouts") || fake::Dead(h)) {
         return false;
     }
     M().timeouts = timeouts;
     return true;
 }
 
-bool SetupComm(Handle, uint32_t inQueue, uint32_t outQueue) {
+bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue) {
     fake::Record("SetupComm(" + std::to_string(inQueue) + "," + std::to_string(outQueue) + ")");
-    return !fake::Fails("SetupComm");
+    return !fake::Fails("SetupComm") && !fake::Dead(h);
 }
 
-bool ClearCommError(Handle, uint32_t* errors, uint32_t* inQueue) {
+bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     fake::Record("ClearCommError");
     *errors = 0;
     *inQueue = fake::BytesBeforeSilence();
+    if (fake::Dead(h)) {
+        *inQueue = 0;
+        return false;
+    }
     return !fake::Fails("ClearCommError");
 }
 
-bool ReadFile(Handle, void* buffer, uint32_t count, uint32_t* read) {
+bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     fake::Record("ReadFile(" + std::to_string(count) + ")");
     *read = 0;
-    if (fake::Fails("ReadFile")) {
+    if (fake::Fails("ReadFile") || fake::Dead(h)) {
         return false;
     }
     auto* out = static_cast<uint8_t*>(buffer);
@@ -260,10 +335,23 @@ bool ReadFile(Handle, void* buffer, uint32_t count, uint32_t* read) {
     return true;
 }
 
-bool WriteFile(Handle, const void* buffer, uint32_t count, uint32_t* written) {
+bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
     fake::Record("WriteFile(" + std::to_string(count) + ")");
-    if (fake::Fails("WriteFile")) {
+    if (fake::Fails("WriteFile") || fake::Dead(h)) {
         return false;
+    }
+    if (M().stalled) {
+        *written = 0;
+        const CommTimeouts& t = M().timeouts;
+        const uint64_t bound = static_cast<uint64_t>(t.writeTotalTimeoutMultiplier) * count +
+                               t.writeTotalTimeoutConstant;
+        if (bound == 0) {
+            fake::Advance(fake::kStalledForeverMs); // Win32: no write timeout, no end
+            M().lastError = kErrorGenFailure;
+            return false;
+        }
+        fake::Advance(bound); // the write timeout ran out: success, with a short count
+        return true;
     }
     uint32_t n = count;
     if (M().shortWrite >= 0) {
@@ -282,9 +370,9 @@ bool WriteFile(Handle, const void* buffer, uint32_t count, uint32_t* written) {
     return true;
 }
 
-bool EscapeCommFunction(Handle, int function) {
+bool EscapeCommFunction(Handle h, int function) {
     fake::Record("EscapeCommFunction(" + std::to_string(function) + ")");
-    return !fake::Fails("EscapeCommFunction");
+    return !fake::Fails("EscapeCommFunction") && !fake::Dead(h);
 }
 
 bool SetCommBreak(Handle) {
@@ -315,6 +403,9 @@ bool QueryPerformanceCounter(int64_t* count) {
 
 int GetThreadPriority() {
     fake::Record("GetThreadPriority");
+    if (fake::Fails("GetThreadPriority")) {
+        return kThreadPriorityErrorReturn;
+    }
     return M().priority;
 }
 
@@ -322,20 +413,45 @@ int SetThreadPriority(int priority) {
     fake::Record("SetThreadPriority(" + std::to_string(priority) + ")");
     if (M().priorityResult == 1) {
         M().priority = priority;
+    } else {
+        M().lastError = kErrorAccessDenied;
     }
     return M().priorityResult;
 }
 
+uint32_t LastError() {
+    return M().lastError;
+}
+
+void ClearLastError() {
+    M().lastError = 0;
+}
+
 void TimeBeginPeriod(unsigned period) {
     fake::Record("TimeBeginPeriod(" + std::to_string(period) + ")");
+    ++M().periodRaises;
 }
 void TimeEndPeriod(unsigned period) {
     fake::Record("TimeEndPeriod(" + std::to_string(period) + ")");
+    --M().periodRaises;
 }
 
 void Sleep(uint32_t milliseconds) {
     fake::Record("Sleep(" + std::to_string(milliseconds) + ")");
-    fake::Advance(milliseconds);
+    if (!M().windowsSleep) {
+        fake::Advance(milliseconds);
+        return;
+    }
+    if (milliseconds == 0) {
+        return; // gives up the rest of the time slice only
+    }
+    // The wait is counted from the last tick, as the system's interrupt time shows it, and
+    // ends at the first tick after it is due.
+    const uint64_t tick = M().periodRaises > 0 ? 1000 : fake::kDefaultTickUs;
+    const uint64_t now = M().clockUs;
+    const uint64_t due = now / tick * tick + static_cast<uint64_t>(milliseconds) * 1000;
+    const uint64_t wake = (due / tick + 1) * tick;
+    fake::AdvanceUs(wake - now);
 }
 
 void Beep(uint32_t frequency, uint32_t milliseconds) {
@@ -343,7 +459,7 @@ void Beep(uint32_t frequency, uint32_t milliseconds) {
 }
 
 uint64_t ClockMs() {
-    return M().clockMs / M().granularity * M().granularity;
+    return M().clockUs / 1000 / M().granularity * M().granularity;
 }
 
 LocalTime Now() {

@@ -41,8 +41,36 @@ void QueueSilence();
 /// Every frame written so far.
 const std::vector<std::vector<uint8_t>>& Written();
 
-/// The next call of that function fails (FALSE / INVALID_HANDLE_VALUE); `times` calls fail.
-void FailNext(const std::string& function, int times = 1);
+/// The next call of that function fails (FALSE / INVALID_HANDLE_VALUE, GetThreadPriority
+/// THREAD_PRIORITY_ERROR_RETURN); `times` calls fail, each leaving `code` for LastError().
+void FailNext(const std::string& function, int times = 1,
+              uint32_t code = plat::kErrorGenFailure);
+
+/// The USB adapter is pulled out: every call on a handle opened before fails with
+/// ERROR_BAD_COMMAND, and the port's name is gone (CreateFileA: ERROR_FILE_NOT_FOUND).
+void Unplug();
+/// The adapter is plugged in again. As on Windows, the device behind a handle that is still
+/// open is not removed: while a handle of the unplugged one stays open, the adapter comes back
+/// under another name and the port's own name stays gone.
+void Replug();
+
+/// From now on WriteFile takes no more bytes (a USB or virtual port that stopped): a write
+/// with write timeouts ends when their total has run out, with a short count; one without
+/// them never ends, which the fake shows as a clock a whole day on and a failed call.
+void StallWrites();
+/// The day that a write without a bound takes on a stalled port.
+inline constexpr uint64_t kStalledForeverMs = 24ull * 3600 * 1000;
+
+/// Windows' Sleep and timer period instead of an exact Sleep: the clock ticks every 15.625 ms,
+/// or every millisecond while a TimeBeginPeriod(1) is outstanding. Sleep(n) counts n ms from
+/// the last tick before the call and wakes at the first tick after that: it can end up to a
+/// tick early or a tick late.
+void SetWindowsSleep(bool on);
+/// TimeBeginPeriod calls not yet matched by TimeEndPeriod.
+int TimerPeriodRaises();
+/// The clock in microseconds (the millisecond clock of AdvanceClock and ClockMs, finer).
+uint64_t ClockMicros();
+void AdvanceMicros(uint64_t us);
 /// The next WriteFile writes only this many bytes.
 void ShortWriteNext(uint32_t bytes);
 /// CreateFileA fails for names not in this list, when the list is not empty.

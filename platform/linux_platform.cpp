@@ -28,6 +28,9 @@ namespace {
 
 const auto g_loadTime = std::chrono::steady_clock::now();
 
+// The Win32 code of the last call here that failed (LastError). One thread at a time calls.
+uint32_t g_lastError = 0;
+
 /// Per-handle state that Win32 keeps in the device: the timeouts. A fixed table, so that no
 /// call allocates.
 struct PortSlot {
@@ -38,6 +41,45 @@ struct PortSlot {
     CommTimeouts timeouts;
 };
 std::array<PortSlot, 64> g_ports;
+
+
+/// The Win32 code nearest to an errno value; 0x20000000 (the application bit) | errno where
+/// there is none.
+uint32_t Win32Code(int error) {
+    switch (error) {
+    case ENOENT:
+        return kErrorFileNotFound;
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+    case EWOULDBLOCK:
+        return kErrorAccessDenied;
+    case EBADF:
+        return kErrorInvalidHandle;
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+        return kErrorBadCommand;
+    case EINVAL:
+        return kErrorInvalidParameter;
+    default:
+        return 0x20000000u | static_cast<uint32_t>(error);
+    }
+}
+
+/// Keeps errno's code when `ok` is false; answers `ok`.
+bool Kept(bool ok) {
+    if (!ok) {
+        g_lastError = Win32Code(errno);
+    }
+    return ok;
+}
+
+/// Keeps `code` and answers false.
+bool FailWith(uint32_t code) {
+    g_lastError = code;
+    return false;
+}
 
 PortSlot* Slot(Handle h) {
     if (h == 0 || h == kInvalidHandle) {
@@ -63,7 +105,11 @@ int64_t MonotonicNs() {
 }
 
 bool ModemLine(int fd, bool on, int bits) {
-    return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+    if (ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) != 0) {
+        g_lastError = 0x20000000u | static_cast<uint32_t>(errno);
+        return false;
+    }
+    return true;
 }
 
 /// Unix98 pseudo-terminal slaves have majors 136 to 143.
@@ -140,15 +186,18 @@ Handle CreateFileA(const char* name) {
         }
     }
     if (free == nullptr) {
+        g_lastError = 4; // ERROR_TOO_MANY_OPEN_FILES
         return kInvalidHandle;
     }
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
+        Kept(false);
         return kInvalidHandle;
     }
     if (fd == 0) {
         // A handle of 0 means "no port" to the driver: move the port off descriptor 0.
         const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        Kept(moved >= 0);
         close(fd);
         if (moved < 0) {
             return kInvalidHandle;
@@ -162,6 +211,7 @@ Handle CreateFileA(const char* name) {
             ioctl(fd, TIOCEXCL);
         }
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            g_lastError = kErrorAccessDenied; // taken: Win32's sharing refusal
             close(fd);
             return kInvalidHandle;
         }
@@ -177,16 +227,16 @@ Handle CreateFileA(const char* name) {
 bool CloseHandle(Handle h) {
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
-        return false;
+        return FailWith(kErrorInvalidHandle);
     }
     const int fd = slot->fd;
     slot->fd = -1;
-    return close(fd) == 0;
+    return Kept(close(fd) == 0);
 }
 
 bool GetCommState(Handle h, Dcb* dcb) {
     termios tio{};
-    if (tcgetattr(Fd(h), &tio) != 0) {
+    if (!Kept(tcgetattr(Fd(h), &tio) == 0)) {
         return false;
     }
     *dcb = DcbFromTermios(tio);
@@ -196,12 +246,15 @@ bool GetCommState(Handle h, Dcb* dcb) {
 bool SetCommState(Handle h, const Dcb& dcb) {
     PortSlot* slot = Slot(h);
     termios tio{};
-    if (slot == nullptr || !DcbToTermios(dcb, &tio)) {
-        return false;
+    if (slot == nullptr) {
+        return FailWith(kErrorInvalidHandle);
+    }
+    if (!DcbToTermios(dcb, &tio)) {
+        return FailWith(kErrorInvalidParameter);
     }
     const int fd = slot->fd;
     if (tcsetattr(fd, TCSANOW, &tio) != 0 && !AppliedButParity(fd, tio)) {
-        return false;
+        return Kept(false);
     }
     slot->vmin = tio.c_cc[VMIN];
     // The modem lines follow the DCB's line modes; a pseudo-terminal has none (ENOTTY),
@@ -216,7 +269,7 @@ bool SetCommState(Handle h, const Dcb& dcb) {
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
     const PortSlot* slot = Slot(h);
     if (slot == nullptr) {
-        return false;
+        return FailWith(kErrorInvalidHandle);
     }
     *timeouts = slot->timeouts;
     return true;
@@ -225,21 +278,28 @@ bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
-        return false;
+        return FailWith(kErrorInvalidHandle);
     }
     slot->timeouts = timeouts;
     return true;
 }
 
 bool SetupComm(Handle h, uint32_t, uint32_t) {
-    return Slot(h) != nullptr;
+    return Slot(h) != nullptr || FailWith(kErrorInvalidHandle);
 }
 
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     *errors = 0;
     *inQueue = 0;
+    const PortSlot* slot = Slot(h);
+    if (slot == nullptr) {
+        return FailWith(kErrorInvalidHandle);
+    }
+    if (slot->vanished) {
+        return FailWith(kErrorBadCommand); // as Windows answers for an unplugged adapter
+    }
     int pending = 0;
-    if (ioctl(Fd(h), TIOCINQ, &pending) != 0) {
+    if (!Kept(ioctl(slot->fd, TIOCINQ, &pending) == 0)) {
         return false;
     }
     *inQueue = static_cast<uint32_t>(pending < 0 ? 0 : pending);
@@ -250,7 +310,7 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     *read = 0;
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
-        return false;
+        return FailWith(kErrorInvalidHandle);
     }
     const CommTimeouts& t = slot->timeouts;
     // All fields 0 waits until the buffer is full, as Win32 does.
@@ -278,7 +338,7 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
             return true; // the other side of a pseudo-terminal is gone: nothing more comes
         }
         if (n < 0 && errno != EAGAIN) {
-            return false;
+            return Kept(false);
         }
         const int64_t left = deadline - MonotonicNs();
         if (!unbounded && left <= 0) {
@@ -289,13 +349,13 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
         timespec wait{left / 1'000'000'000, left % 1'000'000'000};
         const int ready = ppoll(&pfd, 1, unbounded ? nullptr : &wait, nullptr);
         if (ready < 0 && errno != EINTR) {
-            return false;
+            return Kept(false);
         }
         if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             // Hung up or failed: a hung-up tty reads 0 and polls readable for ever, so
             // waiting on would spin until the deadline. No byte will come.
             Vanished(*slot);
-            return false;
+            return FailWith(kErrorBadCommand);
         }
     }
     return true;
@@ -305,9 +365,15 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
     *written = 0;
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
-        return false;
+        return FailWith(kErrorInvalidHandle);
     }
     const int fd = slot->fd;
+    const CommTimeouts& t = slot->timeouts;
+    // As on Win32: a total write timeout of multiplier x count + constant, counted from the
+    // call; both 0 means none. A write that runs out returns success with a short count.
+    const uint64_t boundMs =
+        static_cast<uint64_t>(t.writeTotalTimeoutMultiplier) * count + t.writeTotalTimeoutConstant;
+    const int64_t deadline = MonotonicNs() + static_cast<int64_t>(boundMs) * 1'000'000;
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     while (*written < count) {
         const ssize_t n = ::write(fd, bytes + *written, count - *written);
@@ -319,14 +385,25 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
             continue;
         }
         if (n < 0 && errno == EAGAIN) {
+            int waitMs = -1;
+            if (boundMs != 0) {
+                const int64_t left = deadline - MonotonicNs();
+                if (left <= 0) {
+                    return true; // the write timeout ran out: a short count
+                }
+                // Rounded up: a wait cut short of the deadline would spin.
+                waitMs = static_cast<int>((left + 999'999) / 1'000'000);
+            }
             pollfd pfd{fd, POLLOUT, 0};
-            poll(&pfd, 1, -1); // a synchronous write without a write timeout, as configured
+            if (poll(&pfd, 1, waitMs) < 0 && errno != EINTR) {
+                return Kept(false);
+            }
             continue;
         }
         if (n < 0 && errno == EIO) {
             Vanished(*slot); // a hung-up tty refuses every write
         }
-        return false;
+        return Kept(false);
     }
     return true;
 }
@@ -367,8 +444,10 @@ bool QueryPerformanceCounter(int64_t* count) {
 int GetThreadPriority() {
     int policy = 0;
     sched_param param{};
-    if (pthread_getschedparam(pthread_self(), &policy, &param) != 0) {
-        return 0;
+    const int rc = pthread_getschedparam(pthread_self(), &policy, &param);
+    if (rc != 0) {
+        g_lastError = Win32Code(rc);
+        return kThreadPriorityErrorReturn; // as Win32: the caller then leaves the thread alone
     }
     g_saved = SavedScheduling{policy, param};
     return policy == SCHED_FIFO && param.sched_priority == sched_get_priority_max(SCHED_FIFO)
@@ -380,9 +459,25 @@ int SetThreadPriority(int priority) {
     if (priority == kThreadPriorityTimeCritical) {
         sched_param param{};
         param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-        return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0 ? 1 : 0;
+        const int rc = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+        if (rc != 0) {
+            g_lastError = Win32Code(rc);
+        }
+        return rc == 0 ? 1 : 0;
     }
-    return pthread_setschedparam(pthread_self(), g_saved.policy, &g_saved.param) == 0 ? 1 : 0;
+    const int rc = pthread_setschedparam(pthread_self(), g_saved.policy, &g_saved.param);
+    if (rc != 0) {
+        g_lastError = Win32Code(rc);
+    }
+    return rc == 0 ? 1 : 0;
+}
+
+uint32_t LastError() {
+    return g_lastError;
+}
+
+void ClearLastError() {
+    g_lastError = 0;
 }
 
 void TimeBeginPeriod(unsigned) {}

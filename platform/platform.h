@@ -21,6 +21,23 @@ inline constexpr uint8_t kDtrDisable = 0, kDtrEnable = 1, kDtrHandshake = 2;
 inline constexpr uint8_t kRtsDisable = 0, kRtsEnable = 1, kRtsHandshake = 2, kRtsToggle = 3;
 
 inline constexpr int kThreadPriorityTimeCritical = 15;
+/// What GetThreadPriority answers when it fails (THREAD_PRIORITY_ERROR_RETURN).
+inline constexpr int kThreadPriorityErrorReturn = 0x7FFFFFFF;
+
+// System error codes (GetLastError) that the backends report.
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorInvalidHandle = 6;
+inline constexpr uint32_t kErrorBadCommand = 22; ///< e.g. a call on an unplugged USB adapter
+inline constexpr uint32_t kErrorGenFailure = 31;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
+
+/// Framings that Windows' serial drivers refuse in SetCommState although other systems (and
+/// Wine) take them: 5 data bits with two stop bits, 6 to 8 data bits with one and a half.
+inline constexpr bool WindowsRefusesFraming(uint8_t dataBits, uint8_t stopBitsCode) {
+    return (dataBits == 5 && stopBitsCode == 2) ||
+           (dataBits >= 6 && dataBits <= 8 && stopBitsCode == 1);
+}
 
 /// The fields of a Win32 DCB that the driver reads or changes.
 struct Dcb {
@@ -81,11 +98,18 @@ bool EscapeCommFunction(Handle h, int function);
 bool SetCommBreak(Handle h);
 bool ClearCommBreak(Handle h);
 
+/// The system error code (GetLastError) of the last call of this backend that failed; 0 when
+/// none has failed yet. Backends other than Win32 answer the Win32 code of the same meaning,
+/// or 0x20000000 | errno where there is none.
+uint32_t LastError();
+/// Back to 0, so that a later LastError() tells whether any call has failed since.
+void ClearLastError();
+
 // Timing and scheduling.
 /// Counts per second of the high-resolution counter; false when there is none.
 bool QueryPerformanceFrequency(int64_t* frequency);
 bool QueryPerformanceCounter(int64_t* count);
-/// GetThreadPriority(GetCurrentThread()).
+/// GetThreadPriority(GetCurrentThread()); kThreadPriorityErrorReturn when it fails.
 int GetThreadPriority();
 /// SetThreadPriority(GetCurrentThread(), priority): 1 on success, 0 on failure.
 int SetThreadPriority(int priority);

@@ -2,9 +2,18 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace merix::plat {
 
-void ApplyDcb(const Dcb& dcb, DCB* out) {
+namespace {
+
+constexpr char kXon = 0x11;  // DC1
+constexpr char kXoff = 0x13; // DC3
+
+} // namespace
+
+bool ApplyDcb(const Dcb& dcb, DCB* out) {
     out->BaudRate = dcb.baudRate;
     out->fBinary = dcb.fBinary;
     out->fParity = dcb.fParity;
@@ -25,6 +34,13 @@ void ApplyDcb(const Dcb& dcb, DCB* out) {
     out->Parity = dcb.parity;
     out->StopBits = dcb.stopBits;
     out->ErrorChar = static_cast<char>(dcb.errorChar);
+    // Left by an earlier program, these make SetCommState fail (ERROR_INVALID_PARAMETER).
+    if (out->XonChar == out->XoffChar) {
+        out->XonChar = kXon;
+        out->XoffChar = kXoff;
+    }
+    out->wReserved = 0;
+    return !WindowsRefusesFraming(dcb.byteSize, dcb.stopBits);
 }
 
 Dcb DcbFromWin32(const DCB& in) {
@@ -48,6 +64,15 @@ Dcb DcbFromWin32(const DCB& in) {
     dcb.stopBits = in.StopBits;
     dcb.errorChar = static_cast<uint8_t>(in.ErrorChar);
     return dcb;
+}
+
+void* HandleToWin32(Handle h) {
+    // Through a signed 32-bit value: on 64 bits 0xFFFFFFFF becomes INVALID_HANDLE_VALUE.
+    return reinterpret_cast<void*>(static_cast<intptr_t>(static_cast<int32_t>(h)));
+}
+
+Handle HandleFromWin32(void* h) {
+    return static_cast<Handle>(reinterpret_cast<uintptr_t>(h));
 }
 
 } // namespace merix::plat

@@ -8,14 +8,27 @@
 
 namespace merix::plat {
 
+static_assert(THREAD_PRIORITY_ERROR_RETURN == kThreadPriorityErrorReturn);
+
 namespace {
 
-// hf is a 32-bit field of the host's record; on 32-bit Windows a HANDLE fits it exactly.
 HANDLE ToHandle(Handle h) {
-    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(h));
+    return HandleToWin32(h);
 }
 
 const auto g_loadTime = std::chrono::steady_clock::now();
+
+// GetLastError of the last call here that failed: the driver logs it beside its own lines.
+// Calls come from one thread at a time (the host's), so one value serves.
+DWORD g_lastError = 0;
+
+/// Keeps the failed call's code; answers `ok` so that a return can pass through it.
+bool Kept(bool ok) {
+    if (!ok) {
+        g_lastError = ::GetLastError();
+    }
+    return ok;
+}
 
 } // namespace
 
@@ -23,19 +36,20 @@ Handle CreateFileA(const char* name) {
     HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        g_lastError = ::GetLastError();
         return kInvalidHandle;
     }
-    return static_cast<Handle>(reinterpret_cast<uintptr_t>(h));
+    return HandleFromWin32(h);
 }
 
 bool CloseHandle(Handle h) {
-    return ::CloseHandle(ToHandle(h)) != 0;
+    return Kept(::CloseHandle(ToHandle(h)) != 0);
 }
 
 bool GetCommState(Handle h, Dcb* dcb) {
     DCB d{};
     d.DCBlength = sizeof(DCB);
-    if (!::GetCommState(ToHandle(h), &d)) {
+    if (!Kept(::GetCommState(ToHandle(h), &d) != 0)) {
         return false;
     }
     *dcb = DcbFromWin32(d);
@@ -46,16 +60,19 @@ bool SetCommState(Handle h, const Dcb& dcb) {
     // Start from the device's own DCB so that every field we do not name keeps its value.
     DCB d{};
     d.DCBlength = sizeof(DCB);
-    if (!::GetCommState(ToHandle(h), &d)) {
+    if (!Kept(::GetCommState(ToHandle(h), &d) != 0)) {
         return false;
     }
-    ApplyDcb(dcb, &d);
-    return ::SetCommState(ToHandle(h), &d) != 0;
+    if (!ApplyDcb(dcb, &d)) {
+        g_lastError = ERROR_INVALID_PARAMETER; // what SetCommState itself would answer
+        return false;
+    }
+    return Kept(::SetCommState(ToHandle(h), &d) != 0);
 }
 
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
     COMMTIMEOUTS t{};
-    if (!::GetCommTimeouts(ToHandle(h), &t)) {
+    if (!Kept(::GetCommTimeouts(ToHandle(h), &t) != 0)) {
         return false;
     }
     timeouts->readIntervalTimeout = t.ReadIntervalTimeout;
@@ -73,11 +90,11 @@ bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
     t.ReadTotalTimeoutConstant = timeouts.readTotalTimeoutConstant;
     t.WriteTotalTimeoutMultiplier = timeouts.writeTotalTimeoutMultiplier;
     t.WriteTotalTimeoutConstant = timeouts.writeTotalTimeoutConstant;
-    return ::SetCommTimeouts(ToHandle(h), &t) != 0;
+    return Kept(::SetCommTimeouts(ToHandle(h), &t) != 0);
 }
 
 bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue) {
-    return ::SetupComm(ToHandle(h), inQueue, outQueue) != 0;
+    return Kept(::SetupComm(ToHandle(h), inQueue, outQueue) != 0);
 }
 
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
@@ -86,54 +103,69 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     const BOOL ok = ::ClearCommError(ToHandle(h), &e, &stat);
     *errors = e;
     *inQueue = stat.cbInQue;
-    return ok == TRUE;
+    return Kept(ok == TRUE);
 }
 
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     DWORD n = 0;
     const BOOL ok = ::ReadFile(ToHandle(h), buffer, count, &n, nullptr);
     *read = n;
-    return ok != 0;
+    return Kept(ok != 0);
 }
 
 bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
     DWORD n = 0;
+    // Bounded by the write timeouts that ComOpen sets: a stalled port ends the call with a
+    // short count instead of holding the thread (at time-critical priority) for good.
     const BOOL ok = ::WriteFile(ToHandle(h), buffer, count, &n, nullptr);
     *written = n;
-    return ok != 0;
+    return Kept(ok != 0);
 }
 
 bool EscapeCommFunction(Handle h, int function) {
-    return ::EscapeCommFunction(ToHandle(h), static_cast<DWORD>(function)) != 0;
+    return Kept(::EscapeCommFunction(ToHandle(h), static_cast<DWORD>(function)) != 0);
 }
 
 bool SetCommBreak(Handle h) {
-    return ::SetCommBreak(ToHandle(h)) != 0;
+    return Kept(::SetCommBreak(ToHandle(h)) != 0);
 }
 bool ClearCommBreak(Handle h) {
-    return ::ClearCommBreak(ToHandle(h)) != 0;
+    return Kept(::ClearCommBreak(ToHandle(h)) != 0);
 }
 
 bool QueryPerformanceFrequency(int64_t* frequency) {
     LARGE_INTEGER f{};
     const BOOL ok = ::QueryPerformanceFrequency(&f);
     *frequency = ok ? f.QuadPart : 0;
-    return ok != 0;
+    return Kept(ok != 0);
 }
 
 bool QueryPerformanceCounter(int64_t* count) {
     LARGE_INTEGER c{};
     const BOOL ok = ::QueryPerformanceCounter(&c);
     *count = c.QuadPart;
-    return ok != 0;
+    return Kept(ok != 0);
 }
 
 int GetThreadPriority() {
-    return ::GetThreadPriority(::GetCurrentThread());
+    const int priority = ::GetThreadPriority(::GetCurrentThread());
+    if (priority == THREAD_PRIORITY_ERROR_RETURN) {
+        g_lastError = ::GetLastError();
+        return kThreadPriorityErrorReturn;
+    }
+    return priority;
 }
 
 int SetThreadPriority(int priority) {
-    return ::SetThreadPriority(::GetCurrentThread(), priority) ? 1 : 0;
+    return Kept(::SetThreadPriority(::GetCurrentThread(), priority) != 0) ? 1 : 0;
+}
+
+uint32_t LastError() {
+    return g_lastError;
+}
+
+void ClearLastError() {
+    g_lastError = 0;
 }
 
 void TimeBeginPeriod(unsigned period) {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "services/host_log.h"
+
 namespace merix {
 
 namespace {
@@ -27,7 +29,31 @@ uint8_t RtsControl(uint16_t mask) {
     return (mask & 0x2000) != 0 ? plat::kRtsToggle : plat::kRtsDisable;
 }
 
+const char* StopBitsText(uint16_t code) {
+    switch (code) {
+    case 0:
+        return "1";
+    case 1:
+        return "1.5";
+    default:
+        return "2";
+    }
+}
+
 } // namespace
+
+uint32_t WriteTimeoutPerByteMs(const PortSettings& settings) {
+    if (settings.baud == 0) {
+        return 0;
+    }
+    // Start bit, data bits, parity bit, stop bits: as the character time of ColdStart.
+    const uint32_t halfBits = 2u * (1u + (settings.dataBits & 0xFFu) +
+                                    ((settings.parity & 0xFFu) != 0 ? 1u : 0u) + 1u) +
+                              (settings.stopBits & 0xFFu);
+    const uint64_t numerator = static_cast<uint64_t>(halfBits) * 1000u;
+    const uint64_t denominator = static_cast<uint64_t>(settings.baud) * 2u;
+    return static_cast<uint32_t>((numerator + denominator - 1) / denominator);
+}
 
 int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
             plat::Handle* handle) {
@@ -45,6 +71,8 @@ int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
     }
     plat::CommTimeouts timeouts;
     timeouts.readTotalTimeoutConstant = kOpenReadTimeoutMs;
+    timeouts.writeTotalTimeoutMultiplier = WriteTimeoutPerByteMs(settings);
+    timeouts.writeTotalTimeoutConstant = kWriteMarginMs;
     if (!plat::SetCommTimeouts(*handle, timeouts)) {
         // The caller treats the port as not open and never closes it: a handle left open
         // here would keep the (exclusive) port busy until the host exits.
@@ -68,6 +96,16 @@ int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
     dcb.parity = static_cast<uint8_t>(settings.parity);
     dcb.stopBits = static_cast<uint8_t>(settings.stopBits);
     dcb.errorChar = static_cast<uint8_t>(0xFC);
+    if (plat::WindowsRefusesFraming(dcb.byteSize, dcb.stopBits)) {
+        // Wine and termios take these; Windows' SetCommState fails on them, and a port that
+        // only opens under Wine is no port at all. Refused alike everywhere, and said why.
+        Log(kLogError,
+            "MERIX> ComOpen() %s: %d data bits with %s stop bits refused, Windows does not "
+            "support that combination",
+            name, static_cast<int>(dcb.byteSize), StopBitsText(dcb.stopBits));
+        plat::CloseHandle(*handle);
+        return kComSetStateFailed;
+    }
     if (!plat::SetCommState(*handle, dcb)) {
         plat::CloseHandle(*handle);
         return kComSetStateFailed;
@@ -78,6 +116,12 @@ int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
 
 int ComClose(plat::Handle handle) {
     return plat::CloseHandle(handle) ? kComOk : kComFailed;
+}
+
+bool ComGone(plat::Handle handle) {
+    uint32_t errors = 0;
+    uint32_t inQueue = 0;
+    return !plat::ClearCommError(handle, &errors, &inQueue);
 }
 
 int ComSetTimeout(plat::Handle handle, int t) {

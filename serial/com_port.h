@@ -32,12 +32,25 @@ struct PortSettings {
 /// The read timeout a freshly opened port has until the caller sets the reply timeout.
 inline constexpr uint32_t kOpenReadTimeoutMs = 1000;
 
+/// Writes are bounded: ComOpen sets a total write timeout of the frame's time on the wire
+/// (each byte's character time, rounded up to whole ms) plus this margin. A port that stops
+/// taking bytes then ends the write with a short count instead of holding the thread.
+inline constexpr uint32_t kWriteMarginMs = 100;
+
+/// The write timeout's share of each byte, in whole ms: the character time rounded up.
+uint32_t WriteTimeoutPerByteMs(const PortSettings& settings);
+
 /// Opens and configures the port for the controller line. `*handle` receives what the open
 /// returned in every case, INVALID_HANDLE_VALUE included; on any failure after the open the
-/// handle has been closed again.
+/// handle has been closed again. A framing that Windows refuses (WindowsRefusesFraming) is
+/// refused on every platform, with a level-32 log line, as code 5 (the SetCommState failure
+/// it would be on Windows).
 int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
             plat::Handle* handle);
 int ComClose(plat::Handle handle);
+/// True when the device behind an open handle is gone (an unplugged USB adapter): the port
+/// answers no ClearCommError any more. Clears the device's error state on the way.
+bool ComGone(plat::Handle handle);
 /// Sets the total read timeout to t x 10 ms and answers the previous one in 10 ms units (0
 /// when the timeouts cannot be read or written). A t of 0 or less keeps the timeout in force:
 /// a read must never wait without bound.

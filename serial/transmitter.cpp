@@ -154,6 +154,7 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
     }
     uint32_t written = 0;
     const int writeResult = ComWrite(ctx.hf, buffer.data(), n, &written);
+    const uint32_t writeError = writeResult == kComFailed ? plat::LastError() : 0;
     const Hold hold = HoldLines(ctx, holdTime, counter);
     lines.ToReceive(ctx.hf);
     if (counter) {
@@ -171,6 +172,12 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
     const bool sent = writeResult == kComOk && written == n;
     TraceSent(ctx, buffer.first(n), sent);
     if (!sent) {
+        if (writeResult == kComFailed) {
+            Log(kLogDetail, "MERIX> Send() WriteFile failed, system error %u", writeError);
+        } else {
+            // The write timeout ran out (a port that stopped taking bytes), or a short write.
+            Log(kLogDetail, "MERIX> Send() WriteFile wrote %u of %u bytes", written, n);
+        }
         Log(kLogDetail, "MERIX> Send(), RukComWrite() returned %d", 1);
         return 1;
     }

@@ -10,6 +10,13 @@ namespace merix {
 TimeCriticalSection::TimeCriticalSection(const char* operation)
     : operation_(operation), saved_(plat::GetThreadPriority()) {
     plat::TimeBeginPeriod(1);
+    if (saved_ == plat::kThreadPriorityErrorReturn) {
+        // Nothing to put back: a raised thread would stay at time-critical priority for good.
+        raised_ = false;
+        Log(kLogDetail, "MERIX> %s() ERROR reading priority, system error %u: not raised",
+            operation_, plat::LastError());
+        return;
+    }
     const int rc = plat::SetThreadPriority(plat::kThreadPriorityTimeCritical);
     if (rc != 1) {
         Log(kLogDetail, "MERIX> %s() ERROR setting priority, rc %d", operation_, rc);
@@ -21,7 +28,7 @@ void TimeCriticalSection::Restore() {
         return;
     }
     restored_ = true;
-    if (plat::SetThreadPriority(saved_) != 1) {
+    if (raised_ && plat::SetThreadPriority(saved_) != 1) {
         Log(kLogDetail, "MERIX> %s() ERROR !!! RESETTING PRIORITY !!", operation_);
     }
     plat::TimeEndPeriod(1);

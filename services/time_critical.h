@@ -5,7 +5,8 @@ namespace merix {
 
 /// Raises the calling thread to time-critical priority and the system timer to 1 ms for its
 /// lifetime, and always puts both back: a host's thread left at real-time priority would
-/// starve the rest of the machine. Failures are logged as "MERIX> <operation>() ERROR setting
+/// starve the rest of the machine. When the priority cannot be read, the thread is not raised
+/// (there would be nothing to put back). Failures are logged as "MERIX> <operation>() ERROR setting
 /// priority, rc %d" and "MERIX> <operation>() ERROR !!! RESETTING PRIORITY !!".
 class TimeCriticalSection {
 public:
@@ -24,6 +25,7 @@ private:
     const char* operation_;
     int saved_;
     bool restored_ = false;
+    bool raised_ = true; ///< false when the priority could not be read, so was left alone
 };
 
 } // namespace merix

@@ -1,5 +1,6 @@
 // Serial port access through the fake platform.
 #include "serial/com_port.h"
+#include "services/host_log.h"
 #include "test_support.h"
 
 namespace merix::test {
@@ -157,6 +158,68 @@ TEST_F(ComPortTest, BreakAndClose) {
     fake::FailNext("CloseHandle");
     EXPECT_EQ(ComClose(h), kComFailed);
     EXPECT_EQ(ComClose(h), kComOk);
+}
+
+} // namespace
+} // namespace merix::test
+
+namespace merix::test {
+namespace {
+
+struct FramingCase {
+    uint16_t dataBits;
+    uint16_t stopBits;
+    bool refused;
+};
+
+class Framing : public ComPortTest, public ::testing::WithParamInterface<FramingCase> {};
+
+TEST_P(Framing, WhatWindowsRefusesIsRefusedEverywhere) {
+    const FramingCase& c = GetParam();
+    plat::Handle h = 0;
+    const int code = ComOpen("COM1", PortSettings{9600, c.dataBits, c.stopBits, 0}, 0, &h);
+    EXPECT_EQ(code, c.refused ? kComSetStateFailed : kComOk);
+    EXPECT_EQ(fake::PortOpen(), !c.refused);
+    EXPECT_EQ(qorlib::Log().size(), c.refused ? 1u : 0u);
+    if (c.refused) {
+        EXPECT_EQ(qorlib::Log()[0].level, kLogError);
+        EXPECT_TRUE(fake::CallsStartingWith("SetCommState").empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DataAndStopBits, Framing,
+                         ::testing::Values(FramingCase{5, 0, false}, FramingCase{5, 1, false},
+                                           FramingCase{5, 2, true}, FramingCase{6, 1, true},
+                                           FramingCase{7, 1, true}, FramingCase{8, 1, true},
+                                           FramingCase{6, 2, false}, FramingCase{7, 2, false},
+                                           FramingCase{8, 2, false}, FramingCase{8, 0, false}));
+
+TEST(WriteTimeout, IsTheCharacterTimeRoundedUpToWholeMilliseconds) {
+    EXPECT_EQ(WriteTimeoutPerByteMs(PortSettings{9600, 8, 0, 2}), 2u);  // 1.146 ms
+    EXPECT_EQ(WriteTimeoutPerByteMs(PortSettings{57600, 8, 0, 0}), 1u); // 0.174 ms
+    EXPECT_EQ(WriteTimeoutPerByteMs(PortSettings{2400, 8, 2, 2}), 5u);  // exactly 5.0 ms
+    EXPECT_EQ(WriteTimeoutPerByteMs(PortSettings{300, 7, 1, 1}), 35u);  // exactly 35.0 ms
+    EXPECT_EQ(WriteTimeoutPerByteMs(PortSettings{1200, 8, 0, 0}), 9u);  // 8.33 ms
+    EXPECT_EQ(WriteTimeoutPerByteMs(PortSettings{0, 8, 0, 0}), 0u);
+}
+
+TEST_F(ComPortTest, OpenBoundsWritesAndKeepsTheBoundThroughTimeoutChanges) {
+    const auto h = Open();
+    EXPECT_EQ(fake::Timeouts().writeTotalTimeoutMultiplier, 2u);
+    EXPECT_EQ(fake::Timeouts().writeTotalTimeoutConstant, kWriteMarginMs);
+    ComSetTimeout(h, 20);
+    fake::SetPending(std::vector<uint8_t>(10, 0x55));
+    ComPurge(h);
+    EXPECT_EQ(fake::Timeouts().writeTotalTimeoutMultiplier, 2u);
+    EXPECT_EQ(fake::Timeouts().writeTotalTimeoutConstant, kWriteMarginMs);
+}
+
+TEST_F(ComPortTest, GoneIsWhatClearCommErrorSays) {
+    const auto h = Open();
+    EXPECT_FALSE(ComGone(h));
+    fake::Unplug();
+    EXPECT_TRUE(ComGone(h));
+    EXPECT_EQ(plat::LastError(), plat::kErrorBadCommand);
 }
 
 } // namespace
