@@ -22,8 +22,8 @@ VpiMain): Modbus RTU functions 1 to 6, clock synchronisation and the
 collection of time-stamped events.
 .
 The package also holds libqorlib.so.0, a stand-in for the host's service
-library: the driver links it, and hosts that bring their own services
-override its functions.")
+library: the driver links it, so it is loaded even where the host provides
+the services itself.")
 # CPack would call ldconfig from postinst and postrm wherever it runs dpkg-shlibdeps on a
 # library; the package activates the ldconfig trigger instead, and its dependencies are found
 # when cpack starts (cmake/cpack_debian_library.cmake).
