@@ -5,6 +5,10 @@
 #   dev    -> libmerix-dev         headers, CMake package, pkg-config file, unversioned links
 #   tools  -> merix-tools          merixhost, h51sim, their man pages, the docs and samples
 include(${PROJECT_SOURCE_DIR}/cmake/gzip.cmake)
+if(NOT MERIX_GZIP)
+    message(WARNING "gzip not found: no Debian packages (their changelogs are compressed)")
+    return()
+endif()
 set(MERIX_DEB_LIBRARY libmerix${PROJECT_VERSION_MAJOR}) # Debian names it for its SONAME
 set(MERIX_DEB_PACKAGE_driver ${MERIX_DEB_LIBRARY})
 set(MERIX_DEB_PACKAGE_dev libmerix-dev)

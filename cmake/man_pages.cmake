@@ -1,6 +1,10 @@
 # The tools' man pages: hand-written roff in docs/man, the version filled in, installed
 # compressed beside the tool they describe.
 include(${PROJECT_SOURCE_DIR}/cmake/gzip.cmake)
+if(NOT MERIX_GZIP)
+    message(WARNING "gzip not found: the man pages are not installed")
+    return()
+endif()
 foreach(tool merixhost h51sim)
     if(TARGET ${tool})
         set(page ${PROJECT_BINARY_DIR}/man/${tool}.1)

@@ -19,7 +19,7 @@ if(WIN32)
         set(CPACK_INSTALL_CMAKE_PROJECTS ${PROJECT_BINARY_DIR} ${PROJECT_NAME} ALL /)
         set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_windows_twin.cmake)
     endif()
-else()
+elseif(DEFINED MERIX_DEB_REVISION) # cmake/debian_files.cmake made the packages' own files
     include(${PROJECT_SOURCE_DIR}/cmake/debian_packages.cmake)
 endif()
 
