@@ -39,6 +39,9 @@ if(WIN32)
     configure_file(${PROJECT_SOURCE_DIR}/docs/install-windows.txt
                    ${PROJECT_BINARY_DIR}/INSTALL.txt NEWLINE_STYLE CRLF)
     install(FILES ${PROJECT_BINARY_DIR}/INSTALL.txt DESTINATION . COMPONENT docs)
+    configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/LICENSE.txt
+                   NEWLINE_STYLE CRLF)
+    install(FILES ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION . COMPONENT docs)
     return()
 endif()
 
@@ -49,8 +52,9 @@ set_target_properties(merix qorlib PROPERTIES
 set_target_properties(merix PROPERTIES INSTALL_RPATH "$ORIGIN")
 target_include_directories(merix INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_include_directories(qorlib INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+# The unversioned names (libmerix.so) are for linking at build time: they go with the headers.
 install(TARGETS merix qorlib EXPORT merixTargets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT driver)
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT driver NAMELINK_COMPONENT dev)
 
 install(FILES ${PROJECT_SOURCE_DIR}/include/merix/vpi.h ${PROJECT_SOURCE_DIR}/include/merix/qorlib.h
               ${PROJECT_SOURCE_DIR}/host/qorlib_control.h
@@ -71,8 +75,11 @@ if(TARGET merixhost)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/merix/demo COMPONENT tools)
 endif()
 
-install(FILES ${MERIX_DOCS} DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT docs)
+install(FILES ${MERIX_DOCS} ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
+        COMPONENT docs)
 install(FILES ${MERIX_SAMPLES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT docs)
+include(${PROJECT_SOURCE_DIR}/cmake/man_pages.cmake)
+include(${PROJECT_SOURCE_DIR}/cmake/debian_files.cmake)
 
 # find_package(merix): merix::merix (the driver, with the headers) and merix::qorlib.
 set(merix_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/merix)

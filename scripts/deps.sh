@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake g++ libgtest-dev libgmock-dev libmodbus-dev libcli11-dev
           nlohmann-json3-dev libfmt-dev mbpoll libbenchmark-dev
-          dpkg-dev file pkgconf)
+          dpkg-dev file pkgconf lintian)
 (($#)) && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do

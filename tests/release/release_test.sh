@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and uses it as a user would: builds a small host with
 # find_package(merix) and with pkg-config, runs it and the installed tools, then makes the Debian
-# package and the Windows zip and checks their file lists. Parts whose tools or cross build are
-# missing are skipped with a message, never failed.
+# packages (checked by debian_packages.sh) and the Windows zip and checks what they hold. Parts
+# whose tools or cross build are missing are skipped with a message, never failed.
 # Usage: release_test.sh BUILD_DIR WORK_DIR CONSUMER_SOURCE VERSION CROSS_BUILD_DIR CXX CXXFLAGS LDFLAGS
 set -euo pipefail
 build=$1 work=$2 consumer=$3 version=$4 cross=$5 cxx=$6 cxxflags=$7 ldflags=$8
@@ -13,6 +13,8 @@ prefix=$work/prefix
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 skip() { echo "SKIPPED: $*"; }
+# shellcheck source-path=SCRIPTDIR source=debian_packages.sh
+source "$(dirname "$0")/debian_packages.sh"
 
 # Every name in the list must be among the lines of the listing.
 expect_files() { # LISTING_FILE WHAT NAME...
@@ -28,13 +30,18 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 (cd "$prefix" && find . -mindepth 1 | sed 's|^\./||' | sort) >"$work/installed.txt"
 expect_files "$work/installed.txt" "the installation" \
     lib/libmerix.so lib/libmerix.so.0 "lib/libmerix.so.$version" lib/libqorlib.so.0 \
-    include/merix/vpi.h include/merix/qorlib.h include/merix/qorlib_control.h \
+    lib/libqorlib.so include/merix/vpi.h include/merix/qorlib.h include/merix/qorlib_control.h \
     include/merix/version.h lib/cmake/merix/merixConfig.cmake \
     lib/cmake/merix/merixConfigVersion.cmake lib/cmake/merix/merixTargets.cmake \
-    lib/pkgconfig/merix.pc bin/merixhost bin/h51sim share/doc/merix/README.md \
+    lib/pkgconfig/merix.pc bin/merixhost bin/h51sim share/man/man1/merixhost.1.gz \
+    share/man/man1/h51sim.1.gz share/doc/merix/README.md share/doc/merix/LICENSE \
     share/doc/merix/CHANGELOG.md share/doc/merix/merixhost.md share/doc/merix/h51sim.md \
     share/doc/merix/examples/MERIX01.INI share/doc/merix/examples/plant.gates \
     share/merix/demo/demo.gates share/merix/demo/demo-plant.json
+# The Debian packages' own files (copyright, changelogs, their docs) stay out of it.
+if grep -E '^share/doc/(libmerix|merix-tools)' "$work/installed.txt"; then
+    fail "the installation holds files of the Debian packages"
+fi
 readelf -d "$prefix/lib/libmerix.so.$version" | grep -q 'SONAME.*\[libmerix\.so\.0\]' ||
     fail "libmerix.so.$version has no SONAME libmerix.so.0"
 
@@ -101,29 +108,16 @@ case "$out" in
 *) fail "the driver did not read the sample MERIX01.INI" ;;
 esac
 
-echo "== the Debian package"
+echo "== the Debian packages"
 if command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
     if cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/deb.log" 2>&1; then
-        deb=$(ls "$work"/deb/merix_"$version"_*.deb)
-        dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||; s|/$||' >"$work/deb.txt"
-        expect_files "$work/deb.txt" "the Debian package" \
-            usr/lib/libmerix.so.0 "usr/lib/libmerix.so.$version" usr/lib/libqorlib.so.0 \
-            usr/include/merix/vpi.h usr/include/merix/qorlib.h usr/lib/cmake/merix/merixConfig.cmake \
-            usr/lib/pkgconfig/merix.pc usr/bin/merixhost usr/bin/h51sim \
-            usr/share/doc/merix/README.md usr/share/doc/merix/CHANGELOG.md \
-            usr/share/doc/merix/examples/MERIX01.INI usr/share/doc/merix/examples/plant.gates
-        depends=$(dpkg-deb -f "$deb" Depends)
-        echo "Depends: $depends"
-        case "$depends" in
-        *libc6*) ;;
-        *) fail "the Debian package declares no dependency on libc6" ;;
-        esac
+        check_debian_packages "$work/deb" "$version" "$work"
     else
         cat "$work/deb.log"
-        fail "cpack made no Debian package"
+        fail "cpack made no Debian packages"
     fi
 else
-    skip "the Debian package: dpkg-deb or dpkg-shlibdeps is missing (scripts/deps.sh installs dpkg-dev)"
+    skip "the Debian packages: dpkg-deb or dpkg-shlibdeps is missing (scripts/deps.sh installs dpkg-dev)"
 fi
 
 echo "== the Windows zip"
@@ -133,7 +127,7 @@ if [ -n "$cross" ] && [ -f "$cross/CPackConfig.cmake" ] && [ -f "$cross/merix.dl
         zip="$work/zip/merix-$version-windows.zip"
         top="merix-$version-windows"
         cmake -E tar tf "$zip" | sed 's|/$||' >"$work/zip.txt"
-        expected=("$top/INSTALL.txt" "$top/driver/x86/merix.dll" "$top/merixhost/merixhost.exe"
+        expected=("$top/INSTALL.txt" "$top/LICENSE.txt" "$top/driver/x86/merix.dll" "$top/merixhost/merixhost.exe"
             "$top/merixhost/merix.dll" "$top/merixhost/QORLIB.dll"
             "$top/merixhost/libstdc++-6.dll" "$top/merixhost/libwinpthread-1.dll"
             "$top/docs/README.md" "$top/docs/CHANGELOG.md" "$top/docs/merixhost.md"
