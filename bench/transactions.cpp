@@ -209,21 +209,21 @@ Spread SpreadOf(const std::vector<Measured>& rounds, double Measured::*field) {
 
 std::string RangeText(const Spread& s) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.0f-%.0f", s.low, s.high);
+    std::snprintf(text, sizeof text, "%.1f-%.1f", s.low, s.high);
     return text;
 }
 
 void Row(const char* what, uint32_t baud, const Rounds& rounds, double limit, double gapLimit) {
     const Spread merix = SpreadOf(rounds.merix, &Measured::perSecond);
     const Spread cpu = SpreadOf(rounds.merix, &Measured::cpuMicros);
-    std::printf("| %-22s | %6u | %8.1f | %11s | %8.1f | %5.0f%% | %8.1f | %5.0f%% | ", what, baud,
+    std::printf("| %-22s | %6u | %8.1f | %13s | %8.1f | %5.0f%% | %8.1f | %5.0f%% | ", what, baud,
                 merix.median, RangeText(merix).c_str(), limit, 100.0 * merix.median / limit,
                 gapLimit, 100.0 * merix.median / gapLimit);
     const Spread mb = SpreadOf(rounds.libmodbus, &Measured::perSecond);
     if (mb.median > 0) {
-        std::printf("%11.1f | %11s | %9.0f |\n", mb.median, RangeText(mb).c_str(), cpu.median);
+        std::printf("%11.1f | %13s | %9.0f |\n", mb.median, RangeText(mb).c_str(), cpu.median);
     } else {
-        std::printf("%11s | %11s | %9.0f |\n", "-", "-", cpu.median);
+        std::printf("%11s | %13s | %9.0f |\n", "-", "-", cpu.median);
     }
 }
 
@@ -237,10 +237,11 @@ void TransactionSection(int seconds) {
     std::printf("limit = request + reply + 2 x 3.5 character gaps on the wire; gap limit = "
                 "request + reply + 3.5 characters\n+ the gap the driver is configured for (IFG, "
                 "at least 1 ms); CPU includes the busy-wait line hold (median)\n\n");
-    std::printf("| transaction            | baud   | merix/s  | low-high    | limit/s  | share  | "
-                "gap lim  | share  | libmodbus/s | low-high    | CPU us/tx |\n");
-    std::printf("|------------------------|--------|----------|-------------|----------|--------|"
-                "----------|--------|-------------|-------------|-----------|\n");
+    std::printf(
+        "| transaction            | baud   | merix/s  | low-high      | limit/s  | share  | "
+        "gap lim  | share  | libmodbus/s | low-high      | CPU us/tx |\n");
+    std::printf("|------------------------|--------|----------|---------------|----------|--------|"
+                "----------|--------|-------------|---------------|-----------|\n");
     for (uint32_t baud : {9600u, 38400u, 57600u}) {
         Rounds single;
         Rounds block;
