@@ -9,6 +9,7 @@
 #include "serial/com_port.h"
 #include "serial/line_trace.h"
 #include "services/host_log.h"
+#include "services/line_statistics.h"
 #include "services/run_time_error.h"
 #include "services/time_critical.h"
 #include "transactions/delivered_blocks.h"
@@ -68,6 +69,7 @@ int32_t ColdStart(CallBlock* cb) {
     Log(kLogDetail, "MERIX> version compiled on Nov 24 2002 at time 17:08:47");
     InitStationTables(ctx);
     PrepareDeliveredBlocks(ctx);
+    PrepareLineStatistics(ctx);
     Log(kLogDetail, "MERIX> ColdStart(), Data %d, SB %d, P %d, Baud %hu", sp.dataBits, sp.stopBits,
         sp.parity, sp.baud);
 

@@ -1,6 +1,7 @@
 #include "driver/library_state.h"
 
 #include "serial/line_trace.h"
+#include "services/line_statistics.h"
 #include "transactions/delivered_blocks.h"
 
 namespace merix {
@@ -16,6 +17,7 @@ LibraryState& Library() {
 void ResetLibraryStateForTests() {
     g_library = LibraryState{};
     ReleaseDeliveredBlocks();
+    ReleaseLineStatistics();
     StopAllLineTraces();
 }
 

@@ -3,8 +3,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "services/host_log.h"
+#include "services/line_statistics.h"
 #include "services/run_time_error.h"
 
 namespace merix {
@@ -84,6 +86,38 @@ bool ParseInternal(const char* copy, GateParseRecord& rec) {
         return true;
     }
     return false;
+}
+
+// "ST", two station digits (00: the whole line) and a counter name; `copy` is upper-cased.
+// Nothing starting with "ST" was ever an address, so no text that was accepted changes.
+bool IsStatisticsName(const char* copy) {
+    return copy[0] == 'S' && copy[1] == 'T';
+}
+
+int32_t RefuseStatistics(const char* copy, const char* why) {
+    Log(kLogError, "MERIX> Parse() statistics gate %s refused: %s", copy, why);
+    return kResultRefused;
+}
+
+int32_t ParseStatistics(const char* copy, GateParseRecord& rec) {
+    if (rec.gateType != kGateType0) {
+        return RefuseStatistics(copy, "gate type must be 0");
+    }
+    if (std::isdigit(static_cast<unsigned char>(copy[2])) == 0 ||
+        std::isdigit(static_cast<unsigned char>(copy[3])) == 0) {
+        return RefuseStatistics(copy, "the station takes two digits");
+    }
+    const int station = (copy[2] - '0') * 10 + (copy[3] - '0');
+    if (station >= kStationCount) {
+        return RefuseStatistics(copy, "station not 00 to 31");
+    }
+    for (int counter = 0; counter < kLineCounterCount; ++counter) {
+        if (kLineCounterNames[counter] == std::string_view(copy + 4)) {
+            SetInternal(rec, kStatisticsBase + station * kStatisticsStride + counter, 16);
+            return kResultOk;
+        }
+    }
+    return RefuseStatistics(copy, "no such counter");
 }
 
 // `copy` is the bounded, upper-cased copy of the text, `len` its length; it passed the
@@ -203,6 +237,9 @@ int32_t Parse(CallBlock* cb) {
         copy[i] = UpperCase(copy[i]);
     }
 
+    if (IsStatisticsName(copy)) {
+        return ParseStatistics(copy, rec);
+    }
     if (ParseInternal(copy, rec)) {
         return kResultOk;
     }

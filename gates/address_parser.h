@@ -42,6 +42,10 @@ inline constexpr int32_t kEventFunction = 69;
 inline constexpr int32_t kInternalIfg = 253;
 inline constexpr int32_t kInternalFDelay = 254;
 inline constexpr int32_t kInternalDebug = 255;
+/// Statistics gates ("ST05SIL") lie above every other internal address:
+/// kStatisticsBase + station * kStatisticsStride + the counter's index.
+inline constexpr int32_t kStatisticsBase = 0x100;
+inline constexpr int32_t kStatisticsStride = 16;
 
 /// Recognises "$ERROR", "$EVENT" and "$TIME", optionally behind two station digits. May
 /// upper-case `text` in place and set *station and *address. Answers the name's index or 0.

@@ -50,7 +50,7 @@ std::FILE* OpenRegularFile(const char* path) {
     return file;
 }
 
-bool ReplaceFile(const char* from, const char* to) {
+bool RenameOver(const char* from, const char* to) {
     return std::rename(from, to) == 0;
 }
 

@@ -18,6 +18,6 @@ bool AbsolutePath(const char* path, char* out, std::size_t size);
 std::FILE* OpenRegularFile(const char* path);
 
 /// Renames `from` to `to`, replacing `to` if it exists. False on failure.
-bool ReplaceFile(const char* from, const char* to);
+bool RenameOver(const char* from, const char* to);
 
 } // namespace merix::plat

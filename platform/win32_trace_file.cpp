@@ -45,7 +45,7 @@ std::FILE* OpenRegularFile(const char* path) {
     return file;
 }
 
-bool ReplaceFile(const char* from, const char* to) {
+bool RenameOver(const char* from, const char* to) {
     return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 

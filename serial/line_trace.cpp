@@ -137,7 +137,7 @@ bool OpenFile(Slot& s) {
 bool Rotate(Slot& s) {
     const bool closed = std::fclose(s.file) == 0;
     s.file = nullptr;
-    if (!closed || !plat::ReplaceFile(s.path, s.older) || !OpenFile(s)) {
+    if (!closed || !plat::RenameOver(s.path, s.older) || !OpenFile(s)) {
         return false;
     }
     std::fprintf(s.file, "# merix line trace, continued (the earlier part is in %s)\n", s.older);

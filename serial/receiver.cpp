@@ -4,6 +4,7 @@
 #include "serial/function_codes.h"
 #include "serial/line_trace.h"
 #include "services/host_log.h"
+#include "services/line_statistics.h"
 
 namespace merix {
 
@@ -66,10 +67,13 @@ ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count)
 
     uint32_t iRead = 0;
     if (TracedRead(ctx, 0, 2, &iRead) != kComOk) {
+        CountLine(ctx, station, LineCounter::kSilence);
         return kRxFailed;
     }
+    NoteFirstReplyBytes(ctx, station, iRead);
     if (buf[0] != static_cast<uint8_t>(station)) {
         Log(kLogDetail, "MERIX> Receive() Wrong plc addr.%xh received", buf[0]);
+        CountLine(ctx, station, LineCounter::kWrong);
         return kRxWrong;
     }
     if (iRead == 1) {
@@ -101,11 +105,13 @@ ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count)
             return kRxWrong;
         }
         *count += 3;
+        CountLine(ctx, station, LineCounter::kException);
         return ExceptionResult(buf[2], f, station);
     }
 
     if (f != requestFunction) {
         Log(kLogDetail, "MERIX> Receive() Different function returned (PLC %d)", station);
+        CountLine(ctx, station, LineCounter::kWrong);
         return kRxWrong;
     }
     uint32_t start = 2;

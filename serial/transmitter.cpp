@@ -7,6 +7,7 @@
 #include "serial/crc16.h"
 #include "serial/line_trace.h"
 #include "services/host_log.h"
+#include "services/line_statistics.h"
 #include "services/time_critical.h"
 #include "services/timers.h"
 
@@ -90,10 +91,12 @@ Hold HoldLines(const DriverContext& ctx, float holdTime, bool counter) {
     return hold;
 }
 
-/// calcDelay and pracDelay: the planned and the measured hold, from the write's start.
+/// calcDelay and pracDelay: the planned and the measured hold, from the write's start. The
+/// lines were switched back to receive just before: the reply's turnaround counts from here.
 void RecordDelays(DriverContext& ctx, int64_t t0, const Hold& hold) {
     int64_t t2 = 0;
     plat::QueryPerformanceCounter(&t2);
+    NoteReceiveSwitch(ctx, t2);
     ctx.pracDelay = static_cast<float>(TicksToMs(t2 - t0, ctx.perfFrequency));
     // Without a planned end (negative hold) the plan was to switch back at once.
     ctx.calcDelay = hold.planned

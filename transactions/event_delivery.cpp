@@ -6,6 +6,7 @@
 #include "serial/function_codes.h"
 #include "services/host_log.h"
 #include "services/host_result.h"
+#include "services/line_statistics.h"
 #include "transactions/station_entry.h"
 
 namespace merix {
@@ -104,6 +105,7 @@ int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n) {
         }
         const int rc = HostResult(
             QorPutGateVal(0, gateId, kPutGateValue, rec[2], static_cast<int32_t>(seconds), millis));
+        CountLine(ctx, st, LineCounter::kEvents);
         if (rc != 0) {
             Log(kLogDetail, "MERIX> UPDATEGATE  QPGV failed rc = %d \n", rc);
         }

@@ -12,6 +12,7 @@
 #include "serial/transmitter.h"
 #include "services/host_log.h"
 #include "services/host_result.h"
+#include "services/line_statistics.h"
 #include "transactions/delivered_blocks.h"
 #include "transactions/event_delivery.h"
 #include "transactions/retry_pass.h"
@@ -130,11 +131,12 @@ class EventRead {
 public:
     explicit EventRead(CallBlock* cb)
         : cb_(cb), ctx_(*cb->context), gate_(*static_cast<const GateAccessRecord*>(cb->params)),
-          st_(gate_.station) {}
+          st_(gate_.station), pass_{.station = st_} {}
 
     int32_t Run();
 
 private:
+    int32_t Transact();
     bool Sent();
     bool Received();
     bool CrcGood();
@@ -190,6 +192,12 @@ int32_t EventRead::Run() {
         Log(kLogDetail, "MERIX> ReadEvent() Communication with PLC %d switched OFF", st_);
         return kResultFailed;
     }
+    const int32_t result = Transact();
+    CountLine(ctx_, st_, result == kResultOk ? LineCounter::kOk : LineCounter::kFail);
+    return result;
+}
+
+int32_t EventRead::Transact() {
     ctx_.fReadEvent = 1;
     if (ctx_.ovfPending[st_] == 1) {
         ctx_.fEF[st_] = 1;
@@ -261,6 +269,7 @@ bool EventRead::CrcGood() {
         return true;
     }
     const uint8_t f = ctx_.rxBuf[1];
+    CountLine(ctx_, st_, LineCounter::kCrc);
     if (pass_.sRetry == 0) {
         Log(kLogDetail, "MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2");
         KeepForRepeat();

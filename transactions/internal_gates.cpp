@@ -3,10 +3,28 @@
 #include "merix/qorlib.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
+#include "services/line_statistics.h"
 #include "transactions/station_entry.h"
 #include "transactions/value_buffer.h"
 
 namespace merix {
+
+namespace {
+
+/// The station and counter of a statistics gate's address; false for any other address.
+/// The host hands the address back as it got it from the parser, but checks cost nothing.
+bool StatisticsGate(int32_t address, int32_t* station, LineCounter* counter) {
+    const int32_t offset = address - kStatisticsBase;
+    if (offset < 0 || offset / kStatisticsStride >= kStationCount ||
+        offset % kStatisticsStride >= kLineCounterCount) {
+        return false;
+    }
+    *station = offset / kStatisticsStride;
+    *counter = static_cast<LineCounter>(offset % kStatisticsStride);
+    return true;
+}
+
+} // namespace
 
 int32_t ReadInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
     if (gate.station != kInternalStation) {
@@ -24,12 +42,19 @@ int32_t ReadInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
     case kInternalDebug:
         value = ctx.debugFlag;
         break;
-    default:
+    default: {
+        int32_t station = 0;
+        LineCounter counter{};
+        if (StatisticsGate(gate.address, &station, &counter)) {
+            value = ReadLineCounter(ctx, station, counter).value_or(0);
+            break;
+        }
         if (!HasStationEntry(gate.address)) {
             return kResultRefused;
         }
         value = ctx.plcState[gate.address] != kCommunicating ? 1.0 : 0.0;
         break;
+    }
     }
     QorUnCook(0, gate.hostWord, value, gate.valuePtr);
     return kResultOk;
@@ -69,6 +94,18 @@ int32_t WriteInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
         return kResultOk;
     default:
         break;
+    }
+    int32_t station = 0;
+    LineCounter counter{};
+    if (StatisticsGate(gate.address, &station, &counter)) {
+        if (value != 0) {
+            Log(kLogError, "MERIX> SingleWrite() statistics: %d refused, only 0 clears", value);
+            return kResultRefused;
+        }
+        ClearLineCounters(ctx, station);
+        Log(kLogDetail, "MERIX> SingleWrite() statistics of PLC %d cleared (0: every PLC)",
+            station);
+        return kResultOk;
     }
     const int32_t s = gate.address;
     if (!HasStationEntry(s)) {

@@ -8,6 +8,7 @@
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
+#include "services/line_statistics.h"
 #include "services/timers.h"
 #include "transactions/event_polling.h"
 #include "transactions/internal_gates.h"
@@ -101,6 +102,12 @@ bool StoreReadValues(const GateAccessRecord& gate, const uint8_t* reply, uint32_
     return true;
 }
 
+namespace {
+
+int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool tracked);
+
+} // namespace
+
 int32_t DoRead(CallBlock* cb) {
     DriverContext& ctx = *cb->context;
     const auto& gate = *static_cast<const GateAccessRecord*>(cb->params);
@@ -113,8 +120,17 @@ int32_t DoRead(CallBlock* cb) {
         Log(kLogDetail, "MERIX> DoRead() Communication with PLC %d switched off", station);
         return kResultFailed;
     }
+    const int32_t result = ReadTransaction(ctx, gate, tracked);
+    CountLine(ctx, station, result == kResultOk ? LineCounter::kOk : LineCounter::kFail);
+    return result;
+}
+
+namespace {
+
+int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool tracked) {
+    const int32_t station = gate.station;
     const int iTlen = BuildReadRequest(gate, ctx.txBuf);
-    RetryState pass;
+    RetryState pass{.station = station};
     do {
         if (!pass.Begin(ctx, kReadTexts)) {
             pass.result = kPassWrongReply;
@@ -145,6 +161,7 @@ int32_t DoRead(CallBlock* cb) {
         if (CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
             pass.result = kPassOk;
         } else {
+            CountLine(ctx, station, LineCounter::kCrc);
             pass.result = kPassBad;
             if (pass.sRetry == 0) {
                 Log(kLogDetail, "MERIX> DoRead() Wrong CRC (Retries left %d)", 0);
@@ -154,7 +171,11 @@ int32_t DoRead(CallBlock* cb) {
 
     switch (pass.result) {
     case kPassOk:
-        return StoreReadValues(gate, ctx.rxBuf, pass.replyLength) ? kResultOk : kResultRefused;
+        if (!StoreReadValues(gate, ctx.rxBuf, pass.replyLength)) {
+            CountLine(ctx, station, LineCounter::kWrong); // too short for the values asked
+            return kResultRefused;
+        }
+        return kResultOk;
     case kPassFailed: {
         CommandResult result = kResultFailed;
         if (ctx.debugFlag != 0) {
@@ -171,6 +192,8 @@ int32_t DoRead(CallBlock* cb) {
         return kResultRefused;
     }
 }
+
+} // namespace
 
 int32_t SingleRead(CallBlock* cb) {
     DriverContext& ctx = *cb->context;

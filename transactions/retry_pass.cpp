@@ -2,11 +2,13 @@
 
 #include "serial/transmitter.h"
 #include "services/host_log.h"
+#include "services/line_statistics.h"
 
 namespace merix {
 
 bool RetryState::Begin(DriverContext& ctx, const RetryTexts& texts) {
-    if (!first) {
+    const bool retry = !first;
+    if (retry) {
         WaitGap(ctx, kRetryGapMs);
         Log(kLogDetail, texts.pass, sRetry, replyLength);
         if (ctx.debugFlag == 0) {
@@ -25,6 +27,9 @@ bool RetryState::Begin(DriverContext& ctx, const RetryTexts& texts) {
         --budget;
     } else {
         --sRetry;
+    }
+    if (retry) {
+        CountLine(ctx, station, LineCounter::kRetry);
     }
     return true;
 }

@@ -51,6 +51,7 @@ struct RetryTexts {
 };
 
 struct RetryState {
+    int32_t station = -1; ///< the station whose statistics count the retries
     int16_t sRetry = 5;
     int16_t budget = 13; ///< further tries after wrong replies
     PassResult result = kPassOk;

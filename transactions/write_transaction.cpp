@@ -10,6 +10,7 @@
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
+#include "services/line_statistics.h"
 #include "transactions/internal_gates.h"
 #include "transactions/retry_pass.h"
 #include "transactions/time_sync.h"
@@ -57,7 +58,7 @@ bool EchoMatches(const DriverContext& ctx) {
 int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
     const int length = BuildWriteRequest(gate, ctx.txBuf);
     ctx.fixedReply = 1;
-    RetryState pass;
+    RetryState pass{.station = gate.station};
     do {
         if (!pass.Begin(ctx, kWriteTexts)) {
             pass.result = kPassWrongReply;
@@ -85,6 +86,7 @@ int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
         }
         if (!CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
             Log(kLogDetail, "MERIX> SingleWrite(), CRC error");
+            CountLine(ctx, gate.station, LineCounter::kCrc);
             pass.result = kPassBad;
         } else if (!EchoMatches(ctx)) {
             // A stale frame, or the controller did something other than what was asked:
@@ -93,13 +95,16 @@ int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
                 "MERIX> SingleWrite() echo differs: sent address %u value %04X, echoed "
                 "address %u value %04X",
                 Word(ctx.txBuf + 2), Word(ctx.txBuf + 4), Word(ctx.rxBuf + 2), Word(ctx.rxBuf + 4));
+            CountLine(ctx, gate.station, LineCounter::kWrong);
             pass.result = kPassWrongReply;
         } else {
             pass.result = kPassOk;
         }
     } while (!pass.Done());
     ctx.fixedReply = 0;
-    return ResultOf(pass.result);
+    const CommandResult result = ResultOf(pass.result);
+    CountLine(ctx, gate.station, result == kResultOk ? LineCounter::kOk : LineCounter::kFail);
+    return result;
 }
 
 } // namespace

@@ -126,6 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptedCase{"debug", kGateTypeDigital, 255, 80, 255, -1, 1},
         AcceptedCase{"FDELAY", kGateType1, 255, 80, 254, -1, 1},
         AcceptedCase{"ifg", kGateType0, 255, 80, 253, -1, 16},
+        // Statistics gates: above every other internal address, 16 addresses a station.
+        AcceptedCase{"ST05SIL", kGateType0, 255, 80, 0x100 + 5 * 16 + 3, -1, 16},
+        AcceptedCase{"st00rtry", kGateType0, 255, 80, 0x100 + 2, -1, 16},
+        AcceptedCase{"ST31TURN", kGateType0, 255, 80, 0x100 + 31 * 16 + 8, -1, 16},
+        AcceptedCase{"ST01OK", kGateType0, 255, 80, 0x100 + 16, -1, 16},
         // Special names, with any gate type: only station (with a prefix) and address set.
         AcceptedCase{"$EVENT", 99, U, U, 0xFFFD, U, U},
         AcceptedCase{"07$EVENT", kGateType0, 7, U, 0xFFFD, U, U},
@@ -206,6 +211,38 @@ INSTANTIATE_TEST_SUITE_P(
                     {IllegalChar("\xE9", "0130010\xE9"), Rte(3047), Rte(3011)}},
         RefusedCase{
             "\xFF\x80", kGateType0, S, 1, {IllegalChar("\xFF", "\xFF\x80"), Rte(3040), Rte(3011)}},
+        // Statistics gates: one line says why, then the parser's run-time error.
+        RefusedCase{"ST32OK",
+                    kGateType0,
+                    S,
+                    1,
+                    {Err("MERIX> Parse() statistics gate ST32OK refused: station not 00 to 31"),
+                     Rte(3011)}},
+        RefusedCase{"ST5SIL",
+                    kGateType0,
+                    S,
+                    1,
+                    {Err("MERIX> Parse() statistics gate ST5SIL refused: the station takes two "
+                         "digits"),
+                     Rte(3011)}},
+        RefusedCase{
+            "ST05SILX",
+            kGateType0,
+            S,
+            1,
+            {Err("MERIX> Parse() statistics gate ST05SILX refused: no such counter"), Rte(3011)}},
+        RefusedCase{
+            "ST05",
+            kGateType0,
+            S,
+            1,
+            {Err("MERIX> Parse() statistics gate ST05 refused: no such counter"), Rte(3011)}},
+        RefusedCase{"ST05SIL",
+                    kGateTypeDigital,
+                    S,
+                    1,
+                    {Err("MERIX> Parse() statistics gate ST05SIL refused: gate type must be 0"),
+                     Rte(3011)}},
         // Gate type: the run-time error comes before the line, which shows the text's own case.
         RefusedCase{"01300100",
                     2,
@@ -277,7 +314,8 @@ INSTANTIATE_TEST_SUITE_P(
                      Rte(3091)}},
         // Refused as a block, without any log line.
         RefusedCase{"IFG", kGateType0, B, 2, {}}, RefusedCase{"HIMA07", kGateTypeDigital, B, 2, {}},
-        RefusedCase{"debug", kGateTypeDigital, B, 2, {}}));
+        RefusedCase{"debug", kGateTypeDigital, B, 2, {}},
+        RefusedCase{"st05sil", kGateType0, B, 2, {}}));
 
 TEST_F(AddressParserTest, RefusalKeepsTheFieldsStoredBeforeIt) {
     HostText text("01500100");

@@ -1,0 +1,60 @@
+// What the line did, per station, as the operator reads it through the statistics gates
+// ("ST05SIL"): transactions that ended well or not, retries, silences, corrupted, wrong and
+// refused replies, events delivered and the last reply's turnaround.
+//
+// The code that decides an outcome tells the count here; nothing is reconstructed from state.
+// The counts live outside the host's context record, in room found at ColdStart; counting
+// allocates nothing.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "merix/vpi.h"
+
+namespace merix {
+
+/// The counters of a station, in the order of their gate addresses.
+enum class LineCounter : uint8_t {
+    kOk,         ///< transactions that ended with result 0
+    kFail,       ///< transactions with line traffic that ended otherwise
+    kRetry,      ///< requests sent beyond the first of a transaction
+    kSilence,    ///< attempts answered by silence
+    kCrc,        ///< replies with a wrong CRC
+    kWrong,      ///< whole replies with a good CRC that did not answer the request
+    kException,  ///< exception replies and refusals
+    kEvents,     ///< event records delivered from event blocks
+    kTurnaround, ///< the last reply's turnaround in microseconds (a value, not a count)
+};
+inline constexpr int kLineCounterCount = 9;
+
+/// The counter's name in a statistics gate ("SIL"); index by the counter.
+inline constexpr std::string_view kLineCounterNames[kLineCounterCount] = {
+    "OK", "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC", "EVT", "TURN"};
+
+/// Finds room for the counters of `ctx`, all zero. Without room (logged once) nothing is
+/// counted and every counter reads 0.
+void PrepareLineStatistics(const DriverContext& ctx);
+
+/// Adds `n` to a counter of `station` (1..31; others are not counted).
+void CountLine(const DriverContext& ctx, int32_t station, LineCounter counter, uint32_t n = 1);
+
+/// The lines were switched back to receive at `ticks` of the performance counter.
+void NoteReceiveSwitch(const DriverContext& ctx, int64_t ticks);
+/// The first read of a reply from `station` returned `bytes` bytes: its turnaround is the time
+/// since the switch to receive, less those bytes' time on the line.
+void NoteFirstReplyBytes(const DriverContext& ctx, int32_t station, uint32_t bytes);
+
+/// A counter of `station`, or of the whole line for station 0: the sum of every station's
+/// counts, and the line's last turnaround. nullopt for a station outside 0..31.
+std::optional<uint32_t> ReadLineCounter(const DriverContext& ctx, int32_t station,
+                                        LineCounter counter);
+
+/// Clears every counter of `station`, or of every station for 0.
+void ClearLineCounters(const DriverContext& ctx, int32_t station);
+
+/// Gives back the counters of every instance (unit tests load the library afresh).
+void ReleaseLineStatistics();
+
+} // namespace merix

@@ -1,0 +1,190 @@
+// The statistics gates: what an operator's HMI reads of a line's health.
+#include <string>
+#include <vector>
+
+#include "gates/address_parser.h"
+#include "services/host_log.h"
+#include "test_support.h"
+
+namespace merix::test {
+namespace {
+
+class LineStatisticsTest : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        ASSERT_EQ(ColdStart(), 0);
+        qorlib::DefineGate("E050001", 1);
+    }
+
+    /// Parses a statistics gate as the host does and reads it; the value the driver handed
+    /// the host, in full.
+    double Read(const std::string& name) {
+        AccessGate gate = Parsed(name);
+        const size_t sent = fake::Written().size();
+        EXPECT_EQ(Call(kSingleRead, &gate.rec), 0) << name;
+        EXPECT_EQ(fake::Written().size(), sent) << "read from memory, never from the line";
+        const auto calls = qorlib::UnCookCalls();
+        return calls.empty() ? -1 : calls.back().value;
+    }
+    int32_t Write(const std::string& name, int16_t value) {
+        AccessGate gate = Parsed(name);
+        gate.SetWord(value);
+        return Call(kSingleWrite, &gate.rec);
+    }
+    AccessGate Parsed(const std::string& name) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%s", name.c_str());
+        GateParseRecord rec{text, kGateType0, 1, 0, 0, 0, 0, 0};
+        EXPECT_EQ(Call(kSingleAddressParser, &rec), 0) << name;
+        return AccessGate(name.c_str(), rec.station, rec.function, rec.address);
+    }
+    /// Every counter of `station` but the turnaround, in the order of the table.
+    std::vector<double> Counts(int station) {
+        std::vector<double> out;
+        for (const char* counter : {"OK", "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC", "EVT"}) {
+            char name[16];
+            std::snprintf(name, sizeof name, "ST%02d%s", station, counter);
+            out.push_back(Read(name));
+        }
+        return out;
+    }
+    int32_t ReadRegister(int station) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%02d300100", station);
+        AccessGate gate(text, station, 3, 100);
+        return Call(kSingleRead, &gate.rec);
+    }
+    int32_t WriteRegister(int station) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%02d300100", station);
+        AccessGate gate(text, station, 3, 100);
+        gate.SetWord(0x1234);
+        return Call(kSingleWrite, &gate.rec);
+    }
+    int32_t PollEvents(int station) {
+        AccessGate gate("$EVENT", station, 3, 0xFFFD);
+        return Call(kSingleRead, &gate.rec);
+    }
+};
+
+Frame Registers(uint8_t station) {
+    return WithCrc({station, 0x03, 0x02, 0x00, 0x2A});
+}
+Frame BadCrc(uint8_t station) {
+    Frame f = Registers(station);
+    f.back() ^= 0xFF;
+    return f;
+}
+
+struct LineCase {
+    const char* what;
+    std::vector<Frame> replies; // an empty frame: silence
+    int transaction;            // 0 read, 1 write, 2 event poll after the set-up
+    int32_t result;
+    // OK, FAIL, RTRY, SIL, CRC, WRNG, EXC, EVT
+    std::vector<double> counts;
+};
+
+TEST_F(LineStatisticsTest, CountersReadWhatTheLineDid) {
+    const Frame silence;
+    const Frame echo = WithCrc({0x03, 0x06, 0x00, 0x64, 0x12, 0x34});
+    const Frame otherEcho = WithCrc({0x03, 0x06, 0x00, 0x64, 0x00, 0x00});
+    const Frame setUp = WithCrc({0x03, 0x41, 0x01, 0x00});
+    const Frame block = WithCrc(
+        {0x03, 0x42, 0x10, 1, 0, 1, 0, 0, 0, 0, 10, 2, 0, 1, 0, 0, 0, 0, 10}); // events 1 and 2
+    const LineCase cases[] = {
+        {"good read", {Registers(3)}, 0, 0, {1, 0, 0, 0, 0, 0, 0, 0}},
+        {"one bad CRC", {BadCrc(3), Registers(3)}, 0, 0, {1, 0, 1, 0, 1, 0, 0, 0}},
+        {"silent station",
+         {silence, silence, silence, silence, silence},
+         0,
+         2,
+         {0, 1, 4, 5, 0, 0, 0, 0}},
+        {"exceptions on every try",
+         std::vector<Frame>(5, WithCrc({0x03, 0x83, 0x01})),
+         0,
+         2,
+         {0, 1, 4, 0, 0, 0, 5, 0}},
+        {"another station, then the right one",
+         {Registers(4), Registers(3)},
+         0,
+         0,
+         {1, 0, 1, 0, 0, 1, 0, 0}},
+        {"another function",
+         {WithCrc({0x03, 0x04, 0x02, 0, 1}), Registers(3)},
+         0,
+         0,
+         {1, 0, 1, 0, 0, 1, 0, 0}},
+        {"too short for the values", {WithCrc({0x03, 0x03, 0x00})}, 0, 1, {0, 1, 0, 0, 0, 1, 0, 0}},
+        {"good write", {echo}, 1, 0, {1, 0, 0, 0, 0, 0, 0, 0}},
+        {"echo differs, then matches", {otherEcho, echo}, 1, 0, {1, 0, 1, 0, 0, 1, 0, 0}},
+        {"set-up, then a block of two", {setUp, block}, 2, 0, {2, 0, 0, 0, 0, 0, 0, 2}},
+    };
+    for (const LineCase& c : cases) {
+        ASSERT_EQ(ColdStart(), 0) << "the counters start from zero";
+        qorlib::DefineGate("E030001", 1);
+        qorlib::DefineGate("E030002", 1);
+        for (const Frame& reply : c.replies) {
+            if (reply.empty()) {
+                fake::QueueSilence();
+            } else {
+                fake::QueueReply(reply);
+            }
+        }
+        int32_t result = 0;
+        switch (c.transaction) {
+        case 0:
+            result = ReadRegister(3);
+            break;
+        case 1:
+            result = WriteRegister(3);
+            break;
+        default:
+            ASSERT_EQ(PollEvents(3), 0);
+            result = PollEvents(3);
+            break;
+        }
+        EXPECT_EQ(result, c.result) << c.what;
+        EXPECT_EQ(Counts(3), c.counts) << c.what;
+        EXPECT_EQ(Counts(0), c.counts) << c.what << ": the line is the sum of its stations";
+    }
+}
+
+TEST_F(LineStatisticsTest, TheLineSumsItsStationsAndClearingIsPerStationOr00ForAll) {
+    // The counter moves 5 ms at every read: the reply's first read comes one read after the
+    // switch to receive, and its two bytes took two character times of that.
+    fake::SetCounter(1'000'000, 5000);
+    ASSERT_EQ(ColdStart(), 0);
+    const double turnaround =
+        static_cast<uint32_t>(5000.0 - 2 * static_cast<double>(host->msecPerChar) * 1000.0);
+    fake::QueueReply(Registers(3));
+    fake::QueueReply(BadCrc(7));
+    fake::QueueReply(Registers(7));
+    ASSERT_EQ(ReadRegister(3), 0);
+    ASSERT_EQ(ReadRegister(7), 0);
+    EXPECT_EQ(Read("ST00OK"), 2);
+    EXPECT_EQ(Read("st00crc"), 1);
+    EXPECT_EQ(Read("ST07TURN"), turnaround);
+    EXPECT_EQ(Read("ST00TURN"), turnaround) << "the line's last reply";
+
+    EXPECT_EQ(Write("ST07OK", 5), 1) << "only 0 clears";
+    EXPECT_EQ(Read("ST07OK"), 1);
+    EXPECT_EQ(Write("ST07SIL", 0), 0) << "any counter clears the station's";
+    EXPECT_EQ(Counts(7), std::vector<double>(8, 0));
+    EXPECT_EQ(Read("ST03OK"), 1);
+    EXPECT_EQ(Write("ST00EVT", 0), 0);
+    EXPECT_EQ(Counts(0), std::vector<double>(8, 0));
+}
+
+TEST_F(LineStatisticsTest, NoTrafficNoCount) {
+    host->plcState[3] = kSwitchedOff;
+    EXPECT_EQ(ReadRegister(3), 2);
+    AccessGate time("$TIME", 0, 3, 0xFFFC);
+    Call(kSingleWrite, &time.rec); // a broadcast is no station's transaction
+    EXPECT_EQ(Counts(0), std::vector<double>(8, 0));
+    EXPECT_EQ(Counts(3), std::vector<double>(8, 0));
+}
+
+} // namespace
+} // namespace merix::test
