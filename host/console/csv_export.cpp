@@ -28,15 +28,17 @@ CsvExport::~CsvExport() {
 }
 
 bool CsvExport::Open(const std::string& valuesPath, const std::string& eventsPath,
-                     std::string* error) {
+                     const std::string& stationsPath, std::string* error) {
     return OpenOne(valuesPath, "time,gate,address,station,operation,result,value\n", values_,
                    error) &&
            OpenOne(eventsPath, "received,station,event,gate,address,value,timestamp,kind\n",
-                   events_, error);
+                   events_, error) &&
+           OpenOne(stationsPath, "time,station,ok,fail,rtry,sil,crc,wrng,exc,evt,turn_us,state\n",
+                   stations_, error);
 }
 
 void CsvExport::Close() {
-    for (std::FILE** f : {&values_, &events_}) {
+    for (std::FILE** f : {&values_, &events_, &stations_}) {
         if (*f != nullptr) {
             std::fclose(*f);
             *f = nullptr;
@@ -83,6 +85,26 @@ void CsvExport::Event(const EventRecord& e) {
                e.number, Field(e.gate), e.address, e.value,
                e.IsState() ? "" : StampText(e.seconds, e.millis), e.IsState() ? "state" : "event");
     std::fflush(events_);
+}
+
+void CsvExport::Stations(const StationTable& table, const merix::DriverContext& context) {
+    if (stations_ == nullptr) {
+        return;
+    }
+    const std::string now = DateTimeText(std::chrono::system_clock::now());
+    for (size_t st = 0; st < table.size(); ++st) {
+        const StationStats& stats = table[st];
+        if (!stats.Counted() || (st > 0 && !stats.used)) {
+            continue;
+        }
+        std::string counters;
+        for (const auto& value : stats.counters) {
+            counters += value ? std::to_string(*value) + "," : ",";
+        }
+        fmt::print(stations_, "{},{},{}{}\n", now, st, counters,
+                   st == 0 ? "" : StationStateText(context.plcState[st]));
+    }
+    std::fflush(stations_);
 }
 
 } // namespace merixhost

@@ -47,7 +47,7 @@ void Scanner::AddGate(const GateEntry& entry, bool synthetic) {
 }
 
 void Scanner::ParseGate(GateState& gate) {
-    gate.parseResult = Tracked(-1, [&] {
+    gate.parseResult = Tracked([&] {
         return gate.entry.blockLength > 0 ? driver_.ParseBlock(gate.parsed)
                                           : driver_.ParseSingle(gate.parsed);
     });
@@ -161,6 +161,26 @@ void Scanner::Prepare(const GateList& list) {
         if (const int st = gate.Station(); st >= 0) {
             stations_[static_cast<size_t>(st)].used = true;
         }
+    }
+    PrepareStatistics();
+}
+
+void Scanner::PrepareStatistics() {
+    std::vector<int> stations;
+    for (int st = 1; st <= merix::kMaxEventStation; ++st) {
+        if (stations_[static_cast<size_t>(st)].used) {
+            stations.push_back(st);
+        }
+    }
+    captured_.clear();
+    if (statistics_.Prepare(driver_, stations)) {
+        Report(fmt::format("statistics: the driver's counters of {} station(s) and the whole "
+                           "line, {} internal gates",
+                           stations.size(), statistics_.Count()));
+    } else {
+        Report(fmt::format("statistics: '{}' refused by the driver ({}); the stations show no "
+                           "counters",
+                           statistics_.Refused(), DriverWords(captured_)));
     }
 }
 

@@ -88,7 +88,7 @@ std::string ScanLoop(Scanner& scanner, Demo* plant, const Options& options,
 
 int Run(Options& options) {
     for (std::string* path : {&options.gatesPath, &options.driverPath, &options.logPath,
-                              &options.csvValues, &options.csvEvents}) {
+                              &options.csvValues, &options.csvEvents, &options.csvStations}) {
         MakeAbsolute(*path);
     }
     if (options.Demo() && options.gatesPath.empty()) {
@@ -118,7 +118,7 @@ int Run(Options& options) {
     }
     log.SetScreenLevel(options.logLevel);
     CsvExport csv;
-    if (!csv.Open(options.csvValues, options.csvEvents, &error)) {
+    if (!csv.Open(options.csvValues, options.csvEvents, options.csvStations, &error)) {
         return Fail(error);
     }
 
@@ -242,6 +242,8 @@ int Run(Options& options) {
     const std::string reason = ScanLoop(
         scanner, plant.get(), options,
         [&] {
+            scanner.ReadStatistics();
+            csv.Stations(scanner.Stations(), scanner.Context());
             if (traceTail) {
                 traceTail->Poll();
             }
@@ -249,6 +251,9 @@ int Run(Options& options) {
         },
         start, duration);
 
+    // The last counts, for the summary, while the driver still runs.
+    scanner.ReadStatistics();
+    csv.Stations(scanner.Stations(), scanner.Context());
     RunOutcome outcome;
     outcome.reason = reason;
     outcome.seconds =
@@ -269,7 +274,8 @@ int Run(Options& options) {
     for (const auto& [what, path] : {std::pair{"log", options.logPath},
                                      {"line trace", tracePath.string()},
                                      {"values", options.csvValues},
-                                     {"events", options.csvEvents}}) {
+                                     {"events", options.csvEvents},
+                                     {"stations", options.csvStations}}) {
         if (!path.empty()) {
             outcome.files.push_back(fmt::format("{}: {}", what, path));
         }

@@ -152,6 +152,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
                    "write every read and write to FILE as CSV (the file is emptied first)");
     app.add_option("--csv-events", out.csvEvents,
                    "write every event to FILE as CSV (the file is emptied first)");
+    app.add_option("--csv-stations", out.csvStations,
+                   "write the driver's counters of each station to FILE as CSV each time the "
+                   "table is refreshed (the file is emptied first)");
     app.add_option("--seed", out.seed,
                    demo ? "seed of the demo plant's random events and faults"
                         : "seed of the demo plant, which this build does not have")

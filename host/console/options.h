@@ -48,6 +48,7 @@ struct Options {
     bool plain = false;
     std::string csvValues;
     std::string csvEvents;
+    std::string csvStations;
 
     // Demo.
     uint64_t seed = 1;

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "host/console/summary.h"
 #include "host/qorlib_control.h"
 
 namespace merixhost {
@@ -61,14 +62,8 @@ void PlainView::Refresh(const Scanner& scanner) {
     if (++refreshes_ % kStationEvery != 0) {
         return;
     }
-    const auto& ctx = scanner.Context();
-    for (size_t st = 0; st < scanner.Stations().size(); ++st) {
-        const auto& s = scanner.Stations()[st];
-        if (s.used) {
-            Line(fmt::format("station {}: {} transactions, {} retries, {} failures, {}", st,
-                             s.transactions, s.retries, s.failures,
-                             StationStateText(ctx.plcState[st])));
-        }
+    for (const auto& line : StationLines(scanner)) {
+        Line(line);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "host/console/scan_model.h"
 
+#include <fmt/format.h>
+
 namespace merixhost {
 
 int GateState::Station() const {
@@ -30,6 +32,23 @@ std::string ResultText(int result) {
     default:
         return std::to_string(result);
     }
+}
+
+const char* CounterName(Counter counter) {
+    static constexpr const char* kNames[kCounterCount] = {"OK",   "FAIL", "RTRY", "SIL", "CRC",
+                                                          "WRNG", "EXC",  "EVT",  "TURN"};
+    return kNames[static_cast<size_t>(counter)];
+}
+
+std::string CountersText(const StationStats& stats) {
+    std::string text;
+    for (size_t i = 0; i < kCounterCount; ++i) {
+        const auto value = stats.counters[i];
+        text += fmt::format("{}{} {}{}", i == 0 ? "" : ", ", CounterName(static_cast<Counter>(i)),
+                            value ? std::to_string(*value) : "-",
+                            static_cast<Counter>(i) == Counter::Turn ? " us" : "");
+    }
+    return text;
 }
 
 const char* StationStateText(uint32_t plcState) {

@@ -54,12 +54,21 @@ struct GateState {
     int Station() const;
 };
 
+/// The driver's statistics counters of a station, in the order of their gate indexes.
+enum class Counter { Ok, Fail, Rtry, Sil, Crc, Wrng, Exc, Evt, Turn };
+inline constexpr size_t kCounterCount = 9;
+/// The counter's name as its gate's address ends ("ST05SIL") and as the views head it.
+const char* CounterName(Counter counter);
+
 struct StationStats {
     bool used = false;
-    uint64_t transactions = 0;
-    uint64_t retries = 0;
-    uint64_t failures = 0;
+    /// The driver's counters as its statistics gates gave them at the last read; unset
+    /// until read, and for a driver that refuses the gates.
+    std::array<std::optional<uint32_t>, kCounterCount> counters{};
+    std::optional<uint32_t> Get(Counter c) const { return counters[static_cast<size_t>(c)]; }
+    bool Counted() const { return counters[0].has_value(); }
 };
+/// Stations 1 to 31 at their numbers; entry 0 holds the whole line's counters.
 using StationTable = std::array<StationStats, merix::kStationCount>;
 
 /// One value delivered into an event gate.
@@ -79,6 +88,9 @@ enum class Access { Read, Write };
 
 /// "ok", "1 refused", "2 failed", "3 wrong reply".
 std::string ResultText(int result);
+
+/// "OK 108, FAIL 0, ..., TURN 2210 us", with "-" for a counter not read.
+std::string CountersText(const StationStats& stats);
 
 /// Text of a station's plcState.
 const char* StationStateText(uint32_t plcState);

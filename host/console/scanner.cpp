@@ -28,19 +28,16 @@ Scanner::Scanner(DriverInstance& driver, LogRouter& log, const ScanSettings& set
         if (captured_.size() < kCapturedLines) {
             captured_.push_back(line);
         }
-        // Every pass after a transaction's first logs its retry counter.
-        if (currentStation_ >= 0 && line.text.find("sRetry=") != std::string::npos) {
-            ++stations_[static_cast<size_t>(currentStation_)].retries;
-        }
     });
 }
 
-int32_t Scanner::Tracked(int station, const std::function<int32_t()>& call) {
-    currentStation_ = station;
+int32_t Scanner::Tracked(const std::function<int32_t()>& call) {
     captured_.clear();
-    const int32_t result = call();
-    currentStation_ = -1;
-    return result;
+    return call();
+}
+
+void Scanner::ReadStatistics() {
+    statistics_.Read(driver_, stations_);
 }
 
 void Scanner::Report(const std::string& line) {
@@ -133,8 +130,7 @@ void Scanner::Notify(const GateState& gate, Access op, int result) {
 }
 
 int Scanner::Perform(GateState& gate, Access op) {
-    const int station = gate.Station();
-    const int result = Tracked(station, [&] {
+    const int result = Tracked([&] {
         if (op == Access::Write) {
             return driver_.Write(gate.rec);
         }
@@ -142,11 +138,6 @@ int Scanner::Perform(GateState& gate, Access op) {
     });
     ++gate.accesses;
     gate.lastResult = result;
-    if (station >= 0) {
-        auto& stats = stations_[static_cast<size_t>(station)];
-        ++stats.transactions;
-        stats.failures += result != 0 ? 1 : 0;
-    }
     if (result == 0) {
         gate.lastGood = std::chrono::system_clock::now();
         if (op == Access::Read && gate.kind != GateKind::EventPoll) {
@@ -264,8 +255,7 @@ std::optional<int> Scanner::Write(const std::string& name, int32_t value, std::s
 }
 
 int Scanner::WarmStart(int station) {
-    const int result =
-        Tracked(station, [&] { return driver_.WarmStart(static_cast<uint32_t>(station)); });
+    const int result = Tracked([&] { return driver_.WarmStart(static_cast<uint32_t>(station)); });
     std::string words;
     for (const auto& line : captured_) {
         words += (words.empty() ? "" : "; ") + line.text;

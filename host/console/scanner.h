@@ -12,6 +12,7 @@
 #include "host/console/driver_instance.h"
 #include "host/console/log_router.h"
 #include "host/console/scan_model.h"
+#include "host/console/statistics_gates.h"
 
 namespace merixhost {
 
@@ -53,6 +54,9 @@ public:
     /// `error` set when the gate cannot be written by this host.
     std::optional<int> Write(const std::string& name, int32_t value, std::string* error);
     int WarmStart(int station);
+    /// Reads the driver's statistics gates into the station table. They are answered from
+    /// the driver's memory, so a read costs no line time; call it after a round of gates.
+    void ReadStatistics();
 
     const std::vector<GateState>& Gates() const { return gates_; }
     const StationTable& Stations() const { return stations_; }
@@ -76,8 +80,10 @@ private:
     void Notify(const GateState& gate, Access op, int result);
     void CollectEvents(GateState& poll);
     void UpdateValueText(GateState& gate);
-    /// Calls `call` with the station set for the retry counter and the log captured.
-    int32_t Tracked(int station, const std::function<int32_t()>& call);
+    void PrepareStatistics();
+
+    /// Calls `call` with the driver's log lines captured (the words of a refusal).
+    int32_t Tracked(const std::function<int32_t()>& call);
     void Report(const std::string& line);
 
     DriverInstance& driver_;
@@ -86,10 +92,10 @@ private:
     ScanObserver observer_;
     std::vector<GateState> gates_;
     StationTable stations_{};
+    StatisticsGates statistics_;
     std::deque<EventRecord> recent_;
     uint64_t eventCount_ = 0;
     uint64_t stateCount_ = 0;
-    int currentStation_ = -1;
     std::vector<qorlib::LogLine> captured_;
 };
 

@@ -6,6 +6,22 @@
 
 namespace merixhost {
 
+std::vector<std::string> StationLines(const Scanner& scanner) {
+    std::vector<std::string> lines;
+    const auto& ctx = scanner.Context();
+    const auto& table = scanner.Stations();
+    for (size_t st = 1; st < table.size(); ++st) {
+        if (table[st].used) {
+            lines.push_back(fmt::format("station {}: {}, {}", st, CountersText(table[st]),
+                                        StationStateText(ctx.plcState[st])));
+        }
+    }
+    if (table[0].Counted()) {
+        lines.push_back(fmt::format("line: {}", CountersText(table[0])));
+    }
+    return lines;
+}
+
 std::vector<std::string> SummaryLines(const Scanner& scanner, const RunOutcome& outcome) {
     std::vector<std::string> lines;
     lines.push_back(
@@ -36,15 +52,8 @@ std::vector<std::string> SummaryLines(const Scanner& scanner, const RunOutcome& 
     const auto alerts = qorlib::Alerts();
     lines.push_back(fmt::format("  alerts: {} raised, {} still open", alerts.size(),
                                 qorlib::OpenAlerts().size()));
-    const auto& ctx = scanner.Context();
-    for (size_t st = 0; st < scanner.Stations().size(); ++st) {
-        const auto& s = scanner.Stations()[st];
-        if (s.used) {
-            lines.push_back(fmt::format("  station {}: {} transactions, {} retries, {} failures, "
-                                        "{}",
-                                        st, s.transactions, s.retries, s.failures,
-                                        StationStateText(ctx.plcState[st])));
-        }
+    for (const auto& line : StationLines(scanner)) {
+        lines.push_back("  " + line);
     }
     for (const auto& f : outcome.files) {
         lines.push_back("  " + f);

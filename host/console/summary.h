@@ -16,6 +16,9 @@ struct RunOutcome {
     std::vector<std::string> files;
 };
 
+/// "station 1: OK 108, FAIL 0, ..., communicating" for each station, then the whole line.
+std::vector<std::string> StationLines(const Scanner& scanner);
+
 std::vector<std::string> SummaryLines(const Scanner& scanner, const RunOutcome& outcome);
 
 } // namespace merixhost

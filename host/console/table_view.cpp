@@ -44,6 +44,22 @@ std::string GateRow(const GateState& g) {
                        g.failures);
 }
 
+/// A station's counters under their names; the heading when `stats` is null.
+std::string StationRow(const std::string& label, const StationStats* stats,
+                       const std::string& state) {
+    const auto cell = [&](Counter c) -> std::string {
+        if (stats == nullptr) {
+            return c == Counter::Turn ? "TURN us" : CounterName(c);
+        }
+        const auto value = stats->Get(c);
+        return value ? std::to_string(*value) : "-";
+    };
+    return fmt::format("{:<7} {:>8} {:>6} {:>6} {:>6} {:>6} {:>6} {:>6} {:>7} {:>8}  {}", label,
+                       cell(Counter::Ok), cell(Counter::Fail), cell(Counter::Rtry),
+                       cell(Counter::Sil), cell(Counter::Crc), cell(Counter::Wrng),
+                       cell(Counter::Exc), cell(Counter::Evt), cell(Counter::Turn), state);
+}
+
 std::string EventRow(const EventRecord& e) {
     return fmt::format("  {:<23}  {:<18} {}  st {:>2} #{:<4} -> {:g}",
                        StampText(e.seconds, e.millis), Shorten(e.gate, 18), e.address, e.station,
@@ -82,18 +98,18 @@ std::vector<TableLine> BuildTable(const Scanner& scanner, const LogRouter& log,
     if (alerts.size() == 1) {
         alerts.push_back({"  none"});
     }
-    std::vector<TableLine> stations{{fmt::format("{:<8} {:>13} {:>8} {:>9}  {}", "STATION",
-                                                 "TRANSACTIONS", "RETRIES", "FAILURES", "STATE"),
-                                     true}};
+    std::vector<TableLine> stations{{StationRow("STATION", nullptr, "STATE"), true}};
     const auto& ctx = scanner.Context();
-    for (size_t st = 0; st < scanner.Stations().size(); ++st) {
-        const auto& s = scanner.Stations()[st];
-        if (s.used) {
+    const auto& table = scanner.Stations();
+    for (size_t st = 1; st < table.size(); ++st) {
+        if (table[st].used) {
             stations.push_back(
-                {fmt::format("{:<8} {:>13} {:>8} {:>9}  {}", st, s.transactions, s.retries,
-                             s.failures, StationStateText(ctx.plcState[st])),
+                {StationRow(std::to_string(st), &table[st], StationStateText(ctx.plcState[st])),
                  false, ctx.plcState[st] != 0});
         }
+    }
+    if (table[0].Counted()) {
+        stations.push_back({StationRow("line", &table[0], "")});
     }
 
     // The line trace's newest lines, under the stations they concern.

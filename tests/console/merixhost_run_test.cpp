@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "child_process.h"
@@ -66,6 +67,7 @@ protected:
 
 // Values CSV: time, gate, address, station, operation, result, value.
 // Events CSV: received, station, event, gate, address, value, timestamp, kind.
+// Stations CSV: time, station, ok, fail, rtry, sil, crc, wrng, exc, evt, turn_us, state.
 
 TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
     h51sim::LineConfig line;
@@ -125,6 +127,8 @@ TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
                                Path("values.csv"),
                                "--csv-events",
                                Path("events.csv"),
+                               "--csv-stations",
+                               Path("stations.csv"),
                                "--log",
                                Path("merix.log"),
                                "--trace",
@@ -190,6 +194,31 @@ TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
             EXPECT_EQ(row[6].size(), 23u) << "time stamp YYYY-MM-DD HH:MM:SS.mmm: " << row[6];
         }
     }
+    // The driver's own counters, as read once more before it ended: a row per station and
+    // one for the whole line (station 0), which adds the stations together.
+    const Rows stations = ReadCsv(Path("stations.csv"));
+    ASSERT_GE(stations.size(), 4u) << ReadText(Path("stations.csv"));
+    EXPECT_EQ(stations[0],
+              (std::vector<std::string>{"time", "station", "ok", "fail", "rtry", "sil", "crc",
+                                        "wrng", "exc", "evt", "turn_us", "state"}));
+    std::map<std::string, std::vector<std::string>> last;
+    for (size_t i = stations.size() - 3; i < stations.size(); ++i) {
+        ASSERT_EQ(stations[i].size(), 12u);
+        last[stations[i][1]] = stations[i];
+    }
+    ASSERT_EQ(last.size(), 3u) << ReadText(Path("stations.csv"));
+    const auto count = [&](const char* station, size_t column) {
+        return std::stoul(last[station][column]);
+    };
+    EXPECT_GT(count("1", 2), 0u);
+    EXPECT_GT(count("2", 2), 0u);
+    EXPECT_EQ(count("0", 2), count("1", 2) + count("2", 2));
+    EXPECT_GE(count("1", 9), 2u) << "ev_a and ev_c";
+    EXPECT_EQ(count("2", 9), 0u) << "station 2 has no event gates";
+    EXPECT_EQ(last["1"][11], "communicating");
+    EXPECT_NE(output.find("  station 2: OK "), std::string::npos) << output;
+    EXPECT_NE(output.find("  line: OK "), std::string::npos) << output;
+
     const std::string log = ReadText(Path("merix.log"));
     // The user's initialisation file still counts when merixhost adds the trace to it.
     EXPECT_NE(log.find("MERIX> IFG is set to 7"), std::string::npos);

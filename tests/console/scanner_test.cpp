@@ -1,6 +1,6 @@
 // The scanner against a scripted driver: how gates are classified, which gates the scan
-// adds, what a round of reads leaves in the table, how retries and failures are counted,
-// and which writes the host refuses before the driver sees them.
+// adds, what a round of reads leaves in the table, how the driver's statistics gates fill
+// the station table, and which writes the host refuses before the driver sees them.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "host/console/scanner.h"
+#include "host/console/summary.h"
 #include "host/qorlib_control.h"
 
 namespace merixhost {
@@ -20,6 +21,8 @@ using namespace std::chrono_literals;
 struct FakeDriver {
     std::vector<std::string> reads;
     std::map<int32_t, int16_t> writes; ///< address -> value
+    bool statistics = true;            ///< false: a driver without statistics gates
+    std::vector<std::string> statisticParses;
 };
 FakeDriver g_fake;
 
@@ -31,8 +34,37 @@ int32_t Number(const char* text, size_t from, size_t count) {
     return value;
 }
 
+/// The driver's counter names in their index order.
+constexpr const char* kCounters[] = {"OK",   "FAIL", "RTRY", "SIL", "CRC",
+                                     "WRNG", "EXC",  "EVT",  "TURN"};
+constexpr int32_t kStatisticsBase = 256;
+
+/// A statistics gate's value: station S, counter i reads S * 100 + i, the whole line 40000 + i
+/// (beyond a signed 16-bit word).
+uint16_t CounterValue(int32_t address) {
+    const int32_t station = (address - kStatisticsBase) / 16;
+    const int32_t index = (address - kStatisticsBase) % 16;
+    return static_cast<uint16_t>((station == 0 ? 40000 : station * 100) + index);
+}
+
 int32_t FakeParse(merix::GateParseRecord& rec) {
     const char* text = rec.addressString;
+    if (std::strncmp(text, "ST", 2) == 0) {
+        g_fake.statisticParses.emplace_back(text);
+        if (!g_fake.statistics) {
+            QorErr(32, "MERIX> Run Time Error %d", 3060);
+            return 1;
+        }
+        for (int32_t i = 0; i < 9; ++i) {
+            if (std::strcmp(text + 4, kCounters[i]) == 0 && rec.gateType == 0) {
+                rec.station = 255;
+                rec.function = 80;
+                rec.address = kStatisticsBase + Number(text, 2, 2) * 16 + i;
+                return 0;
+            }
+        }
+        return 1;
+    }
     if (std::strcmp(text, "01500100") == 0) {
         QorErr(32, "MERIX> Run Time Error %d", 3080);
         return 1;
@@ -86,6 +118,11 @@ int32_t FakeVpiMain(merix::CallBlock* cb) {
     auto& rec = *static_cast<merix::GateAccessRecord*>(cb->params);
     g_fake.reads.push_back(rec.addressString);
     auto* value = static_cast<uint8_t*>(rec.valuePtr);
+    if (rec.function == 80 && rec.address >= kStatisticsBase) {
+        const uint16_t word = CounterValue(rec.address);
+        std::memcpy(value + 2, &word, 2);
+        return 0;
+    }
     if (rec.address == 0xFFFD) {
         uint32_t id = 0;
         if (QorGetGateIdByAddressStr(0, 1, "E010003", &id) == 0) {
@@ -184,15 +221,7 @@ TEST_F(ScannerTest, ARoundReadsEveryGateOnceAndKeepsValuesEventsAndCounts) {
     EXPECT_EQ(Gate("dead").lastResult, 2);
     EXPECT_FALSE(Gate("dead").lastGood.has_value());
     EXPECT_EQ(g_fake.writes.count(0xFFFC), 1u) << "the clocks are set once at the start";
-
-    const StationStats& one = scanner.Stations()[1];
-    const StationStats& two = scanner.Stations()[2];
-    EXPECT_EQ(one.transactions, 3u);
-    EXPECT_EQ(one.failures, 0u);
-    EXPECT_EQ(two.transactions, 1u);
-    EXPECT_EQ(two.failures, 1u);
-    EXPECT_EQ(two.retries, 2u) << "one per sRetry line";
-    EXPECT_EQ(one.retries, 0u);
+    EXPECT_FALSE(scanner.Stations()[2].Counted()) << "the host counts nothing itself";
 
     ASSERT_EQ(scanner.RecentEvents().size(), 1u);
     const EventRecord& e = scanner.RecentEvents().front();
@@ -223,6 +252,47 @@ TEST_F(ScannerTest, EachGateFallsDueAgainAfterItsOwnInterval) {
     RunRound(t0 + 1000ms);
     EXPECT_EQ(g_fake.reads, (std::vector<std::string>{"01$EVENT", "01300100", "02300000", "IFG"}));
     EXPECT_GE(Gate("(st01 events)").due, t0 + 1500ms);
+}
+
+TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
+    // The whole line first, then each station the list talks to: nine counters each.
+    ASSERT_EQ(g_fake.statisticParses.size(), 27u);
+    EXPECT_EQ(g_fake.statisticParses.front(), "ST00OK");
+    EXPECT_EQ(g_fake.statisticParses.back(), "ST02TURN");
+    scanner.ReadStatistics();
+    for (size_t st : {0u, 1u, 2u}) {
+        for (size_t i = 0; i < kCounterCount; ++i) {
+            EXPECT_EQ(scanner.Stations()[st].counters[i],
+                      CounterValue(kStatisticsBase + static_cast<int32_t>(st * 16 + i)))
+                << "station " << st << " " << kCounters[i];
+        }
+    }
+    EXPECT_FALSE(scanner.Stations()[3].Counted()) << "not in the list";
+    EXPECT_EQ(StationLines(scanner),
+              (std::vector<std::string>{
+                  "station 1: OK 100, FAIL 101, RTRY 102, SIL 103, CRC 104, WRNG 105, EXC 106, "
+                  "EVT 107, TURN 108 us, communicating",
+                  "station 2: OK 200, FAIL 201, RTRY 202, SIL 203, CRC 204, WRNG 205, EXC 206, "
+                  "EVT 207, TURN 208 us, communicating",
+                  "line: OK 40000, FAIL 40001, RTRY 40002, SIL 40003, CRC 40004, WRNG 40005, "
+                  "EXC 40006, EVT 40007, TURN 40008 us"}));
+
+    // A driver without statistics refuses the first gate and is not asked for the others;
+    // the stations are still listed, without counters.
+    g_fake = {};
+    g_fake.statistics = false;
+    std::vector<std::string> reports;
+    Scanner fresh{driver, log, ScanSettings{}};
+    fresh.SetObserver(
+        {nullptr, nullptr, [&](const std::string& line) { reports.push_back(line); }});
+    fresh.Prepare(ParseGateList("level 01300100 0\n"));
+    fresh.ReadStatistics();
+    EXPECT_EQ(g_fake.statisticParses, std::vector<std::string>{"ST00OK"});
+    EXPECT_EQ(reports.back(), "statistics: 'ST00OK' refused by the driver (Run Time Error 3060); "
+                              "the stations show no counters");
+    EXPECT_EQ(StationLines(fresh),
+              std::vector<std::string>{"station 1: OK -, FAIL -, RTRY -, SIL -, CRC -, WRNG -, "
+                                       "EXC -, EVT -, TURN - us, communicating"});
 }
 
 TEST_F(ScannerTest, WritesOnlyWhatTheDriverCanWrite) {
