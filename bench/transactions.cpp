@@ -383,13 +383,14 @@ void TraceCostSection(int seconds) {
         ctx.rxBuf[2] = static_cast<uint8_t>(2 * count);
         const double start = ThreadCpuMicros();
         for (int i = 0; i < kHookRounds; ++i) {
-            TraceSendBegins(ctx, std::span<const uint8_t>(request, 6));
+            TraceSendBegins(ctx);
             TraceSent(ctx, request, true);
             TraceReceiveBegins(ctx);
             TraceReceiveStep(ctx, 2);
             TraceReceiveStep(ctx, 3);
             TraceReceiveStep(ctx, replyLength);
-            TraceReceiveEnds(ctx, 0);
+            TraceReceiveEnds(ctx, 0, TraceWhy::kNone);
+            TraceAttemptEnds(ctx, TraceOutcome::kGood);
             TraceCommandEnds(ctx);
         }
         const double each = (ThreadCpuMicros() - start) / kHookRounds;

@@ -47,9 +47,9 @@ uint32_t WriteTimeoutPerByteMs(const PortSettings& settings) {
         return 0;
     }
     // Start bit, data bits, parity bit, stop bits: as the character time of ColdStart.
-    const uint32_t halfBits = 2u * (1u + (settings.dataBits & 0xFFu) +
-                                    ((settings.parity & 0xFFu) != 0 ? 1u : 0u) + 1u) +
-                              (settings.stopBits & 0xFFu);
+    const uint32_t halfBits =
+        2u * (1u + (settings.dataBits & 0xFFu) + ((settings.parity & 0xFFu) != 0 ? 1u : 0u) + 1u) +
+        (settings.stopBits & 0xFFu);
     const uint64_t numerator = static_cast<uint64_t>(halfBits) * 1000u;
     const uint64_t denominator = static_cast<uint64_t>(settings.baud) * 2u;
     return static_cast<uint32_t>((numerator + denominator - 1) / denominator);

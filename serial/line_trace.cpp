@@ -44,7 +44,12 @@ struct Attempt {
     int stepCount = 0;
     uint32_t rxLength = 0;
     int rxResult = kRxFailed;
+    TraceWhy rxWhy = TraceWhy::kNone; // the receiver's reason
     uint8_t rx[kRxBufSize] = {};
+    bool told = false;
+    TraceOutcome outcome = TraceOutcome::kGood;
+    TraceWhy why = TraceWhy::kNone; // the transaction's reason
+    int intoError = 0;              // the station this attempt put into error, or 0
 };
 
 struct Slot {
@@ -58,10 +63,6 @@ struct Slot {
     int64_t frequency = 0;
     uint64_t originMs = 0;
     uint64_t flushedMs = 0;
-    // A command's first request: its station, and that station's state before it.
-    bool inCommand = false;
-    int station = -1;
-    uint32_t stateBefore = 0;
     Attempt attempt;
     FixedText<4096> line;
     char fileBuffer[8192] = {};
@@ -107,7 +108,6 @@ void Close(Slot& s, bool failed = false) {
         --gOpenSlots;
     }
     s.attempt.pending = false;
-    s.inCommand = false;
 }
 
 // The trace ends after a failed write, flush or rename: one line in the host's log, and no
@@ -205,41 +205,40 @@ void Stamp(Slot& s, int64_t us, const char* direction) {
     s.line.Append(" ");
 }
 
-// What the receiver made of the reply, in a few words; empty when it was good.
-void Verdict(const Attempt& a, FixedText<64>& why) {
-    why.Clear();
+// Why the attempt was not good, in a few words, with the numbers from the reply's bytes.
+void AppendWhy(TextBuffer& out, const Attempt& a) {
     const uint8_t* rx = a.rx;
     const uint32_t n = a.rxLength;
-    switch (a.rxResult) {
-    case kRxFrame:
-        if (n >= 4 && !CrcMatches(rx, static_cast<int>(n))) {
-            why.Append("CRC BAD");
-        } else if (n >= 3 && (rx[1] & kExceptionBit) != 0) {
-            why.Printf("exception %u", rx[2]);
-        } else if (n < 4) {
-            why.Append("reply cut short");
-        }
+    switch (a.why != TraceWhy::kNone ? a.why : a.rxWhy) {
+    case TraceWhy::kSendFailed:
+        out.Append("send failed");
         break;
-    case kRxRefused:
-        why.Printf("refused with exception %u", n >= 3 ? rx[2] : 0u);
+    case TraceWhy::kNoReply:
+        out.Append("no reply");
         break;
-    case kRxWrong:
-        if (n >= 1 && a.txLength >= 1 && rx[0] != a.tx[0]) {
-            why.Printf("reply from station %u", rx[0]);
-        } else if (n >= 2 && a.txLength >= 2 && (rx[1] & ~kExceptionBit & 0xFF) != a.tx[1]) {
-            why.Printf("reply to function %02X", rx[1]);
-        } else {
-            why.Append("reply cut short");
-        }
+    case TraceWhy::kCutShort:
+        out.Append("reply cut short");
         break;
-    default:
-        if (n == 0) {
-            why.Append("no reply");
-        } else if (n >= 3 && (rx[1] & kExceptionBit) != 0) {
-            why.Printf("exception %u", rx[2]);
-        } else {
-            why.Append("reply cut short");
-        }
+    case TraceWhy::kOtherStation:
+        out.Printf("reply from station %u", n >= 1 ? rx[0] : 0u);
+        break;
+    case TraceWhy::kOtherFunction:
+        out.Printf("reply to function %02X", n >= 2 ? rx[1] : 0u);
+        break;
+    case TraceWhy::kRefused:
+        out.Printf("refused with exception %u", n >= 3 ? rx[2] : 0u);
+        break;
+    case TraceWhy::kException:
+        out.Printf("exception %u", n >= 3 ? rx[2] : 0u);
+        break;
+    case TraceWhy::kCrcBad:
+        out.Append("CRC BAD");
+        break;
+    case TraceWhy::kEchoDiffers:
+        out.Append("echo differs");
+        break;
+    case TraceWhy::kNone:
+        out.Append("reply not taken");
         break;
     }
 }
@@ -295,9 +294,8 @@ void WriteReply(Slot& s, const Attempt& a, double msecPerChar) {
     s.line.Append(" ms");
 }
 
-// Writes the pending attempt: request, reply or silence, and its outcome. `next` is the
-// request that follows within the same command (without its CRC), or empty at the end.
-void WriteAttempt(Slot& s, std::span<const uint8_t> next, bool commandEnds) {
+// Writes the pending attempt: request, reply or silence, and its outcome as it was told.
+void WriteAttempt(Slot& s) {
     Attempt& a = s.attempt;
     if (!a.pending) {
         return;
@@ -309,33 +307,36 @@ void WriteAttempt(Slot& s, std::span<const uint8_t> next, bool commandEnds) {
         return;
     }
     int64_t lastUs = a.sentUs;
-    FixedText<64> why;
     if (a.receiving) {
         WriteReply(s, a, static_cast<double>(ctx.msecPerChar));
         if (!Emit(s)) {
             return;
         }
         lastUs = a.stepCount > 0 ? a.steps[a.stepCount - 1].atUs : a.listenUs;
-        Verdict(a, why);
-    } else if (!a.written) {
-        why.Append("send failed");
     }
     Stamp(s, lastUs, "--");
-    const bool good = why.Size() == 0;
-    const bool same = !next.empty() && next.size() + 2 == a.txLength &&
-                      std::memcmp(next.data(), a.tx, next.size()) == 0;
-    if (!a.receiving && good) {
-        s.line.Append("sent, no reply awaited");
-    } else if (good) {
-        s.line.Append(same ? "reply not taken: the same request again" : "good");
-    } else if (!commandEnds) {
-        s.line.Printf("retry: %s", why.View().data());
+    if (!a.told) {
+        s.line.Append("outcome not told");
     } else {
-        s.line.Printf("failed: %s", why.View().data());
+        switch (a.outcome) {
+        case TraceOutcome::kGood:
+            s.line.Append("good");
+            break;
+        case TraceOutcome::kNoReplyAwaited:
+            s.line.Append("sent, no reply awaited");
+            break;
+        case TraceOutcome::kRetry:
+            s.line.Append("retry: ");
+            AppendWhy(s.line, a);
+            break;
+        case TraceOutcome::kFailed:
+            s.line.Append("failed: ");
+            AppendWhy(s.line, a);
+            break;
+        }
     }
-    if (commandEnds && s.station > 0 && s.station < kStationCount &&
-        s.stateBefore == kCommunicating && ctx.plcState[s.station] == kInError) {
-        s.line.Printf("; station %d put into error", s.station);
+    if (a.intoError > 0) {
+        s.line.Printf("; station %d put into error", a.intoError);
     }
     Emit(s);
 }
@@ -369,7 +370,6 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
         plat::QueryPerformanceCounter(&s.originTicks);
     }
     s.originMs = plat::ClockMs();
-    s.inCommand = false;
     s.attempt.pending = false;
     const plat::LocalTime t = plat::Now();
     const PortParams& p = ctx.portParams;
@@ -393,7 +393,7 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
 
 void StopLineTrace(const DriverContext& ctx) {
     if (Slot* s = Find(ctx)) {
-        WriteAttempt(*s, {}, true);
+        WriteAttempt(*s);
         Close(*s);
     }
 }
@@ -401,7 +401,7 @@ void StopLineTrace(const DriverContext& ctx) {
 void StopAllLineTraces() {
     gSlots.ForEach([](Slot& s) {
         if (s.ctx != nullptr) {
-            WriteAttempt(s, {}, true);
+            WriteAttempt(s);
             Close(s);
         }
     });
@@ -412,9 +412,9 @@ bool LineTraced(const DriverContext& ctx) {
     return Find(ctx) != nullptr;
 }
 
-void TraceSendBegins(const DriverContext& ctx, std::span<const uint8_t> request) {
+void TraceSendBegins(const DriverContext& ctx) {
     if (Slot* s = Find(ctx)) {
-        WriteAttempt(*s, request, false);
+        WriteAttempt(*s);
     }
 }
 
@@ -432,11 +432,6 @@ void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool wr
     a.sentUs = NowUs(*s);
     a.calcDelay = ctx.calcDelay;
     a.pracDelay = ctx.pracDelay;
-    if (!s->inCommand && a.txLength > 0) {
-        s->inCommand = true;
-        s->station = a.tx[0];
-        s->stateBefore = s->station < kStationCount ? ctx.plcState[s->station] : kCommunicating;
-    }
 }
 
 void TraceReceiveBegins(const DriverContext& ctx) {
@@ -461,19 +456,33 @@ void TraceReceiveStep(const DriverContext& ctx, uint32_t total) {
     a.rxLength = std::max(a.rxLength, std::min<uint32_t>(total, kRxBufSize));
 }
 
-void TraceReceiveEnds(const DriverContext& ctx, int result) {
+void TraceReceiveEnds(const DriverContext& ctx, int result, TraceWhy why) {
     if (Slot* s = Find(ctx)) {
         Attempt& a = s->attempt;
         a.rxResult = result;
+        a.rxWhy = why;
         std::memcpy(a.rx, ctx.rxBuf, a.rxLength);
+    }
+}
+
+void TraceAttemptEnds(const DriverContext& ctx, TraceOutcome outcome, TraceWhy why) {
+    if (Slot* s = Find(ctx)) {
+        Attempt& a = s->attempt;
+        a.told = true;
+        a.outcome = outcome;
+        a.why = why;
+    }
+}
+
+void TraceStationPutIntoError(const DriverContext& ctx, int32_t station) {
+    if (Slot* s = Find(ctx)) {
+        s->attempt.intoError = station;
     }
 }
 
 void TraceCommandEnds(const DriverContext& ctx) {
     if (Slot* s = Find(ctx)) {
-        WriteAttempt(*s, {}, true);
-        s->inCommand = false;
-        s->station = -1;
+        WriteAttempt(*s);
         const uint64_t now = plat::ClockMs();
         if (s->ctx != nullptr && now - s->flushedMs >= kFlushEveryMs) {
             if (std::fflush(s->file) != 0) {

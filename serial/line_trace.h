@@ -33,11 +33,32 @@ void StopAllLineTraces();
 /// True when `ctx` is traced.
 bool LineTraced(const DriverContext& ctx);
 
+/// How an attempt ended, as the code that made it decided.
+enum class TraceOutcome : uint8_t {
+    kGood,           ///< the reply was taken
+    kRetry,          ///< not good, and another attempt follows
+    kFailed,         ///< not good, and the command gives up
+    kNoReplyAwaited, ///< a request that is answered by nobody (a broadcast) or not listened to
+};
+
+/// Why an attempt was not good. kNone: as the receiver said when it classified the reply.
+enum class TraceWhy : uint8_t {
+    kNone,
+    kSendFailed,
+    kNoReply,
+    kCutShort,
+    kOtherStation,
+    kOtherFunction,
+    kRefused,   ///< an exception reply the receiver refused
+    kException, ///< an exception reply the transaction did not take
+    kCrcBad,
+    kEchoDiffers,
+};
+
 // Hooks of the transmitter and the receiver. Each does nothing when `ctx` is not traced.
 
-/// A request is about to be sent (`request` without its CRC): the attempt before it, if any,
-/// is written out.
-void TraceSendBegins(const DriverContext& ctx, std::span<const uint8_t> request);
+/// A request is about to be sent: the attempt before it, if any, is written out.
+void TraceSendBegins(const DriverContext& ctx);
 /// The request `frame` (CRC included) went out, or failed to; the lines are back in receive
 /// state. calcDelay and pracDelay of `ctx` hold the planned and measured hold.
 void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool written);
@@ -45,8 +66,17 @@ void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool wr
 void TraceReceiveBegins(const DriverContext& ctx);
 /// One read of the receiver returned: `total` bytes of the reply are in ctx.rxBuf now.
 void TraceReceiveStep(const DriverContext& ctx, uint32_t total);
-/// The receiver classified the reply (a ReceiveResult).
-void TraceReceiveEnds(const DriverContext& ctx, int result);
+/// The receiver classified the reply (a ReceiveResult), and said why it was not whole.
+void TraceReceiveEnds(const DriverContext& ctx, int result, TraceWhy why);
+
+// What the transactions tell.
+
+/// The attempt in progress ended so; `why` where it was not good for a reason of the
+/// transaction's own (kNone: the receiver's reason).
+void TraceAttemptEnds(const DriverContext& ctx, TraceOutcome outcome,
+                      TraceWhy why = TraceWhy::kNone);
+/// The last attempt put `station` into the error state.
+void TraceStationPutIntoError(const DriverContext& ctx, int32_t station);
 
 /// The host's command is over: what is pending is written and the file flushed.
 void TraceCommandEnds(const DriverContext& ctx);

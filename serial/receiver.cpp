@@ -16,7 +16,7 @@ bool IsEventFunction(uint8_t function) {
     return function == kInitRefused || function == kNextRefused || function == kRepeatRefused;
 }
 
-ReceiveResult ExceptionResult(uint8_t code, uint8_t function, int32_t station) {
+ReceiveResult ExceptionVerdict(uint8_t code, uint8_t function, int32_t station) {
     switch (code) {
     case 1:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal function (PLC %d)", station);
@@ -59,7 +59,16 @@ int TracedRead(DriverContext& ctx, uint32_t offset, uint32_t count, uint32_t* re
     return rc;
 }
 
-ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count) {
+/// The receiver's verdict on an exception reply, and why it is not whole for the trace.
+ReceiveResult ExceptionResult(uint8_t code, uint8_t function, int32_t station, TraceWhy* why) {
+    const ReceiveResult result = ExceptionVerdict(code, function, station);
+    *why = result == kRxRefused  ? TraceWhy::kRefused
+           : result == kRxFailed ? TraceWhy::kException
+                                 : TraceWhy::kNone;
+    return result;
+}
+
+ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count, TraceWhy* why) {
     uint8_t* buf = ctx.rxBuf;
     const uint8_t requestFunction = ctx.txBuf[1];
     const bool tolerant = ctx.fReadEvent != 0;
@@ -68,14 +77,18 @@ ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count)
     uint32_t iRead = 0;
     if (TracedRead(ctx, 0, 2, &iRead) != kComOk) {
         CountLine(ctx, station, LineCounter::kSilence);
+        *why = TraceWhy::kNoReply;
         return kRxFailed;
     }
     NoteFirstReplyBytes(ctx, station, iRead);
     if (buf[0] != static_cast<uint8_t>(station)) {
         Log(kLogDetail, "MERIX> Receive() Wrong plc addr.%xh received", buf[0]);
         CountLine(ctx, station, LineCounter::kWrong);
+        *why = TraceWhy::kOtherStation;
         return kRxWrong;
     }
+    // From here on, a reply that ends early is cut short.
+    *why = TraceWhy::kCutShort;
     if (iRead == 1) {
         Log(kLogDetail, "MERIX> Receive() Length Wrong 2 >iRead = %u (PLC %d)", iRead, station);
         Log(kLogDetail, "MERIX> Receive() Only right plc addr.%xh received", buf[0]);
@@ -93,7 +106,7 @@ ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count)
         if (rc != kComOk) {
             if (tolerant) {
                 Log(kLogDetail, "MERIX> Receive() %xh Fail rcv rest of Reply (PLC %d)", f, station);
-                return kRxFrame;
+                return kRxFrame; // taken as it is: the event read checks it
             }
             Log(kLogDetail, "MERIX> Receive() 0x80 : RukComRead() error %d iRead %d (PLC %d)", rc,
                 iRead, station);
@@ -106,12 +119,13 @@ ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count)
         }
         *count += 3;
         CountLine(ctx, station, LineCounter::kException);
-        return ExceptionResult(buf[2], f, station);
+        return ExceptionResult(buf[2], f, station, why);
     }
 
     if (f != requestFunction) {
         Log(kLogDetail, "MERIX> Receive() Different function returned (PLC %d)", station);
         CountLine(ctx, station, LineCounter::kWrong);
+        *why = TraceWhy::kOtherFunction;
         return kRxWrong;
     }
     uint32_t start = 2;
@@ -136,6 +150,7 @@ ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count)
     if (rc == kComOk || tolerant) {
         *count += iRead;
         if (iRead == iToRead) {
+            *why = TraceWhy::kNone;
             return kRxFrame;
         }
         Log(kLogDetail, "MERIX> Receive() iRead=%d <> iToRead=%d (%d,%d) (PLC %d)", iRead, iToRead,
@@ -151,8 +166,9 @@ ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count)
 
 ReceiveResult Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
     TraceReceiveBegins(ctx);
-    const ReceiveResult result = ReceiveReply(station, ctx, count);
-    TraceReceiveEnds(ctx, result);
+    TraceWhy why = TraceWhy::kNone;
+    const ReceiveResult result = ReceiveReply(station, ctx, count, &why);
+    TraceReceiveEnds(ctx, result, why);
     return result;
 }
 

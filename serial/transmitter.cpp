@@ -135,7 +135,7 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
     if (length < 0 || static_cast<std::size_t>(length) + 2 > buffer.size()) {
         return 1;
     }
-    TraceSendBegins(ctx, buffer.first(static_cast<std::size_t>(length)));
+    TraceSendBegins(ctx);
     if (ctx.IFG != 0) {
         WaitIFG(ctx);
     }

@@ -17,6 +17,7 @@
 #include "transactions/event_delivery.h"
 #include "transactions/retry_pass.h"
 #include "transactions/station_entry.h"
+#include "transactions/transaction_runner.h"
 #include "transactions/value_buffer.h"
 
 namespace merix {
@@ -85,7 +86,10 @@ void HandleOverflow(CallBlock* cb, int32_t st) {
     const int rc = QorStartAlert(0, "OVF", text, 20, 0x40000000u, 10, 0, 48, 0, 0, 1, 0xFFFF,
                                  &ctx.ovfAlert[st]);
     const int length = BuildEventRequest(gate, ctx.txBuf, cb);
-    Send(ctx, ctx.txBuf, length);
+    // Its reply is thrown away unread: the set-up that follows empties the buffer anyway.
+    const int sent = Send(ctx, ctx.txBuf, length);
+    TraceAttemptEnds(ctx, sent == 0 ? TraceOutcome::kNoReplyAwaited : TraceOutcome::kFailed,
+                     sent == 0 ? TraceWhy::kNone : TraceWhy::kSendFailed);
     ComPurge(ctx.hf);
     ctx.ovfPending[st] = 1;
     Log(kLogDetail, "MERIX> ReadEvent() Exits OVF Loop rc=%i ", rc & 0xFFFF);
@@ -127,7 +131,7 @@ namespace {
 /// One event read, pass by pass. Each step of a pass answers true when the pass goes on to
 /// the next step. When it answers false the pass is over: if `done_` is set, so is the read,
 /// with that result; otherwise the next pass follows, as the retry discipline allows.
-class EventRead {
+class EventRead final : public TransactionSteps {
 public:
     explicit EventRead(CallBlock* cb)
         : cb_(cb), ctx_(*cb->context), gate_(*static_cast<const GateAccessRecord*>(cb->params)),
@@ -135,17 +139,20 @@ public:
 
     int32_t Run();
 
+    int RequestLength() const override { return length_; }
+    Then SendFailed(int sent) override;
+    Then ReceiveFailed(ReceiveResult received) override;
+    Then FrameArrived() override;
+
 private:
     int32_t Transact();
-    bool Sent();
-    bool Received();
     bool CrcGood();
     bool NotRefused();
     void TakeBlock();
 
     /// The last try failed (its line is logged): the station goes into error.
     bool GiveUp() {
-        ctx_.plcState[st_] = kInError;
+        PutIntoError(ctx_, st_);
         return Finish(FailRead(ctx_, st_));
     }
     /// The controller has no block to repeat: the next read asks for the next one.
@@ -203,18 +210,10 @@ int32_t EventRead::Transact() {
         ctx_.fEF[st_] = 1;
     }
     length_ = BuildEventRequest(gate_, ctx_.txBuf, cb_);
-    do {
-        if (!pass_.Begin(ctx_, kEventTexts)) {
-            pass_.result = kPassWrongReply;
-            break;
-        }
-        if (Sent() && Received() && CrcGood() && NotRefused()) {
-            TakeBlock();
-        }
-        if (done_) {
-            return *done_;
-        }
-    } while (!pass_.Done());
+    RunAttempts(ctx_, kEventTexts, pass_, *this);
+    if (done_) {
+        return *done_;
+    }
 
     if (pass_.result != kPassOk) {
         Log(kLogDetail, "MERIX> ReadEvent() Data NOT retrieved (rc=2)");
@@ -224,23 +223,16 @@ int32_t EventRead::Transact() {
     return DeliverEventBlock(cb_, block_, RecordBytes(ctx_.rxBuf, blockLength_));
 }
 
-bool EventRead::Sent() {
-    if (Send(ctx_, ctx_.txBuf, length_) == 0) {
-        return true;
-    }
-    pass_.result = kPassFailed;
+Then EventRead::SendFailed(int) {
     if (pass_.sRetry == 0) {
         Log(kLogDetail, "MERIX> ReadEvent() Send failed (PLC %d)", st_);
-        return GiveUp();
+        GiveUp();
+        return Then::kStop;
     }
-    return false;
+    return Then::kNextAttempt;
 }
 
-bool EventRead::Received() {
-    const ReceiveResult received = Receive(st_, ctx_, &pass_.replyLength);
-    if (received == kRxFrame) {
-        return true;
-    }
+Then EventRead::ReceiveFailed(ReceiveResult received) {
     // Whether the request or its reply was lost is unknown: switch between repeat and next.
     if (ctx_.fEF[st_] == 0) {
         if (ctx_.fRE[st_] == 1) {
@@ -253,23 +245,29 @@ bool EventRead::Received() {
         length_ = BuildEventRequest(gate_, ctx_.txBuf, cb_);
     }
     if (received > kRxFailed) {
-        pass_.result = kPassWrongReply;
-        return false;
+        return Then::kNextAttempt; // a wrong reply: from the budget of its own
     }
-    pass_.result = PassOf(received);
     if (pass_.sRetry == 0) {
         Log(kLogDetail, "MERIX> ReadEvent() Receive : sRetry=0 ret 2");
-        return GiveUp();
+        GiveUp();
+        return Then::kStop;
     }
-    return false;
+    return Then::kNextAttempt;
+}
+
+Then EventRead::FrameArrived() {
+    if (CrcGood() && NotRefused()) {
+        TakeBlock();
+    }
+    return done_ ? Then::kStop : Then::kNextAttempt;
 }
 
 bool EventRead::CrcGood() {
-    if (CrcMatches(ctx_.rxBuf, static_cast<int>(pass_.replyLength))) {
+    if (ReplyCrcGood(ctx_, pass_)) {
         return true;
     }
     const uint8_t f = ctx_.rxBuf[1];
-    CountLine(ctx_, st_, LineCounter::kCrc);
+    pass_.result = kPassBad;
     if (pass_.sRetry == 0) {
         Log(kLogDetail, "MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2");
         KeepForRepeat();
@@ -298,6 +296,7 @@ bool EventRead::NotRefused() {
         return true;
     }
     pass_.result = kPassBad;
+    pass_.why = TraceWhy::kException;
     if (pass_.sRetry == 0) {
         Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : sRetry=0 ret 2");
         if (f != kRepeatRefused) {
@@ -320,6 +319,7 @@ bool EventRead::NotRefused() {
 
 // A good reply: the state bitmap of the set-up, or a block of events.
 void EventRead::TakeBlock() {
+    pass_.result = kPassOk; // the reply is taken, whatever the read makes of it
     if (ctx_.fEF[st_] == 1) {
         SetValueWord(gate_.valuePtr, 0);
         ctx_.ovfPending[st_] = 0;

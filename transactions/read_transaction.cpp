@@ -14,6 +14,7 @@
 #include "transactions/internal_gates.h"
 #include "transactions/retry_pass.h"
 #include "transactions/station_entry.h"
+#include "transactions/transaction_runner.h"
 #include "transactions/value_buffer.h"
 
 namespace merix {
@@ -127,47 +128,56 @@ int32_t DoRead(CallBlock* cb) {
 
 namespace {
 
+/// A read's own part of the attempt loop.
+class ReadSteps final : public TransactionSteps {
+public:
+    ReadSteps(DriverContext& ctx, RetryState& pass, int length)
+        : ctx_(ctx), pass_(pass), length_(length) {}
+
+    int RequestLength() const override { return length_; }
+    Then SendFailed(int sent) override {
+        Log(kLogDetail, "MERIX> DoRead() send error %d", sent);
+        return Then::kNextAttempt;
+    }
+    Then ReceiveFailed(ReceiveResult) override {
+        if (pass_.result != kPassWrongReply) {
+            Log(kLogDetail, "MERIX> DoRead() error reading reply, retry %d", 4 - pass_.sRetry);
+        }
+        return Then::kNextAttempt;
+    }
+    Then FrameArrived() override {
+        if (IsExceptionReply(ctx_)) {
+            pass_.result = kPassBad;
+            pass_.why = TraceWhy::kException;
+            if (pass_.sRetry == 0) {
+                pass_.result = kPassFailed; // refused on every try: the station is in trouble
+                return Then::kStop;
+            }
+            return Then::kNextAttempt;
+        }
+        if (ReplyCrcGood(ctx_, pass_)) {
+            pass_.result = kPassOk;
+        } else {
+            pass_.result = kPassBad;
+            if (pass_.sRetry == 0) {
+                Log(kLogDetail, "MERIX> DoRead() Wrong CRC (Retries left %d)", 0);
+            }
+        }
+        return Then::kNextAttempt;
+    }
+
+private:
+    DriverContext& ctx_;
+    RetryState& pass_;
+    const int length_;
+};
+
 int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool tracked) {
     const int32_t station = gate.station;
     const int iTlen = BuildReadRequest(gate, ctx.txBuf);
     RetryState pass{.station = station};
-    do {
-        if (!pass.Begin(ctx, kReadTexts)) {
-            pass.result = kPassWrongReply;
-            break;
-        }
-        const int sent = Send(ctx, ctx.txBuf, iTlen);
-        if (sent != 0) {
-            Log(kLogDetail, "MERIX> DoRead() send error %d", sent);
-            pass.result = kPassFailed;
-            continue;
-        }
-        const ReceiveResult received = Receive(station, ctx, &pass.replyLength);
-        if (received != kRxFrame) {
-            pass.result = PassOf(received);
-            if (pass.result != kPassWrongReply) {
-                Log(kLogDetail, "MERIX> DoRead() error reading reply, retry %d", 4 - pass.sRetry);
-            }
-            continue;
-        }
-        if ((ctx.rxBuf[1] & kExceptionBit) != 0) {
-            pass.result = kPassBad;
-            if (pass.sRetry == 0) {
-                pass.result = kPassFailed; // refused on every try: the station is in trouble
-                break;
-            }
-            continue;
-        }
-        if (CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
-            pass.result = kPassOk;
-        } else {
-            CountLine(ctx, station, LineCounter::kCrc);
-            pass.result = kPassBad;
-            if (pass.sRetry == 0) {
-                Log(kLogDetail, "MERIX> DoRead() Wrong CRC (Retries left %d)", 0);
-            }
-        }
-    } while (!pass.Done());
+    ReadSteps steps(ctx, pass, iTlen);
+    RunAttempts(ctx, kReadTexts, pass, steps);
 
     switch (pass.result) {
     case kPassOk:
@@ -183,7 +193,7 @@ int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool t
             result = kResultRefused;
         }
         if (tracked) {
-            ctx.plcState[station] = kInError;
+            PutIntoError(ctx, station);
         }
         Log(kLogDetail, "MERIX> DoRead() : message with length iTlen=%d failed", iTlen);
         return result;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "merix/vpi.h"
+#include "serial/line_trace.h"
 #include "serial/receiver.h"
 
 namespace merix {
@@ -55,6 +56,7 @@ struct RetryState {
     int16_t sRetry = 5;
     int16_t budget = 13; ///< further tries after wrong replies
     PassResult result = kPassOk;
+    TraceWhy why = TraceWhy::kNone; ///< why the pass was not good, for the line trace
     uint32_t replyLength = 0;
     bool first = true;
 

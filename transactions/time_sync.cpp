@@ -1,6 +1,7 @@
 #include "transactions/time_sync.h"
 
 #include "platform/platform.h"
+#include "serial/line_trace.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
 #include "services/run_time_error.h"
@@ -36,6 +37,8 @@ int32_t SendTimeSync(CallBlock* cb) {
     ctx.fixedReply = 1;
     const int sent = Send(ctx, frame, kTimeSyncLength);
     ctx.fixedReply = 0;
+    TraceAttemptEnds(ctx, sent == 0 ? TraceOutcome::kNoReplyAwaited : TraceOutcome::kFailed,
+                     sent == 0 ? TraceWhy::kNone : TraceWhy::kSendFailed);
     if (sent != 0) {
         RunTimeError(kAreaTransactions, kPlaceTimeSyncSend, 0);
         Log(kLogDetail, "MERIX> Time synchronization command could not be sent");

@@ -14,6 +14,7 @@
 #include "transactions/internal_gates.h"
 #include "transactions/retry_pass.h"
 #include "transactions/time_sync.h"
+#include "transactions/transaction_runner.h"
 #include "transactions/value_buffer.h"
 
 namespace merix {
@@ -55,52 +56,61 @@ bool EchoMatches(const DriverContext& ctx) {
     return std::memcmp(ctx.rxBuf + 2, ctx.txBuf + 2, kWriteRequestLength - 2) == 0;
 }
 
-int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
-    const int length = BuildWriteRequest(gate, ctx.txBuf);
-    ctx.fixedReply = 1;
-    RetryState pass{.station = gate.station};
-    do {
-        if (!pass.Begin(ctx, kWriteTexts)) {
-            pass.result = kPassWrongReply;
-            break;
+/// A write's own part of the attempt loop.
+class WriteSteps final : public TransactionSteps {
+public:
+    WriteSteps(DriverContext& ctx, RetryState& pass, int length)
+        : ctx_(ctx), pass_(pass), length_(length) {}
+
+    int RequestLength() const override { return length_; }
+    void BeforeSend() override { ComPurge(ctx_.hf); }
+    Then SendFailed(int sent) override {
+        Log(kLogDetail, "MERIX> SingleWrite(), send rc=%d", sent);
+        return Then::kNextAttempt;
+    }
+    Then ReceiveFailed(ReceiveResult) override {
+        if (pass_.result != kPassWrongReply) {
+            Log(kLogDetail, "MERIX> SingleWrite() receive error, retry %d", 4 - pass_.sRetry);
         }
-        ComPurge(ctx.hf);
-        const int sent = Send(ctx, ctx.txBuf, length);
-        if (sent != 0) {
-            Log(kLogDetail, "MERIX> SingleWrite(), send rc=%d", sent);
-            pass.result = kPassFailed;
-            continue;
-        }
-        const ReceiveResult received = Receive(gate.station, ctx, &pass.replyLength);
-        if (received != kRxFrame) {
-            pass.result = PassOf(received);
-            if (pass.result != kPassWrongReply) {
-                Log(kLogDetail, "MERIX> SingleWrite() receive error, retry %d", 4 - pass.sRetry);
-            }
-            continue;
-        }
-        if ((ctx.rxBuf[1] & kExceptionBit) != 0) {
-            Log(kLogDetail, "MERIX> SingleWrite(), Modbus error %d", ctx.rxBuf[1]);
-            pass.result = kPassBad;
-            continue;
-        }
-        if (!CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
+        return Then::kNextAttempt;
+    }
+    Then FrameArrived() override {
+        if (IsExceptionReply(ctx_)) {
+            Log(kLogDetail, "MERIX> SingleWrite(), Modbus error %d", ctx_.rxBuf[1]);
+            pass_.result = kPassBad;
+            pass_.why = TraceWhy::kException;
+        } else if (!ReplyCrcGood(ctx_, pass_)) {
             Log(kLogDetail, "MERIX> SingleWrite(), CRC error");
-            CountLine(ctx, gate.station, LineCounter::kCrc);
-            pass.result = kPassBad;
-        } else if (!EchoMatches(ctx)) {
+            pass_.result = kPassBad;
+        } else if (!EchoMatches(ctx_)) {
             // A stale frame, or the controller did something other than what was asked:
             // not a success, but a wrong reply, retried as one.
             Log(kLogDetail,
                 "MERIX> SingleWrite() echo differs: sent address %u value %04X, echoed "
                 "address %u value %04X",
-                Word(ctx.txBuf + 2), Word(ctx.txBuf + 4), Word(ctx.rxBuf + 2), Word(ctx.rxBuf + 4));
-            CountLine(ctx, gate.station, LineCounter::kWrong);
-            pass.result = kPassWrongReply;
+                Word(ctx_.txBuf + 2), Word(ctx_.txBuf + 4), Word(ctx_.rxBuf + 2),
+                Word(ctx_.rxBuf + 4));
+            CountLine(ctx_, pass_.station, LineCounter::kWrong);
+            pass_.result = kPassWrongReply;
+            pass_.why = TraceWhy::kEchoDiffers;
         } else {
-            pass.result = kPassOk;
+            pass_.result = kPassOk;
         }
-    } while (!pass.Done());
+        return Then::kNextAttempt;
+    }
+
+private:
+    DriverContext& ctx_;
+    RetryState& pass_;
+    const int length_;
+};
+
+int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
+    const int length = BuildWriteRequest(gate, ctx.txBuf);
+    ctx.fixedReply = 1;
+    RetryState pass{.station = gate.station};
+    WriteSteps steps(ctx, pass, length);
+    RunAttempts(ctx, kWriteTexts, pass, steps);
     ctx.fixedReply = 0;
     const CommandResult result = ResultOf(pass.result);
     CountLine(ctx, gate.station, result == kResultOk ? LineCounter::kOk : LineCounter::kFail);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/frame_text.h"
 #include "serial/line_trace.h"
 #include "test_support.h"
 
@@ -78,6 +79,106 @@ TEST_F(LineTraceTest, ShowsRequestsRepliesSilencesAndOutcomes) {
                                   "-- retry: no reply", "-- retry: no reply", "-- retry: no reply",
                                   "-- failed: no reply; station 2 put into error"}));
     EXPECT_EQ(Matching(lines, "RX silence for").size(), 5u);
+}
+
+TEST_F(LineTraceTest, EachOutcomeIsWrittenAsTheTransactionTold) {
+    StartTraced("TRACE = t.log\n");
+    const Frame registers = WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A});
+    const Frame echo = WithCrc({0x01, 0x06, 0x00, 0x64, 0x00, 0x07});
+    struct Case {
+        const char* what;
+        std::vector<Frame> replies; // an empty frame: silence
+        bool write;
+        std::vector<std::string> outcomes;
+    };
+    const std::vector<Case> cases = {
+        {"another station, then the reply",
+         {WithCrc({0x04, 0x03, 0x02, 0x00, 0x2A}), registers},
+         false,
+         {"-- retry: reply from station 4", "-- good"}},
+        {"another function, then the reply",
+         {WithCrc({0x01, 0x04, 0x02, 0x00, 0x2A}), registers},
+         false,
+         {"-- retry: reply to function 04", "-- good"}},
+        {"cut short, then the reply",
+         {{0x01, 0x03, 0x02, 0x00}, registers},
+         false,
+         {"-- retry: reply cut short", "-- good"}},
+        {"refused, then the reply",
+         {WithCrc({0x01, 0x83, 0x06}), registers},
+         false,
+         {"-- retry: refused with exception 6", "-- good"}},
+        {"an exception the read does not take, every time",
+         std::vector<Frame>(5, WithCrc({0x01, 0x83, 0x01})),
+         false,
+         {"-- retry: exception 1", "-- retry: exception 1", "-- retry: exception 1",
+          "-- retry: exception 1", "-- failed: exception 1; station 1 put into error"}},
+        // A good frame followed by the same request: the write says why it did not take it.
+        {"an echo that differs, then the echo",
+         {WithCrc({0x01, 0x06, 0x00, 0x64, 0x00, 0x08}), echo},
+         true,
+         {"-- retry: echo differs", "-- good"}},
+    };
+    for (const Case& c : cases) {
+        host->plcState[1] = kCommunicating;
+        for (const Frame& reply : c.replies) {
+            if (reply.empty()) {
+                fake::QueueSilence();
+            } else {
+                fake::QueueReply(reply);
+            }
+        }
+        AccessGate gate("01300100", 1, 3, 100);
+        gate.SetWord(7);
+        Call(c.write ? kSingleWrite : kSingleRead, &gate.rec);
+    }
+    fake::FailNext("WriteFile");
+    AccessGate time("$TIME", 0, 3, 0xFFFC);
+    EXPECT_EQ(Call(kSingleWrite, &time.rec), 2);
+    EXPECT_EQ(Call(kSingleWrite, &time.rec), 0);
+
+    std::vector<std::string> want;
+    for (const Case& c : cases) {
+        want.insert(want.end(), c.outcomes.begin(), c.outcomes.end());
+    }
+    want.push_back("-- failed: send failed");
+    want.push_back("-- sent, no reply awaited");
+    EXPECT_EQ(Matching(Lines("t.log"), "-- "), want);
+}
+
+TEST(TraceRequestText, EveryKindOfRequestIsDescribed) {
+    struct Case {
+        Frame request; // without its CRC
+        const char* text;
+    };
+    const Case cases[] = {
+        {{0x01, 0x01, 0x00, 0x07, 0x00, 0x10}, "st 1 fn 01 read coils addr 7 count 16 | CRC ok"},
+        {{0x02, 0x02, 0x00, 0x0C, 0x00, 0x01}, "st 2 fn 02 read inputs addr 12 count 1 | CRC ok"},
+        {{0x01, 0x03, 0x00, 0x64, 0x00, 0x0A},
+         "st 1 fn 03 read registers addr 100 count 10 | CRC ok"},
+        {{0x01, 0x04, 0x00, 0x03, 0x00, 0x01},
+         "st 1 fn 04 read input registers addr 3 count 1 | CRC ok"},
+        {{0x05, 0x05, 0x00, 0x07, 0xFF, 0x00},
+         "st 5 fn 05 write coil addr 7 value 0xFF00 | CRC ok"},
+        {{0x05, 0x06, 0x00, 0x64, 0x12, 0x34},
+         "st 5 fn 06 write register addr 100 value 0x1234 | CRC ok"},
+        // The set-up and the time synchronisation carry their own byte count.
+        {{0x05, 0x41, 0x04, 0x00, 0x00, 0x00, 0x10}, "st 5 fn 41 event init events 16 | CRC ok"},
+        {{0x05, 0x41, 0x04, 0x00, 0x00, 0x10},
+         "st 5 fn 41 event init | length does not fit the function"},
+        {{0x05, 0x42}, "st 5 fn 42 event next block | CRC ok"},
+        {{0x05, 0x43}, "st 5 fn 43 event repeat block | CRC ok"},
+        {{0x00, 0x46, 0x08, 45, 6, 58, 59, 23, 8, 12, 26},
+         "st 0 fn 46 time sync 26-12-08 23:59:58.645 | CRC ok"},
+        {{0x00, 0x46, 0x08, 45, 6, 58, 59, 23, 8, 12},
+         "st 0 fn 46 time sync | length does not fit the function"},
+    };
+    for (const Case& c : cases) {
+        const Frame frame = WithCrc(c.request);
+        FixedText<256> text;
+        DescribeRequest(text, frame);
+        EXPECT_EQ(text.View(), c.text);
+    }
 }
 
 TEST_F(LineTraceTest, AnUnwritableFileGetsOneLogLineAndTheLineWorksOn) {

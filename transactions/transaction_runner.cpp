@@ -1,0 +1,68 @@
+#include "transactions/transaction_runner.h"
+
+#include "serial/crc16.h"
+#include "serial/function_codes.h"
+#include "serial/transmitter.h"
+#include "services/line_statistics.h"
+#include "transactions/station_entry.h"
+
+namespace merix {
+
+bool IsExceptionReply(const DriverContext& ctx) {
+    return (ctx.rxBuf[1] & kExceptionBit) != 0;
+}
+
+bool ReplyCrcGood(const DriverContext& ctx, RetryState& pass) {
+    if (CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
+        return true;
+    }
+    CountLine(ctx, pass.station, LineCounter::kCrc);
+    pass.why = TraceWhy::kCrcBad;
+    return false;
+}
+
+void PutIntoError(DriverContext& ctx, int32_t station) {
+    if (!HasStationEntry(station)) {
+        return;
+    }
+    if (ctx.plcState[station] == kCommunicating) {
+        TraceStationPutIntoError(ctx, station);
+    }
+    ctx.plcState[station] = kInError;
+}
+
+void RunAttempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
+                 TransactionSteps& steps) {
+    do {
+        if (!pass.Begin(ctx, texts)) {
+            pass.result = kPassWrongReply;
+            return;
+        }
+        pass.why = TraceWhy::kNone;
+        steps.BeforeSend();
+        Then then = Then::kNextAttempt;
+        const int sent = Send(ctx, ctx.txBuf, steps.RequestLength());
+        if (sent != 0) {
+            pass.result = kPassFailed;
+            pass.why = TraceWhy::kSendFailed;
+            then = steps.SendFailed(sent);
+        } else if (const ReceiveResult received = Receive(pass.station, ctx, &pass.replyLength);
+                   received != kRxFrame) {
+            pass.result = PassOf(received); // why: as the receiver told the trace
+            then = steps.ReceiveFailed(received);
+        } else {
+            then = steps.FrameArrived();
+        }
+        const bool over = then == Then::kStop || pass.Done();
+        TraceAttemptEnds(ctx,
+                         pass.result == kPassOk ? TraceOutcome::kGood
+                         : over                 ? TraceOutcome::kFailed
+                                                : TraceOutcome::kRetry,
+                         pass.why);
+        if (then == Then::kStop) {
+            return;
+        }
+    } while (!pass.Done());
+}
+
+} // namespace merix

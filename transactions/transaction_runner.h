@@ -1,0 +1,52 @@
+// The attempt loop that reads, writes and event reads share: the retry discipline with its
+// pause, the request, the reply, and the line trace's account of each attempt. What differs
+// between the transactions (their log lines, their checks of a reply, their recoveries) stays
+// theirs, in the steps they hand to the loop.
+#pragma once
+
+#include "merix/vpi.h"
+#include "serial/line_trace.h"
+#include "serial/receiver.h"
+#include "transactions/retry_pass.h"
+
+namespace merix {
+
+/// What the loop does after a step of an attempt.
+enum class Then { kNextAttempt, kStop };
+
+/// A transaction's own part in the attempt loop. Each step may change `pass.result` (and tell
+/// why an attempt was not good in `pass.why`), log its own lines, and rebuild the request.
+class TransactionSteps {
+public:
+    /// Length of the request in ctx.txBuf, without its CRC; asked before every attempt.
+    virtual int RequestLength() const = 0;
+    /// Just before the request goes out.
+    virtual void BeforeSend() {}
+    /// The request could not be sent; `pass.result` is kPassFailed.
+    virtual Then SendFailed(int sent) = 0;
+    /// No whole frame came back; `pass.result` holds the receiver's verdict.
+    virtual Then ReceiveFailed(ReceiveResult received) = 0;
+    /// A whole frame is in ctx.rxBuf: the checks set `pass.result`.
+    virtual Then FrameArrived() = 0;
+
+protected:
+    ~TransactionSteps() = default;
+};
+
+/// True when the reply in ctx.rxBuf refuses the request (its function has the exception bit).
+bool IsExceptionReply(const DriverContext& ctx);
+
+/// True when the reply of `pass.replyLength` bytes in ctx.rxBuf has a good CRC; otherwise the
+/// station's statistics count it and `pass.why` says so.
+bool ReplyCrcGood(const DriverContext& ctx, RetryState& pass);
+
+/// The transaction failed for good: `station` goes into the error state, and the trace is
+/// told when it was communicating before.
+void PutIntoError(DriverContext& ctx, int32_t station);
+
+/// Runs attempts until one is good, the budgets are used up, or a step stops the loop. After
+/// each attempt the line trace is told how it went: good, retry or failed, and why.
+void RunAttempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
+                 TransactionSteps& steps);
+
+} // namespace merix
