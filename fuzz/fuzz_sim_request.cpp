@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ParseResult parsed = ParseRequest(frame);
     const std::optional<size_t> expected = ExpectedRequestLength(frame);
     if (parsed.ok()) {
-        FUZZ_CHECK(size >= 4 && size <= kMaxFrame);
+        FUZZ_CHECK(size >= 4 && size <= kMaxRtuFrame);
         FUZZ_CHECK(merix::CrcMatches(frame.data(), static_cast<int>(size)));
         FUZZ_CHECK(parsed.request.station == frame[0]);
         FUZZ_CHECK(parsed.request.function == frame[1]);
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!expected || *expected == size);
     }
     // Every prefix of a frame is a head the framer may ask about while bytes arrive.
-    for (size_t n = 0; n <= size && n <= kMaxFrame; ++n) {
+    for (size_t n = 0; n <= size && n <= kMaxRtuFrame; ++n) {
         const std::optional<size_t> fromHead = ExpectedRequestLength(frame.first(n));
         FUZZ_CHECK(!fromHead || !expected || *fromHead == *expected);
     }

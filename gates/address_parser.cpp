@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "serial/protocol.h"
 #include "services/host_log.h"
 #include "services/line_statistics.h"
 #include "services/run_time_error.h"
@@ -23,7 +24,6 @@ constexpr const char* kCharClasses[kMaxAddressLength] = {
     "0123456789",  "0123456789", "0123456789 ", "",
 };
 
-constexpr int32_t kMaxEventNumber = 2047;
 constexpr int32_t kMaxRegisterBlock = 127;
 constexpr int32_t kMaxBitBlock = 1999;
 

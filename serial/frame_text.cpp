@@ -6,18 +6,11 @@
 #include <cstring>
 
 #include "serial/crc16.h"
-#include "serial/function_codes.h"
+#include "serial/protocol.h"
 
 namespace merix {
 
 namespace {
-
-constexpr std::size_t kMaxRtuFrame = 256; // Modbus over serial line: an RTU frame's limit
-constexpr std::size_t kEventRecord = 8;
-
-uint16_t Word(std::span<const uint8_t> bytes, std::size_t at) {
-    return static_cast<uint16_t>((bytes[at] << 8) | bytes[at + 1]);
-}
 
 // Data bytes (between function and CRC) that a request with a fixed layout carries; -1 when
 // the layout has its own byte count or is unknown.
@@ -67,9 +60,9 @@ void AppendHead(TextBuffer& out, std::span<const uint8_t> frame) {
 // as ms % 100, ms / 100, seconds, minutes, hours.
 void AppendEventBlock(TextBuffer& out, std::span<const uint8_t> block) {
     std::size_t at = 0;
-    for (; at + kEventRecord <= block.size(); at += kEventRecord) {
-        const auto r = block.subspan(at, kEventRecord);
-        out.Printf(" [ev %u=%u %02u:%02u:%02u.%03u]", r[0] | (r[1] << 8), r[2], r[7], r[6], r[5],
+    for (; at + kEventRecordSize <= block.size(); at += kEventRecordSize) {
+        const auto r = block.subspan(at, kEventRecordSize);
+        out.Printf(" [ev %u=%u %02u:%02u:%02u.%03u]", EventNumber(r, 0), r[2], r[7], r[6], r[5],
                    r[3] + 100u * r[4]);
     }
     const auto rest = block.subspan(at);

@@ -8,7 +8,7 @@
 #include "platform/trace_file.h"
 #include "serial/crc16.h"
 #include "serial/frame_text.h"
-#include "serial/function_codes.h"
+#include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "services/host_log.h"
 #include "services/instance_table.h"

@@ -1,8 +1,8 @@
 #include "serial/receiver.h"
 
 #include "serial/com_port.h"
-#include "serial/function_codes.h"
 #include "serial/line_trace.h"
+#include "serial/protocol.h"
 #include "services/host_log.h"
 #include "services/line_statistics.h"
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "serial/protocol.h"
 #include "sim/reply.h"
 
 namespace h51sim {
@@ -22,7 +23,6 @@ constexpr std::array<std::pair<FaultKind, std::string_view>, kFaultKinds> kNames
     {FaultKind::RefusePoll, "refuse_poll"},
 }};
 
-constexpr uint8_t kEventPoll = 0x42;
 constexpr uint8_t kBusy = 6;
 
 } // namespace
@@ -57,7 +57,7 @@ std::optional<FaultKind> ParseFaultKind(std::string_view name) {
 }
 
 bool FaultApplies(const Fault& fault, uint8_t function) {
-    return fault.kind != FaultKind::RefusePoll || function == kEventPoll;
+    return fault.kind != FaultKind::RefusePoll || function == merix::kEventNext;
 }
 
 uint8_t RefusalCode(const Fault& fault) {

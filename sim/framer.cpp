@@ -15,19 +15,19 @@ std::optional<RxFrame> Framer::Pop() {
         return std::nullopt;
     }
     const std::optional<size_t> expected = ExpectedRequestLength(bytes_);
-    if (expected && *expected <= kMaxFrame) {
+    if (expected && *expected <= kMaxRtuFrame) {
         if (bytes_.size() >= *expected) {
             return Take(*expected, false);
         }
         return std::nullopt;
     }
     // No fixed layout: the shortest prefix that ends in its own CRC is taken as the frame.
-    for (size_t length = 4; length <= bytes_.size() && length <= kMaxFrame; ++length) {
+    for (size_t length = 4; length <= bytes_.size() && length <= kMaxRtuFrame; ++length) {
         if (merix::CrcMatches(bytes_.data(), static_cast<int>(length))) {
             return Take(length, false);
         }
     }
-    if (bytes_.size() > kMaxFrame) {
+    if (bytes_.size() > kMaxRtuFrame) {
         // Longer than any frame may be: hand it on as one overlong piece.
         return Take(bytes_.size(), false);
     }

@@ -4,21 +4,13 @@
 
 namespace h51sim {
 
-namespace {
-
-uint16_t Word(std::span<const uint8_t> bytes, size_t at) {
-    return static_cast<uint16_t>((bytes[at] << 8) | bytes[at + 1]);
-}
-
-} // namespace
-
 ParseResult ParseRequest(std::span<const uint8_t> frame) {
     ParseResult result;
     if (frame.size() < 4) {
         result.error = RequestError::TooShort;
         return result;
     }
-    if (frame.size() > kMaxFrame) {
+    if (frame.size() > kMaxRtuFrame) {
         result.error = RequestError::TooLong;
         return result;
     }

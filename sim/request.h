@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "serial/frame_text.h"
-#include "serial/function_codes.h"
+#include "serial/protocol.h"
 
 namespace h51sim {
 
@@ -19,10 +19,9 @@ using merix::FunctionCode;
 using enum merix::FunctionCode;
 using merix::ExpectedRequestLength;
 using merix::FunctionName;
-
-inline constexpr uint8_t kBroadcastStation = 0;
-/// Modbus over serial line: an RTU frame is at most 256 bytes.
-inline constexpr size_t kMaxFrame = 256;
+using merix::kBroadcastStation;
+using merix::kMaxRtuFrame;
+using merix::Word;
 
 enum class RequestError {
     None,

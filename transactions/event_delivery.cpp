@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "merix/qorlib.h"
-#include "serial/function_codes.h"
+#include "serial/protocol.h"
 #include "services/host_log.h"
 #include "services/host_result.h"
 #include "services/line_statistics.h"
@@ -84,7 +84,7 @@ int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n) {
     const plat::LocalTime now = plat::Now();
     for (uint32_t offset = 0; offset < whole; offset += kEventRecordSize) {
         const uint8_t* rec = block + offset;
-        const auto event = static_cast<uint16_t>(rec[0] | rec[1] << 8);
+        const uint16_t event = EventNumber({rec, kEventRecordSize}, 0);
         if (event > kMaxEventNumber) {
             Log(kLogError, "MERIX> In Read Event, got illegal event num %d", event);
             return kResultRefused;
@@ -152,8 +152,7 @@ int Update_Events(CallBlock* cb, uint32_t replyLength) {
         ctx.evtConflictAlert[st] = kNoAlert;
     }
     // The bitmap is the data of the reply: never read past the bytes that arrived.
-    const uint32_t arrived = replyLength >= 5 ? replyLength - 5 : 0;
-    const uint32_t bitmapBytes = ctx.rxBuf[2] < arrived ? ctx.rxBuf[2] : arrived;
+    const uint32_t bitmapBytes = ReplyDataLength(ctx.rxBuf[2], replyLength);
     if (count > bitmapBytes * 8) {
         Log(kLogError, "MERIX> Update_Events() bitmap of %u bytes holds %u of %u events of PLC %d",
             bitmapBytes, bitmapBytes * 8, count, st);

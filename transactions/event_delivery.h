@@ -6,11 +6,9 @@
 
 #include "merix/vpi.h"
 #include "platform/platform.h"
+#include "serial/protocol.h"
 
 namespace merix {
-
-inline constexpr int kEventRecordSize = 8;
-inline constexpr uint16_t kMaxEventNumber = 2047;
 
 /// Delivers the 8-byte records of an event block of `n` bytes. 0 when all were handled,
 /// 1 at an illegal record (the records before it are delivered).

@@ -7,7 +7,7 @@
 #include "merix/qorlib.h"
 #include "serial/com_port.h"
 #include "serial/crc16.h"
-#include "serial/function_codes.h"
+#include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
@@ -332,8 +332,7 @@ void EventRead::TakeBlock() {
         return;
     }
     // The block, bounded by what arrived.
-    const uint32_t arrived = pass_.replyLength >= 5 ? pass_.replyLength - 5 : 0;
-    const uint32_t n = ctx_.rxBuf[2] < arrived ? ctx_.rxBuf[2] : arrived;
+    const uint32_t n = ReplyDataLength(ctx_.rxBuf[2], pass_.replyLength);
     // A repeat is answered with the controller's last block, also when the request before it
     // never reached the controller or was refused: then that block is here already.
     const bool delivered = length_ == 2 && ctx_.txBuf[1] == kEventRepeat &&

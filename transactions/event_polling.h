@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "merix/vpi.h"
-#include "serial/function_codes.h"
+#include "serial/protocol.h"
 
 namespace merix {
 

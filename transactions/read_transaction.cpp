@@ -4,7 +4,7 @@
 
 #include "gates/address_parser.h"
 #include "serial/crc16.h"
-#include "serial/function_codes.h"
+#include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
@@ -88,7 +88,7 @@ bool StoreReadValues(const GateAccessRecord& gate, const uint8_t* reply, uint32_
     auto* out = static_cast<uint8_t*>(gate.valuePtr);
     if (gate.count == 1) {
         const auto word =
-            static_cast<int16_t>(IsBitGate(gate) ? (data[0] & 1) : (data[0] << 8 | data[1]));
+            static_cast<int16_t>(IsBitGate(gate) ? (data[0] & 1) : Word({data, 2}, 0));
         SetValueWord(gate.valuePtr, word);
         return true;
     }
@@ -97,7 +97,7 @@ bool StoreReadValues(const GateAccessRecord& gate, const uint8_t* reply, uint32_
         return true;
     }
     for (int32_t i = 0; i < gate.count; ++i) {
-        const auto word = static_cast<uint16_t>(data[2 * i] << 8 | data[2 * i + 1]);
+        const uint16_t word = Word({data, BytesNeeded(gate)}, 2 * static_cast<std::size_t>(i));
         std::memcpy(out + 2 * i, &word, sizeof word);
     }
     return true;

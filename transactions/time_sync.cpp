@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "serial/line_trace.h"
+#include "serial/protocol.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
 #include "services/run_time_error.h"
@@ -10,8 +11,6 @@ namespace merix {
 
 namespace {
 constexpr int kTimeSyncLength = 11;
-constexpr uint8_t kBroadcast = 0x00;
-constexpr uint8_t kTimeSyncFunction = 0x46;
 constexpr uint8_t kTimeBytes = 8;
 } // namespace
 
@@ -22,8 +21,8 @@ int32_t SendTimeSync(CallBlock* cb) {
     // Read once, before Send waits its gap: the frame leaves at least IFG ms after its stamp.
     const plat::LocalTime now = plat::Now();
     uint8_t frame[kTimeSyncLength + 2] = {
-        kBroadcast,
-        kTimeSyncFunction,
+        kBroadcastStation,
+        kTimeSync,
         kTimeBytes,
         static_cast<uint8_t>(now.millis % 100),
         static_cast<uint8_t>(now.millis / 100),

@@ -1,7 +1,7 @@
 #include "transactions/transaction_runner.h"
 
 #include "serial/crc16.h"
-#include "serial/function_codes.h"
+#include "serial/protocol.h"
 #include "serial/transmitter.h"
 #include "services/line_statistics.h"
 #include "transactions/station_entry.h"

@@ -6,7 +6,7 @@
 #include "gates/address_parser.h"
 #include "serial/com_port.h"
 #include "serial/crc16.h"
-#include "serial/function_codes.h"
+#include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
@@ -22,8 +22,6 @@ namespace merix {
 namespace {
 
 constexpr int kWriteRequestLength = 6;
-constexpr uint8_t kWriteCoil = 5;
-constexpr uint8_t kWriteRegister = 6;
 constexpr std::size_t kTextCopy = 32;
 
 constexpr RetryTexts kWriteTexts{"MERIX> SingleWrite() : sRetry=%d, reply_len=%d",
@@ -34,7 +32,7 @@ int BuildWriteRequest(const GateAccessRecord& gate, uint8_t* frame) {
     const int16_t value = ValueWord(gate.valuePtr);
     const bool coil = gate.function == 1;
     frame[0] = static_cast<uint8_t>(gate.station);
-    frame[1] = coil ? kWriteCoil : kWriteRegister;
+    frame[1] = coil ? kWriteSingleCoil : kWriteSingleRegister;
     frame[2] = static_cast<uint8_t>(gate.address >> 8);
     frame[3] = static_cast<uint8_t>(gate.address);
     if (coil) {
@@ -45,10 +43,6 @@ int BuildWriteRequest(const GateAccessRecord& gate, uint8_t* frame) {
         frame[5] = static_cast<uint8_t>(value);
     }
     return kWriteRequestLength;
-}
-
-unsigned Word(const uint8_t* bytes) {
-    return static_cast<unsigned>(bytes[0] << 8 | bytes[1]);
 }
 
 /// The echo repeats the request's address and value (bytes 2 to 5).
@@ -88,8 +82,7 @@ public:
             Log(kLogDetail,
                 "MERIX> SingleWrite() echo differs: sent address %u value %04X, echoed "
                 "address %u value %04X",
-                Word(ctx_.txBuf + 2), Word(ctx_.txBuf + 4), Word(ctx_.rxBuf + 2),
-                Word(ctx_.rxBuf + 4));
+                Word(ctx_.txBuf, 2), Word(ctx_.txBuf, 4), Word(ctx_.rxBuf, 2), Word(ctx_.rxBuf, 4));
             CountLine(ctx_, pass_.station, LineCounter::kWrong);
             pass_.result = kPassWrongReply;
             pass_.why = TraceWhy::kEchoDiffers;
