@@ -11,24 +11,12 @@ namespace h51sim {
 
 namespace {
 
-constexpr std::array<std::pair<FaultKind, std::string_view>, kFaultKinds> kNames{{
-    {FaultKind::NoReply, "no_reply"},
-    {FaultKind::BadCrc, "bad_crc"},
-    {FaultKind::Truncated, "truncated"},
-    {FaultKind::WrongStation, "wrong_station"},
-    {FaultKind::Exception, "exception"},
-    {FaultKind::Late, "late"},
-    {FaultKind::Noise, "noise"},
-    {FaultKind::LostRequest, "lost_request"},
-    {FaultKind::RefusePoll, "refuse_poll"},
-}};
-
 constexpr uint8_t kBusy = 6;
 
 } // namespace
 
 std::string_view FaultKindName(FaultKind kind) {
-    for (const auto& [k, name] : kNames) {
+    for (const auto& [k, name] : kFaultKindNames) {
         if (k == kind) {
             return name;
         }
@@ -36,9 +24,17 @@ std::string_view FaultKindName(FaultKind kind) {
     return "?";
 }
 
+std::string FaultKindList() {
+    std::string out;
+    for (const auto& [kind, name] : kFaultKindNames) {
+        out += (out.empty() ? "" : ", ") + std::string(name);
+    }
+    return out;
+}
+
 std::string DescribeFaultCounts(const std::array<uint64_t, kFaultKinds>& byKind) {
     std::string out;
-    for (const auto& [kind, name] : kNames) {
+    for (const auto& [kind, name] : kFaultKindNames) {
         const uint64_t n = byKind[static_cast<size_t>(kind)];
         if (n != 0) {
             out += (out.empty() ? "" : ", ") + std::string(name) + " " + std::to_string(n);
@@ -48,7 +44,7 @@ std::string DescribeFaultCounts(const std::array<uint64_t, kFaultKinds>& byKind)
 }
 
 std::optional<FaultKind> ParseFaultKind(std::string_view name) {
-    for (const auto& [k, n] : kNames) {
+    for (const auto& [k, n] : kFaultKindNames) {
         if (n == name) {
             return k;
         }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sim/rng.h"
@@ -32,12 +33,28 @@ enum class FaultKind {
 
 inline constexpr size_t kFaultKinds = 9;
 
+/// Every fault kind with its name on the command line and in scenarios: the one list of them.
+/// A new kind is added to the enum and here; help texts, messages and tests follow.
+inline constexpr std::array<std::pair<FaultKind, std::string_view>, kFaultKinds> kFaultKindNames{{
+    {FaultKind::NoReply, "no_reply"},
+    {FaultKind::BadCrc, "bad_crc"},
+    {FaultKind::Truncated, "truncated"},
+    {FaultKind::WrongStation, "wrong_station"},
+    {FaultKind::Exception, "exception"},
+    {FaultKind::Late, "late"},
+    {FaultKind::Noise, "noise"},
+    {FaultKind::LostRequest, "lost_request"},
+    {FaultKind::RefusePoll, "refuse_poll"},
+}};
+
 struct Fault {
     FaultKind kind = FaultKind::NoReply;
     int param = 0;
 };
 
 std::string_view FaultKindName(FaultKind kind);
+/// "no_reply, bad_crc, ...": every name, for help texts and messages.
+std::string FaultKindList();
 
 /// "no_reply 12, bad_crc 3" for the kinds counted at least once; "none" when none was.
 std::string DescribeFaultCounts(const std::array<uint64_t, kFaultKinds>& byKind);

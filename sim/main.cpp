@@ -162,9 +162,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0.0, 1e6))
         ->capture_default_str();
     app.add_option("--fault", o.faults,
-                   "Scripted fault STATION:KIND:COUNT[:PARAM], e.g. 5:no_reply:2; kinds: no_reply, "
-                   "bad_crc, truncated, wrong_station, exception, late, noise, lost_request, "
-                   "refuse_poll");
+                   "Scripted fault STATION:KIND:COUNT[:PARAM], e.g. 5:no_reply:2; kinds: " +
+                       h51sim::FaultKindList());
     app.add_option("-t,--duration", o.duration,
                    "Stop after this many seconds (default: run "
                    "until SIGINT or SIGTERM)")

@@ -190,9 +190,7 @@ public:
             const auto parsed =
                 kind.is_string() ? ParseFaultKind(kind.get<std::string>()) : std::nullopt;
             if (!parsed) {
-                return Fail(item + ".kind", "must be one of no_reply, bad_crc, truncated, "
-                                            "wrong_station, exception, late, noise, "
-                                            "lost_request, refuse_poll");
+                return Fail(item + ".kind", "must be one of " + FaultKindList());
             }
             setup.fault.kind = *parsed;
             if ((setup.count == 0) == (setup.probability == 0.0)) {

@@ -53,33 +53,38 @@ struct PortParams {
 static_assert(sizeof(PortParams) == 22);
 
 /// The whole state of one driver instance. The host allocates it with the size that
-/// GetVpiInfo announces; the driver alone interprets its content.
+/// GetVpiInfo announces; the driver alone interprets its content. The layout and the field
+/// names are an interface: hosts allocate it and tools read it, so neither changes.
 struct DriverContext {
     uint32_t replyTimeout; ///< total read timeout while a reply is awaited, 10 ms units
-    uint32_t vpiNumber;    ///< the host's instance number
+    uint32_t vpiNumber;    ///< the host's instance number (names the file MERIXnn.INT/.INI)
     uint32_t comOn;        ///< the port is wanted open
     uint32_t hf;           ///< open port handle, 0 = none
-    PortParams portParams;
-    uint32_t fixedReply; ///< a write is running: the reply is the 8-byte echo
-    uint32_t fReadEvent; ///< tolerance flag of event reads
-    uint32_t evtConflictAlert[kStationCount];
-    uint32_t ovfAlert[kStationCount];
-    uint32_t plcState[kStationCount]; ///< a PlcState
-    uint32_t fRE[kStationCount];
-    uint32_t fEF[kStationCount];
-    uint32_t ovfPending[kStationCount];
-    uint32_t eventCount[kStationCount];
-    uint32_t SendMask;
-    uint32_t RecMask;
-    uint8_t txBuf[kTxBufSize];
-    uint8_t rxBuf[kRxBufSize];
-    float msecPerChar;
-    float fDelay;
-    float calcDelay;
-    float pracDelay;
-    alignas(8) int64_t perfFrequency;
-    uint8_t debugFlag;
-    uint16_t IFG;
+    PortParams portParams; ///< what every (re)open of the port uses
+    uint32_t fixedReply;   ///< a write is running: the reply is the 8-byte echo
+    /// An event read is under way: the receiver takes a reply cut short as it is. It returns
+    /// to 0 only when a block has been delivered to its end; a read that ends otherwise leaves
+    /// it at 1, and the receiver stays that tolerant for every transaction until the next
+    /// complete delivery. Kept so: hosts and their lines have always run with it.
+    uint32_t fReadEvent;
+    uint32_t evtConflictAlert[kStationCount]; ///< open event-count conflict alert, or kNoAlert
+    uint32_t ovfAlert[kStationCount];         ///< open event-buffer overflow alert, or kNoAlert
+    uint32_t plcState[kStationCount];         ///< a PlcState
+    uint32_t fRE[kStationCount];              ///< 1: the next event request is the repeat (0x43)
+    uint32_t fEF[kStationCount];              ///< 1: the next event request is the set-up (0x41)
+    uint32_t ovfPending[kStationCount];       ///< 1: an overflow was handled; the set-up follows
+    uint32_t eventCount[kStationCount];       ///< event gates of the station, sent with the set-up
+    uint32_t SendMask;                        ///< DTR/RTS while a request is sent (a line mask)
+    uint32_t RecMask;                         ///< DTR/RTS while a reply is awaited (a line mask)
+    uint8_t txBuf[kTxBufSize];                ///< the request being sent, CRC appended
+    uint8_t rxBuf[kRxBufSize];                ///< the reply as it arrived
+    float msecPerChar;                        ///< one character's time on the line, ms
+    float fDelay;    ///< extra hold of the lines after a frame, ms (may be negative)
+    float calcDelay; ///< the last frame's planned hold, ms
+    float pracDelay; ///< the last frame's measured hold, ms
+    alignas(8) int64_t perfFrequency; ///< counts per second of the performance counter; 0: none
+    uint8_t debugFlag;                ///< 1: detail lines of every operation
+    uint16_t IFG;                     ///< quiet time before each request, ms
 };
 
 static_assert(sizeof(DriverContext) == 1544, "the host allocates exactly 1544 bytes");

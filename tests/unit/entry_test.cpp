@@ -1,4 +1,5 @@
 // VpiMain: dispatch, rejected codes, the stop flag and the call-rhythm log lines.
+#include "gates/address_parser.h"
 #include "services/host_log.h"
 #include "services/run_time_error.h"
 #include "test_support.h"
@@ -25,8 +26,12 @@ INSTANTIATE_TEST_SUITE_P(
                       std::pair<uint32_t, int>{16, 1020}));
 
 TEST_F(EntryTest, BlockWriteIsDispatchedAndRefused) {
-    EXPECT_EQ(Call(kBlockWrite), 1);
+    ColdStart();
+    fake::ClearCalls();
+    AccessGate block("01300100", 1, 3, 100, kGateType0, 4);
+    EXPECT_EQ(Call(kBlockWrite, &block.rec), 1);
     EXPECT_TRUE(RunTimeErrors().empty());
+    EXPECT_TRUE(fake::Written().empty()) << "nothing goes on the line";
 }
 
 TEST_F(EntryTest, AfterEndVpiEveryCodeAnswers0WithoutEffect) {
@@ -45,23 +50,26 @@ TEST_F(EntryTest, AfterEndVpiEveryCodeAnswers0WithoutEffect) {
 }
 
 TEST_F(EntryTest, BetweenLineAfterMoreThan15SecondsSinceLoad) {
+    // A command that does nothing but be timed: a block write, which the driver refuses.
+    AccessGate block("01300100", 1, 3, 100, kGateType0, 4);
     fake::AdvanceClock(15000);
-    Call(kBlockWrite);
+    Call(kBlockWrite, &block.rec);
     EXPECT_TRUE(LogTexts().empty()) << "exactly 15 s logs nothing";
     fake::AdvanceClock(15001);
-    Call(kBlockWrite);
+    Call(kBlockWrite, &block.rec);
     ASSERT_EQ(LogTexts().size(), 1u);
     EXPECT_EQ(LogTexts()[0], "MERIX> VpiMain() between : Timer 15.001000");
 }
 
 TEST_F(EntryTest, RejectedCodesDoNotRestartTheBetweenTimer) {
+    AccessGate block("01300100", 1, 3, 100, kGateType0, 4);
     fake::AdvanceClock(10000);
-    Call(kBlockWrite); // between timer restarts at 10 s
+    Call(kBlockWrite, &block.rec); // between timer restarts at 10 s
     fake::AdvanceClock(10000);
     Call(0); // rejected: does not restart it
     qorlib::ClearLog();
     fake::AdvanceClock(6000);
-    Call(kBlockWrite);
+    Call(kBlockWrite, &block.rec);
     EXPECT_TRUE(qorlib::Logged("MERIX> VpiMain() between : Timer 16.000000", kLogDetail));
 }
 
