@@ -1,14 +1,13 @@
 // POSIX backend: the Win32 serial, timing and scheduling calls on termios, poll and pthreads,
 // with the observable behaviour the driver relies on (exclusive open, total read timeout
-// counted from the call's start, no handle 0).
+// counted from the call's start, no handle 0). What one system does its own way (stick
+// parity, telling a pseudo-terminal) it asks of platform/posix_system.h.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,8 +18,9 @@
 #include <ctime>
 #include <string>
 
-#include "platform/linux_termios.h"
 #include "platform/platform.h"
+#include "platform/posix_system.h"
+#include "platform/posix_termios.h"
 
 namespace merix::plat {
 
@@ -41,7 +41,6 @@ struct PortSlot {
     CommTimeouts timeouts;
 };
 std::array<PortSlot, 64> g_ports;
-
 
 /// The Win32 code nearest to an errno value; 0x20000000 (the application bit) | errno where
 /// there is none.
@@ -112,21 +111,14 @@ bool ModemLine(int fd, bool on, int bits) {
     return true;
 }
 
-/// Unix98 pseudo-terminal slaves have majors 136 to 143.
-bool IsPseudoTerminal(int fd) {
-    struct stat st {};
-    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
-           major(st.st_rdev) <= 143;
-}
-
 /// A pseudo-terminal has no parity; glibc reports the dropped bit as EINVAL even though
 /// everything else was applied. Accept that, and only that, on a pseudo-terminal.
 bool AppliedButParity(int fd, const termios& wanted) {
     termios applied{};
-    if (!IsPseudoTerminal(fd) || tcgetattr(fd, &applied) != 0) {
+    if (!sys::IsPseudoTerminal(fd) || tcgetattr(fd, &applied) != 0) {
         return false;
     }
-    const tcflag_t parityBits = PARENB | PARODD | CMSPAR;
+    const tcflag_t parityBits = PARENB | PARODD | static_cast<tcflag_t>(sys::StickParityFlag());
     return (applied.c_cflag & ~parityBits) == (wanted.c_cflag & ~parityBits) &&
            cfgetospeed(&applied) == cfgetospeed(&wanted);
 }
@@ -299,7 +291,8 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
         return FailWith(kErrorBadCommand); // as Windows answers for an unplugged adapter
     }
     int pending = 0;
-    if (!Kept(ioctl(slot->fd, TIOCINQ, &pending) == 0)) {
+    // FIONREAD: what Linux also calls TIOCINQ, under the name every system knows.
+    if (!Kept(ioctl(slot->fd, FIONREAD, &pending) == 0)) {
         return false;
     }
     *inQueue = static_cast<uint32_t>(pending < 0 ? 0 : pending);
