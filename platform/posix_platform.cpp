@@ -338,13 +338,12 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
             break;
         }
         WakeAfter(*slot, count - *read);
-        pollfd pfd{slot->fd, POLLIN, 0};
-        timespec wait{left / 1'000'000'000, left % 1'000'000'000};
-        const int ready = ppoll(&pfd, 1, unbounded ? nullptr : &wait, nullptr);
+        short revents = 0;
+        const int ready = sys::WaitReadable(slot->fd, unbounded ? -1 : left, &revents);
         if (ready < 0 && errno != EINTR) {
             return Kept(false);
         }
-        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        if (ready > 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             // Hung up or failed: a hung-up tty reads 0 and polls readable for ever, so
             // waiting on would spin until the deadline. No byte will come.
             Vanished(*slot);

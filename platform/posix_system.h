@@ -1,6 +1,6 @@
 // What the POSIX backend asks of the one system it is built for: the pieces that POSIX leaves
-// out and each system names its own way. The Linux answers are in platform/linux_*.cpp; a port
-// to another system keeps the POSIX files and answers these for its own terminals.
+// out, or that systems name each their own way. The Linux answers are in platform/linux_*.cpp; a
+// port to another system keeps the POSIX files and answers these for its own terminals.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,12 @@ std::span<const Speed> ExtraSpeeds();
 /// The control flag (a tcflag_t) that makes the parity bit stick: with PARODD a mark, without
 /// it a space. 0 where the system has none; mark and space parity are then refused.
 unsigned long StickParityFlag();
+
+/// Waits until `fd` is readable or `timeoutNs` nanoseconds (below 0: no limit) have passed,
+/// to the nanosecond: poll counts whole milliseconds, finer than a read's deadline needs.
+/// Answers as poll does (the ready count, 0 when the time ran out, -1 with errno), with the
+/// descriptor's poll events in `*revents`.
+int WaitReadable(int fd, int64_t timeoutNs, short* revents);
 
 /// True when `fd` is the slave side of a pseudo-terminal, which has no parity to set.
 bool IsPseudoTerminal(int fd);
