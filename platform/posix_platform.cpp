@@ -1,7 +1,8 @@
 // POSIX backend: the Win32 serial, timing and scheduling calls on termios, poll and pthreads,
 // with the observable behaviour the driver relies on (exclusive open, total read timeout
 // counted from the call's start, no handle 0). What one system does its own way (stick
-// parity, telling a pseudo-terminal) it asks of platform/posix_system.h.
+// parity, the higher baud rates, a nanosecond wait, telling a pseudo-terminal) it asks of
+// platform/posix_system.h.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
