@@ -1,163 +1,65 @@
-#include "platform/linux_termios.h"
-
+// Linux's extensions of termios: the baud rates above 230400 and stick (mark and space)
+// parity. Each constant is guarded, as C libraries and architectures do not all define them.
 #include <termios.h>
 
-namespace merix::plat {
+#include "platform/posix_system.h"
+
+namespace merix::plat::sys {
 
 namespace {
 
-struct BaudEntry {
-    uint32_t rate;
-    speed_t code;
+constexpr Speed kLinuxSpeeds[] = {
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B500000
+    {500000, B500000},
+#endif
+#ifdef B576000
+    {576000, B576000},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+#ifdef B1000000
+    {1000000, B1000000},
+#endif
+#ifdef B1152000
+    {1152000, B1152000},
+#endif
+#ifdef B1500000
+    {1500000, B1500000},
+#endif
+#ifdef B2000000
+    {2000000, B2000000},
+#endif
+#ifdef B2500000
+    {2500000, B2500000},
+#endif
+#ifdef B3000000
+    {3000000, B3000000},
+#endif
+#ifdef B3500000
+    {3500000, B3500000},
+#endif
+#ifdef B4000000
+    {4000000, B4000000},
+#endif
+    {0, 0}, // keeps the table non-empty where none of the above is defined
 };
-constexpr BaudEntry kBauds[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000},
-};
-
-bool SpeedCode(uint32_t rate, speed_t* code) {
-    for (const auto& entry : kBauds) {
-        if (entry.rate == rate) {
-            *code = entry.code;
-            return true;
-        }
-    }
-    return false;
-}
-
-uint32_t SpeedRate(speed_t code) {
-    for (const auto& entry : kBauds) {
-        if (entry.code == code) {
-            return entry.rate;
-        }
-    }
-    return 0;
-}
-
-bool SizeFlag(uint8_t byteSize, tcflag_t* flag) {
-    switch (byteSize) {
-    case 5:
-        *flag = CS5;
-        return true;
-    case 6:
-        *flag = CS6;
-        return true;
-    case 7:
-        *flag = CS7;
-        return true;
-    case 8:
-        *flag = CS8;
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool ParityFlags(uint8_t parity, tcflag_t* flags) {
-    switch (parity) {
-    case 0:
-        *flags = 0;
-        return true;
-    case 1:
-        *flags = PARENB | PARODD;
-        return true;
-    case 2:
-        *flags = PARENB;
-        return true;
-    case 3: // mark: the "odd" sense of a stick parity bit is 1
-        *flags = PARENB | CMSPAR | PARODD;
-        return true;
-    case 4:
-        *flags = PARENB | CMSPAR;
-        return true;
-    default:
-        return false;
-    }
-}
 
 } // namespace
 
-bool DcbToTermios(const Dcb& dcb, termios* tio) {
-    speed_t speed{};
-    tcflag_t size = 0;
-    tcflag_t parity = 0;
-    if (!SpeedCode(dcb.baudRate, &speed) || !SizeFlag(dcb.byteSize, &size) ||
-        !ParityFlags(dcb.parity, &parity) || dcb.stopBits > 2) {
-        return false;
-    }
-    termios t{};
-    // Input: bytes exactly as they come. No CR/LF translation, case folding, stripping,
-    // break or parity marks, and above all no XON/XOFF unless the DCB asks for it: a port left
-    // with IXOFF would put XOFF and XON bytes on the bus.
-    t.c_iflag = 0;
-    if (dcb.fParity && dcb.parity != 0) {
-        t.c_iflag |= INPCK;
-    }
-    if (dcb.fOutX) {
-        t.c_iflag |= IXON;
-    }
-    if (dcb.fInX) {
-        t.c_iflag |= IXOFF;
-    }
-    t.c_oflag = 0; // frames go out byte for byte
-    t.c_lflag = 0; // no line editing, echo or signals
-    // CLOCAL: DTR and RTS are the driver's direction control, and no carrier is expected.
-    // HUPCL drops the modem lines when the port is closed, as Windows does.
-    t.c_cflag = CREAD | CLOCAL | HUPCL | size | parity;
-    if (dcb.stopBits != 0) {
-        t.c_cflag |= CSTOPB; // a terminal has no one and a half stop bits: taken as two
-    }
-    if (dcb.fRtsControl == kRtsHandshake || dcb.fOutxCtsFlow) {
-        t.c_cflag |= CRTSCTS;
-    }
-    t.c_cc[VSTART] = 0x11; // the DCB's XonChar and XoffChar defaults, used only with IXON/IXOFF
-    t.c_cc[VSTOP] = 0x13;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) {
-        return false;
-    }
-    *tio = t;
-    return true;
+std::span<const Speed> ExtraSpeeds() {
+    return std::span(kLinuxSpeeds).first(std::size(kLinuxSpeeds) - 1);
 }
 
-Dcb DcbFromTermios(const termios& tio) {
-    Dcb dcb;
-    dcb.baudRate = SpeedRate(cfgetospeed(&tio));
-    switch (tio.c_cflag & CSIZE) {
-    case CS5:
-        dcb.byteSize = 5;
-        break;
-    case CS6:
-        dcb.byteSize = 6;
-        break;
-    case CS7:
-        dcb.byteSize = 7;
-        break;
-    default:
-        dcb.byteSize = 8;
-        break;
-    }
-    if ((tio.c_cflag & PARENB) != 0) {
-        const bool odd = (tio.c_cflag & PARODD) != 0;
-        if ((tio.c_cflag & CMSPAR) != 0) {
-            dcb.parity = odd ? 3 : 4;
-        } else {
-            dcb.parity = odd ? 1 : 2;
-        }
-    }
-    dcb.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 0;
-    dcb.fParity = (tio.c_iflag & INPCK) != 0;
-    dcb.fOutX = (tio.c_iflag & IXON) != 0;
-    dcb.fInX = (tio.c_iflag & IXOFF) != 0;
-    dcb.fRtsControl = (tio.c_cflag & CRTSCTS) != 0 ? kRtsHandshake : kRtsEnable;
-    dcb.fDtrControl = kDtrEnable;
-    return dcb;
+unsigned long StickParityFlag() {
+#ifdef CMSPAR
+    return CMSPAR;
+#else
+    return 0;
+#endif
 }
 
-} // namespace merix::plat
+} // namespace merix::plat::sys

@@ -8,6 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/posix_termios.h"
+
 namespace h51sim {
 
 namespace {
@@ -19,73 +21,6 @@ std::string ErrnoText(const char* what) {
 bool SetNonBlocking(int fd) {
     const int flags = fcntl(fd, F_GETFL);
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-
-speed_t SpeedOf(int baud) {
-    switch (baud) {
-    case 50:
-        return B50;
-    case 75:
-        return B75;
-    case 110:
-        return B110;
-    case 134:
-        return B134;
-    case 150:
-        return B150;
-    case 200:
-        return B200;
-    case 300:
-        return B300;
-    case 600:
-        return B600;
-    case 1200:
-        return B1200;
-    case 1800:
-        return B1800;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    case 230400:
-        return B230400;
-    case 460800:
-        return B460800;
-    case 500000:
-        return B500000;
-    case 576000:
-        return B576000;
-    case 921600:
-        return B921600;
-    case 1000000:
-        return B1000000;
-    case 1152000:
-        return B1152000;
-    case 1500000:
-        return B1500000;
-    case 2000000:
-        return B2000000;
-    case 2500000:
-        return B2500000;
-    case 3000000:
-        return B3000000;
-    case 3500000:
-        return B3500000;
-    case 4000000:
-        return B4000000;
-    default:
-        return B0;
-    }
 }
 
 } // namespace
@@ -120,8 +55,9 @@ std::unique_ptr<LineEndpoint> LineEndpoint::OpenPty(std::string* error) {
 
 std::unique_ptr<LineEndpoint> LineEndpoint::OpenDevice(const std::string& path,
                                                        const LineConfig& line, std::string* error) {
-    const speed_t speed = SpeedOf(line.baud);
-    if (speed == B0) {
+    // The rate is checked before the device is touched; the terminal gets it below.
+    termios rated{};
+    if (!merix::plat::SetTermiosSpeed(static_cast<uint32_t>(line.baud), &rated)) {
         *error = "baud rate " + std::to_string(line.baud) + " is not supported by termios";
         return nullptr;
     }
@@ -151,8 +87,7 @@ std::unique_ptr<LineEndpoint> LineEndpoint::OpenDevice(const std::string& path,
     if (line.stopBits == 2) {
         tio.c_cflag |= CSTOPB;
     }
-    cfsetispeed(&tio, speed);
-    cfsetospeed(&tio, speed);
+    merix::plat::SetTermiosSpeed(static_cast<uint32_t>(line.baud), &tio);
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
         *error = ErrnoText("tcsetattr");
         close(fd);

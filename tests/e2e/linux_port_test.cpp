@@ -13,7 +13,7 @@
 #include "driver/library_state.h"
 #include "host/qorlib_control.h"
 #include "merix/vpi.h"
-#include "platform/linux_termios.h"
+#include "platform/posix_termios.h"
 #include "pty_pair.h"
 #include "serial/com_port.h"
 

@@ -1,14 +1,14 @@
 // POSIX backend: the Win32 serial, timing and scheduling calls on termios, poll and pthreads,
 // with the observable behaviour the driver relies on (exclusive open, total read timeout
-// counted from the call's start, no handle 0).
+// counted from the call's start, no handle 0). What one system does its own way (stick
+// parity, the higher baud rates, a nanosecond wait, telling a pseudo-terminal) it asks of
+// platform/posix_system.h.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,8 +19,9 @@
 #include <ctime>
 #include <string>
 
-#include "platform/linux_termios.h"
 #include "platform/platform.h"
+#include "platform/posix_system.h"
+#include "platform/posix_termios.h"
 
 namespace merix::plat {
 
@@ -41,7 +42,6 @@ struct PortSlot {
     CommTimeouts timeouts;
 };
 std::array<PortSlot, 64> g_ports;
-
 
 /// The Win32 code nearest to an errno value; 0x20000000 (the application bit) | errno where
 /// there is none.
@@ -112,21 +112,14 @@ bool ModemLine(int fd, bool on, int bits) {
     return true;
 }
 
-/// Unix98 pseudo-terminal slaves have majors 136 to 143.
-bool IsPseudoTerminal(int fd) {
-    struct stat st {};
-    return fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 &&
-           major(st.st_rdev) <= 143;
-}
-
 /// A pseudo-terminal has no parity; glibc reports the dropped bit as EINVAL even though
 /// everything else was applied. Accept that, and only that, on a pseudo-terminal.
 bool AppliedButParity(int fd, const termios& wanted) {
     termios applied{};
-    if (!IsPseudoTerminal(fd) || tcgetattr(fd, &applied) != 0) {
+    if (!sys::IsPseudoTerminal(fd) || tcgetattr(fd, &applied) != 0) {
         return false;
     }
-    const tcflag_t parityBits = PARENB | PARODD | CMSPAR;
+    const tcflag_t parityBits = PARENB | PARODD | static_cast<tcflag_t>(sys::StickParityFlag());
     return (applied.c_cflag & ~parityBits) == (wanted.c_cflag & ~parityBits) &&
            cfgetospeed(&applied) == cfgetospeed(&wanted);
 }
@@ -299,7 +292,8 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
         return FailWith(kErrorBadCommand); // as Windows answers for an unplugged adapter
     }
     int pending = 0;
-    if (!Kept(ioctl(slot->fd, TIOCINQ, &pending) == 0)) {
+    // FIONREAD: what Linux also calls TIOCINQ, under the name every system knows.
+    if (!Kept(ioctl(slot->fd, FIONREAD, &pending) == 0)) {
         return false;
     }
     *inQueue = static_cast<uint32_t>(pending < 0 ? 0 : pending);
@@ -345,13 +339,12 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
             break;
         }
         WakeAfter(*slot, count - *read);
-        pollfd pfd{slot->fd, POLLIN, 0};
-        timespec wait{left / 1'000'000'000, left % 1'000'000'000};
-        const int ready = ppoll(&pfd, 1, unbounded ? nullptr : &wait, nullptr);
+        short revents = 0;
+        const int ready = sys::WaitReadable(slot->fd, unbounded ? -1 : left, &revents);
         if (ready < 0 && errno != EINTR) {
             return Kept(false);
         }
-        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        if (ready > 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             // Hung up or failed: a hung-up tty reads 0 and polls readable for ever, so
             // waiting on would spin until the deadline. No byte will come.
             Vanished(*slot);

@@ -1,5 +1,6 @@
 // The POSIX backend's conversion between a DCB and terminal settings, on its own so that
-// tests can check it field by field.
+// tests can check it field by field, and the one table of baud rates that the backend and
+// the simulator both set terminals from.
 #pragma once
 
 #include <cstdint>
@@ -18,5 +19,9 @@ bool DcbToTermios(const Dcb& dcb, termios* tio);
 
 /// The DCB fields that terminal settings carry.
 Dcb DcbFromTermios(const termios& tio);
+
+/// Sets the input and output speed of `*tio` to `rate` bits per second. False, with `*tio`
+/// untouched, for a rate that this system's terminals do not name.
+bool SetTermiosSpeed(uint32_t rate, termios* tio);
 
 } // namespace merix::plat
