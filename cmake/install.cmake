@@ -57,6 +57,7 @@ install(TARGETS merix qorlib EXPORT merixTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT driver NAMELINK_COMPONENT dev)
 
 install(FILES ${PROJECT_SOURCE_DIR}/include/merix/vpi.h ${PROJECT_SOURCE_DIR}/include/merix/qorlib.h
+              ${PROJECT_SOURCE_DIR}/include/merix/statistics_gates.h
               ${PROJECT_SOURCE_DIR}/host/qorlib_control.h
               ${PROJECT_BINARY_DIR}/generated/merix/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/merix COMPONENT dev)

@@ -9,29 +9,11 @@
 
 #include <cstdint>
 #include <optional>
-#include <string_view>
 
+#include "merix/statistics_gates.h"
 #include "merix/vpi.h"
 
 namespace merix {
-
-/// The counters of a station, in the order of their gate addresses.
-enum class LineCounter : uint8_t {
-    kOk,         ///< transactions that ended with result 0
-    kFail,       ///< transactions with line traffic that ended otherwise
-    kRetry,      ///< requests sent beyond the first of a transaction
-    kSilence,    ///< attempts answered by silence
-    kCrc,        ///< replies with a wrong CRC
-    kWrong,      ///< whole replies with a good CRC that did not answer the request
-    kException,  ///< exception replies and refusals
-    kEvents,     ///< event records delivered from event blocks
-    kTurnaround, ///< the last reply's turnaround in microseconds (a value, not a count)
-};
-inline constexpr int kLineCounterCount = 9;
-
-/// The counter's name in a statistics gate ("SIL"); index by the counter.
-inline constexpr std::string_view kLineCounterNames[kLineCounterCount] = {
-    "OK", "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC", "EVT", "TURN"};
 
 /// Finds room for the counters of `ctx`, all zero. Without room (logged once) nothing is
 /// counted and every counter reads 0.

@@ -34,10 +34,8 @@ std::string ResultText(int result) {
     }
 }
 
-const char* CounterName(Counter counter) {
-    static constexpr const char* kNames[kCounterCount] = {"OK",   "FAIL", "RTRY", "SIL", "CRC",
-                                                          "WRNG", "EXC",  "EVT",  "TURN"};
-    return kNames[static_cast<size_t>(counter)];
+std::string_view CounterName(Counter counter) {
+    return merix::LineCounterName(counter);
 }
 
 std::string CountersText(const StationStats& stats) {
@@ -46,7 +44,7 @@ std::string CountersText(const StationStats& stats) {
         const auto value = stats.counters[i];
         text += fmt::format("{}{} {}{}", i == 0 ? "" : ", ", CounterName(static_cast<Counter>(i)),
                             value ? std::to_string(*value) : "-",
-                            static_cast<Counter>(i) == Counter::Turn ? " us" : "");
+                            static_cast<Counter>(i) == Counter::kTurnaround ? " us" : "");
     }
     return text;
 }

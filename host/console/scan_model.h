@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/console/gate_list.h"
 #include "host/console/time_text.h"
+#include "merix/statistics_gates.h"
 #include "merix/vpi.h"
 
 namespace merixhost {
@@ -55,10 +57,11 @@ struct GateState {
 };
 
 /// The driver's statistics counters of a station, in the order of their gate indexes.
-enum class Counter { Ok, Fail, Rtry, Sil, Crc, Wrng, Exc, Evt, Turn };
-inline constexpr size_t kCounterCount = 9;
+// The driver's statistics counters, named and ordered as its gates are.
+using Counter = merix::LineCounter;
+inline constexpr size_t kCounterCount = merix::kLineCounterCount;
 /// The counter's name as its gate's address ends ("ST05SIL") and as the views head it.
-const char* CounterName(Counter counter);
+std::string_view CounterName(Counter counter);
 
 struct StationStats {
     bool used = false;

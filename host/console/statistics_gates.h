@@ -29,7 +29,7 @@ public:
 private:
     struct Gate {
         int station = 0;
-        Counter counter = Counter::Ok;
+        Counter counter = Counter::kOk;
         std::vector<char> text;     ///< the address, as the driver parses it
         std::vector<uint8_t> value; ///< the value buffer: a 16-bit host word at byte 2
         merix::GateAccessRecord rec{};

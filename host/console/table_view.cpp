@@ -49,15 +49,16 @@ std::string StationRow(const std::string& label, const StationStats* stats,
                        const std::string& state) {
     const auto cell = [&](Counter c) -> std::string {
         if (stats == nullptr) {
-            return c == Counter::Turn ? "TURN us" : CounterName(c);
+            return c == Counter::kTurnaround ? "TURN us" : std::string(CounterName(c));
         }
         const auto value = stats->Get(c);
         return value ? std::to_string(*value) : "-";
     };
     return fmt::format("{:<7} {:>8} {:>6} {:>6} {:>6} {:>6} {:>6} {:>6} {:>7} {:>8}  {}", label,
-                       cell(Counter::Ok), cell(Counter::Fail), cell(Counter::Rtry),
-                       cell(Counter::Sil), cell(Counter::Crc), cell(Counter::Wrng),
-                       cell(Counter::Exc), cell(Counter::Evt), cell(Counter::Turn), state);
+                       cell(Counter::kOk), cell(Counter::kFail), cell(Counter::kRetry),
+                       cell(Counter::kSilence), cell(Counter::kCrc), cell(Counter::kWrong),
+                       cell(Counter::kException), cell(Counter::kEvents),
+                       cell(Counter::kTurnaround), state);
 }
 
 std::string EventRow(const EventRecord& e) {

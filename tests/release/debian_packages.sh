@@ -32,8 +32,8 @@ check_debian_packages() {
     diff -u "$work/libmerix0.expected" "$work/libmerix0.txt" ||
         fail "libmerix0 holds other files than the libraries and its copyright and changelog"
     expect_files "$work/libmerix-dev.txt" libmerix-dev usr/lib/libmerix.so usr/lib/libqorlib.so \
-        usr/include/merix/vpi.h usr/include/merix/qorlib.h usr/include/merix/qorlib_control.h \
-        usr/include/merix/version.h usr/lib/cmake/merix/merixConfig.cmake \
+        usr/include/merix/vpi.h usr/include/merix/qorlib.h usr/include/merix/statistics_gates.h \
+        usr/include/merix/qorlib_control.h usr/include/merix/version.h usr/lib/cmake/merix/merixConfig.cmake \
         usr/lib/cmake/merix/merixConfigVersion.cmake usr/lib/cmake/merix/merixTargets.cmake \
         usr/lib/pkgconfig/merix.pc usr/share/doc/libmerix-dev/copyright \
         usr/share/doc/libmerix-dev/changelog.Debian.gz

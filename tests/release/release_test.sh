@@ -30,8 +30,8 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 (cd "$prefix" && find . -mindepth 1 | sed 's|^\./||' | sort) >"$work/installed.txt"
 expect_files "$work/installed.txt" "the installation" \
     lib/libmerix.so lib/libmerix.so.0 "lib/libmerix.so.$version" lib/libqorlib.so.0 \
-    lib/libqorlib.so include/merix/vpi.h include/merix/qorlib.h include/merix/qorlib_control.h \
-    include/merix/version.h lib/cmake/merix/merixConfig.cmake \
+    lib/libqorlib.so include/merix/vpi.h include/merix/qorlib.h include/merix/statistics_gates.h \
+    include/merix/qorlib_control.h include/merix/version.h lib/cmake/merix/merixConfig.cmake \
     lib/cmake/merix/merixConfigVersion.cmake lib/cmake/merix/merixTargets.cmake \
     lib/pkgconfig/merix.pc bin/merixhost bin/h51sim share/man/man1/merixhost.1.gz \
     share/man/man1/h51sim.1.gz share/doc/merix/README.md share/doc/merix/LICENSE \

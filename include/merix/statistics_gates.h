@@ -1,0 +1,33 @@
+// The statistics gates: "ST", two station digits (00: the whole line) and a counter name, such
+// as "ST05SIL". Internal gates of gate type 0 that an HMI's gate list names, so their names
+// and their order are part of the host interface, as the log texts are.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace merix {
+
+/// The counters of a station, in the order of their gate addresses.
+enum class LineCounter : uint8_t {
+    kOk,         ///< "OK": transactions that ended with result 0
+    kFail,       ///< "FAIL": transactions with line traffic that ended otherwise
+    kRetry,      ///< "RTRY": requests sent beyond the first of a transaction
+    kSilence,    ///< "SIL": attempts answered by silence
+    kCrc,        ///< "CRC": replies with a wrong CRC
+    kWrong,      ///< "WRNG": whole replies with a good CRC that did not answer the request
+    kException,  ///< "EXC": exception replies and refusals
+    kEvents,     ///< "EVT": event records delivered from event blocks
+    kTurnaround, ///< "TURN": the last reply's turnaround in microseconds (a value, not a count)
+};
+inline constexpr int kLineCounterCount = 9;
+
+/// The counter's name in a statistics gate; index by the counter.
+inline constexpr std::string_view kLineCounterNames[kLineCounterCount] = {
+    "OK", "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC", "EVT", "TURN"};
+
+constexpr std::string_view LineCounterName(LineCounter counter) {
+    return kLineCounterNames[static_cast<int>(counter)];
+}
+
+} // namespace merix
