@@ -24,7 +24,8 @@ struct StationConfig {
 };
 
 inline constexpr uint32_t kMaxTableSize = 65536;
-inline constexpr uint16_t kMaxEventGates = 2048;
+/// A controller keeps events 0 to the protocol's highest event number.
+inline constexpr uint16_t kMaxEventGates = merix::kMaxEventNumber + 1;
 inline constexpr uint16_t kMaxReadBits = 2000;
 inline constexpr uint16_t kMaxReadRegisters = 127;
 

@@ -6,7 +6,6 @@
 
 #include "merix/qorlib.h"
 #include "serial/com_port.h"
-#include "serial/crc16.h"
 #include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
@@ -128,9 +127,9 @@ int BuildEventRequest(const GateAccessRecord& gate, uint8_t* frame, CallBlock* c
 
 namespace {
 
-/// One event read, pass by pass. Each step of a pass answers true when the pass goes on to
-/// the next step. When it answers false the pass is over: if `done_` is set, so is the read,
-/// with that result; otherwise the next pass follows, as the retry discipline allows.
+/// One event read: its own steps in the attempt loop that every transaction shares. A step
+/// that ends the read sets `done_` with the read's result and stops the loop; otherwise the
+/// next attempt follows, as the retry discipline allows.
 class EventRead final : public TransactionSteps {
 public:
     explicit EventRead(CallBlock* cb)
@@ -146,8 +145,8 @@ public:
 
 private:
     int32_t Transact();
-    bool CrcGood();
-    bool NotRefused();
+    bool CheckCrcOrRecover();
+    bool CheckRefusalOrRecover();
     void TakeBlock();
 
     /// The last try failed (its line is logged): the station goes into error.
@@ -256,13 +255,13 @@ Then EventRead::ReceiveFailed(ReceiveResult received) {
 }
 
 Then EventRead::FrameArrived() {
-    if (CrcGood() && NotRefused()) {
+    if (CheckCrcOrRecover() && CheckRefusalOrRecover()) {
         TakeBlock();
     }
     return done_ ? Then::kStop : Then::kNextAttempt;
 }
 
-bool EventRead::CrcGood() {
+bool EventRead::CheckCrcOrRecover() {
     if (ReplyCrcGood(ctx_, pass_)) {
         return true;
     }
@@ -290,7 +289,7 @@ bool EventRead::CrcGood() {
     return false;
 }
 
-bool EventRead::NotRefused() {
+bool EventRead::CheckRefusalOrRecover() {
     const uint8_t f = ctx_.rxBuf[1];
     if ((f & kExceptionBit) == 0 || f == kInitRefused) {
         return true;

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "gates/address_parser.h"
-#include "serial/crc16.h"
 #include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"

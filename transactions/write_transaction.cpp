@@ -5,7 +5,6 @@
 
 #include "gates/address_parser.h"
 #include "serial/com_port.h"
-#include "serial/crc16.h"
 #include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
