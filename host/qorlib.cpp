@@ -98,8 +98,8 @@ QORLIB_API int QorUnCook(int, uint32_t hostWord, double value, void* valuePtr) {
         // The low 16 bits, as a host's 16-bit word takes them: a double beyond int16_t would
         // be undefined to convert directly (the statistics counters reach 32 bits).
         const bool inRange = value > -9.2e18 && value < 9.2e18; // false for NaN too
-        const auto word = static_cast<int16_t>(
-            static_cast<uint16_t>(inRange ? static_cast<int64_t>(value) : 0));
+        const auto word =
+            static_cast<int16_t>(static_cast<uint16_t>(inRange ? static_cast<int64_t>(value) : 0));
         std::memcpy(static_cast<uint8_t*>(valuePtr) + 2, &word, sizeof word);
     }
     return Result(s, 0);

@@ -43,8 +43,7 @@ const std::vector<std::vector<uint8_t>>& Written();
 
 /// The next call of that function fails (FALSE / INVALID_HANDLE_VALUE, GetThreadPriority
 /// THREAD_PRIORITY_ERROR_RETURN); `times` calls fail, each leaving `code` for LastError().
-void FailNext(const std::string& function, int times = 1,
-              uint32_t code = plat::kErrorGenFailure);
+void FailNext(const std::string& function, int times = 1, uint32_t code = plat::kErrorGenFailure);
 
 /// The USB adapter is pulled out: every call on a handle opened before fails with
 /// ERROR_BAD_COMMAND, and the port's name is gone (CreateFileA: ERROR_FILE_NOT_FOUND).

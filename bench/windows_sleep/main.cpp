@@ -25,7 +25,8 @@ struct Figures {
 Figures Summarise(std::vector<uint64_t> us) {
     std::sort(us.begin(), us.end());
     const auto at = [&](double p) {
-        return static_cast<double>(us[static_cast<size_t>(p * static_cast<double>(us.size() - 1))]) /
+        return static_cast<double>(
+                   us[static_cast<size_t>(p * static_cast<double>(us.size() - 1))]) /
                1000.0;
     };
     return {at(0.0), at(0.5), at(0.99), at(1.0)};
@@ -78,8 +79,10 @@ int main() {
     std::printf("Gap and retry pause on the Windows Sleep model (ms, %llu starts across one "
                 "15.625 ms tick)\n\n",
                 static_cast<unsigned long long>(kTickUs / kStepUs + 1));
-    std::printf("| wait               | timer period           |    min | median |    p99 |    max |\n");
-    std::printf("|--------------------|------------------------|--------|--------|--------|--------|\n");
+    std::printf(
+        "| wait               | timer period           |    min | median |    p99 |    max |\n");
+    std::printf(
+        "|--------------------|------------------------|--------|--------|--------|--------|\n");
     merix::DriverContext ctx{};
     for (const bool open : {true, false}) {
         Start(ctx, open);

@@ -218,8 +218,8 @@ TEST_F(WindowsModelTest, APriorityThatCannotBeReadIsNotRaised) {
     EXPECT_EQ(fake::CallsStartingWith("TimeBeginPeriod").size(), 1u);
     EXPECT_EQ(fake::CallsStartingWith("TimeEndPeriod").size(), 1u);
     EXPECT_EQ(fake::CurrentPriority(), 0);
-    EXPECT_TRUE(qorlib::Logged(
-        "MERIX> Send() ERROR reading priority, system error 5: not raised", kLogDetail));
+    EXPECT_TRUE(qorlib::Logged("MERIX> Send() ERROR reading priority, system error 5: not raised",
+                               kLogDetail));
 }
 
 } // namespace

@@ -113,17 +113,13 @@ TEST_P(Win32Refusal, FramingsThatWindowsRefuses) {
     EXPECT_EQ(plat::WindowsRefusesFraming(c.byteSize, c.stopBits), !c.accepted);
 }
 
-INSTANTIATE_TEST_SUITE_P(DataAndStopBits, Win32Refusal,
-                         ::testing::Values(RefusalCase{5, ONESTOPBIT, true},
-                                           RefusalCase{5, ONE5STOPBITS, true},
-                                           RefusalCase{5, TWOSTOPBITS, false},
-                                           RefusalCase{6, ONE5STOPBITS, false},
-                                           RefusalCase{7, ONE5STOPBITS, false},
-                                           RefusalCase{8, ONE5STOPBITS, false},
-                                           RefusalCase{6, TWOSTOPBITS, true},
-                                           RefusalCase{7, TWOSTOPBITS, true},
-                                           RefusalCase{8, TWOSTOPBITS, true},
-                                           RefusalCase{8, ONESTOPBIT, true}));
+INSTANTIATE_TEST_SUITE_P(
+    DataAndStopBits, Win32Refusal,
+    ::testing::Values(RefusalCase{5, ONESTOPBIT, true}, RefusalCase{5, ONE5STOPBITS, true},
+                      RefusalCase{5, TWOSTOPBITS, false}, RefusalCase{6, ONE5STOPBITS, false},
+                      RefusalCase{7, ONE5STOPBITS, false}, RefusalCase{8, ONE5STOPBITS, false},
+                      RefusalCase{6, TWOSTOPBITS, true}, RefusalCase{7, TWOSTOPBITS, true},
+                      RefusalCase{8, TWOSTOPBITS, true}, RefusalCase{8, ONESTOPBIT, true}));
 
 TEST(Win32DcbCharacters, EqualXonAndXoffBecomeDc1AndDc3) {
     DCB out;
