@@ -66,6 +66,12 @@ struct Slot {
     Attempt attempt;
     FixedText<4096> line;
     char fileBuffer[8192] = {};
+
+    Slot() = default;
+    Slot(const Slot&) = delete;
+    Slot& operator=(const Slot&) = delete;
+    /// A room given to another instance, or freed, takes its open file with it.
+    ~Slot();
 };
 
 InstanceTable<Slot> gSlots;
@@ -115,6 +121,10 @@ void Close(Slot& s, bool failed = false) {
 void Fail(Slot& s) {
     Log(kLogError, "MERIX> Line trace file '%s' could not be written: trace stopped", s.path);
     Close(s, true);
+}
+
+Slot::~Slot() {
+    Close(*this);
 }
 
 // Appending, and binary: the size the cap counts is the size on disk, on Windows too (text

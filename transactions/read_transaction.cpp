@@ -128,22 +128,11 @@ int32_t DoRead(CallBlock* cb) {
 namespace {
 
 /// A read's own part of the attempt loop.
-class ReadSteps final : public TransactionSteps {
+class ReadSteps final : public FixedRequestSteps {
 public:
     ReadSteps(DriverContext& ctx, RetryState& pass, int length)
-        : ctx_(ctx), pass_(pass), length_(length) {}
+        : FixedRequestSteps(ctx, pass, length, kTexts) {}
 
-    int RequestLength() const override { return length_; }
-    Then SendFailed(int sent) override {
-        Log(kLogDetail, "MERIX> DoRead() send error %d", sent);
-        return Then::kNextAttempt;
-    }
-    Then ReceiveFailed(ReceiveResult) override {
-        if (pass_.result != kPassWrongReply) {
-            Log(kLogDetail, "MERIX> DoRead() error reading reply, retry %d", 4 - pass_.sRetry);
-        }
-        return Then::kNextAttempt;
-    }
     Then FrameArrived() override {
         if (IsExceptionReply(ctx_)) {
             pass_.result = kPassBad;
@@ -166,9 +155,8 @@ public:
     }
 
 private:
-    DriverContext& ctx_;
-    RetryState& pass_;
-    const int length_;
+    static constexpr Texts kTexts{"MERIX> DoRead() send error %d",
+                                  "MERIX> DoRead() error reading reply, retry %d"};
 };
 
 int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool tracked) {

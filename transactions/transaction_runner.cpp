@@ -3,10 +3,23 @@
 #include "serial/crc16.h"
 #include "serial/protocol.h"
 #include "serial/transmitter.h"
+#include "services/host_log.h"
 #include "services/line_statistics.h"
 #include "transactions/station_entry.h"
 
 namespace merix {
+
+Then FixedRequestSteps::SendFailed(int sent) {
+    Log(kLogDetail, texts_.sendFailed, sent);
+    return Then::kNextAttempt;
+}
+
+Then FixedRequestSteps::ReceiveFailed(ReceiveResult) {
+    if (pass_.result != kPassWrongReply) {
+        Log(kLogDetail, texts_.receiveFailed, 4 - pass_.sRetry);
+    }
+    return Then::kNextAttempt;
+}
 
 bool IsExceptionReply(const DriverContext& ctx) {
     return (ctx.rxBuf[1] & kExceptionBit) != 0;

@@ -33,6 +33,34 @@ protected:
     ~TransactionSteps() = default;
 };
 
+/// The steps of a transaction whose request never changes (a read, a write): a failed send
+/// or receive is logged with the transaction's own texts and tried again.
+class FixedRequestSteps : public TransactionSteps {
+public:
+    /// printf formats: the send's code; the retry number (the receive's, not for wrong replies).
+    struct Texts {
+        const char* sendFailed;
+        const char* receiveFailed;
+    };
+
+    FixedRequestSteps(DriverContext& ctx, RetryState& pass, int length, const Texts& texts)
+        : ctx_(ctx), pass_(pass), length_(length), texts_(texts) {}
+
+    int RequestLength() const override { return length_; }
+    Then SendFailed(int sent) override;
+    Then ReceiveFailed(ReceiveResult received) override;
+
+protected:
+    ~FixedRequestSteps() = default;
+
+    DriverContext& ctx_;
+    RetryState& pass_;
+
+private:
+    const int length_;
+    const Texts& texts_;
+};
+
 /// True when the reply in ctx.rxBuf refuses the request (its function has the exception bit).
 bool IsExceptionReply(const DriverContext& ctx);
 

@@ -50,23 +50,12 @@ bool EchoMatches(const DriverContext& ctx) {
 }
 
 /// A write's own part of the attempt loop.
-class WriteSteps final : public TransactionSteps {
+class WriteSteps final : public FixedRequestSteps {
 public:
     WriteSteps(DriverContext& ctx, RetryState& pass, int length)
-        : ctx_(ctx), pass_(pass), length_(length) {}
+        : FixedRequestSteps(ctx, pass, length, kTexts) {}
 
-    int RequestLength() const override { return length_; }
     void BeforeSend() override { ComPurge(ctx_.hf); }
-    Then SendFailed(int sent) override {
-        Log(kLogDetail, "MERIX> SingleWrite(), send rc=%d", sent);
-        return Then::kNextAttempt;
-    }
-    Then ReceiveFailed(ReceiveResult) override {
-        if (pass_.result != kPassWrongReply) {
-            Log(kLogDetail, "MERIX> SingleWrite() receive error, retry %d", 4 - pass_.sRetry);
-        }
-        return Then::kNextAttempt;
-    }
     Then FrameArrived() override {
         if (IsExceptionReply(ctx_)) {
             Log(kLogDetail, "MERIX> SingleWrite(), Modbus error %d", ctx_.rxBuf[1]);
@@ -92,9 +81,8 @@ public:
     }
 
 private:
-    DriverContext& ctx_;
-    RetryState& pass_;
-    const int length_;
+    static constexpr Texts kTexts{"MERIX> SingleWrite(), send rc=%d",
+                                  "MERIX> SingleWrite() receive error, retry %d"};
 };
 
 int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
