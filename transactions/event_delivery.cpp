@@ -47,28 +47,33 @@ tm ToTm(const plat::LocalTime& t) {
 time_t EventTime(const plat::LocalTime& now, int hour, int minute, int second) {
     tm today = ToTm(now);
     const time_t nowSeconds = mktime(&today);
-    // The record carries no date. Of yesterday, today and tomorrow, the stamp takes the date
-    // that puts it in (now - 22 h, now + 2 h]: an event is in the past, collected up to 22 h
-    // late after a line outage, unless the controller's clock runs a little ahead (a late
-    // synchronisation, or a daylight-saving change before the next one). Today is tried
-    // first: on a 23-hour day two dates can fit.
-    time_t candidate[3] = {};
-    static constexpr int kDayOrder[] = {0, -1, 1};
-    for (int i = 0; i < 3; ++i) {
+    // The stamp on the day `offset` days from today; each day by itself, since it may lie on
+    // the other side of a daylight-saving change.
+    const auto on = [&](int offset) {
         tm stamped = ToTm(now);
-        stamped.tm_mday += kDayOrder[i];
+        stamped.tm_mday += offset;
         stamped.tm_hour = hour;
         stamped.tm_min = minute;
         stamped.tm_sec = second;
-        stamped.tm_isdst = -1; // the other day may lie on the other side of a DST change
-        candidate[i] = mktime(&stamped);
-        const time_t ahead = candidate[i] - nowSeconds;
-        if (ahead > -kLatest && ahead <= kAhead) {
-            return candidate[i];
+        stamped.tm_isdst = -1;
+        return mktime(&stamped);
+    };
+    // The record carries no date: it takes the one that puts it in (now - 22 h, now + 2 h].
+    // An event is in the past, collected up to 22 h late after a line outage, unless the
+    // controller's clock runs a little ahead (a late synchronisation, or a daylight-saving
+    // change before the next one). Today first: on a 23-hour day two dates can fit. On a
+    // 25-hour day an hour fits none, and the past is likelier than the future.
+    const time_t stamp = on(0);
+    if (stamp - nowSeconds > kAhead) {
+        return on(-1);
+    }
+    if (stamp - nowSeconds <= -kLatest) {
+        const time_t tomorrow = on(1);
+        if (tomorrow - nowSeconds <= kAhead) {
+            return tomorrow;
         }
     }
-    // A 25-hour day leaves an hour that fits no date: the past is likelier than the future.
-    return candidate[0] - nowSeconds <= kAhead ? candidate[0] : candidate[1];
+    return stamp;
 }
 
 int DeliverEventBlock(CallBlock* cb, const uint8_t* block, uint32_t n) {

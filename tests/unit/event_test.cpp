@@ -172,6 +172,8 @@ TEST_F(EventTest, StampIsDatedWithinTwentyTwoHoursBehindAndTwoAhead) {
         {"before midnight, late", {2026, 12, 8, 0, 0, 5, 0, -1}, 23, 59, 58, 2026, 12, 7},
         {"just after midnight", {2026, 12, 8, 0, 0, 5, 0, -1}, 0, 0, 4, 2026, 12, 8},
         {"clock ahead past midnight", {2026, 1, 31, 23, 59, 50, 0, -1}, 0, 0, 3, 2026, 2, 1},
+        {"1.5 h ahead past midnight", {2026, 12, 8, 23, 30, 0, 0, -1}, 1, 0, 0, 2026, 12, 9},
+        {"21.5 h late", {2026, 12, 8, 23, 30, 0, 0, -1}, 2, 0, 0, 2026, 12, 8},
         {"month end", {2026, 3, 1, 0, 0, 2, 0, -1}, 23, 59, 59, 2026, 2, 28},
         {"year end, clock ahead", {2026, 12, 31, 23, 59, 50, 0, -1}, 0, 0, 3, 2027, 1, 1},
         {"year end, late", {2027, 1, 1, 0, 0, 2, 0, -1}, 23, 59, 59, 2026, 12, 31},

@@ -159,22 +159,29 @@ TEST_F(LineStatisticsTest, TheLineSumsItsStationsAndClearingIsPerStationOr00ForA
     const double turnaround =
         static_cast<uint32_t>(5000.0 - 2 * static_cast<double>(host->msecPerChar) * 1000.0);
     fake::QueueReply(Registers(3));
-    fake::QueueReply(BadCrc(7));
-    fake::QueueReply(Registers(7));
+    fake::QueueReply(BadCrc(31));
+    fake::QueueReply(Registers(31));
     ASSERT_EQ(ReadRegister(3), 0);
-    ASSERT_EQ(ReadRegister(7), 0);
+    ASSERT_EQ(ReadRegister(31), 0);
     EXPECT_EQ(Read("ST00OK"), 2);
     EXPECT_EQ(Read("st00crc"), 1);
-    EXPECT_EQ(Read("ST07TURN"), turnaround);
+    EXPECT_EQ(Read("ST31TURN"), turnaround);
     EXPECT_EQ(Read("ST00TURN"), turnaround) << "the line's last reply";
 
-    EXPECT_EQ(Write("ST07OK", 5), 1) << "only 0 clears";
-    EXPECT_EQ(Read("ST07OK"), 1);
-    EXPECT_EQ(Write("ST07SIL", 0), 0) << "any counter clears the station's";
-    EXPECT_EQ(Counts(7), std::vector<double>(8, 0));
+    EXPECT_EQ(Write("ST31OK", 5), 1) << "only 0 clears";
+    EXPECT_EQ(Read("ST31OK"), 1);
+    EXPECT_EQ(Write("ST31SIL", 0), 0) << "any counter clears the station's";
+    EXPECT_EQ(Counts(31), std::vector<double>(8, 0));
     EXPECT_EQ(Read("ST03OK"), 1);
     EXPECT_EQ(Write("ST00EVT", 0), 0);
     EXPECT_EQ(Counts(0), std::vector<double>(8, 0));
+
+    // Records the parser never gives, as a host could hand them over: refused, nothing read.
+    for (int32_t address : {0x100 + 9, 0x100 + 5 * 16 + 15, 0x100 + 32 * 16}) {
+        AccessGate forged("ST05XYZ", kInternalStation, kInternalFunction, address);
+        EXPECT_EQ(Call(kSingleRead, &forged.rec), 1) << address;
+        EXPECT_EQ(Call(kSingleWrite, &forged.rec), 1) << address;
+    }
 }
 
 TEST_F(LineStatisticsTest, NoTrafficNoCount) {
