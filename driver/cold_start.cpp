@@ -9,6 +9,7 @@
 #include "serial/com_port.h"
 #include "serial/line_trace.h"
 #include "services/host_log.h"
+#include "services/instance_room.h"
 #include "services/line_statistics.h"
 #include "services/run_time_error.h"
 #include "services/time_critical.h"
@@ -53,6 +54,32 @@ void CalibrateCounter(const DriverContext& ctx) {
     } while (now < target);
     Log(kLogDetail, "MERIX> ColdStart() Freq: %f, Difference QPC() %f, Index %u",
         static_cast<double>(ctx.perfFrequency), static_cast<double>(now - target), reads);
+
+    // With the 1 ms period held, Sleep(1) takes one to two ms. Windows 11 may ignore the
+    // period of a process without a visible window: then it takes a whole 15.6 ms tick, and
+    // so does every gap and pause on the line. The log shows which PC that is.
+    int64_t before = 0;
+    int64_t after = 0;
+    if (plat::QueryPerformanceCounter(&before)) {
+        plat::Sleep(1);
+        plat::QueryPerformanceCounter(&after);
+        Log(kLogDetail, "MERIX> ColdStart() Sleep(1) took %.3f ms",
+            static_cast<double>(after - before) * 1000.0 / static_cast<double>(ctx.perfFrequency));
+    }
+}
+
+/// What the library keeps of the instance outside its context, claimed afresh; one line for
+/// an instance that gets none of it.
+void ClaimRooms(const DriverContext& ctx) {
+    const bool port = ClaimInstanceRoom(ctx) != nullptr;
+    const bool blocks = PrepareDeliveredBlocks(ctx);
+    const bool counts = PrepareLineStatistics(ctx);
+    if (!port || !blocks || !counts) {
+        Log(kLogError, "MERIX> ColdStart() no memory for instance %u:%s%s%s", ctx.vpiNumber,
+            port ? "" : " a port left open is not closed at its next ColdStart;",
+            blocks ? "" : " a repeated event block may be delivered twice;",
+            counts ? "" : " the line statistics read 0;");
+    }
 }
 
 } // namespace
@@ -61,6 +88,12 @@ int32_t ColdStart(CallBlock* cb) {
     DriverContext& ctx = *cb->context;
     const auto& sp = *static_cast<const StartParams*>(cb->params);
 
+    // A port this library opened for the instance, in this context or in one the host has
+    // let go: exclusive, so it would refuse the open below. Its handle comes from the room,
+    // never from `hf`, which holds whatever the host's memory held before the first start.
+    if (InstanceRoom* earlier = EarlierInstanceRoom(ctx, cb->driverNumber)) {
+        ReleaseHeldPort(*earlier, "ColdStart");
+    }
     ctx.comOn = sp.comOn;
     ctx.replyTimeout = sp.replyTimeout;
     ctx.hf = 0;
@@ -68,8 +101,7 @@ int32_t ColdStart(CallBlock* cb) {
     ctx.vpiNumber = cb->driverNumber;
     Log(kLogDetail, "MERIX> version compiled on Nov 24 2002 at time 17:08:47");
     InitStationTables(ctx);
-    PrepareDeliveredBlocks(ctx);
-    PrepareLineStatistics(ctx);
+    ClaimRooms(ctx);
     Log(kLogDetail, "MERIX> ColdStart(), Data %d, SB %d, P %d, Baud %hu", sp.dataBits, sp.stopBits,
         sp.parity, sp.baud);
 

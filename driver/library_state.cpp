@@ -1,6 +1,7 @@
 #include "driver/library_state.h"
 
 #include "serial/line_trace.h"
+#include "services/instance_room.h"
 #include "services/line_statistics.h"
 #include "transactions/delivered_blocks.h"
 
@@ -18,6 +19,7 @@ void ResetLibraryStateForTests() {
     g_library = LibraryState{};
     ReleaseDeliveredBlocks();
     ReleaseLineStatistics();
+    ReleaseInstanceRooms();
     StopAllLineTraces();
 }
 

@@ -8,6 +8,7 @@
 #include "serial/com_port.h"
 #include "serial/line_trace.h"
 #include "services/host_log.h"
+#include "services/instance_room.h"
 #include "services/run_time_error.h"
 
 namespace merix {
@@ -37,19 +38,24 @@ int32_t WarmStart(CallBlock* cb) {
     }
 }
 
+namespace {
+
+void ReleaseForEndVpi(InstanceRoom& room) {
+    ReleaseHeldPort(room, "EndVpi");
+}
+
+} // namespace
+
 int32_t CloseCom(CallBlock* cb) {
     DriverContext& ctx = *cb->context;
     if (ctx.hf != 0) {
-        const int status = ComClose(ctx.hf);
-        if (status != kComOk) {
-            Log(kLogDetail, "MERIX> CloseCom() hf=%d not closed, system error %u", ctx.hf,
-                plat::LastError());
-            RunTimeError(kAreaPort, kPlaceClose, status);
+        if (!ClosePort(ctx.hf)) {
             return kResultFailed;
         }
         ctx.hf = 0;
         ctx.comOn = 0;
         ReleaseTimerPeriod();
+        RecordPort(ctx, 0, false);
     }
     Log(kLogDetail, "MERIX> CloseCom(), Exit (no error)");
     return kResultOk;
@@ -61,7 +67,10 @@ int32_t EndVpi(CallBlock* cb) {
     if (cb->context->hf != 0) {
         // The port would not close: nothing will close it now, so its timer period goes.
         ReleaseTimerPeriod();
+        RecordPort(*cb->context, 0, false);
     }
+    // No command of any instance runs from now on: every port and period they hold goes too.
+    ForEachInstanceRoom(ReleaseForEndVpi);
     StopAllLineTraces();
     Log(kLogDetail, "MERIX> EndVpi() exited, %d", r);
     return r;
@@ -81,6 +90,7 @@ int32_t ReOpenCom(CallBlock* cb) {
         }
         ctx.hf = 0; // dead either way: the handle is given up
         ReleaseTimerPeriod();
+        RecordPort(ctx, 0, false);
     }
     const uint32_t handle = OpenSavedPort(ctx);
     if (handle == 0) {

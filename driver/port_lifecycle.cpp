@@ -5,6 +5,8 @@
 #include "platform/platform.h"
 #include "serial/com_port.h"
 #include "services/host_log.h"
+#include "services/instance_room.h"
+#include "services/run_time_error.h"
 
 namespace merix {
 
@@ -40,7 +42,42 @@ uint32_t OpenSavedPort(DriverContext& ctx) {
         HoldTimerPeriod();
     }
     ctx.hf = handle;
+    RecordPort(ctx, handle, true);
     return handle;
+}
+
+void RecordPort(const DriverContext& ctx, plat::Handle handle, bool periodHeld) {
+    if (InstanceRoom* room = FindInstanceRoom(ctx)) {
+        room->port = handle;
+        room->periodHeld = periodHeld;
+    }
+}
+
+bool ClosePort(plat::Handle handle) {
+    const int status = ComClose(handle);
+    if (status == kComOk) {
+        return true;
+    }
+    Log(kLogDetail, "MERIX> CloseCom() hf=%d not closed, system error %u", handle,
+        plat::LastError());
+    RunTimeError(kAreaPort, kPlaceClose, status);
+    return false;
+}
+
+void ReleaseHeldPort(InstanceRoom& room, const char* command) {
+    if (room.port != 0) {
+        Log(kLogDetail, "MERIX> %s() closing hf=%d, left open for instance %u", command, room.port,
+            room.vpiNumber);
+        if (ClosePort(room.port)) {
+            Log(kLogDetail, "MERIX> CloseCom(), Exit (no error)");
+        }
+    }
+    // A handle that would not close is given up all the same: nothing will close it now.
+    if (room.periodHeld) {
+        ReleaseTimerPeriod();
+    }
+    room.port = 0;
+    room.periodHeld = false;
 }
 
 float CharacterTime(uint16_t baud, int dataBits, int stopBitsCode, int parityCode) {

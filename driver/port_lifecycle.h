@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "merix/vpi.h"
+#include "platform/platform.h"
+#include "services/instance_room.h"
 
 namespace merix {
 
@@ -22,10 +24,23 @@ enum PortErrorPlace : int32_t {
 ///
 /// The 1 ms timer period is held while an instance has a port: an open that gives `hf` a
 /// handle where it held none raises it (HoldTimerPeriod), and whatever gives up `hf`'s handle
-/// lowers it (ReleaseTimerPeriod): CloseCom, EndVpi, ReOpenCom on a gone port. One raise per
+/// lowers it (ReleaseTimerPeriod): CloseCom, EndVpi, ReOpenCom on a gone port, and a ColdStart
+/// or EndVpi that releases what the instance's room holds. One raise per
 /// instance with a port, so the two always come in pairs. Without it, the gap's Sleep and the
 /// retry pause run on Windows' default 15.6 ms tick.
 uint32_t OpenSavedPort(DriverContext& ctx);
+
+/// Tells the instance's room which handle this library holds open for it now, and whether
+/// its timer period is held, after every change of `hf`.
+void RecordPort(const DriverContext& ctx, plat::Handle handle, bool periodHeld);
+
+/// Closes `handle`; a failure gets CloseCom's lines and its run-time error, 2027.
+bool ClosePort(plat::Handle handle);
+
+/// Closes the port and lowers the timer period that `room` holds for its instance, with
+/// CloseCom's log lines after one that names `command` and the instance; the room then holds
+/// nothing. The instance's context is not touched: it may be gone.
+void ReleaseHeldPort(InstanceRoom& room, const char* command);
 
 /// timeBeginPeriod(1) and timeEndPeriod(1) for an instance's port (see OpenSavedPort).
 void HoldTimerPeriod();

@@ -38,12 +38,11 @@ struct Machine {
     plat::LocalTime now{2026, 12, 8, 10, 0, 0, 0, 0};
     plat::CommTimeouts timeouts;
     plat::Dcb dcb;
-    bool open = false;
     plat::Handle nextHandle = kFirstHandle;
-    std::set<plat::Handle> openHandles;
-    std::set<plat::Handle> deadHandles; // open, but their device was unplugged
-    bool unplugged = false;
-    bool renamed = false; // came back under another name: a dead handle kept it
+    std::map<plat::Handle, std::string> openHandles; // and the name each was opened by
+    // Open, but their device was removed: each call fails with the code its driver chose.
+    std::map<plat::Handle, uint32_t> deadHandles;
+    std::set<std::string> unplugged; // names with no device behind them
     bool stalled = false;
     bool windowsSleep = false;
     int periodRaises = 0;
@@ -68,13 +67,29 @@ bool Fails(const std::string& function) {
     return true;
 }
 
-/// A call on a handle whose device was unplugged fails, as on Windows, with ERROR_BAD_COMMAND.
-bool Dead(plat::Handle h) {
-    if (M().deadHandles.count(h) == 0) {
+/// A call on a handle that is not open fails as on Windows; one on a handle whose device was
+/// removed fails with the code the unplug named.
+bool Unusable(plat::Handle h) {
+    if (M().openHandles.count(h) == 0) {
+        M().lastError = plat::kErrorInvalidHandle;
+        return true;
+    }
+    const auto it = M().deadHandles.find(h);
+    if (it == M().deadHandles.end()) {
         return false;
     }
-    M().lastError = plat::kErrorBadCommand;
+    M().lastError = it->second;
     return true;
+}
+
+/// A live handle holds its name: Windows opens a COM port for exclusive access.
+bool HeldOpen(const std::string& name) {
+    for (const auto& [handle, opened] : M().openHandles) {
+        if (opened == name && M().deadHandles.count(handle) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void AdvanceUs(uint64_t us) {
@@ -150,18 +165,26 @@ void QueueSilence() {
 const std::vector<std::vector<uint8_t>>& Written() {
     return M().written;
 }
+void ClearWritten() {
+    M().written.clear();
+    M().calls.clear();
+}
 void FailNext(const std::string& function, int times, uint32_t code) {
     M().failures[function] = Machine::Failure{times, code};
 }
-void Unplug() {
-    M().unplugged = true;
-    M().deadHandles = M().openHandles;
-}
-void Replug() {
-    M().unplugged = false;
-    if (!M().deadHandles.empty()) {
-        M().renamed = true;
+void Unplug(const std::string& name, uint32_t code) {
+    M().unplugged.insert(name);
+    for (const auto& [handle, opened] : M().openHandles) {
+        if (opened == name) {
+            M().deadHandles[handle] = code;
+        }
     }
+}
+void Replug(const std::string& name) {
+    M().unplugged.erase(name);
+}
+int OpenHandles() {
+    return static_cast<int>(M().openHandles.size());
 }
 void StallWrites() {
     M().stalled = true;
@@ -211,7 +234,7 @@ plat::Dcb CommState() {
     return M().dcb;
 }
 bool PortOpen() {
-    return M().open;
+    return !M().openHandles.empty();
 }
 
 } // namespace merix::fake
@@ -226,15 +249,18 @@ Handle CreateFileA(const char* name) {
     if (fake::Fails("CreateFileA")) {
         return kInvalidHandle;
     }
-    const bool gone = (M().unplugged || M().renamed) && std::strcmp(name, "NUL") != 0;
-    if (gone || (!existing.empty() &&
-                 std::find(existing.begin(), existing.end(), name) == existing.end())) {
+    if (M().unplugged.count(name) != 0 ||
+        (!existing.empty() &&
+         std::find(existing.begin(), existing.end(), name) == existing.end())) {
         M().lastError = kErrorFileNotFound;
         return kInvalidHandle;
     }
-    M().open = true;
+    if (fake::HeldOpen(name) && std::strcmp(name, "NUL") != 0) {
+        M().lastError = kErrorAccessDenied; // open already: "cannot be opened again"
+        return kInvalidHandle;
+    }
     M().timeouts = CommTimeouts{};
-    M().openHandles.insert(M().nextHandle);
+    M().openHandles[M().nextHandle] = name;
     return M().nextHandle++;
 }
 
@@ -243,15 +269,17 @@ bool CloseHandle(Handle h) {
     if (fake::Fails("CloseHandle")) {
         return false;
     }
-    M().open = false;
-    M().openHandles.erase(h);
+    if (M().openHandles.erase(h) == 0) {
+        M().lastError = kErrorInvalidHandle;
+        return false;
+    }
     M().deadHandles.erase(h); // closing a dead handle works, and lets the device go
     return true;
 }
 
 bool GetCommState(Handle h, Dcb* dcb) {
     fake::Record("GetCommState");
-    if (fake::Fails("GetCommState") || fake::Dead(h)) {
+    if (fake::Fails("GetCommState") || fake::Unusable(h)) {
         return false;
     }
     *dcb = M().dcb;
@@ -260,11 +288,13 @@ bool GetCommState(Handle h, Dcb* dcb) {
 
 bool SetCommState(Handle h, const Dcb& dcb) {
     fake::Record("SetCommState(" + std::to_string(dcb.baudRate) + ")");
-    if (fake::Fails("SetCommState") || fake::Dead(h)) {
+    if (fake::Fails("SetCommState") || fake::Unusable(h)) {
         return false;
     }
-    if (WindowsRefusesFraming(dcb.byteSize, dcb.stopBits)) {
-        M().lastError = kErrorInvalidParameter; // Wine takes these; Windows does not
+    // Wine takes these; Windows refuses them with ERROR_INVALID_PARAMETER.
+    if (dcb.byteSize < 5 || dcb.byteSize > 8 || dcb.parity > 4 || dcb.stopBits > 2 ||
+        WindowsRefusesFraming(dcb.byteSize, dcb.stopBits)) {
+        M().lastError = kErrorInvalidParameter;
         return false;
     }
     M().dcb = dcb;
@@ -273,7 +303,7 @@ bool SetCommState(Handle h, const Dcb& dcb) {
 
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
     fake::Record("GetCommTimeouts");
-    if (fake::Fails("GetCommTimeouts") || fake::Dead(h)) {
+    if (fake::Fails("GetCommTimeouts") || fake::Unusable(h)) {
         return false;
     }
     *timeouts = M().timeouts;
@@ -282,7 +312,7 @@ bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
 
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
     fake::Record("SetCommTimeouts(" + std::to_string(timeouts.readTotalTimeoutConstant) + ")");
-    if (fake::Fails("SetCommTimeouts") || fake::Dead(h)) {
+    if (fake::Fails("SetCommTimeouts") || fake::Unusable(h)) {
         return false;
     }
     M().timeouts = timeouts;
@@ -291,14 +321,14 @@ bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
 
 bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue) {
     fake::Record("SetupComm(" + std::to_string(inQueue) + "," + std::to_string(outQueue) + ")");
-    return !fake::Fails("SetupComm") && !fake::Dead(h);
+    return !fake::Fails("SetupComm") && !fake::Unusable(h);
 }
 
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     fake::Record("ClearCommError");
     *errors = 0;
     *inQueue = fake::BytesBeforeSilence();
-    if (fake::Dead(h)) {
+    if (fake::Unusable(h)) {
         *inQueue = 0;
         return false;
     }
@@ -308,7 +338,7 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     fake::Record("ReadFile(" + std::to_string(count) + ")");
     *read = 0;
-    if (fake::Fails("ReadFile") || fake::Dead(h)) {
+    if (fake::Fails("ReadFile") || fake::Unusable(h)) {
         return false;
     }
     auto* out = static_cast<uint8_t*>(buffer);
@@ -337,7 +367,7 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
 
 bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
     fake::Record("WriteFile(" + std::to_string(count) + ")");
-    if (fake::Fails("WriteFile") || fake::Dead(h)) {
+    if (fake::Fails("WriteFile") || fake::Unusable(h)) {
         return false;
     }
     if (M().stalled) {
@@ -372,7 +402,7 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
 
 bool EscapeCommFunction(Handle h, int function) {
     fake::Record("EscapeCommFunction(" + std::to_string(function) + ")");
-    return !fake::Fails("EscapeCommFunction") && !fake::Dead(h);
+    return !fake::Fails("EscapeCommFunction") && !fake::Unusable(h);
 }
 
 bool SetCommBreak(Handle) {

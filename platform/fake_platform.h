@@ -40,18 +40,24 @@ void QueueReply(std::vector<uint8_t> frame);
 void QueueSilence();
 /// Every frame written so far.
 const std::vector<std::vector<uint8_t>>& Written();
+/// Forgets the frames written and the calls made; open ports stay open.
+void ClearWritten();
 
 /// The next call of that function fails (FALSE / INVALID_HANDLE_VALUE, GetThreadPriority
 /// THREAD_PRIORITY_ERROR_RETURN); `times` calls fail, each leaving `code` for LastError().
 void FailNext(const std::string& function, int times = 1, uint32_t code = plat::kErrorGenFailure);
 
-/// The USB adapter is pulled out: every call on a handle opened before fails with
-/// ERROR_BAD_COMMAND, and the port's name is gone (CreateFileA: ERROR_FILE_NOT_FOUND).
-void Unplug();
-/// The adapter is plugged in again. As on Windows, the device behind a handle that is still
-/// open is not removed: while a handle of the unplugged one stays open, the adapter comes back
-/// under another name and the port's own name stays gone.
-void Replug();
+/// The USB adapter behind `name` is pulled out (a surprise removal). Windows keeps the
+/// device's objects until the last handle to it is closed, but fails every call on them with
+/// a code that the device's driver chooses (usbser: ERROR_BAD_COMMAND, others
+/// ERROR_GEN_FAILURE or ERROR_DEVICE_NOT_CONNECTED); the name opens nothing until the adapter
+/// comes back. Other ports are not touched.
+void Unplug(const std::string& name = "COM1", uint32_t code = plat::kErrorBadCommand);
+/// The adapter is plugged in again: `name` opens a new device. A handle of the removed one
+/// stays dead until it is closed.
+void Replug(const std::string& name = "COM1");
+/// Handles open now, dead ones included.
+int OpenHandles();
 
 /// From now on WriteFile takes no more bytes (a USB or virtual port that stopped): a write
 /// with write timeouts ends when their total has run out, with a short count; one without
@@ -89,6 +95,7 @@ void SetNow(const plat::LocalTime& now);
 /// The port's timeouts and state as the driver last set them.
 plat::CommTimeouts Timeouts();
 plat::Dcb CommState();
+/// Any handle open.
 bool PortOpen();
 
 } // namespace merix::fake

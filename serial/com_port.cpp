@@ -57,6 +57,15 @@ uint32_t WriteTimeoutPerByteMs(const PortSettings& settings) {
 
 int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
             plat::Handle* handle) {
+    if (settings.dataBits < 5 || settings.dataBits > 8 || settings.stopBits > 2 ||
+        settings.parity > 4) {
+        // No serial driver takes these; cut to a DCB's bytes, 261 data bits would open as 5.
+        Log(kLogError,
+            "MERIX> ComOpen() %s: %u data bits, stop-bits code %u, parity code %u refused, "
+            "a port takes 5 to 8 data bits, stop-bits codes 0 to 2 and parity codes 0 to 4",
+            name, settings.dataBits, settings.stopBits, settings.parity);
+        return kComSetStateFailed;
+    }
     *handle = plat::CreateFileA(name);
     if (*handle == plat::kInvalidHandle) {
         return kComOpenFailed;

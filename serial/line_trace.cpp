@@ -354,7 +354,14 @@ void WriteAttempt(Slot& s) {
 } // namespace
 
 void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
-    StopLineTrace(ctx);
+    // This context's trace ends, and so does one that an earlier context of this instance
+    // left open: that context is gone, and on Windows its open file would refuse ours.
+    if (Slot* earlier = gSlots.Reused(ctx, ctx.vpiNumber); earlier != nullptr) {
+        if (earlier->ctx != nullptr) {
+            WriteAttempt(*earlier);
+            Close(*earlier);
+        }
+    }
     if (path == nullptr || path[0] == '\0') {
         return;
     }

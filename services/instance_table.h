@@ -26,7 +26,7 @@ public:
     /// The room of `ctx` in its starting state, made at the first call; nullptr when none can
     /// be had (memory, or every entry taken by another live instance).
     Room* Claim(const DriverContext& ctx) {
-        Entry* entry = FindEntry(ctx);
+        Entry* entry = ReusedEntry(ctx, ctx.vpiNumber);
         if (entry == nullptr) {
             entry = FreeEntry(ctx);
         }
@@ -52,6 +52,14 @@ public:
     /// The room of `ctx`, or nullptr when it has none. Never allocates.
     Room* Find(const DriverContext& ctx) const {
         const Entry* entry = FindEntry(ctx);
+        return entry != nullptr ? entry->room.get() : nullptr;
+    }
+
+    /// The room that a Claim of `ctx` as instance `number` would start afresh: the one of
+    /// this context, or else the one of an earlier context that carried the number. nullptr
+    /// when the claim would take a free entry.
+    Room* Reused(const DriverContext& ctx, uint32_t number) {
+        Entry* entry = ReusedEntry(ctx, number);
         return entry != nullptr ? entry->room.get() : nullptr;
     }
 
@@ -99,20 +107,29 @@ private:
         return nullptr;
     }
 
-    /// An entry for a new instance: a free one, or else one whose instance number `ctx` now
-    /// carries (the host started that instance again in a new context, and the old one is
-    /// gone: two live contexts with one number would share their files too).
+    /// The entry of `ctx`, or else one whose instance number `ctx` now carries: the host
+    /// started that instance again in a new context, and the old one is gone. Its room is
+    /// taken over, so that nothing the old context held (a file, a port) stays held by a room
+    /// that no live context will ever claim again.
+    Entry* ReusedEntry(const DriverContext& ctx, uint32_t number) {
+        if (Entry* entry = FindEntry(ctx)) {
+            return entry;
+        }
+        for (Entry& e : entries_) {
+            if (e.owner != nullptr && e.vpiNumber == number) {
+                return &e;
+            }
+        }
+        return nullptr;
+    }
+
+    /// A free entry for a new instance, its own number's first.
     Entry* FreeEntry(const DriverContext& ctx) {
         if (entries_[Home(ctx)].owner == nullptr) {
             return &entries_[Home(ctx)];
         }
         for (Entry& e : entries_) {
             if (e.owner == nullptr) {
-                return &e;
-            }
-        }
-        for (Entry& e : entries_) {
-            if (e.vpiNumber == ctx.vpiNumber) {
                 return &e;
             }
         }

@@ -1,7 +1,6 @@
 #include "services/line_statistics.h"
 
 #include "platform/platform.h"
-#include "services/host_log.h"
 #include "services/instance_table.h"
 
 namespace merix {
@@ -29,12 +28,8 @@ bool Counted(int32_t station) {
 
 } // namespace
 
-void PrepareLineStatistics(const DriverContext& ctx) {
-    if (g_counts.Claim(ctx) == nullptr) {
-        Log(kLogError,
-            "MERIX> ColdStart() no memory for the line statistics (instance %u): they read 0",
-            ctx.vpiNumber);
-    }
+bool PrepareLineStatistics(const DriverContext& ctx) {
+    return g_counts.Claim(ctx) != nullptr;
 }
 
 void CountLine(const DriverContext& ctx, int32_t station, LineCounter counter, uint32_t n) {

@@ -15,9 +15,9 @@
 
 namespace merix {
 
-/// Finds room for the counters of `ctx`, all zero. Without room (logged once) nothing is
-/// counted and every counter reads 0.
-void PrepareLineStatistics(const DriverContext& ctx);
+/// Finds room for the counters of `ctx`, all zero; false when there is none, and then nothing
+/// is counted and every counter reads 0.
+bool PrepareLineStatistics(const DriverContext& ctx);
 
 /// Adds `n` to a counter of `station` (1..31; others are not counted).
 void CountLine(const DriverContext& ctx, int32_t station, LineCounter counter, uint32_t n = 1);

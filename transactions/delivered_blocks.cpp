@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "services/host_log.h"
 #include "services/instance_table.h"
 #include "transactions/station_entry.h"
 
@@ -34,13 +33,8 @@ StationBlock* Slot(const DriverContext& ctx, int32_t station) {
 
 } // namespace
 
-void PrepareDeliveredBlocks(const DriverContext& ctx) {
-    if (g_instances.Claim(ctx) == nullptr) {
-        Log(kLogError,
-            "MERIX> ColdStart() no memory to remember delivered event blocks (instance %u): "
-            "a repeated block may be delivered twice",
-            ctx.vpiNumber);
-    }
+bool PrepareDeliveredBlocks(const DriverContext& ctx) {
+    return g_instances.Claim(ctx) != nullptr;
 }
 
 void RememberDeliveredBlock(const DriverContext& ctx, int32_t station, const uint8_t* block,

@@ -12,9 +12,9 @@
 
 namespace merix {
 
-/// Finds room for the blocks of `ctx`, empty: a ColdStart begins the instance afresh. Without
-/// room (logged once) every block is taken as new.
-void PrepareDeliveredBlocks(const DriverContext& ctx);
+/// Finds room for the blocks of `ctx`, empty: a ColdStart begins the instance afresh. False
+/// when there is none, and then every block is taken as new.
+bool PrepareDeliveredBlocks(const DriverContext& ctx);
 
 /// Remembers the `n` bytes of `block` as the last block delivered for `station` of `ctx`.
 void RememberDeliveredBlock(const DriverContext& ctx, int32_t station, const uint8_t* block,

@@ -170,6 +170,7 @@ struct FramingCase {
     uint16_t dataBits;
     uint16_t stopBits;
     bool refused;
+    uint16_t parity = 0;
 };
 
 class Framing : public ComPortTest, public ::testing::WithParamInterface<FramingCase> {};
@@ -177,7 +178,7 @@ class Framing : public ComPortTest, public ::testing::WithParamInterface<Framing
 TEST_P(Framing, WhatWindowsRefusesIsRefusedEverywhere) {
     const FramingCase& c = GetParam();
     plat::Handle h = 0;
-    const int code = ComOpen("COM1", PortSettings{9600, c.dataBits, c.stopBits, 0}, 0, &h);
+    const int code = ComOpen("COM1", PortSettings{9600, c.dataBits, c.stopBits, c.parity}, 0, &h);
     EXPECT_EQ(code, c.refused ? kComSetStateFailed : kComOk);
     EXPECT_EQ(fake::PortOpen(), !c.refused);
     EXPECT_EQ(qorlib::Log().size(), c.refused ? 1u : 0u);
@@ -192,7 +193,12 @@ INSTANTIATE_TEST_SUITE_P(DataAndStopBits, Framing,
                                            FramingCase{5, 2, true}, FramingCase{6, 1, true},
                                            FramingCase{7, 1, true}, FramingCase{8, 1, true},
                                            FramingCase{6, 2, false}, FramingCase{7, 2, false},
-                                           FramingCase{8, 2, false}, FramingCase{8, 0, false}));
+                                           FramingCase{8, 2, false}, FramingCase{8, 0, false},
+                                           // Outside what a DCB takes, cut to a byte or not.
+                                           FramingCase{9, 0, true}, FramingCase{4, 0, true},
+                                           FramingCase{261, 0, true}, FramingCase{8, 3, true},
+                                           FramingCase{8, 0, false, 4},
+                                           FramingCase{8, 0, true, 5}));
 
 TEST(WriteTimeout, IsTheCharacterTimeRoundedUpToWholeMilliseconds) {
     EXPECT_EQ(WriteTimeoutPerByteMs(PortSettings{9600, 8, 0, 2}), 2u);  // 1.146 ms

@@ -1,6 +1,7 @@
 // Port lifecycle commands through VpiMain on the fake platform.
 #include <cmath>
 
+#include "serial/line_trace.h"
 #include "services/host_log.h"
 #include "test_support.h"
 
@@ -270,6 +271,81 @@ TEST_F(LifecycleTest, GetVpiInfoIsTheSameBeforeAndAfterColdStart) {
     EXPECT_EQ(before.parity, 2);
     EXPECT_EQ(before.fixed1, 1u);
     EXPECT_STREQ(before.description, "Hima H51");
+}
+
+// A host restarts instances after every configuration change: what an earlier start opened
+// must not outlive it, and what the host's memory happens to hold must never be closed.
+class RestartTest : public InDirTest {
+protected:
+    int32_t Start(HostContext& on, uint32_t number, const char* port) {
+        StartParams sp{};
+        std::snprintf(sp.portName, sizeof sp.portName, "%s", port);
+        sp.comOn = 1;
+        sp.replyTimeout = 20;
+        sp.baud = 9600;
+        sp.dataBits = 8;
+        sp.parity = 2;
+        CallBlock cb{on.ctx.get(), kColdStart, number, 0, &sp};
+        return VpiMain(&cb);
+    }
+    int32_t ReadRegister(HostContext& on, uint32_t number) {
+        fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x12, 0x34}));
+        AccessGate gate("01300100", 1, 3, 100);
+        CallBlock cb{on.ctx.get(), kSingleRead, number, 0, &gate.rec};
+        return VpiMain(&cb);
+    }
+};
+
+TEST_F(RestartTest, ASecondColdStartClosesThePortOfTheFirstAndNothingElse) {
+    ASSERT_NE(host->hf, 0u) << "the host's memory holds a handle-like marker";
+    ColdStart();
+    EXPECT_TRUE(fake::CallsStartingWith("CloseHandle").empty()) << "never close on hf alone";
+    ColdStart();
+    EXPECT_EQ(fake::CallsStartingWith("CloseHandle").size(), 1u);
+    EXPECT_EQ(fake::OpenHandles(), 1);
+    EXPECT_EQ(fake::TimerPeriodRaises(), 1);
+    EXPECT_TRUE(RunTimeErrors().empty());
+    EXPECT_EQ(ReadRegister(host, 1), 0);
+}
+
+TEST_F(RestartTest, EndVpiOfOneInstanceReleasesEveryInstance) {
+    HostContext second;
+    HostContext third;
+    ColdStart();
+    ASSERT_EQ(Start(second, 2, "COM2"), 0);
+    ASSERT_EQ(Start(third, 3, "COM3"), 0);
+    ASSERT_EQ(fake::OpenHandles(), 3);
+    CallBlock end{second.ctx.get(), kEndVpi, 2, 0, nullptr};
+    EXPECT_EQ(VpiMain(&end), 0);
+    EXPECT_EQ(fake::OpenHandles(), 0);
+    EXPECT_EQ(fake::TimerPeriodRaises(), 0);
+    EXPECT_TRUE(qorlib::Logged("MERIX> EndVpi() closing hf=" + std::to_string(third->hf) +
+                                   ", left open for instance 3",
+                               kLogDetail));
+}
+
+TEST_F(RestartTest, AnInstanceStartedInANewContextTakesOverItsPortAndTrace) {
+    fake::SetCounter(10'000'000, 1000);
+    WriteFile("MERIX01.INI", "TRACE = t.log\n");
+    ColdStart();
+    ASSERT_TRUE(LineTraced(*host));
+    HostContext restarted;
+    ASSERT_EQ(Start(restarted, 1, "COM1"), 0);
+    EXPECT_EQ(fake::OpenHandles(), 1);
+    EXPECT_EQ(fake::TimerPeriodRaises(), 1);
+    EXPECT_FALSE(LineTraced(*host)) << "the old context's file is closed";
+    EXPECT_TRUE(LineTraced(*restarted));
+    EXPECT_EQ(ReadRegister(restarted, 1), 0);
+    StopAllLineTraces();
+    std::ifstream in("t.log");
+    int starts = 0;
+    int replies = 0;
+    for (std::string line; std::getline(in, line);) {
+        starts += line.rfind("# merix line trace", 0) == 0;
+        replies += line.find("01 03 02 12 34") != std::string::npos;
+    }
+    EXPECT_EQ(starts, 2);
+    EXPECT_EQ(replies, 1) << "the trace goes on";
 }
 
 TEST(VpiInfoBanner, ByteForByte) {

@@ -204,6 +204,7 @@ TEST_F(LineTraceTest, NamesThatAreNoRegularFileAreRefusedAtOnce) {
 #endif
     for (const std::string& name : names) {
         ResetLibraryStateForTests();
+        fake::Reset(); // the port too: a fresh load would find it closed
         qorlib::ClearLog();
         StartTraced("TRACE = " + name + "\n");
         EXPECT_TRUE(

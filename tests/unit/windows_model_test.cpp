@@ -86,7 +86,7 @@ TEST_F(WindowsModelTest, TimerPeriodIsRaisedAtOpenAndLoweredAtCloseInPairs) {
     EXPECT_EQ(fake::TimerPeriodRaises(), 1);
     EXPECT_EQ(SendReadRequest(), 0);
     EXPECT_EQ(fake::TimerPeriodRaises(), 1) << "the frame's own pair stays balanced";
-    EXPECT_EQ(Call(kReOpenCom), 0); // a live port: opened again, as before, but one raise
+    EXPECT_EQ(Call(kReOpenCom), 2); // a live port: Windows refuses a second open
     EXPECT_EQ(fake::TimerPeriodRaises(), 1);
     ChangeParams cp{};
     std::snprintf(cp.portName, sizeof cp.portName, "COM2");
@@ -118,13 +118,18 @@ TEST_F(WindowsModelTest, FailedOpensRaiseNothingAndEndVpiLowersAPortThatWouldNot
     EXPECT_EQ(fake::TimerPeriodRaises(), 0);
 }
 
-TEST_F(WindowsModelTest, AKeptHandleOfAnUnpluggedAdapterKeepsItFromComingBack) {
+TEST_F(WindowsModelTest, AnUnplugKillsOnlyItsOwnPortsHandlesUntilTheyAreClosed) {
     ColdStart();
-    fake::Unplug();
-    fake::Replug();
-    plat::Handle h = 0;
-    EXPECT_EQ(ComOpen("COM1", PortSettings{9600, 8, 0, 2}, 0, &h), kComOpenFailed);
-    EXPECT_EQ(plat::LastError(), plat::kErrorFileNotFound);
+    plat::Handle other = 0;
+    ASSERT_EQ(ComOpen("COM2", PortSettings{9600, 8, 0, 2}, 0, &other), kComOk);
+    fake::Unplug("COM1", plat::kErrorGenFailure);
+    fake::Replug("COM1");
+    EXPECT_TRUE(ComGone(host->hf)) << "the removed device's handle stays dead";
+    EXPECT_EQ(plat::LastError(), plat::kErrorGenFailure);
+    EXPECT_FALSE(ComGone(other));
+    plat::Handle again = 0;
+    EXPECT_EQ(ComOpen("COM1", PortSettings{9600, 8, 0, 2}, 0, &again), kComOk) << "a new device";
+    EXPECT_EQ(fake::OpenHandles(), 3);
 }
 
 TEST_F(WindowsModelTest, ReOpenComClosesTheHandleOfAnUnpluggedAdapterAndOpensItAgain) {
@@ -154,9 +159,13 @@ TEST_F(WindowsModelTest, ReOpenComClosesTheHandleOfAnUnpluggedAdapterAndOpensItA
 
 TEST_F(WindowsModelTest, ReOpenComLeavesALivePortAlone) {
     ColdStart();
+    const uint32_t hf = host->hf;
     fake::ClearCalls();
-    EXPECT_EQ(Call(kReOpenCom), 0);
+    EXPECT_EQ(Call(kReOpenCom), 2) << "the port is open: Windows refuses a second open";
     EXPECT_TRUE(fake::CallsStartingWith("CloseHandle").empty());
+    EXPECT_EQ(RunTimeErrors(), std::vector<int>{2030});
+    EXPECT_EQ(host->hf, hf);
+    EXPECT_EQ(SendReadRequest(), 0);
 }
 
 TEST_F(WindowsModelTest, AWriteToAStalledPortEndsWithinItsBound) {
@@ -200,11 +209,25 @@ TEST_F(WindowsModelTest, EightDataBitsWithOneAndAHalfStopBitsAreRefusedWithAReas
 
 TEST_F(WindowsModelTest, TheFakeSetCommStateRefusesThemToo) {
     ColdStart();
-    plat::Dcb dcb = fake::CommState();
-    dcb.byteSize = 5;
-    dcb.stopBits = 2;
-    EXPECT_FALSE(plat::SetCommState(host->hf, dcb));
-    EXPECT_EQ(plat::LastError(), plat::kErrorInvalidParameter);
+    struct Refused {
+        uint8_t byteSize, stopBits, parity;
+    };
+    for (const Refused r : {Refused{5, 2, 0}, Refused{9, 0, 0}, Refused{4, 0, 0}, Refused{8, 3, 0},
+                            Refused{8, 0, 5}}) {
+        plat::Dcb dcb = fake::CommState();
+        dcb.byteSize = r.byteSize;
+        dcb.stopBits = r.stopBits;
+        dcb.parity = r.parity;
+        EXPECT_FALSE(plat::SetCommState(host->hf, dcb)) << int{r.byteSize};
+        EXPECT_EQ(plat::LastError(), plat::kErrorInvalidParameter);
+    }
+}
+
+TEST_F(WindowsModelTest, AnOpenPortCannotBeOpenedAgain) {
+    ColdStart();
+    EXPECT_EQ(plat::CreateFileA("COM1"), plat::kInvalidHandle);
+    EXPECT_EQ(plat::LastError(), plat::kErrorAccessDenied);
+    EXPECT_NE(plat::CreateFileA("COM2"), plat::kInvalidHandle);
 }
 
 TEST_F(WindowsModelTest, APriorityThatCannotBeReadIsNotRaised) {
