@@ -163,8 +163,9 @@ void SkipRestOfLine(std::FILE* file) {
 
 } // namespace
 
-void ReadIntFile(CallBlock* cb, TraceSettings* trace) {
+void ReadIntFile(CallBlock* cb, InstanceSettings* settings) {
     DriverContext& ctx = *cb->context;
+    TraceSettings* trace = settings != nullptr ? &settings->trace : nullptr;
     // Room for any 32-bit number: "MERIX" + "-2147483648" + ".INT" + zero.
     char fileName[32];
     const int number = static_cast<int>(cb->driverNumber);

@@ -2,19 +2,14 @@
 #pragma once
 
 #include "merix/vpi.h"
+#include "services/instance_settings.h"
 
 namespace merix {
 
-/// What the file says about the line trace (TRACE = <file>, TRACE_MAX = <MiB>).
-struct TraceSettings {
-    char path[256] = {}; ///< empty: no trace
-    int maxMiB = 16;
-};
-
 /// Reads the file of the call block's driver number into its context: debug flag, line
-/// masks, fDelay and IFG, and the trace settings into `trace` when given. Never fails;
-/// without a file the default masks apply.
-void ReadIntFile(CallBlock* cb, TraceSettings* trace = nullptr);
+/// masks, fDelay and IFG, and the instance's other settings into `settings` when given. Never
+/// fails; without a file the default masks apply.
+void ReadIntFile(CallBlock* cb, InstanceSettings* settings = nullptr);
 
 /// Matches one keyword at `cursor`, a position in a NUL-terminated line.
 ///

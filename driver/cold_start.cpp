@@ -82,6 +82,62 @@ void ClaimRooms(const DriverContext& ctx) {
     }
 }
 
+/// Character time, and the gap and hold correction that suit it, from the host's parameters.
+void SetCharacterTiming(DriverContext& ctx, const StartParams& sp) {
+    ctx.msecPerChar = CharacterTime(sp.baud, sp.dataBits, sp.stopBits, sp.parity);
+    Log(kLogDetail, "MERIX> Theoretecly # msec per character = %.3f",
+        static_cast<double>(ctx.msecPerChar));
+    if (sp.baud == 0) {
+        Log(kLogError, "MERIX> ColdStart() baud rate 0 gives no character time: port not opened");
+    }
+    ctx.IFG = DefaultGap(ctx.msecPerChar);
+    ctx.fDelay = DefaultFDelay(sp.baud);
+}
+
+void QueryCounter(DriverContext& ctx) {
+    int64_t frequency = 0;
+    if (!plat::QueryPerformanceFrequency(&frequency) || frequency <= 0) {
+        Log(kLogError, "MERIX> Send() High Resolution Counter not supported");
+        frequency = 0;
+    }
+    ctx.perfFrequency = frequency;
+    if (ctx.debugFlag != 0 && ctx.perfFrequency > 0) {
+        CalibrateCounter(ctx);
+    }
+}
+
+/// Saves the host's port parameters for every later open and opens the port; the handle, or 0.
+uint32_t OpenStartPort(DriverContext& ctx, const StartParams& sp) {
+    PortParams& p = ctx.portParams;
+    const bool nameFits = PortNameFits(sp.portName);
+    if (nameFits) {
+        std::memcpy(p.portName, sp.portName, kPortNameSize);
+    } else {
+        // Cutting the name could open another device; an empty name makes every later
+        // reopen fail cleanly instead.
+        Log(kLogError,
+            "MERIX> ColdStart() port name empty or longer than %d characters: "
+            "port not opened",
+            static_cast<int>(kPortNameSize) - 1);
+        std::memset(p.portName, 0, kPortNameSize);
+    }
+    p.baud = sp.baud;
+    p.dataBits = static_cast<uint16_t>(sp.dataBits);
+    p.stopBits = static_cast<uint16_t>(sp.stopBits);
+    p.parity = static_cast<uint16_t>(sp.parity);
+    p.lineMask = static_cast<uint16_t>(ctx.RecMask & 0xFFFF);
+    uint32_t handle = 0;
+    if (nameFits && sp.baud != 0) {
+        handle = OpenSavedPort(ctx);
+    }
+    if (handle == 0) {
+        RunTimeError(kAreaPort, kPlaceColdStartOpen, 0);
+    } else {
+        ComSetTimeout(handle, static_cast<int>(ctx.replyTimeout));
+    }
+    return handle;
+}
+
 } // namespace
 
 int32_t ColdStart(CallBlock* cb) {
@@ -104,61 +160,17 @@ int32_t ColdStart(CallBlock* cb) {
     ClaimRooms(ctx);
     Log(kLogDetail, "MERIX> ColdStart(), Data %d, SB %d, P %d, Baud %hu", sp.dataBits, sp.stopBits,
         sp.parity, sp.baud);
+    SetCharacterTiming(ctx, sp);
 
-    ctx.msecPerChar = CharacterTime(sp.baud, sp.dataBits, sp.stopBits, sp.parity);
-    Log(kLogDetail, "MERIX> Theoretecly # msec per character = %.3f",
-        static_cast<double>(ctx.msecPerChar));
-    const bool baudUsable = sp.baud != 0;
-    if (!baudUsable) {
-        Log(kLogError, "MERIX> ColdStart() baud rate 0 gives no character time: port not opened");
-    }
-    ctx.IFG = DefaultGap(ctx.msecPerChar);
-    ctx.fDelay = DefaultFDelay(sp.baud);
+    InstanceSettings without; // an instance without room still reads its file
+    InstanceRoom* room = FindInstanceRoom(ctx);
+    InstanceSettings& settings = room != nullptr ? room->settings : without;
+    ReadIntFile(cb, &settings);
+    QueryCounter(ctx);
 
-    TraceSettings trace;
-    ReadIntFile(cb, &trace);
-
-    int64_t frequency = 0;
-    if (!plat::QueryPerformanceFrequency(&frequency) || frequency <= 0) {
-        Log(kLogError, "MERIX> Send() High Resolution Counter not supported");
-        frequency = 0;
-    }
-    ctx.perfFrequency = frequency;
-    if (ctx.debugFlag != 0 && ctx.perfFrequency > 0) {
-        CalibrateCounter(ctx);
-    }
-
-    uint32_t handle = 0;
-    if (ctx.comOn != 0) {
-        PortParams& p = ctx.portParams;
-        const bool nameFits = PortNameFits(sp.portName);
-        if (nameFits) {
-            std::memcpy(p.portName, sp.portName, kPortNameSize);
-        } else {
-            // Cutting the name could open another device; an empty name makes every later
-            // reopen fail cleanly instead.
-            Log(kLogError,
-                "MERIX> ColdStart() port name empty or longer than %d characters: "
-                "port not opened",
-                static_cast<int>(kPortNameSize) - 1);
-            std::memset(p.portName, 0, kPortNameSize);
-        }
-        p.baud = sp.baud;
-        p.dataBits = static_cast<uint16_t>(sp.dataBits);
-        p.stopBits = static_cast<uint16_t>(sp.stopBits);
-        p.parity = static_cast<uint16_t>(sp.parity);
-        p.lineMask = static_cast<uint16_t>(ctx.RecMask & 0xFFFF);
-        if (nameFits && baudUsable) {
-            handle = OpenSavedPort(ctx);
-        }
-        if (handle == 0) {
-            RunTimeError(kAreaPort, kPlaceColdStartOpen, 0);
-        } else {
-            ComSetTimeout(handle, static_cast<int>(ctx.replyTimeout));
-        }
-    }
+    const uint32_t handle = ctx.comOn != 0 ? OpenStartPort(ctx, sp) : 0;
     Log(kLogDetail, "MERIX> ColdStart(), comOn=%d, hf=%d", ctx.comOn, handle);
-    StartLineTrace(ctx, trace.path, trace.maxMiB);
+    StartLineTrace(ctx, settings.trace.path, settings.trace.maxMiB);
     return kResultOk;
 }
 

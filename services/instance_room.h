@@ -1,5 +1,5 @@
 // What the library keeps of each instance beyond its context record: the port it opened for
-// the instance and the timer period it holds for it.
+// the instance, the timer period it holds for it, and the settings of its initialisation file.
 //
 // The host's memory is not to be trusted before the first ColdStart, so a handle in a context
 // proves nothing; the room does. ColdStart, EndVpi and a restart in a new context close what
@@ -10,13 +10,15 @@
 
 #include "merix/vpi.h"
 #include "platform/platform.h"
+#include "services/instance_settings.h"
 
 namespace merix {
 
 struct InstanceRoom {
     uint32_t vpiNumber = 0;
-    plat::Handle port = 0;   ///< opened by this library for the instance, not closed since
-    bool periodHeld = false; ///< a TimeBeginPeriod(1) of the instance awaits its end
+    plat::Handle port = 0;     ///< opened by this library for the instance, not closed since
+    bool periodHeld = false;   ///< a TimeBeginPeriod(1) of the instance awaits its end
+    InstanceSettings settings; ///< from the initialisation file at ColdStart
 };
 
 /// The room of `ctx` in its starting state; nullptr when none can be had. The room of an

@@ -1,0 +1,20 @@
+// What the initialisation file sets for an instance beyond the fields of its context record,
+// whose layout the host fixes. ColdStart reads the file into it; it lives in the instance's
+// room.
+#pragma once
+
+namespace merix {
+
+/// The line trace: TRACE = <file>, TRACE_MAX = <MiB>.
+struct TraceSettings {
+    char path[256] = {}; ///< empty: no trace
+    int maxMiB = 16;
+};
+
+struct InstanceSettings {
+    TraceSettings trace;
+    /// RS485 = ON: the port is asked to switch the line direction itself.
+    bool rs485 = false;
+};
+
+} // namespace merix
