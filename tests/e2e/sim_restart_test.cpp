@@ -1,0 +1,100 @@
+// Restarts as a host makes them after a configuration change, on a real pseudo-terminal:
+// the port is exclusive, so whatever an earlier start left open would lock the line.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "serial/line_trace.h"
+#include "sim_line.h"
+
+namespace merix::test {
+namespace {
+
+class SimRestart : public SimLine {
+protected:
+    /// Descriptors of this process open on the simulator's device.
+    int OpenOnDevice() const {
+        char device[PATH_MAX];
+        if (realpath(sim->DeviceName().c_str(), device) == nullptr) {
+            return -1;
+        }
+        int n = 0;
+        DIR* fds = opendir("/proc/self/fd");
+        for (dirent* e = fds != nullptr ? readdir(fds) : nullptr; e != nullptr; e = readdir(fds)) {
+            char target[PATH_MAX] = {};
+            const std::string link = std::string("/proc/self/fd/") + e->d_name;
+            if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+                std::strcmp(target, device) == 0) {
+                ++n;
+            }
+        }
+        if (fds != nullptr) {
+            closedir(fds);
+        }
+        return n;
+    }
+    int32_t Start(DriverContext& on) {
+        StartParams sp{};
+        std::memcpy(sp.portName, port.c_str(), port.size() + 1);
+        sp.comOn = 1;
+        sp.replyTimeout = 30;
+        sp.baud = static_cast<uint16_t>(LineSettings().baud);
+        sp.dataBits = 8;
+        sp.parity = 2;
+        CallBlock cb{&on, kColdStart, 1, 0, &sp};
+        return VpiMain(&cb);
+    }
+    int32_t ReadOn(DriverContext& on, Gate& gate) {
+        CallBlock cb{&on, kSingleRead, 1, 0, &gate.rec};
+        return VpiMain(&cb);
+    }
+};
+
+TEST_F(SimRestart, ASecondColdStartLeavesOneDescriptorAndReadsWork) {
+    const int before = OpenOnDevice(); // the simulator keeps the device open too
+    ASSERT_EQ(Start(ctx), 0);
+    EXPECT_EQ(OpenOnDevice(), before);
+    Gate gate("01300000", 1, 3, 0);
+    EXPECT_EQ(Read(gate), 0);
+}
+
+TEST_F(SimRestart, ANewContextTakesOverThePortAndTheTraceAndEndVpiLetsAllGo) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("merix_restart_" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    std::ofstream("MERIX01.INI") << "TRACE = t.log\n";
+    const int before = OpenOnDevice();
+    ASSERT_EQ(Start(ctx), 0);
+    ASSERT_TRUE(LineTraced(ctx));
+
+    DriverContext restarted{};
+    ASSERT_EQ(Start(restarted), 0);
+    EXPECT_EQ(OpenOnDevice(), before);
+    EXPECT_FALSE(LineTraced(ctx));
+    Gate gate("01300000", 1, 3, 0);
+    EXPECT_EQ(ReadOn(restarted, gate), 0);
+    CallBlock end{&restarted, kEndVpi, 1, 0, nullptr};
+    EXPECT_EQ(VpiMain(&end), 0);
+    EXPECT_EQ(OpenOnDevice(), before - 1);
+
+    int starts = 0;
+    int requests = 0;
+    std::ifstream in("t.log");
+    for (std::string line; std::getline(in, line);) {
+        starts += line.rfind("# merix line trace", 0) == 0;
+        requests += line.find("01 03 00 00 00 01") != std::string::npos;
+    }
+    EXPECT_EQ(starts, 2);
+    EXPECT_EQ(requests, 1) << "the restarted instance's read is in the same file";
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace
+} // namespace merix::test
