@@ -67,6 +67,9 @@ struct RetryState {
 
     /// The loop test after a pass that did not return.
     bool Done() const { return sRetry == 0 || result == kPassOk; }
+    /// No pass follows this one: the loop test ends the loop, or a wrong reply found the
+    /// wrong-reply budget used up (Begin then refuses the next pass).
+    bool Over() const { return Done() || (result == kPassWrongReply && budget == 0); }
 };
 
 } // namespace merix

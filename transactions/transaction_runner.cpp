@@ -66,7 +66,7 @@ void RunAttempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
         } else {
             then = steps.FrameArrived();
         }
-        const bool over = then == Then::kStop || pass.Done();
+        const bool over = then == Then::kStop || pass.Over();
         TraceAttemptEnds(ctx,
                          pass.result == kPassOk ? TraceOutcome::kGood
                          : over                 ? TraceOutcome::kFailed
