@@ -57,6 +57,12 @@ protected:
         AccessGate gate(text, station, 3, 100);
         return Call(kSingleRead, &gate.rec);
     }
+    int32_t ReadCoil(int station) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%02d100007", station);
+        AccessGate gate(text, station, 1, 7, kGateTypeDigital);
+        return Call(kSingleRead, &gate.rec);
+    }
     int32_t WriteRegister(int station) {
         char text[16];
         std::snprintf(text, sizeof text, "%02d300100", station);
@@ -82,7 +88,7 @@ Frame BadCrc(uint8_t station) {
 struct LineCase {
     const char* what;
     std::vector<Frame> replies; // an empty frame: silence
-    int transaction;            // 0 read, 1 write, 2 event poll after the set-up
+    int transaction;            // 0 read, 1 write, 2 event poll after the set-up, 3 coil read
     int32_t result;
     // OK, FAIL, RTRY, SIL, CRC, WRNG, EXC, EVT, SHRT
     std::vector<double> counts;
@@ -124,6 +130,11 @@ TEST_F(LineStatisticsTest, CountersReadWhatTheLineDid) {
          0,
          1,
          {0, 1, 0, 0, 0, 1, 0, 0, 0}},
+        {"a coil read without its data byte",
+         {WithCrc({0x03, 0x01, 0x00})},
+         3,
+         1,
+         {0, 1, 0, 0, 0, 1, 0, 0, 0}},
         {"cut short, then the reply",
          {{0x03, 0x03, 0x02, 0x00}, Registers(3)},
          0,
@@ -156,6 +167,9 @@ TEST_F(LineStatisticsTest, CountersReadWhatTheLineDid) {
         case 1:
             result = WriteRegister(3);
             break;
+        case 3:
+            result = ReadCoil(3);
+            break;
         default:
             ASSERT_EQ(PollEvents(3), 0);
             result = PollEvents(3);
@@ -184,7 +198,9 @@ TEST_F(LineStatisticsTest, TheLineSumsItsStationsAndClearingIsPerStationOr00ForA
     EXPECT_EQ(Read("ST31TURN"), turnaround);
     EXPECT_EQ(Read("ST00TURN"), turnaround) << "the line's last reply";
 
-    EXPECT_EQ(Write("ST31OK", 5), 1) << "only 0 clears";
+    for (int16_t refused : {5, -1}) {
+        EXPECT_EQ(Write("ST31OK", refused), 1) << refused << ": only 0 clears";
+    }
     EXPECT_EQ(Read("ST31OK"), 1);
     EXPECT_EQ(Write("ST31SIL", 0), 0) << "any counter clears the station's";
     EXPECT_EQ(Counts(31), std::vector<double>(9, 0));
