@@ -80,7 +80,8 @@ ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count,
         *why = TraceWhy::kNoReply;
         return kRxFailed;
     }
-    NoteFirstReplyBytes(ctx, station, iRead);
+    // The turnaround is the answering station's, whichever station was asked.
+    NoteFirstReplyBytes(ctx, buf[0], iRead);
     if (buf[0] != static_cast<uint8_t>(station)) {
         Log(kLogDetail, "MERIX> Receive() Wrong plc addr.%xh received", buf[0]);
         CountLine(ctx, station, LineCounter::kWrong);
@@ -168,6 +169,9 @@ ReceiveResult Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
     TraceReceiveBegins(ctx);
     TraceWhy why = TraceWhy::kNone;
     const ReceiveResult result = ReceiveReply(station, ctx, count, &why);
+    if (result != kRxFrame && why == TraceWhy::kCutShort) {
+        CountLine(ctx, station, LineCounter::kShort);
+    }
     TraceReceiveEnds(ctx, result, why);
     return result;
 }

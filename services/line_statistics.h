@@ -24,8 +24,9 @@ void CountLine(const DriverContext& ctx, int32_t station, LineCounter counter, u
 
 /// The lines were switched back to receive at `ticks` of the performance counter.
 void NoteReceiveSwitch(const DriverContext& ctx, int64_t ticks);
-/// The first read of a reply from `station` returned `bytes` bytes: its turnaround is the time
-/// since the switch to receive, less those bytes' time on the line.
+/// The first read of a reply returned `bytes` bytes, the first of them `station`, the station
+/// that answered: its turnaround is the time since the switch to receive, less those bytes'
+/// time on the line. A station byte outside 1..31 is credited to no station.
 void NoteFirstReplyBytes(const DriverContext& ctx, int32_t station, uint32_t bytes);
 
 /// A counter of `station`, or of the whole line for station 0: the sum of every station's

@@ -154,8 +154,11 @@ private:
         PutIntoError(ctx_, st_);
         return Finish(FailRead(ctx_, st_));
     }
-    /// The controller has no block to repeat: the next read asks for the next one.
+    /// The controller has no block to repeat: the next read asks for the next one. The
+    /// refusal is the read's answer, so the attempt is a good one.
     bool RepeatRefused() {
+        pass_.result = kPassOk;
+        pass_.why = TraceWhy::kNone;
         ctx_.fRE[st_] = 0;
         BuildEventRequest(gate_, ctx_.txBuf, cb_);
         return Finish(0);
@@ -185,6 +188,7 @@ private:
     RetryState pass_;
     const uint8_t* block_ = nullptr;
     uint32_t blockLength_ = 0;
+    bool overflow_ = false; ///< the block carried the overflow marker
     std::optional<int32_t> done_;
 };
 
@@ -210,6 +214,11 @@ int32_t EventRead::Transact() {
     }
     length_ = BuildEventRequest(gate_, ctx_.txBuf, cb_);
     RunAttempts(ctx_, kEventTexts, pass_, *this);
+    if (overflow_) {
+        // Once the loop has told the trace how the marked block's attempt went: the extra
+        // poll is an attempt of its own.
+        HandleOverflow(cb_, st_);
+    }
     if (done_) {
         return *done_;
     }
@@ -337,7 +346,7 @@ void EventRead::TakeBlock() {
     const bool delivered = length_ == 2 && ctx_.txBuf[1] == kEventRepeat &&
                            IsDeliveredBlock(ctx_, st_, ctx_.rxBuf + 3, n);
     if (!delivered && OverflowMarker(ctx_.rxBuf, n) && ctx_.ovfAlert[st_] == kNoAlert) {
-        HandleOverflow(cb_, st_);
+        overflow_ = true; // handled when the loop is over
         Finish(1);
         return;
     }

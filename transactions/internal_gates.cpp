@@ -14,8 +14,12 @@ namespace {
 /// The station and counter of a statistics gate's address; false for any other address.
 /// The host hands the address back as it got it from the parser, but checks cost nothing.
 bool StatisticsGate(int32_t address, int32_t* station, LineCounter* counter) {
+    // Compared before subtracting: a forged address near INT32_MIN would overflow.
+    if (address < kStatisticsBase) {
+        return false;
+    }
     const int32_t offset = address - kStatisticsBase;
-    if (offset < 0 || offset / kStatisticsStride >= kStationCount ||
+    if (offset / kStatisticsStride >= kStationCount ||
         offset % kStatisticsStride >= kLineCounterCount) {
         return false;
     }

@@ -7,8 +7,8 @@
 namespace merix {
 
 bool RetryState::Begin(DriverContext& ctx, const RetryTexts& texts) {
-    const bool retry = !first;
-    if (retry) {
+    retrying = !first;
+    if (retrying) {
         WaitGap(ctx, kRetryGapMs);
         Log(kLogDetail, texts.pass, sRetry, replyLength);
         if (ctx.debugFlag == 0) {
@@ -28,10 +28,13 @@ bool RetryState::Begin(DriverContext& ctx, const RetryTexts& texts) {
     } else {
         --sRetry;
     }
-    if (retry) {
+    return true;
+}
+
+void RetryState::RequestSent(const DriverContext& ctx) const {
+    if (retrying) {
         CountLine(ctx, station, LineCounter::kRetry);
     }
-    return true;
 }
 
 } // namespace merix

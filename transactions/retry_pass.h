@@ -59,14 +59,21 @@ struct RetryState {
     TraceWhy why = TraceWhy::kNone; ///< why the pass was not good, for the line trace
     uint32_t replyLength = 0;
     bool first = true;
+    bool retrying = false; ///< the pass in progress is not the transaction's first
 
     /// Starts a pass: pauses and logs before every pass but the first, then takes the pass
     /// from the wrong-reply budget (after a wrong reply) or from sRetry. False when the
     /// budget is used up; the transaction then ends with kPassWrongReply.
     bool Begin(DriverContext& ctx, const RetryTexts& texts);
 
+    /// The pass's request went out: a retry is counted only once it is on the line.
+    void RequestSent(const DriverContext& ctx) const;
+
     /// The loop test after a pass that did not return.
     bool Done() const { return sRetry == 0 || result == kPassOk; }
+    /// No pass follows this one: the loop test ends the loop, or a wrong reply found the
+    /// wrong-reply budget used up (Begin then refuses the next pass).
+    bool Over() const { return Done() || (result == kPassWrongReply && budget == 0); }
 };
 
 } // namespace merix

@@ -59,14 +59,17 @@ void RunAttempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
             pass.result = kPassFailed;
             pass.why = TraceWhy::kSendFailed;
             then = steps.SendFailed(sent);
-        } else if (const ReceiveResult received = Receive(pass.station, ctx, &pass.replyLength);
-                   received != kRxFrame) {
-            pass.result = PassOf(received); // why: as the receiver told the trace
-            then = steps.ReceiveFailed(received);
         } else {
-            then = steps.FrameArrived();
+            pass.RequestSent(ctx);
+            const ReceiveResult received = Receive(pass.station, ctx, &pass.replyLength);
+            if (received != kRxFrame) {
+                pass.result = PassOf(received); // why: as the receiver told the trace
+                then = steps.ReceiveFailed(received);
+            } else {
+                then = steps.FrameArrived();
+            }
         }
-        const bool over = then == Then::kStop || pass.Done();
+        const bool over = then == Then::kStop || pass.Over();
         TraceAttemptEnds(ctx,
                          pass.result == kPassOk ? TraceOutcome::kGood
                          : over                 ? TraceOutcome::kFailed

@@ -33,8 +33,9 @@ bool CsvExport::Open(const std::string& valuesPath, const std::string& eventsPat
                    error) &&
            OpenOne(eventsPath, "received,station,event,gate,address,value,timestamp,kind\n",
                    events_, error) &&
-           OpenOne(stationsPath, "time,station,ok,fail,rtry,sil,crc,wrng,exc,evt,turn_us,state\n",
-                   stations_, error);
+           OpenOne(stationsPath,
+                   "time,station,ok,fail,rtry,sil,crc,wrng,exc,evt,turn_us,state,shrt\n", stations_,
+                   error);
 }
 
 void CsvExport::Close() {
@@ -97,12 +98,23 @@ void CsvExport::Stations(const StationTable& table, const merix::DriverContext& 
         if (!stats.Counted() || (st > 0 && !stats.used)) {
             continue;
         }
+        // The columns of the first files keep their places: counters added since (SHRT
+        // on) follow the state.
+        const auto column = [&](size_t i) {
+            const auto& value = stats.counters[i];
+            return value ? std::to_string(*value) : std::string();
+        };
+        const auto firstAdded = static_cast<size_t>(Counter::kShort);
         std::string counters;
-        for (const auto& value : stats.counters) {
-            counters += value ? std::to_string(*value) + "," : ",";
+        for (size_t i = 0; i < firstAdded; ++i) {
+            counters += column(i) + ",";
         }
-        fmt::print(stations_, "{},{},{}{}\n", now, st, counters,
-                   st == 0 ? "" : StationStateText(context.plcState[st]));
+        std::string added;
+        for (size_t i = firstAdded; i < kCounterCount; ++i) {
+            added += "," + column(i);
+        }
+        fmt::print(stations_, "{},{},{}{}{}\n", now, st, counters,
+                   st == 0 ? "" : StationStateText(context.plcState[st]), added);
     }
     std::fflush(stations_);
 }

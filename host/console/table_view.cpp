@@ -54,10 +54,11 @@ std::string StationRow(const std::string& label, const StationStats* stats,
         const auto value = stats->Get(c);
         return value ? std::to_string(*value) : "-";
     };
-    return fmt::format("{:<7} {:>8} {:>6} {:>6} {:>6} {:>6} {:>6} {:>6} {:>7} {:>8}  {}", label,
-                       cell(Counter::kOk), cell(Counter::kFail), cell(Counter::kRetry),
-                       cell(Counter::kSilence), cell(Counter::kCrc), cell(Counter::kWrong),
-                       cell(Counter::kException), cell(Counter::kEvents),
+    // The ways a reply goes wrong side by side, in the order the driver meets them.
+    return fmt::format("{:<7} {:>8} {:>6} {:>6} {:>6} {:>6} {:>6} {:>6} {:>6} {:>7} {:>8}  {}",
+                       label, cell(Counter::kOk), cell(Counter::kFail), cell(Counter::kRetry),
+                       cell(Counter::kSilence), cell(Counter::kShort), cell(Counter::kCrc),
+                       cell(Counter::kWrong), cell(Counter::kException), cell(Counter::kEvents),
                        cell(Counter::kTurnaround), state);
 }
 

@@ -19,12 +19,14 @@ enum class LineCounter : uint8_t {
     kException,  ///< "EXC": exception replies and refusals
     kEvents,     ///< "EVT": event records delivered from event blocks
     kTurnaround, ///< "TURN": the last reply's turnaround in microseconds (a value, not a count)
+    // New counters go last: a gate address, once parsed, keeps its meaning.
+    kShort, ///< "SHRT": replies cut short: the first bytes came, then silence
 };
-inline constexpr int kLineCounterCount = 9;
+inline constexpr int kLineCounterCount = 10;
 
 /// The counter's name in a statistics gate; index by the counter.
 inline constexpr std::string_view kLineCounterNames[kLineCounterCount] = {
-    "OK", "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC", "EVT", "TURN"};
+    "OK", "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC", "EVT", "TURN", "SHRT"};
 
 constexpr std::string_view LineCounterName(LineCounter counter) {
     return kLineCounterNames[static_cast<int>(counter)];

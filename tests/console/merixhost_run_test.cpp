@@ -67,7 +67,7 @@ protected:
 
 // Values CSV: time, gate, address, station, operation, result, value.
 // Events CSV: received, station, event, gate, address, value, timestamp, kind.
-// Stations CSV: time, station, ok, fail, rtry, sil, crc, wrng, exc, evt, turn_us, state.
+// Stations CSV: time, station, ok, fail, rtry, sil, crc, wrng, exc, evt, turn_us, state, shrt.
 
 TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
     h51sim::LineConfig line;
@@ -200,10 +200,10 @@ TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
     ASSERT_GE(stations.size(), 4u) << ReadText(Path("stations.csv"));
     EXPECT_EQ(stations[0],
               (std::vector<std::string>{"time", "station", "ok", "fail", "rtry", "sil", "crc",
-                                        "wrng", "exc", "evt", "turn_us", "state"}));
+                                        "wrng", "exc", "evt", "turn_us", "state", "shrt"}));
     std::map<std::string, std::vector<std::string>> last;
     for (size_t i = stations.size() - 3; i < stations.size(); ++i) {
-        ASSERT_EQ(stations[i].size(), 12u);
+        ASSERT_EQ(stations[i].size(), 13u);
         last[stations[i][1]] = stations[i];
     }
     ASSERT_EQ(last.size(), 3u) << ReadText(Path("stations.csv"));

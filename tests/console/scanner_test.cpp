@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 
@@ -35,8 +36,8 @@ int32_t Number(const char* text, size_t from, size_t count) {
 }
 
 /// The driver's counter names in their index order.
-constexpr const char* kCounters[] = {"OK",   "FAIL", "RTRY", "SIL", "CRC",
-                                     "WRNG", "EXC",  "EVT",  "TURN"};
+constexpr const char* kCounters[] = {"OK",   "FAIL", "RTRY", "SIL",  "CRC",
+                                     "WRNG", "EXC",  "EVT",  "TURN", "SHRT"};
 constexpr int32_t kStatisticsBase = 256;
 
 /// A statistics gate's value: station S, counter i reads S * 100 + i, the whole line 40000 + i
@@ -55,7 +56,7 @@ int32_t FakeParse(merix::GateParseRecord& rec) {
             QorErr(32, "MERIX> Run Time Error %d", 3060);
             return 1;
         }
-        for (int32_t i = 0; i < 9; ++i) {
+        for (int32_t i = 0; i < static_cast<int32_t>(std::size(kCounters)); ++i) {
             if (std::strcmp(text + 4, kCounters[i]) == 0 && rec.gateType == 0) {
                 rec.station = 255;
                 rec.function = 80;
@@ -255,10 +256,10 @@ TEST_F(ScannerTest, EachGateFallsDueAgainAfterItsOwnInterval) {
 }
 
 TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
-    // The whole line first, then each station the list talks to: nine counters each.
-    ASSERT_EQ(g_fake.statisticParses.size(), 27u);
+    // The whole line first, then each station the list talks to: ten counters each.
+    ASSERT_EQ(g_fake.statisticParses.size(), 30u);
     EXPECT_EQ(g_fake.statisticParses.front(), "ST00OK");
-    EXPECT_EQ(g_fake.statisticParses.back(), "ST02TURN");
+    EXPECT_EQ(g_fake.statisticParses.back(), "ST02SHRT");
     scanner.ReadStatistics();
     for (size_t st : {0u, 1u, 2u}) {
         for (size_t i = 0; i < kCounterCount; ++i) {
@@ -271,11 +272,11 @@ TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
     EXPECT_EQ(StationLines(scanner),
               (std::vector<std::string>{
                   "station 1: OK 100, FAIL 101, RTRY 102, SIL 103, CRC 104, WRNG 105, EXC 106, "
-                  "EVT 107, TURN 108 us, communicating",
+                  "EVT 107, TURN 108 us, SHRT 109, communicating",
                   "station 2: OK 200, FAIL 201, RTRY 202, SIL 203, CRC 204, WRNG 205, EXC 206, "
-                  "EVT 207, TURN 208 us, communicating",
+                  "EVT 207, TURN 208 us, SHRT 209, communicating",
                   "line: OK 40000, FAIL 40001, RTRY 40002, SIL 40003, CRC 40004, WRNG 40005, "
-                  "EXC 40006, EVT 40007, TURN 40008 us"}));
+                  "EXC 40006, EVT 40007, TURN 40008 us, SHRT 40009"}));
 
     // A driver without statistics refuses the first gate and is not asked for the others;
     // the stations are still listed, without counters.
@@ -292,7 +293,7 @@ TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
                               "the stations show no counters");
     EXPECT_EQ(StationLines(fresh),
               std::vector<std::string>{"station 1: OK -, FAIL -, RTRY -, SIL -, CRC -, WRNG -, "
-                                       "EXC -, EVT -, TURN - us, communicating"});
+                                       "EXC -, EVT -, TURN - us, SHRT -, communicating"});
 }
 
 TEST_F(ScannerTest, WritesOnlyWhatTheDriverCanWrite) {

@@ -116,6 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptedCase{"E312047", kGateTypeDigital, 31, 69, 2047, -1, 1},
         AcceptedCase{"e050012", kGateTypeDigital, 5, 69, 12, -1, 1},
         AcceptedCase{"E05001", kGateTypeDigital, 5, 69, 1, -1, 1},
+        AcceptedCase{"E051", kGateTypeDigital, 5, 69, 1, -1, 1},
         // Internal gates: station 255, function 80.
         AcceptedCase{"HIMA07", kGateTypeDigital, 255, 80, 7, -1, 1},
         AcceptedCase{"HIMA7", kGateTypeDigital, 255, 80, 7, -1, 1},

@@ -309,6 +309,9 @@ TEST_F(EventTest, RepeatDeliversABlockOnceWhateverWentWrongBeforeIt) {
     const Frame repeatB = Block(5, 0x43, {Record(2, 1, 0, 0, 0, 10)});
     // A new block that begins with the bytes of the last one delivered: new all the same.
     const Frame repeatShorter = Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)});
+    // One that differs from it in its last byte alone: the last record's hour.
+    const Frame repeatLastByte =
+        Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10), Record(3, 1, 0, 0, 0, 11)});
     const Frame refused = WithCrc({0x05, 0xC2, 0x06}); // busy: the controller keeps its block
     struct Case {
         const char* what;
@@ -324,6 +327,12 @@ TEST_F(EventTest, RepeatDeliversABlockOnceWhateverWentWrongBeforeIt) {
         {"reply lost: the repeat brings a shorter block",
          nullptr,
          &repeatShorter,
+         false,
+         {1, 1},
+         {}},
+        {"reply lost: the repeat differs in the last byte",
+         nullptr,
+         &repeatLastByte,
          false,
          {1, 1},
          {}},

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "gates/address_parser.h"
+#include "merix/statistics_gates.h"
 #include "services/host_log.h"
 #include "test_support.h"
 
@@ -42,7 +43,8 @@ protected:
     /// Every counter of `station` but the turnaround, in the order of the table.
     std::vector<double> Counts(int station) {
         std::vector<double> out;
-        for (const char* counter : {"OK", "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC", "EVT"}) {
+        for (const char* counter :
+             {"OK", "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC", "EVT", "SHRT"}) {
             char name[16];
             std::snprintf(name, sizeof name, "ST%02d%s", station, counter);
             out.push_back(Read(name));
@@ -53,6 +55,12 @@ protected:
         char text[16];
         std::snprintf(text, sizeof text, "%02d300100", station);
         AccessGate gate(text, station, 3, 100);
+        return Call(kSingleRead, &gate.rec);
+    }
+    int32_t ReadCoil(int station) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%02d100007", station);
+        AccessGate gate(text, station, 1, 7, kGateTypeDigital);
         return Call(kSingleRead, &gate.rec);
     }
     int32_t WriteRegister(int station) {
@@ -80,10 +88,11 @@ Frame BadCrc(uint8_t station) {
 struct LineCase {
     const char* what;
     std::vector<Frame> replies; // an empty frame: silence
-    int transaction;            // 0 read, 1 write, 2 event poll after the set-up
+    int transaction;            // 0 read, 1 write, 2 event poll after the set-up, 3 coil read
     int32_t result;
-    // OK, FAIL, RTRY, SIL, CRC, WRNG, EXC, EVT
+    // OK, FAIL, RTRY, SIL, CRC, WRNG, EXC, EVT, SHRT
     std::vector<double> counts;
+    int failedSends = 0; // the first requests that cannot be written to the port
 };
 
 TEST_F(LineStatisticsTest, CountersReadWhatTheLineDid) {
@@ -94,32 +103,47 @@ TEST_F(LineStatisticsTest, CountersReadWhatTheLineDid) {
     const Frame block = WithCrc(
         {0x03, 0x42, 0x10, 1, 0, 1, 0, 0, 0, 0, 10, 2, 0, 1, 0, 0, 0, 0, 10}); // events 1 and 2
     const LineCase cases[] = {
-        {"good read", {Registers(3)}, 0, 0, {1, 0, 0, 0, 0, 0, 0, 0}},
-        {"one bad CRC", {BadCrc(3), Registers(3)}, 0, 0, {1, 0, 1, 0, 1, 0, 0, 0}},
+        {"good read", {Registers(3)}, 0, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"one bad CRC", {BadCrc(3), Registers(3)}, 0, 0, {1, 0, 1, 0, 1, 0, 0, 0, 0}},
         {"silent station",
          {silence, silence, silence, silence, silence},
          0,
          2,
-         {0, 1, 4, 5, 0, 0, 0, 0}},
+         {0, 1, 4, 5, 0, 0, 0, 0, 0}},
         {"exceptions on every try",
          std::vector<Frame>(5, WithCrc({0x03, 0x83, 0x01})),
          0,
          2,
-         {0, 1, 4, 0, 0, 0, 5, 0}},
+         {0, 1, 4, 0, 0, 0, 5, 0, 0}},
         {"another station, then the right one",
          {Registers(4), Registers(3)},
          0,
          0,
-         {1, 0, 1, 0, 0, 1, 0, 0}},
+         {1, 0, 1, 0, 0, 1, 0, 0, 0}},
         {"another function",
          {WithCrc({0x03, 0x04, 0x02, 0, 1}), Registers(3)},
          0,
          0,
-         {1, 0, 1, 0, 0, 1, 0, 0}},
-        {"too short for the values", {WithCrc({0x03, 0x03, 0x00})}, 0, 1, {0, 1, 0, 0, 0, 1, 0, 0}},
-        {"good write", {echo}, 1, 0, {1, 0, 0, 0, 0, 0, 0, 0}},
-        {"echo differs, then matches", {otherEcho, echo}, 1, 0, {1, 0, 1, 0, 0, 1, 0, 0}},
-        {"set-up, then a block of two", {setUp, block}, 2, 0, {2, 0, 0, 0, 0, 0, 0, 2}},
+         {1, 0, 1, 0, 0, 1, 0, 0, 0}},
+        {"too short for the values",
+         {WithCrc({0x03, 0x03, 0x00})},
+         0,
+         1,
+         {0, 1, 0, 0, 0, 1, 0, 0, 0}},
+        {"a coil read without its data byte",
+         {WithCrc({0x03, 0x01, 0x00})},
+         3,
+         1,
+         {0, 1, 0, 0, 0, 1, 0, 0, 0}},
+        {"cut short, then the reply",
+         {{0x03, 0x03, 0x02, 0x00}, Registers(3)},
+         0,
+         0,
+         {1, 0, 1, 0, 0, 0, 0, 0, 1}},
+        {"no request could be sent", {}, 0, 2, {0, 1, 0, 0, 0, 0, 0, 0, 0}, 5},
+        {"good write", {echo}, 1, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"echo differs, then matches", {otherEcho, echo}, 1, 0, {1, 0, 1, 0, 0, 1, 0, 0, 0}},
+        {"set-up, then a block of two", {setUp, block}, 2, 0, {2, 0, 0, 0, 0, 0, 0, 2, 0}},
     };
     for (const LineCase& c : cases) {
         ASSERT_EQ(ColdStart(), 0) << "the counters start from zero";
@@ -132,6 +156,9 @@ TEST_F(LineStatisticsTest, CountersReadWhatTheLineDid) {
                 fake::QueueReply(reply);
             }
         }
+        if (c.failedSends > 0) {
+            fake::FailNext("WriteFile", c.failedSends);
+        }
         int32_t result = 0;
         switch (c.transaction) {
         case 0:
@@ -139,6 +166,9 @@ TEST_F(LineStatisticsTest, CountersReadWhatTheLineDid) {
             break;
         case 1:
             result = WriteRegister(3);
+            break;
+        case 3:
+            result = ReadCoil(3);
             break;
         default:
             ASSERT_EQ(PollEvents(3), 0);
@@ -168,16 +198,19 @@ TEST_F(LineStatisticsTest, TheLineSumsItsStationsAndClearingIsPerStationOr00ForA
     EXPECT_EQ(Read("ST31TURN"), turnaround);
     EXPECT_EQ(Read("ST00TURN"), turnaround) << "the line's last reply";
 
-    EXPECT_EQ(Write("ST31OK", 5), 1) << "only 0 clears";
+    for (int16_t refused : {5, -1}) {
+        EXPECT_EQ(Write("ST31OK", refused), 1) << refused << ": only 0 clears";
+    }
     EXPECT_EQ(Read("ST31OK"), 1);
     EXPECT_EQ(Write("ST31SIL", 0), 0) << "any counter clears the station's";
-    EXPECT_EQ(Counts(31), std::vector<double>(8, 0));
+    EXPECT_EQ(Counts(31), std::vector<double>(9, 0));
     EXPECT_EQ(Read("ST03OK"), 1);
     EXPECT_EQ(Write("ST00EVT", 0), 0);
-    EXPECT_EQ(Counts(0), std::vector<double>(8, 0));
+    EXPECT_EQ(Counts(0), std::vector<double>(9, 0));
 
     // Records the parser never gives, as a host could hand them over: refused, nothing read.
-    for (int32_t address : {0x100 + 9, 0x100 + 5 * 16 + 15, 0x100 + 32 * 16}) {
+    for (int32_t address : {0x100 + kLineCounterCount, 0x100 + 5 * 16 + 15, 0x100 + 32 * 16,
+                            INT32_MIN, INT32_MIN + 0xFF}) {
         AccessGate forged("ST05XYZ", kInternalStation, kInternalFunction, address);
         EXPECT_EQ(Call(kSingleRead, &forged.rec), 1) << address;
         EXPECT_EQ(Call(kSingleWrite, &forged.rec), 1) << address;
@@ -189,8 +222,26 @@ TEST_F(LineStatisticsTest, NoTrafficNoCount) {
     EXPECT_EQ(ReadRegister(3), 2);
     AccessGate time("$TIME", 0, 3, 0xFFFC);
     Call(kSingleWrite, &time.rec); // a broadcast is no station's transaction
-    EXPECT_EQ(Counts(0), std::vector<double>(8, 0));
-    EXPECT_EQ(Counts(3), std::vector<double>(8, 0));
+    EXPECT_EQ(Counts(0), std::vector<double>(9, 0));
+    EXPECT_EQ(Counts(3), std::vector<double>(9, 0));
+}
+
+TEST_F(LineStatisticsTest, TheTurnaroundIsTheAnsweringStations) {
+    fake::SetCounter(1'000'000, 5000);
+    ASSERT_EQ(ColdStart(), 0);
+    const double turnaround =
+        static_cast<uint32_t>(5000.0 - 2 * static_cast<double>(host->msecPerChar) * 1000.0);
+    for (int i = 0; i < 14; ++i) {
+        fake::QueueReply(Registers(4)); // to every request to station 3
+    }
+    ASSERT_EQ(ReadRegister(3), 1);
+    EXPECT_EQ(Read("ST04TURN"), turnaround);
+    EXPECT_EQ(Read("ST03TURN"), 0);
+    for (int i = 0; i < 14; ++i) {
+        fake::QueueReply(Registers(99));
+    }
+    ASSERT_EQ(ReadRegister(5), 1);
+    EXPECT_EQ(Read("ST05TURN"), 0) << "99 is no station of the tables: nobody's";
 }
 
 } // namespace

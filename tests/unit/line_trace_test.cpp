@@ -85,39 +85,53 @@ TEST_F(LineTraceTest, EachOutcomeIsWrittenAsTheTransactionTold) {
     StartTraced("TRACE = t.log\n");
     const Frame registers = WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A});
     const Frame echo = WithCrc({0x01, 0x06, 0x00, 0x64, 0x00, 0x07});
+    enum Kind { kRead, kWrite, kEventPoll }; // the poll asks for a repeat of station 1's block
     struct Case {
         const char* what;
         std::vector<Frame> replies; // an empty frame: silence
-        bool write;
+        Kind kind;
         std::vector<std::string> outcomes;
     };
+    std::vector<std::string> wrongEveryTime(13, "-- retry: reply from station 4");
+    wrongEveryTime.push_back("-- failed: reply from station 4");
     const std::vector<Case> cases = {
         {"another station, then the reply",
          {WithCrc({0x04, 0x03, 0x02, 0x00, 0x2A}), registers},
-         false,
+         kRead,
          {"-- retry: reply from station 4", "-- good"}},
         {"another function, then the reply",
          {WithCrc({0x01, 0x04, 0x02, 0x00, 0x2A}), registers},
-         false,
+         kRead,
          {"-- retry: reply to function 04", "-- good"}},
         {"cut short, then the reply",
          {{0x01, 0x03, 0x02, 0x00}, registers},
-         false,
+         kRead,
          {"-- retry: reply cut short", "-- good"}},
         {"refused, then the reply",
          {WithCrc({0x01, 0x83, 0x06}), registers},
-         false,
+         kRead,
          {"-- retry: refused with exception 6", "-- good"}},
         {"an exception the read does not take, every time",
          std::vector<Frame>(5, WithCrc({0x01, 0x83, 0x01})),
-         false,
+         kRead,
          {"-- retry: exception 1", "-- retry: exception 1", "-- retry: exception 1",
           "-- retry: exception 1", "-- failed: exception 1; station 1 put into error"}},
         // A good frame followed by the same request: the write says why it did not take it.
         {"an echo that differs, then the echo",
          {WithCrc({0x01, 0x06, 0x00, 0x64, 0x00, 0x08}), echo},
-         true,
+         kWrite,
          {"-- retry: echo differs", "-- good"}},
+        {"another station every time: the fourteenth is the last",
+         std::vector<Frame>(14, WithCrc({0x04, 0x03, 0x02, 0x00, 0x2A})), kRead, wrongEveryTime},
+        {"the repeat refused: the read is done",
+         {WithCrc({0x01, 0xC3, 0x02})},
+         kEventPoll,
+         {"-- good"}},
+        // The marked block is taken; the poll after it is sent and its reply thrown away.
+        {"an overflow marker, then the poll whose reply is discarded",
+         {WithCrc({0x01, 0x43, 0x02, 0xFF, 0xFF})},
+         kEventPoll,
+         {"-- good", "-- sent, no reply awaited"}},
     };
     for (const Case& c : cases) {
         host->plcState[1] = kCommunicating;
@@ -130,7 +144,11 @@ TEST_F(LineTraceTest, EachOutcomeIsWrittenAsTheTransactionTold) {
         }
         AccessGate gate("01300100", 1, 3, 100);
         gate.SetWord(7);
-        Call(c.write ? kSingleWrite : kSingleRead, &gate.rec);
+        AccessGate events("$EVENT", 1, 3, 0xFFFD);
+        host->fEF[1] = 0;
+        host->fRE[1] = 1;
+        Call(c.kind == kWrite ? kSingleWrite : kSingleRead,
+             c.kind == kEventPoll ? &events.rec : &gate.rec);
     }
     fake::FailNext("WriteFile");
     AccessGate time("$TIME", 0, 3, 0xFFFC);
