@@ -22,16 +22,6 @@ if(WIN32)
     # QORLIB.dll is the stand-in: it must not replace a host's own.
     if(TARGET merixhost)
         install(TARGETS merixhost merix qorlib RUNTIME DESTINATION merixhost COMPONENT merixhost)
-        install(FILES ${MERIX_MINGW_RUNTIME_DLLS} DESTINATION merixhost COMPONENT merixhost)
-        # Debian's MinGW runtime DLLs carry their debug information (libstdc++ is 20 MB with
-        # it); a package strips them as it strips our own binaries.
-        foreach(dll ${MERIX_MINGW_RUNTIME_DLLS})
-            get_filename_component(name ${dll} NAME)
-            install(CODE "if(CMAKE_INSTALL_DO_STRIP)
-                execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
-                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/merixhost/${name}\")
-            endif()" COMPONENT merixhost)
-        endforeach()
     endif()
     install(FILES ${MERIX_DOCS} DESTINATION docs COMPONENT docs)
     install(FILES ${MERIX_SAMPLES} DESTINATION samples COMPONENT docs)
