@@ -32,6 +32,10 @@ if(WIN32)
     configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/LICENSE.txt
                    NEWLINE_STYLE CRLF)
     install(FILES ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION . COMPONENT docs)
+    # The notices of the MinGW-w64 runtime parts that every program and DLL links in.
+    configure_file(${PROJECT_SOURCE_DIR}/docs/third-party-notices.txt
+                   ${PROJECT_BINARY_DIR}/THIRD-PARTY.txt NEWLINE_STYLE CRLF)
+    install(FILES ${PROJECT_BINARY_DIR}/THIRD-PARTY.txt DESTINATION . COMPONENT docs)
     return()
 endif()
 
