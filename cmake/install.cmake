@@ -22,16 +22,6 @@ if(WIN32)
     # QORLIB.dll is the stand-in: it must not replace a host's own.
     if(TARGET merixhost)
         install(TARGETS merixhost merix qorlib RUNTIME DESTINATION merixhost COMPONENT merixhost)
-        install(FILES ${MERIX_MINGW_RUNTIME_DLLS} DESTINATION merixhost COMPONENT merixhost)
-        # Debian's MinGW runtime DLLs carry their debug information (libstdc++ is 20 MB with
-        # it); a package strips them as it strips our own binaries.
-        foreach(dll ${MERIX_MINGW_RUNTIME_DLLS})
-            get_filename_component(name ${dll} NAME)
-            install(CODE "if(CMAKE_INSTALL_DO_STRIP)
-                execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
-                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/merixhost/${name}\")
-            endif()" COMPONENT merixhost)
-        endforeach()
     endif()
     install(FILES ${MERIX_DOCS} DESTINATION docs COMPONENT docs)
     install(FILES ${MERIX_SAMPLES} DESTINATION samples COMPONENT docs)
@@ -42,6 +32,10 @@ if(WIN32)
     configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/LICENSE.txt
                    NEWLINE_STYLE CRLF)
     install(FILES ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION . COMPONENT docs)
+    # The notices of the MinGW-w64 runtime parts that every program and DLL links in.
+    configure_file(${PROJECT_SOURCE_DIR}/docs/third-party-notices.txt
+                   ${PROJECT_BINARY_DIR}/THIRD-PARTY.txt NEWLINE_STYLE CRLF)
+    install(FILES ${PROJECT_BINARY_DIR}/THIRD-PARTY.txt DESTINATION . COMPONENT docs)
     return()
 endif()
 

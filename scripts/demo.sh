@@ -3,7 +3,7 @@
 # controllers, scanned by merixhost, for a short while. Options are passed to merixhost.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh --demo   # only what this build needs, not the test suite's packages
 cmake --preset default
 cmake --build --preset default -j"$(nproc)" --target merix merixhost vpi_info_print
 build/default/tests/vpi_info_print build/default/libmerix.so

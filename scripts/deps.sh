@@ -1,11 +1,23 @@
 #!/usr/bin/env bash
-# Installs Debian packages, only those missing: the ones named as arguments, or else what the
-# build and the tests need.
+# Installs Debian packages, only those missing: the ones named as arguments; with --demo, what
+# scripts/demo.sh builds and runs; or else what the build and the tests need.
+# Usage: scripts/deps.sh [--demo | PACKAGE...]
 set -euo pipefail
-packages=(build-essential cmake g++ libgtest-dev libgmock-dev libmodbus-dev libcli11-dev
-          nlohmann-json3-dev libfmt-dev mbpoll libbenchmark-dev
+# The demo builds the driver, merixhost (CLI11, fmt, nlohmann-json, and the simulator, which
+# needs CLI11 and nlohmann-json too) and vpi_info_print, which lives with the tests: those are
+# configured only where GoogleTest is found.
+demo=(build-essential cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev libfmt-dev)
+# Beside those, what the test suite and the rest of the tree use: libmodbus (the other end of
+# some tests, and the benchmark's yardstick), mbpoll, and the release test's tools: dpkg-dev and
+# file for the Debian packages, pkgconf for its pkg-config consumer, lintian for its check of
+# the packages.
+packages=("${demo[@]}" libgmock-dev libmodbus-dev mbpoll libbenchmark-dev
           dpkg-dev file pkgconf lintian)
-(($#)) && packages=("$@")
+if [ "${1:-}" = --demo ]; then
+    packages=("${demo[@]}")
+elif (($#)); then
+    packages=("$@")
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -25,6 +25,22 @@ expect_files() { # LISTING_FILE WHAT NAME...
     done
 }
 
+# Every program and DLL under DIR runs on a Windows machine as it comes: each DLL it imports is
+# one of the system's, the host's QORLIB.dll, or lies beside it. MinGW's runtime is linked into
+# each, so a lost -static shows here as an import of libstdc++-6.dll that nothing provides.
+check_windows_imports() { # WHAT DIR
+    local binary dll
+    while IFS= read -r binary; do
+        while IFS= read -r dll; do
+            case "${dll,,}" in
+            kernel32.dll | msvcrt.dll | winmm.dll | qorlib.dll) ;;
+            *) [ -f "$(dirname "$binary")/$dll" ] ||
+                fail "$1: ${binary#"$2"/} imports $dll, which is neither a system DLL nor beside it" ;;
+            esac
+        done < <(objdump -p "$binary" | awk '/DLL Name:/ {print $3}')
+    done < <(find "$2" -type f \( -iname '*.exe' -o -iname '*.dll' \) | sort)
+}
+
 echo "== cmake --install into $prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 (cd "$prefix" && find . -mindepth 1 | sed 's|^\./||' | sort) >"$work/installed.txt"
@@ -127,16 +143,25 @@ if [ -n "$cross" ] && [ -f "$cross/CPackConfig.cmake" ] && [ -f "$cross/merix.dl
         zip="$work/zip/merix-$version-windows.zip"
         top="merix-$version-windows"
         cmake -E tar tf "$zip" | sed 's|/$||' >"$work/zip.txt"
-        expected=("$top/INSTALL.txt" "$top/LICENSE.txt" "$top/driver/x86/merix.dll" "$top/merixhost/merixhost.exe"
+        expected=("$top/INSTALL.txt" "$top/LICENSE.txt" "$top/THIRD-PARTY.txt"
+            "$top/driver/x86/merix.dll" "$top/merixhost/merixhost.exe"
             "$top/merixhost/merix.dll" "$top/merixhost/QORLIB.dll"
-            "$top/merixhost/libstdc++-6.dll" "$top/merixhost/libwinpthread-1.dll"
             "$top/docs/README.md" "$top/docs/CHANGELOG.md" "$top/docs/merixhost.md"
             "$top/samples/MERIX01.INI" "$top/samples/plant.gates")
         if grep -q "the zip takes the 64-bit driver" "$work/zip.log"; then
             expected+=("$top/driver/x64/merix.dll")
         fi
         expect_files "$work/zip.txt" "the Windows zip" "${expected[@]}"
+        # The runtime is linked in, so that its DLLs (and their licences) stay out of the zip.
+        if grep -iE '/lib(stdc\+\+|gcc_s|winpthread)[^/]*\.dll$' "$work/zip.txt"; then
+            fail "the Windows zip holds MinGW runtime DLLs"
+        fi
         (cd "$work/zip" && cmake -E tar xf "$zip")
+        if command -v objdump >/dev/null; then
+            check_windows_imports "the Windows zip" "$work/zip/$top"
+        else
+            skip "the Windows zip's imports: objdump is missing (binutils)"
+        fi
         strings -el "$work/zip/$top/driver/x86/merix.dll" | grep -qxF "$version" ||
             fail "merix.dll has no version resource with $version"
     else
