@@ -28,6 +28,74 @@ bool StatisticsGate(int32_t address, int32_t* station, LineCounter* counter) {
     return true;
 }
 
+/// "IFG": the gap before each request, in milliseconds.
+int32_t WriteGap(DriverContext& ctx, int16_t value) {
+    // As the initialisation file: a gap of 5000 ms or more (every negative value among
+    // them) would block the host's thread before each request.
+    if (static_cast<uint16_t>(value) >= kGapLimitMs) {
+        Log(kLogError, "MERIX> SingleWrite() IFG = %d refused: not below %u ms, IFG stays %u",
+            value, static_cast<unsigned>(kGapLimitMs), static_cast<unsigned>(ctx.IFG));
+        return kResultRefused;
+    }
+    ctx.IFG = static_cast<uint16_t>(value);
+    Log(kLogDetail, "MERIX> SingleWrite() IFG = %d", ctx.IFG);
+    return kResultOk;
+}
+
+/// "FDELAY": the extra hold time after each frame, in tenths of a millisecond.
+int32_t WriteHoldDelay(DriverContext& ctx, int16_t value) {
+    if (value >= 5000) {
+        return kResultOk; // out of range: nothing changes, and the host is not told otherwise
+    }
+    ctx.fDelay = static_cast<float>(value) * 0.1f;
+    Log(kLogDetail, "MERIX> SingleWrite() FDelay = %.1f", static_cast<double>(ctx.fDelay));
+    return kResultOk;
+}
+
+/// "DEBUG": the debug flag, 0 or 1.
+int32_t WriteDebugFlag(DriverContext& ctx, int16_t value) {
+    if (value != 0 && value != 1) {
+        return kResultRefused;
+    }
+    ctx.debugFlag = static_cast<uint8_t>(value);
+    Log(kLogDetail, "MERIX> SingleWrite() Debug information flag = %d", ctx.debugFlag);
+    return kResultOk;
+}
+
+/// A statistics gate: 0 clears the station's counters (station 0: every station's).
+int32_t ClearStatistics(DriverContext& ctx, int32_t station, int16_t value) {
+    if (value != 0) {
+        Log(kLogError, "MERIX> SingleWrite() statistics: %d refused, only 0 clears", value);
+        return kResultRefused;
+    }
+    ClearLineCounters(ctx, station);
+    Log(kLogDetail, "MERIX> SingleWrite() statistics of PLC %d cleared (0: every PLC)", station);
+    return kResultOk;
+}
+
+/// "HIMA" and a station: 1 switches the communication off, 0 on again.
+int32_t SwitchStation(DriverContext& ctx, int32_t s, int16_t value) {
+    if (!HasStationEntry(s)) {
+        return kResultRefused;
+    }
+    if (value == 1) {
+        ctx.plcState[s] = kSwitchedOff;
+        Log(kLogDetail, "MERIX> SingleWrite() Communication with PLC %d switched OFF", s);
+        return kResultOk;
+    }
+    if (value != 0) {
+        return kResultRefused;
+    }
+    if (ctx.plcState[s] == kSwitchedOff) {
+        ctx.plcState[s] = kInError; // back in error: WarmStart brings it into service
+    } else {
+        ctx.plcState[s] = kCommunicating;
+        ctx.fEF[s] = 1;
+    }
+    Log(kLogDetail, "MERIX> SingleWrite() Communication with PLC %d switched ON", s);
+    return kResultOk;
+}
+
 } // namespace
 
 int32_t ReadInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
@@ -72,65 +140,20 @@ int32_t WriteInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
     const int16_t value = ValueWord(gate.valuePtr);
     switch (gate.address) {
     case kInternalIfg:
-        // As the initialisation file: a gap of 5000 ms or more (every negative value among
-        // them) would block the host's thread before each request.
-        if (static_cast<uint16_t>(value) >= kGapLimitMs) {
-            Log(kLogError, "MERIX> SingleWrite() IFG = %d refused: not below %u ms, IFG stays %u",
-                value, static_cast<unsigned>(kGapLimitMs), static_cast<unsigned>(ctx.IFG));
-            return kResultRefused;
-        }
-        ctx.IFG = static_cast<uint16_t>(value);
-        Log(kLogDetail, "MERIX> SingleWrite() IFG = %d", ctx.IFG);
-        return kResultOk;
+        return WriteGap(ctx, value);
     case kInternalFDelay:
-        if (value >= 5000) {
-            return kResultOk; // out of range: nothing changes, and the host is not told otherwise
-        }
-        ctx.fDelay = static_cast<float>(value) * 0.1f;
-        Log(kLogDetail, "MERIX> SingleWrite() FDelay = %.1f", static_cast<double>(ctx.fDelay));
-        return kResultOk;
+        return WriteHoldDelay(ctx, value);
     case kInternalDebug:
-        if (value != 0 && value != 1) {
-            return kResultRefused;
-        }
-        ctx.debugFlag = static_cast<uint8_t>(value);
-        Log(kLogDetail, "MERIX> SingleWrite() Debug information flag = %d", ctx.debugFlag);
-        return kResultOk;
+        return WriteDebugFlag(ctx, value);
     default:
         break;
     }
     int32_t station = 0;
     LineCounter counter{};
     if (StatisticsGate(gate.address, &station, &counter)) {
-        if (value != 0) {
-            Log(kLogError, "MERIX> SingleWrite() statistics: %d refused, only 0 clears", value);
-            return kResultRefused;
-        }
-        ClearLineCounters(ctx, station);
-        Log(kLogDetail, "MERIX> SingleWrite() statistics of PLC %d cleared (0: every PLC)",
-            station);
-        return kResultOk;
+        return ClearStatistics(ctx, station, value);
     }
-    const int32_t s = gate.address;
-    if (!HasStationEntry(s)) {
-        return kResultRefused;
-    }
-    if (value == 1) {
-        ctx.plcState[s] = kSwitchedOff;
-        Log(kLogDetail, "MERIX> SingleWrite() Communication with PLC %d switched OFF", s);
-        return kResultOk;
-    }
-    if (value != 0) {
-        return kResultRefused;
-    }
-    if (ctx.plcState[s] == kSwitchedOff) {
-        ctx.plcState[s] = kInError; // back in error: WarmStart brings it into service
-    } else {
-        ctx.plcState[s] = kCommunicating;
-        ctx.fEF[s] = 1;
-    }
-    Log(kLogDetail, "MERIX> SingleWrite() Communication with PLC %d switched ON", s);
-    return kResultOk;
+    return SwitchStation(ctx, gate.address, value);
 }
 
 } // namespace merix
