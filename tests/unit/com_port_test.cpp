@@ -54,6 +54,7 @@ struct MaskCase {
 class LineMask : public ComPortTest, public ::testing::WithParamInterface<MaskCase> {};
 
 TEST_P(LineMask, ChoosesTheLineModes) {
+    fake::SetRs485Supported(true); // a port that has every mode, toggle included
     Open("COM1", GetParam().mask);
     EXPECT_EQ(fake::CommState().fDtrControl, GetParam().dtr);
     EXPECT_EQ(fake::CommState().fRtsControl, GetParam().rts);
