@@ -46,6 +46,10 @@ struct Machine {
     bool stalled = false;
     bool windowsSleep = false;
     int periodRaises = 0;
+    std::deque<plat::LineErrors> lineErrorQueue; // one entry per write, as replies
+    plat::LineErrors lineErrors;                 // seen, not yet reported
+    bool lineErrorsReported = true;
+    bool rs485Supported = false;
 };
 
 Machine& M() {
@@ -108,6 +112,16 @@ void Advance(uint64_t ms) {
     AdvanceUs(ms * 1000);
 }
 
+/// The line errors seen, as ClearCommError's flags; reported, they are gone.
+uint32_t TakeErrorFlags() {
+    const plat::LineErrors& e = M().lineErrors;
+    const uint32_t flags = (e.framing != 0 ? plat::kCeFrame : 0) |
+                           (e.parity != 0 ? plat::kCeRxParity : 0) |
+                           (e.overrun != 0 ? plat::kCeOverrun : 0);
+    M().lineErrors = plat::LineErrors{};
+    return flags;
+}
+
 uint32_t BytesBeforeSilence() {
     uint32_t n = 0;
     for (const auto& piece : M().input) {
@@ -161,6 +175,15 @@ void QueueReply(std::vector<uint8_t> frame) {
 }
 void QueueSilence() {
     QueueReply(std::vector<Piece>{});
+}
+void QueueLineErrors(plat::LineErrors errors) {
+    M().lineErrorQueue.push_back(errors);
+}
+void SetLineErrorsReported(bool reported) {
+    M().lineErrorsReported = reported;
+}
+void SetRs485Supported(bool supported) {
+    M().rs485Supported = supported;
 }
 const std::vector<std::vector<uint8_t>>& Written() {
     return M().written;
@@ -297,6 +320,10 @@ bool SetCommState(Handle h, const Dcb& dcb) {
         M().lastError = kErrorInvalidParameter;
         return false;
     }
+    if (dcb.fRtsControl == kRtsToggle && !M().rs485Supported) {
+        M().lastError = kErrorInvalidParameter; // as the POSIX backend refuses it
+        return false;
+    }
     M().dcb = dcb;
     return true;
 }
@@ -332,7 +359,26 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
         *inQueue = 0;
         return false;
     }
-    return !fake::Fails("ClearCommError");
+    if (fake::Fails("ClearCommError")) {
+        return false;
+    }
+    *errors = fake::TakeErrorFlags();
+    return true;
+}
+
+bool TakeLineErrors(Handle h, LineErrors* errors) {
+    fake::Record("TakeLineErrors");
+    *errors = LineErrors{};
+    if (fake::Fails("TakeLineErrors") || fake::Unusable(h)) {
+        return false;
+    }
+    if (!M().lineErrorsReported) {
+        M().lastError = kErrorNotSupported;
+        return false;
+    }
+    *errors = M().lineErrors;
+    M().lineErrors = LineErrors{};
+    return true;
 }
 
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
@@ -397,7 +443,19 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
         }
         M().replies.pop_front();
     }
+    if (!M().lineErrorQueue.empty()) {
+        const LineErrors& seen = M().lineErrorQueue.front();
+        M().lineErrors.framing += seen.framing;
+        M().lineErrors.parity += seen.parity;
+        M().lineErrors.overrun += seen.overrun;
+        M().lineErrorQueue.pop_front();
+    }
     return true;
+}
+
+bool WaitWritten(Handle h) {
+    fake::Record("WaitWritten");
+    return !fake::Fails("WaitWritten") && !fake::Unusable(h);
 }
 
 bool EscapeCommFunction(Handle h, int function) {

@@ -38,6 +38,16 @@ void QueueReply(std::vector<Piece> pieces);
 void QueueReply(std::vector<uint8_t> frame);
 /// No reply to the next write.
 void QueueSilence();
+/// Line errors that the port sees while the reply to the next WriteFile arrives (one entry per
+/// write, in order, beside the replies). ClearCommError reports those seen as flags (an
+/// overrun as CE_OVERRUN) and TakeLineErrors as counts; either call clears them.
+void QueueLineErrors(plat::LineErrors errors);
+/// With false, TakeLineErrors answers false with ERROR_NOT_SUPPORTED (a port that keeps no
+/// error counts) and leaves the errors seen to ClearCommError. True after Reset().
+void SetLineErrorsReported(bool reported);
+/// Whether the port takes RTS toggle mode (kRtsToggle) in SetCommState. Without it (after
+/// Reset(), as most ports) SetCommState refuses the mode with ERROR_INVALID_PARAMETER.
+void SetRs485Supported(bool supported);
 /// Every frame written so far.
 const std::vector<std::vector<uint8_t>>& Written();
 /// Forgets the frames written and the calls made; open ports stay open.

@@ -16,7 +16,9 @@ inline constexpr int kClrRts = 4;
 inline constexpr int kSetDtr = 5;
 inline constexpr int kClrDtr = 6;
 
-// DCB line control modes.
+// DCB line control modes. kRtsToggle asks the port to switch the line direction itself (RTS on
+// while it sends, as an RS-485 transceiver wants); a port that cannot refuses it in SetCommState
+// with ERROR_INVALID_PARAMETER, as Windows' serial drivers refuse a mode they do not have.
 inline constexpr uint8_t kDtrDisable = 0, kDtrEnable = 1, kDtrHandshake = 2;
 inline constexpr uint8_t kRtsDisable = 0, kRtsEnable = 1, kRtsHandshake = 2, kRtsToggle = 3;
 
@@ -30,7 +32,14 @@ inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorBadCommand = 22; ///< e.g. a call on an unplugged USB adapter
 inline constexpr uint32_t kErrorGenFailure = 31;
+inline constexpr uint32_t kErrorNotSupported = 50; ///< e.g. a port that keeps no error counts
 inline constexpr uint32_t kErrorInvalidParameter = 87;
+
+// ClearCommError's error flags (CE_RXOVER, CE_OVERRUN, CE_RXPARITY, CE_FRAME).
+inline constexpr uint32_t kCeRxOver = 0x0001;   ///< the input queue overflowed
+inline constexpr uint32_t kCeOverrun = 0x0002;  ///< the UART lost a byte: not read in time
+inline constexpr uint32_t kCeRxParity = 0x0004; ///< a byte arrived with a parity error
+inline constexpr uint32_t kCeFrame = 0x0008;    ///< a byte arrived without its stop bit
 
 /// Framings that Windows' serial drivers refuse in SetCommState although other systems (and
 /// Wine) take them: 5 data bits with two stop bits, 6 to 8 data bits with one and a half.
@@ -69,6 +78,13 @@ struct CommTimeouts {
     uint32_t writeTotalTimeoutConstant = 0;
 };
 
+/// Errors the port saw on received bytes.
+struct LineErrors {
+    uint32_t framing = 0;
+    uint32_t parity = 0;
+    uint32_t overrun = 0; ///< the UART's overruns and the input queue's overflows together
+};
+
 /// Local calendar time with its millisecond part.
 struct LocalTime {
     int year = 0;  ///< full year, e.g. 2026
@@ -89,11 +105,19 @@ bool SetCommState(Handle h, const Dcb& dcb);
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts);
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts);
 bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue);
-/// Clears the device's error state; *inQueue receives the count of received bytes pending.
+/// Clears the device's error state; *errors receives the kCe flags of the errors seen since
+/// the last call of this or of TakeLineErrors, *inQueue the count of received bytes pending.
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue);
+/// The framing, parity and overrun errors the port saw since the last call of this or of
+/// ClearCommError; false when the port cannot report them (counts then 0). Where the system
+/// reports only flags (Windows), each flag set counts 1.
+bool TakeLineErrors(Handle h, LineErrors* errors);
 /// Returns when all bytes arrived or the total timeout, counted from the call, ran out.
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read);
 bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written);
+/// Returns when the bytes written have left the port (tcdrain). Win32 returns at once: a
+/// port in RTS toggle mode turns the line around itself when the last byte has gone.
+bool WaitWritten(Handle h);
 bool EscapeCommFunction(Handle h, int function);
 bool SetCommBreak(Handle h);
 bool ClearCommBreak(Handle h);

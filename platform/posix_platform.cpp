@@ -1,8 +1,8 @@
 // POSIX backend: the Win32 serial, timing and scheduling calls on termios, poll and pthreads,
 // with the observable behaviour the driver relies on (exclusive open, total read timeout
 // counted from the call's start, no handle 0). What one system does its own way (stick
-// parity, the higher baud rates, a nanosecond wait, telling a pseudo-terminal) it asks of
-// platform/posix_system.h.
+// parity, the higher baud rates, a nanosecond wait, telling a pseudo-terminal, error counts and
+// RS-485 direction control) it asks of platform/posix_system.h.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -32,14 +32,22 @@ const auto g_loadTime = std::chrono::steady_clock::now();
 // The Win32 code of the last call here that failed (LastError). One thread at a time calls.
 uint32_t g_lastError = 0;
 
-/// Per-handle state that Win32 keeps in the device: the timeouts. A fixed table, so that no
-/// call allocates.
+/// Per-handle state that Win32 keeps in the device: the timeouts, the DCB's line modes and
+/// where the error counts stood when they were last reported. A fixed table, so that no call
+/// allocates.
 struct PortSlot {
     int fd = -1;
     bool tty = false;
     bool vanished = false;
     int vmin = -1; ///< the VMIN in force on the terminal; -1 not known
     CommTimeouts timeouts;
+    // The DTR and RTS modes of the last SetCommState; -1 none yet. Terminal settings do not
+    // carry them, and GetCommState must give back what was set, or a DCB read, changed and
+    // written again would switch the lines.
+    int dtrControl = -1;
+    int rtsControl = -1;
+    bool counted = false; ///< the device keeps error counts; `reported` is where they stood
+    sys::ErrorCounts reported;
 };
 std::array<PortSlot, 64> g_ports;
 
@@ -149,6 +157,37 @@ void WakeAfter(PortSlot& slot, uint32_t expected) {
     }
 }
 
+/// The errors the device counted since they were last reported, which they now are. False
+/// when the device keeps no counts (a pseudo-terminal) or cannot be asked.
+bool ErrorsSinceLast(PortSlot& slot, sys::ErrorCounts* since) {
+    sys::ErrorCounts now{};
+    if (!slot.counted || !sys::ReadErrorCounts(slot.fd, &now)) {
+        return false;
+    }
+    // Unsigned differences: right across the counters' wrap.
+    *since = sys::ErrorCounts{now.frame - slot.reported.frame, now.parity - slot.reported.parity,
+                              now.overrun - slot.reported.overrun,
+                              now.bufferOverrun - slot.reported.bufferOverrun};
+    slot.reported = now;
+    return true;
+}
+
+/// Puts the device's own direction control in the mode the DCB asks for, when it is not there
+/// already. Refused, the mode stays as it was: ERROR_INVALID_PARAMETER for a port that cannot
+/// take it, as Windows' serial drivers answer for a line mode they lack.
+bool ApplyRs485(const PortSlot& slot, bool wanted, bool* changed) {
+    *changed = false;
+    const bool enabled = slot.tty && sys::Rs485Enabled(slot.fd);
+    if (enabled == wanted) {
+        return true;
+    }
+    if (!sys::SetRs485(slot.fd, wanted)) {
+        return wanted ? FailWith(kErrorInvalidParameter) : Kept(false);
+    }
+    *changed = true;
+    return true;
+}
+
 /// The device behind the handle is gone (an unplugged adapter hangs up its tty). The handle
 /// stays the driver's until it closes it, but the lock that stands in for exclusive access is
 /// given up now: on Windows a vanished device does not keep its name busy either, and a
@@ -214,6 +253,11 @@ Handle CreateFileA(const char* name) {
     free->vanished = false;
     free->vmin = -1;
     free->timeouts = CommTimeouts{};
+    free->dtrControl = -1;
+    free->rtsControl = -1;
+    // The errors a port reports are those since it was opened.
+    free->reported = sys::ErrorCounts{};
+    free->counted = free->tty && sys::ReadErrorCounts(fd, &free->reported);
     return static_cast<Handle>(fd);
 }
 
@@ -229,10 +273,24 @@ bool CloseHandle(Handle h) {
 
 bool GetCommState(Handle h, Dcb* dcb) {
     termios tio{};
-    if (!Kept(tcgetattr(Fd(h), &tio) == 0)) {
+    const PortSlot* slot = Slot(h);
+    if (slot == nullptr) {
+        return FailWith(kErrorInvalidHandle);
+    }
+    if (!Kept(tcgetattr(slot->fd, &tio) == 0)) {
         return false;
     }
     *dcb = DcbFromTermios(tio);
+    if (slot->dtrControl >= 0) {
+        dcb->fDtrControl = static_cast<uint8_t>(slot->dtrControl);
+    }
+    if (slot->rtsControl >= 0 && slot->rtsControl != kRtsToggle) {
+        dcb->fRtsControl = static_cast<uint8_t>(slot->rtsControl);
+    }
+    // Toggle only while the device really is in that mode, whoever set it.
+    if (slot->tty && sys::Rs485Enabled(slot->fd)) {
+        dcb->fRtsControl = kRtsToggle;
+    }
     return true;
 }
 
@@ -246,14 +304,25 @@ bool SetCommState(Handle h, const Dcb& dcb) {
         return FailWith(kErrorInvalidParameter);
     }
     const int fd = slot->fd;
+    const bool toggle = dcb.fRtsControl == kRtsToggle;
+    bool rs485Changed = false;
+    if (!ApplyRs485(*slot, toggle, &rs485Changed)) {
+        return false;
+    }
     if (tcsetattr(fd, TCSANOW, &tio) != 0 && !AppliedButParity(fd, tio)) {
-        return Kept(false);
+        const bool failed = Kept(false);
+        if (rs485Changed) {
+            sys::SetRs485(fd, !toggle); // a failed call leaves the port as it was
+        }
+        return failed;
     }
     slot->vmin = tio.c_cc[VMIN];
+    slot->dtrControl = dcb.fDtrControl;
+    slot->rtsControl = dcb.fRtsControl;
     // The modem lines follow the DCB's line modes; a pseudo-terminal has none (ENOTTY),
-    // which Win32 would not report either.
+    // which Win32 would not report either. In toggle mode the device drives RTS itself.
     ModemLine(fd, dcb.fDtrControl == kDtrEnable, TIOCM_DTR);
-    if (dcb.fRtsControl != kRtsHandshake) {
+    if (dcb.fRtsControl != kRtsHandshake && !toggle) {
         ModemLine(fd, dcb.fRtsControl == kRtsEnable, TIOCM_RTS);
     }
     return true;
@@ -284,7 +353,7 @@ bool SetupComm(Handle h, uint32_t, uint32_t) {
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     *errors = 0;
     *inQueue = 0;
-    const PortSlot* slot = Slot(h);
+    PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return FailWith(kErrorInvalidHandle);
     }
@@ -297,6 +366,31 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
         return false;
     }
     *inQueue = static_cast<uint32_t>(pending < 0 ? 0 : pending);
+    sys::ErrorCounts since{};
+    if (ErrorsSinceLast(*slot, &since)) { // a port without counts reports none, as before
+        *errors = (since.frame != 0 ? kCeFrame : 0) | (since.parity != 0 ? kCeRxParity : 0) |
+                  (since.overrun != 0 ? kCeOverrun : 0) |
+                  (since.bufferOverrun != 0 ? kCeRxOver : 0);
+    }
+    return true;
+}
+
+bool TakeLineErrors(Handle h, LineErrors* errors) {
+    *errors = LineErrors{};
+    PortSlot* slot = Slot(h);
+    if (slot == nullptr) {
+        return FailWith(kErrorInvalidHandle);
+    }
+    if (slot->vanished) {
+        return FailWith(kErrorBadCommand);
+    }
+    sys::ErrorCounts since{};
+    if (!ErrorsSinceLast(*slot, &since)) {
+        return FailWith(kErrorNotSupported);
+    }
+    errors->framing = since.frame;
+    errors->parity = since.parity;
+    errors->overrun = since.overrun + since.bufferOverrun;
     return true;
 }
 
@@ -397,6 +491,22 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
             Vanished(*slot); // a hung-up tty refuses every write
         }
         return Kept(false);
+    }
+    return true;
+}
+
+bool WaitWritten(Handle h) {
+    const PortSlot* slot = Slot(h);
+    if (slot == nullptr) {
+        return FailWith(kErrorInvalidHandle);
+    }
+    if (!slot->tty) {
+        return true; // a file or the null device has taken the bytes when write returns
+    }
+    while (tcdrain(slot->fd) != 0) {
+        if (errno != EINTR) {
+            return Kept(false);
+        }
     }
     return true;
 }

@@ -30,4 +30,25 @@ int WaitReadable(int fd, int64_t timeoutNs, short* revents);
 /// True when `fd` is the slave side of a pseudo-terminal, which has no parity to set.
 bool IsPseudoTerminal(int fd);
 
+/// The error counts a serial device keeps from the time it was set up. They only grow, and
+/// wrap at 2^32: differences of two readings are what happened in between.
+struct ErrorCounts {
+    uint32_t frame = 0;
+    uint32_t parity = 0;
+    uint32_t overrun = 0;       ///< bytes the UART lost because nobody took them in time
+    uint32_t bufferOverrun = 0; ///< bytes lost because the input buffer was full
+};
+
+/// Reads the device's error counts. False, with errno, for a device that keeps none (a
+/// pseudo-terminal, or a system without such counts).
+bool ReadErrorCounts(int fd, ErrorCounts* counts);
+
+/// True while the device switches the line direction itself: RTS on while it sends, off once
+/// the last byte has gone (RS-485 mode). False for a device, or a system, without that mode.
+bool Rs485Enabled(int fd);
+
+/// Turns that mode on or off, keeping the device's own RTS delays. False, with errno, when the
+/// device refuses or, asked to turn it on, does not take it; the mode is then as it was.
+bool SetRs485(int fd, bool on);
+
 } // namespace merix::plat::sys

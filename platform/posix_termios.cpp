@@ -113,6 +113,9 @@ bool DcbToTermios(const Dcb& dcb, termios* tio) {
     // break or parity marks, and above all no XON/XOFF unless the DCB asks for it: a port left
     // with IXOFF would put XOFF and XON bytes on the bus.
     t.c_iflag = 0;
+    // Parity checking, as the DCB's fParity asks, wherever there is a parity bit to check. A
+    // byte with a parity or framing error then reads as one NUL: neither dropped (IGNPAR) nor
+    // preceded by 0xFF 0x00 (PARMRK), so that the frame keeps its length and fails its CRC.
     if (dcb.fParity && dcb.parity != 0) {
         t.c_iflag |= INPCK;
     }

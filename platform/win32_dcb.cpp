@@ -11,6 +11,12 @@ namespace {
 constexpr char kXon = 0x11;  // DC1
 constexpr char kXoff = 0x13; // DC3
 
+// The line modes go into the DCB as they are: the driver's codes are Windows' own.
+static_assert(kDtrDisable == DTR_CONTROL_DISABLE && kDtrEnable == DTR_CONTROL_ENABLE &&
+              kDtrHandshake == DTR_CONTROL_HANDSHAKE);
+static_assert(kRtsDisable == RTS_CONTROL_DISABLE && kRtsEnable == RTS_CONTROL_ENABLE &&
+              kRtsHandshake == RTS_CONTROL_HANDSHAKE && kRtsToggle == RTS_CONTROL_TOGGLE);
+
 } // namespace
 
 bool ApplyDcb(const Dcb& dcb, DCB* out) {

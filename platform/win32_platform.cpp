@@ -9,6 +9,10 @@
 namespace merix::plat {
 
 static_assert(THREAD_PRIORITY_ERROR_RETURN == kThreadPriorityErrorReturn);
+static_assert(CE_RXOVER == kCeRxOver && CE_OVERRUN == kCeOverrun && CE_RXPARITY == kCeRxParity &&
+              CE_FRAME == kCeFrame);
+static_assert(ERROR_NOT_SUPPORTED == kErrorNotSupported &&
+              ERROR_INVALID_PARAMETER == kErrorInvalidParameter);
 
 namespace {
 
@@ -106,6 +110,20 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     return Kept(ok == TRUE);
 }
 
+bool TakeLineErrors(Handle h, LineErrors* errors) {
+    *errors = LineErrors{};
+    uint32_t flags = 0;
+    uint32_t inQueue = 0;
+    if (!ClearCommError(h, &flags, &inQueue)) {
+        return false;
+    }
+    // Windows keeps flags, not counts: each one set stands for at least one error.
+    errors->framing = (flags & kCeFrame) != 0 ? 1 : 0;
+    errors->parity = (flags & kCeRxParity) != 0 ? 1 : 0;
+    errors->overrun = ((flags & kCeOverrun) != 0 ? 1 : 0) + ((flags & kCeRxOver) != 0 ? 1 : 0);
+    return true;
+}
+
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     DWORD n = 0;
     const BOOL ok = ::ReadFile(ToHandle(h), buffer, count, &n, nullptr);
@@ -120,6 +138,10 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
     const BOOL ok = ::WriteFile(ToHandle(h), buffer, count, &n, nullptr);
     *written = n;
     return Kept(ok != 0);
+}
+
+bool WaitWritten(Handle) {
+    return true; // a port in RTS_CONTROL_TOGGLE drops RTS itself once the last byte has gone
 }
 
 bool EscapeCommFunction(Handle h, int function) {

@@ -219,4 +219,26 @@ int ComSleep(uint32_t durationMs) {
     return kComOk;
 }
 
+bool ComTakeRs485(plat::Handle handle) {
+    plat::Dcb before;
+    if (!plat::GetCommState(handle, &before)) {
+        return false;
+    }
+    plat::Dcb toggle = before;
+    toggle.fRtsControl = plat::kRtsToggle;
+    plat::Dcb now;
+    if (plat::SetCommState(handle, toggle) && plat::GetCommState(handle, &now) &&
+        now.fRtsControl == plat::kRtsToggle) {
+        return true;
+    }
+    // Refused, or taken and ignored (a driver may answer success and keep its mode): the
+    // port goes back to what it was, whatever a failed call may have changed on the way.
+    plat::SetCommState(handle, before);
+    return false;
+}
+
+bool ComLineErrors(plat::Handle handle, plat::LineErrors* errors) {
+    return plat::TakeLineErrors(handle, errors);
+}
+
 } // namespace merix

@@ -1,4 +1,4 @@
-// Serial port access: eight small operations on one port handle. None of them logs; each
+// Serial port access: small operations on one port handle. None of them logs; each
 // answers a small code and the caller decides what to log.
 #pragma once
 
@@ -62,5 +62,10 @@ int ComWrite(plat::Handle handle, const uint8_t* buffer, uint32_t count, uint32_
 /// One read of up to `count` bytes within the total timeout; a short count is success.
 int ComRead(plat::Handle handle, uint8_t* buffer, uint32_t count, uint32_t* read);
 int ComSleep(uint32_t durationMs);
+/// Asks the open port to switch the line direction itself (RTS on while sending); true when it
+/// took the mode, false when it refused (the port is left as it was).
+bool ComTakeRs485(plat::Handle handle);
+/// The line errors since the last call or purge; false when the port cannot report them.
+bool ComLineErrors(plat::Handle handle, plat::LineErrors* errors);
 
 } // namespace merix

@@ -167,6 +167,47 @@ TEST_F(PosixPortTest, SettingsLeftByAnotherProgramAreAllReplaced) {
     ComClose(h);
 }
 
+TEST_F(PosixPortTest, APseudoTerminalRefusesRs485ModeAndKeepsWorking) {
+    plat::Handle h = 0;
+    ASSERT_EQ(ComOpen(pty.name().c_str(), PortSettings{9600, 8, 0, 0}, 0, &h), kComOk);
+    plat::Dcb before;
+    ASSERT_TRUE(plat::GetCommState(h, &before));
+    EXPECT_EQ(before.fDtrControl, plat::kDtrDisable) << "the modes that ComOpen set";
+    EXPECT_EQ(before.fRtsControl, plat::kRtsDisable);
+
+    plat::Dcb toggle = before;
+    toggle.fRtsControl = plat::kRtsToggle;
+    EXPECT_FALSE(plat::SetCommState(h, toggle));
+    EXPECT_EQ(plat::LastError(), plat::kErrorInvalidParameter);
+    EXPECT_FALSE(ComTakeRs485(h));
+    plat::Dcb after;
+    ASSERT_TRUE(plat::GetCommState(h, &after));
+    EXPECT_EQ(after.fRtsControl, plat::kRtsDisable);
+    EXPECT_EQ(after.fDtrControl, plat::kDtrDisable) << "the refusal switched no line";
+    EXPECT_EQ(after.baudRate, 9600u);
+
+    const uint8_t frame[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD};
+    uint32_t n = 0;
+    EXPECT_EQ(ComWrite(h, frame, sizeof frame, &n), kComOk);
+    EXPECT_TRUE(plat::WaitWritten(h));
+    EXPECT_EQ(pty.Read(8), std::vector<uint8_t>(frame, frame + 8));
+    ComClose(h);
+    EXPECT_FALSE(plat::WaitWritten(h)) << "closed";
+}
+
+TEST_F(PosixPortTest, APseudoTerminalReportsNoLineErrors) {
+    const plat::Handle h = Open(); // 9600 8E1: parity checked
+    plat::LineErrors errors{1, 1, 1};
+    EXPECT_FALSE(plat::TakeLineErrors(h, &errors));
+    EXPECT_EQ(errors.framing + errors.parity + errors.overrun, 0u);
+    EXPECT_EQ(plat::LastError(), plat::kErrorNotSupported);
+    uint32_t flags = 1;
+    uint32_t pending = 0;
+    EXPECT_TRUE(plat::ClearCommError(h, &flags, &pending)) << "the purge still works";
+    EXPECT_EQ(flags, 0u);
+    ComClose(h);
+}
+
 struct TermiosCase {
     uint8_t byteSize;
     uint8_t parity;   ///< 0 none, 1 odd, 2 even, 3 mark, 4 space

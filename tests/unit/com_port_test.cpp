@@ -54,6 +54,7 @@ struct MaskCase {
 class LineMask : public ComPortTest, public ::testing::WithParamInterface<MaskCase> {};
 
 TEST_P(LineMask, ChoosesTheLineModes) {
+    fake::SetRs485Supported(true); // a port that has every mode, toggle included
     Open("COM1", GetParam().mask);
     EXPECT_EQ(fake::CommState().fDtrControl, GetParam().dtr);
     EXPECT_EQ(fake::CommState().fRtsControl, GetParam().rts);
@@ -223,9 +224,90 @@ TEST_F(ComPortTest, OpenBoundsWritesAndKeepsTheBoundThroughTimeoutChanges) {
 TEST_F(ComPortTest, GoneIsWhatClearCommErrorSays) {
     const auto h = Open();
     EXPECT_FALSE(ComGone(h));
+    EXPECT_TRUE(plat::WaitWritten(h));
     fake::Unplug();
     EXPECT_TRUE(ComGone(h));
     EXPECT_EQ(plat::LastError(), plat::kErrorBadCommand);
+    EXPECT_FALSE(plat::WaitWritten(h));
+}
+
+class Rs485 : public ComPortTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(Rs485, TakenByAPortThatHasTheModeElseThePortStaysAsItWas) {
+    const bool supported = GetParam();
+    fake::SetRs485Supported(supported);
+    const auto h = Open("COM1", 0x0303);
+    EXPECT_EQ(ComTakeRs485(h), supported);
+    const plat::Dcb dcb = fake::CommState();
+    EXPECT_EQ(dcb.fRtsControl, supported ? plat::kRtsToggle : plat::kRtsEnable);
+    EXPECT_EQ(dcb.fDtrControl, plat::kDtrEnable) << "DTR keeps its mode";
+    EXPECT_EQ(dcb.baudRate, 9600u);
+    EXPECT_EQ(dcb.parity, 2);
+    if (!supported) {
+        EXPECT_EQ(plat::LastError(), plat::kErrorInvalidParameter);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PortHasTheMode, Rs485, ::testing::Bool());
+
+struct LineErrorCase {
+    plat::LineErrors seen;
+    uint32_t flags; ///< what ClearCommError reports for them
+};
+
+class LineErrorsTest : public ComPortTest, public ::testing::WithParamInterface<LineErrorCase> {
+protected:
+    void WriteWithErrors(plat::Handle h) {
+        const uint8_t frame[8] = {};
+        uint32_t n = 0;
+        fake::QueueLineErrors(GetParam().seen);
+        plat::LineErrors none;
+        ASSERT_TRUE(ComLineErrors(h, &none));
+        EXPECT_EQ(none.framing + none.parity + none.overrun, 0u) << "seen only with the reply";
+        ComWrite(h, frame, 8, &n);
+    }
+};
+
+TEST_P(LineErrorsTest, ReadBackExactlyOnceAsCountsOrAsFlags) {
+    const LineErrorCase& c = GetParam();
+    const auto h = Open();
+    WriteWithErrors(h);
+    plat::LineErrors got;
+    ASSERT_TRUE(ComLineErrors(h, &got));
+    EXPECT_EQ(got.framing, c.seen.framing);
+    EXPECT_EQ(got.parity, c.seen.parity);
+    EXPECT_EQ(got.overrun, c.seen.overrun);
+    ASSERT_TRUE(ComLineErrors(h, &got));
+    EXPECT_EQ(got.framing + got.parity + got.overrun, 0u) << "reported once";
+
+    WriteWithErrors(h);
+    uint32_t flags = 0;
+    uint32_t pending = 0;
+    ASSERT_TRUE(plat::ClearCommError(h, &flags, &pending));
+    EXPECT_EQ(flags, c.flags);
+    ASSERT_TRUE(ComLineErrors(h, &got));
+    EXPECT_EQ(got.framing + got.parity + got.overrun, 0u) << "ClearCommError cleared them";
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, LineErrorsTest,
+                         ::testing::Values(LineErrorCase{{1, 0, 0}, plat::kCeFrame},
+                                           LineErrorCase{{0, 4, 0}, plat::kCeRxParity},
+                                           LineErrorCase{{0, 0, 2}, plat::kCeOverrun},
+                                           LineErrorCase{{3, 1, 7},
+                                                         plat::kCeFrame | plat::kCeRxParity |
+                                                             plat::kCeOverrun}));
+
+TEST_F(ComPortTest, LineErrorsOfAPortThatCannotReportThemAnswerFalseWithNoCounts) {
+    const auto h = Open();
+    const uint8_t frame[8] = {};
+    uint32_t n = 0;
+    fake::SetLineErrorsReported(false);
+    fake::QueueLineErrors({2, 2, 2});
+    ComWrite(h, frame, 8, &n);
+    plat::LineErrors got{9, 9, 9};
+    EXPECT_FALSE(ComLineErrors(h, &got));
+    EXPECT_EQ(got.framing + got.parity + got.overrun, 0u);
+    EXPECT_EQ(plat::LastError(), plat::kErrorNotSupported);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <utility>
 
 #include "platform/win32_dcb.h"
 
@@ -120,6 +121,22 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{7, ONE5STOPBITS, false}, RefusalCase{8, ONE5STOPBITS, false},
                       RefusalCase{6, TWOSTOPBITS, true}, RefusalCase{7, TWOSTOPBITS, true},
                       RefusalCase{8, TWOSTOPBITS, true}, RefusalCase{8, ONESTOPBIT, true}));
+
+TEST(Win32DcbLineModes, GoInAsWindowsNamesThemToggleIncluded) {
+    const std::pair<uint8_t, DWORD> rts[] = {{plat::kRtsDisable, RTS_CONTROL_DISABLE},
+                                             {plat::kRtsEnable, RTS_CONTROL_ENABLE},
+                                             {plat::kRtsHandshake, RTS_CONTROL_HANDSHAKE},
+                                             {plat::kRtsToggle, RTS_CONTROL_TOGGLE}};
+    for (const auto& [mode, windows] : rts) {
+        plat::Dcb dcb = Framed(8, ONESTOPBIT);
+        dcb.fRtsControl = mode;
+        DCB out{};
+        out.DCBlength = sizeof(DCB);
+        EXPECT_TRUE(plat::ApplyDcb(dcb, &out));
+        EXPECT_EQ(out.fRtsControl, windows) << "mode " << int{mode};
+        EXPECT_EQ(plat::DcbFromWin32(out).fRtsControl, mode);
+    }
+}
 
 TEST(Win32DcbCharacters, EqualXonAndXoffBecomeDc1AndDc3) {
     DCB out;
