@@ -15,6 +15,7 @@
 #include "host/qorlib_control.h"
 #include "merix/vpi.h"
 #include "platform/platform.h"
+#include "serial/line_direction.h"
 #include "serial/line_trace.h"
 #include "sim/simulator.h"
 
@@ -68,8 +69,10 @@ Measured Run(int seconds, const std::function<bool()>& transaction) {
 
 class Line {
 public:
-    /// A line at `baud`; with `trace`, the driver's line trace goes to that file.
-    explicit Line(uint32_t baud, const char* trace = nullptr) {
+    /// A line at `baud`; with `trace`, the driver's line trace goes to that file. With
+    /// `portSwitched` the driver runs the line as if its port had taken RS-485 mode, which a
+    /// pseudo-terminal cannot: no DTR/RTS switching, no busy-wait, a drain instead.
+    explicit Line(uint32_t baud, const char* trace = nullptr, bool portSwitched = false) {
         ResetLibraryStateForTests();
         qorlib::Reset();
         for (int e = 0; e < kEventGates; ++e) {
@@ -104,6 +107,9 @@ public:
         CallBlock cb{&ctx_, kColdStart, 1, 0, &sp};
         VpiMain(&cb);
         ok_ = ok_ && ctx_.hf != 0;
+        if (portSwitched) {
+            SetLineDirection(ctx_, LineDirection::kPortSwitched);
+        }
         // As TRACE = <file> in the initialisation file would.
         if (trace != nullptr) {
             StartLineTrace(ctx_, trace, kTraceDefaultMiB);
@@ -186,6 +192,7 @@ Measured Libmodbus(const std::string& device, uint32_t baud, int seconds, int co
 /// One row's rounds: each round's figures, of which the row shows the median and the spread.
 struct Rounds {
     std::vector<Measured> merix;
+    std::vector<Measured> port; ///< the same with the line switched by the port
     std::vector<Measured> libmodbus;
 };
 
@@ -216,9 +223,14 @@ std::string RangeText(const Spread& s) {
 void Row(const char* what, uint32_t baud, const Rounds& rounds, double limit, double gapLimit) {
     const Spread merix = SpreadOf(rounds.merix, &Measured::perSecond);
     const Spread cpu = SpreadOf(rounds.merix, &Measured::cpuMicros);
-    std::printf("| %-22s | %6u | %8.1f | %13s | %8.1f | %5.0f%% | %8.1f | %5.0f%% | ", what, baud,
-                merix.median, RangeText(merix).c_str(), limit, 100.0 * merix.median / limit,
-                gapLimit, 100.0 * merix.median / gapLimit);
+    const Spread port = SpreadOf(rounds.port, &Measured::perSecond);
+    const Spread portCpu = SpreadOf(rounds.port, &Measured::cpuMicros);
+    std::printf("| %-22s | %6u | %8.1f | %13s | %8.1f | %5.0f%% | %8.1f | %5.0f%% | %8.1f | %13s "
+                "| %5.0f%% | %9.0f | ",
+                what, baud, merix.median, RangeText(merix).c_str(), limit,
+                100.0 * merix.median / limit, gapLimit, 100.0 * merix.median / gapLimit,
+                port.median, RangeText(port).c_str(), 100.0 * port.median / gapLimit,
+                portCpu.median);
     const Spread mb = SpreadOf(rounds.libmodbus, &Measured::perSecond);
     if (mb.median > 0) {
         std::printf("%11.1f | %13s | %9.0f |\n", mb.median, RangeText(mb).c_str(), cpu.median);
@@ -236,12 +248,16 @@ void TransactionSection(int seconds) {
                 kRounds, seconds);
     std::printf("limit = request + reply + 2 x 3.5 character gaps on the wire; gap limit = "
                 "request + reply + 3.5 characters\n+ the gap the driver is configured for (IFG, "
-                "at least 1 ms); CPU includes the busy-wait line hold (median)\n\n");
+                "at least 1 ms); merix: the line switched by the driver, CPU includes its "
+                "busy-wait\nline hold; port: switched by the port (RS-485 mode, run as if the "
+                "pseudo-terminal had taken it), no busy-wait; CPU medians\n\n");
     std::printf(
         "| transaction            | baud   | merix/s  | low-high      | limit/s  | share  | "
-        "gap lim  | share  | libmodbus/s | low-high      | CPU us/tx |\n");
+        "gap lim  | share  | port/s   | low-high      | share  | port CPU  | libmodbus/s | "
+        "low-high      | CPU us/tx |\n");
     std::printf("|------------------------|--------|----------|---------------|----------|--------|"
-                "----------|--------|-------------|---------------|-----------|\n");
+                "----------|--------|----------|---------------|--------|-----------|------------"
+                "-|---------------|-----------|\n");
     for (uint32_t baud : {9600u, 38400u, 57600u}) {
         Rounds single;
         Rounds block;
@@ -262,6 +278,17 @@ void TransactionSection(int seconds) {
                 block.merix.push_back(Run(seconds, [&] { return line.Read(3, 0, 125); }));
                 line.PollEvents(); // set-up
                 poll.merix.push_back(Run(seconds, [&] { return line.PollEvents(); }));
+            }
+            {
+                Line line(baud, nullptr, true);
+                if (!line.ok()) {
+                    available = false;
+                    break;
+                }
+                single.port.push_back(Run(seconds, [&] { return line.Read(3, 0, 1); }));
+                block.port.push_back(Run(seconds, [&] { return line.Read(3, 0, 125); }));
+                line.PollEvents(); // set-up
+                poll.port.push_back(Run(seconds, [&] { return line.PollEvents(); }));
             }
             Line line(baud); // a fresh simulator for libmodbus
             line.ClosePort();

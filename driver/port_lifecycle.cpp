@@ -23,6 +23,39 @@ void ReleaseTimerPeriod() {
     plat::TimeEndPeriod(1);
 }
 
+namespace {
+
+/// What the instance's settings ask of a port just opened beyond the open itself: its own
+/// direction control; and whether it can tell its line errors, counted from here on.
+void SetUpLink(const DriverContext& ctx, plat::Handle handle) {
+    InstanceRoom* room = FindInstanceRoom(ctx);
+    if (room == nullptr) {
+        return;
+    }
+    const char* name = ctx.portParams.portName;
+    room->direction = LineDirection::kDriverSwitched;
+    if (room->settings.rs485) {
+        if (ComTakeRs485(handle)) {
+            room->direction = LineDirection::kPortSwitched;
+            Log(kLogError, "MERIX> OpenSavedPort() RS485: %s switches the line direction itself",
+                name);
+        } else {
+            Log(kLogError,
+                "MERIX> OpenSavedPort() RS485: %s cannot switch the line direction, the driver "
+                "switches DTR/RTS",
+                name);
+        }
+    }
+    plat::LineErrors before;
+    room->lineErrorsReported = ComLineErrors(handle, &before);
+    if (!room->lineErrorsReported) {
+        Log(kLogDetail, "MERIX> OpenSavedPort() %s reports no line errors: FRM, PAR and OVR stay 0",
+            name);
+    }
+}
+
+} // namespace
+
 uint32_t OpenSavedPort(DriverContext& ctx) {
     const PortParams& p = ctx.portParams;
     if (!PortNameFits(p.portName)) {
@@ -43,6 +76,7 @@ uint32_t OpenSavedPort(DriverContext& ctx) {
     }
     ctx.hf = handle;
     RecordPort(ctx, handle, true);
+    SetUpLink(ctx, handle);
     return handle;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/trace_file.h"
 #include "serial/crc16.h"
 #include "serial/frame_text.h"
+#include "serial/line_direction.h"
 #include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "services/host_log.h"
@@ -50,6 +51,7 @@ struct Attempt {
     TraceOutcome outcome = TraceOutcome::kGood;
     TraceWhy why = TraceWhy::kNone; // the transaction's reason
     int intoError = 0;              // the station this attempt put into error, or 0
+    uint32_t lineErrors[3] = {};    // framing, parity, overrun
 };
 
 struct Slot {
@@ -345,6 +347,10 @@ void WriteAttempt(Slot& s) {
             break;
         }
     }
+    if (a.lineErrors[0] + a.lineErrors[1] + a.lineErrors[2] > 0) {
+        s.line.Printf("; line errors: %u framing, %u parity, %u overrun", a.lineErrors[0],
+                      a.lineErrors[1], a.lineErrors[2]);
+    }
     if (a.intoError > 0) {
         s.line.Printf("; station %d put into error", a.intoError);
     }
@@ -392,12 +398,13 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
     const PortParams& p = ctx.portParams;
     static constexpr char kParity[] = "NOEMS?";
     static constexpr const char* kStopBits[] = {"1", "1.5", "2", "?"};
-    s.line.Printf("# merix line trace of instance %u, port %.*s %u %u%c%s; started "
-                  "%04d-%02d-%02d %02d:%02d:%02d; times in seconds since then",
+    s.line.Printf("# merix line trace of instance %u, port %.*s %u %u%c%s, direction switched "
+                  "by the %s; started %04d-%02d-%02d %02d:%02d:%02d; times in seconds since then",
                   ctx.vpiNumber, static_cast<int>(sizeof p.portName), p.portName, p.baud,
                   p.dataBits, kParity[p.parity < 5 ? p.parity : 5],
-                  kStopBits[p.stopBits < 3 ? p.stopBits : 3], t.year, t.month, t.day, t.hour,
-                  t.minute, t.second);
+                  kStopBits[p.stopBits < 3 ? p.stopBits : 3],
+                  LineDirectionText(LineDirectionOf(ctx)), t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
     if (Emit(s)) {
         if (std::fflush(s.file) != 0) {
             Fail(s);
@@ -479,6 +486,16 @@ void TraceReceiveEnds(const DriverContext& ctx, int result, TraceWhy why) {
         a.rxResult = result;
         a.rxWhy = why;
         std::memcpy(a.rx, ctx.rxBuf, a.rxLength);
+    }
+}
+
+void TraceLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t parity,
+                     uint32_t overrun) {
+    if (Slot* s = Find(ctx)) {
+        uint32_t(&e)[3] = s->attempt.lineErrors;
+        e[0] += framing;
+        e[1] += parity;
+        e[2] += overrun;
     }
 }
 

@@ -68,6 +68,8 @@ void TraceReceiveBegins(const DriverContext& ctx);
 void TraceReceiveStep(const DriverContext& ctx, uint32_t total);
 /// The receiver classified the reply (a ReceiveResult), and said why it was not whole.
 void TraceReceiveEnds(const DriverContext& ctx, int result, TraceWhy why);
+/// The port saw these framing, parity and overrun errors while the reply was awaited.
+void TraceLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t parity, uint32_t overrun);
 
 // What the transactions tell.
 

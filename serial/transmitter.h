@@ -1,5 +1,5 @@
-// Request transmission: inter-frame gap, CRC, direction switching with DTR/RTS and the
-// timed line hold.
+// Request transmission: inter-frame gap, CRC, the line's direction (serial/line_direction.h)
+// and the timings of the hold.
 #pragma once
 
 #include <cstdint>

@@ -14,11 +14,20 @@
 
 namespace merix {
 
+/// Who turns the half-duplex line around (serial/line_direction.h).
+enum class LineDirection : uint8_t {
+    kDriverSwitched, ///< DTR/RTS by the driver, held by a busy-wait
+    kPortSwitched,   ///< the port in RS-485 mode
+};
+
 struct InstanceRoom {
     uint32_t vpiNumber = 0;
     plat::Handle port = 0;     ///< opened by this library for the instance, not closed since
     bool periodHeld = false;   ///< a TimeBeginPeriod(1) of the instance awaits its end
     InstanceSettings settings; ///< from the initialisation file at ColdStart
+    /// As the port's last open left it.
+    LineDirection direction = LineDirection::kDriverSwitched;
+    bool lineErrorsReported = false; ///< the port can tell its framing, parity, overrun errors
 };
 
 /// The room of `ctx` in its starting state; nullptr when none can be had. The room of an

@@ -1,6 +1,7 @@
 #include "transactions/transaction_runner.h"
 
 #include "serial/crc16.h"
+#include "serial/line_errors.h"
 #include "serial/protocol.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
@@ -62,6 +63,7 @@ void RunAttempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
         } else {
             pass.RequestSent(ctx);
             const ReceiveResult received = Receive(pass.station, ctx, &pass.replyLength);
+            TakeLineErrors(ctx, pass.station);
             if (received != kRxFrame) {
                 pass.result = PassOf(received); // why: as the receiver told the trace
                 then = steps.ReceiveFailed(received);

@@ -33,9 +33,10 @@ bool CsvExport::Open(const std::string& valuesPath, const std::string& eventsPat
                    error) &&
            OpenOne(eventsPath, "received,station,event,gate,address,value,timestamp,kind\n",
                    events_, error) &&
-           OpenOne(stationsPath,
-                   "time,station,ok,fail,rtry,sil,crc,wrng,exc,evt,turn_us,state,shrt\n", stations_,
-                   error);
+           OpenOne(
+               stationsPath,
+               "time,station,ok,fail,rtry,sil,crc,wrng,exc,evt,turn_us,state,shrt,frm,par,ovr\n",
+               stations_, error);
 }
 
 void CsvExport::Close() {

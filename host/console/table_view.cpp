@@ -55,11 +55,13 @@ std::string StationRow(const std::string& label, const StationStats* stats,
         return value ? std::to_string(*value) : "-";
     };
     // The ways a reply goes wrong side by side, in the order the driver meets them.
-    return fmt::format("{:<7} {:>8} {:>6} {:>6} {:>6} {:>6} {:>6} {:>6} {:>6} {:>7} {:>8}  {}",
-                       label, cell(Counter::kOk), cell(Counter::kFail), cell(Counter::kRetry),
-                       cell(Counter::kSilence), cell(Counter::kShort), cell(Counter::kCrc),
-                       cell(Counter::kWrong), cell(Counter::kException), cell(Counter::kEvents),
-                       cell(Counter::kTurnaround), state);
+    // The port's line errors next to the corrupted replies they usually cause.
+    return fmt::format(
+        "{:<7} {:>8} {:>6} {:>6} {:>6} {:>6} {:>5} {:>5} {:>5} {:>6} {:>6} {:>6} {:>7} {:>8}  {}",
+        label, cell(Counter::kOk), cell(Counter::kFail), cell(Counter::kRetry),
+        cell(Counter::kSilence), cell(Counter::kShort), cell(Counter::kFraming),
+        cell(Counter::kParity), cell(Counter::kOverrun), cell(Counter::kCrc), cell(Counter::kWrong),
+        cell(Counter::kException), cell(Counter::kEvents), cell(Counter::kTurnaround), state);
 }
 
 std::string EventRow(const EventRecord& e) {

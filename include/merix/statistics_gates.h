@@ -20,13 +20,16 @@ enum class LineCounter : uint8_t {
     kEvents,     ///< "EVT": event records delivered from event blocks
     kTurnaround, ///< "TURN": the last reply's turnaround in microseconds (a value, not a count)
     // New counters go last: a gate address, once parsed, keeps its meaning.
-    kShort, ///< "SHRT": replies cut short: the first bytes came, then silence
+    kShort,   ///< "SHRT": replies cut short: the first bytes came, then silence
+    kFraming, ///< "FRM": framing errors the port saw while a reply was awaited
+    kParity,  ///< "PAR": parity errors, likewise
+    kOverrun, ///< "OVR": characters lost to a full UART or input buffer, likewise
 };
-inline constexpr int kLineCounterCount = 10;
+inline constexpr int kLineCounterCount = 13;
 
 /// The counter's name in a statistics gate; index by the counter.
 inline constexpr std::string_view kLineCounterNames[kLineCounterCount] = {
-    "OK", "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC", "EVT", "TURN", "SHRT"};
+    "OK", "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC", "EVT", "TURN", "SHRT", "FRM", "PAR", "OVR"};
 
 constexpr std::string_view LineCounterName(LineCounter counter) {
     return kLineCounterNames[static_cast<int>(counter)];

@@ -67,7 +67,8 @@ protected:
 
 // Values CSV: time, gate, address, station, operation, result, value.
 // Events CSV: received, station, event, gate, address, value, timestamp, kind.
-// Stations CSV: time, station, ok, fail, rtry, sil, crc, wrng, exc, evt, turn_us, state, shrt.
+// Stations CSV: time, station, ok, fail, rtry, sil, crc, wrng, exc, evt, turn_us, state, shrt,
+// frm, par, ovr.
 
 TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
     h51sim::LineConfig line;
@@ -198,12 +199,12 @@ TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
     // one for the whole line (station 0), which adds the stations together.
     const Rows stations = ReadCsv(Path("stations.csv"));
     ASSERT_GE(stations.size(), 4u) << ReadText(Path("stations.csv"));
-    EXPECT_EQ(stations[0],
-              (std::vector<std::string>{"time", "station", "ok", "fail", "rtry", "sil", "crc",
-                                        "wrng", "exc", "evt", "turn_us", "state", "shrt"}));
+    EXPECT_EQ(stations[0], (std::vector<std::string>{"time", "station", "ok", "fail", "rtry", "sil",
+                                                     "crc", "wrng", "exc", "evt", "turn_us",
+                                                     "state", "shrt", "frm", "par", "ovr"}));
     std::map<std::string, std::vector<std::string>> last;
     for (size_t i = stations.size() - 3; i < stations.size(); ++i) {
-        ASSERT_EQ(stations[i].size(), 13u);
+        ASSERT_EQ(stations[i].size(), 16u);
         last[stations[i][1]] = stations[i];
     }
     ASSERT_EQ(last.size(), 3u) << ReadText(Path("stations.csv"));

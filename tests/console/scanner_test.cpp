@@ -36,8 +36,8 @@ int32_t Number(const char* text, size_t from, size_t count) {
 }
 
 /// The driver's counter names in their index order.
-constexpr const char* kCounters[] = {"OK",   "FAIL", "RTRY", "SIL",  "CRC",
-                                     "WRNG", "EXC",  "EVT",  "TURN", "SHRT"};
+constexpr const char* kCounters[] = {"OK",  "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC",
+                                     "EVT", "TURN", "SHRT", "FRM", "PAR", "OVR"};
 constexpr int32_t kStatisticsBase = 256;
 
 /// A statistics gate's value: station S, counter i reads S * 100 + i, the whole line 40000 + i
@@ -256,10 +256,10 @@ TEST_F(ScannerTest, EachGateFallsDueAgainAfterItsOwnInterval) {
 }
 
 TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
-    // The whole line first, then each station the list talks to: ten counters each.
-    ASSERT_EQ(g_fake.statisticParses.size(), 30u);
+    // The whole line first, then each station the list talks to: every counter of each.
+    ASSERT_EQ(g_fake.statisticParses.size(), 3u * kCounterCount);
     EXPECT_EQ(g_fake.statisticParses.front(), "ST00OK");
-    EXPECT_EQ(g_fake.statisticParses.back(), "ST02SHRT");
+    EXPECT_EQ(g_fake.statisticParses.back(), "ST02OVR");
     scanner.ReadStatistics();
     for (size_t st : {0u, 1u, 2u}) {
         for (size_t i = 0; i < kCounterCount; ++i) {
@@ -272,11 +272,12 @@ TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
     EXPECT_EQ(StationLines(scanner),
               (std::vector<std::string>{
                   "station 1: OK 100, FAIL 101, RTRY 102, SIL 103, CRC 104, WRNG 105, EXC 106, "
-                  "EVT 107, TURN 108 us, SHRT 109, communicating",
+                  "EVT 107, TURN 108 us, SHRT 109, FRM 110, PAR 111, OVR 112, communicating",
                   "station 2: OK 200, FAIL 201, RTRY 202, SIL 203, CRC 204, WRNG 205, EXC 206, "
-                  "EVT 207, TURN 208 us, SHRT 209, communicating",
+                  "EVT 207, TURN 208 us, SHRT 209, FRM 210, PAR 211, OVR 212, communicating",
                   "line: OK 40000, FAIL 40001, RTRY 40002, SIL 40003, CRC 40004, WRNG 40005, "
-                  "EXC 40006, EVT 40007, TURN 40008 us, SHRT 40009"}));
+                  "EXC 40006, EVT 40007, TURN 40008 us, SHRT 40009, FRM 40010, PAR 40011, "
+                  "OVR 40012"}));
 
     // A driver without statistics refuses the first gate and is not asked for the others;
     // the stations are still listed, without counters.
@@ -293,7 +294,8 @@ TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
                               "the stations show no counters");
     EXPECT_EQ(StationLines(fresh),
               std::vector<std::string>{"station 1: OK -, FAIL -, RTRY -, SIL -, CRC -, WRNG -, "
-                                       "EXC -, EVT -, TURN - us, SHRT -, communicating"});
+                                       "EXC -, EVT -, TURN - us, SHRT -, FRM -, PAR -, OVR -, "
+                                       "communicating"});
 }
 
 TEST_F(ScannerTest, WritesOnlyWhatTheDriverCanWrite) {

@@ -226,6 +226,24 @@ TEST_F(LineStatisticsTest, NoTrafficNoCount) {
     EXPECT_EQ(Counts(3), std::vector<double>(9, 0));
 }
 
+TEST_F(LineStatisticsTest, LineErrorsAreTheAwaitedStationsAndTheLineSumsThem) {
+    fake::QueueLineErrors({2, 0, 1}); // while the corrupted reply came
+    fake::QueueReply(BadCrc(3));
+    fake::QueueLineErrors({1, 0, 0});
+    fake::QueueReply(Registers(3));
+    ASSERT_EQ(ReadRegister(3), 0);
+    fake::QueueLineErrors({0, 3, 0});
+    fake::QueueReply(Registers(4)); // station 5 was asked: its errors, not the answerer's
+    fake::QueueReply(Registers(5));
+    ASSERT_EQ(ReadRegister(5), 0);
+    const std::vector<std::pair<const char*, double>> expected = {
+        {"ST03FRM", 3}, {"ST03PAR", 0}, {"ST03OVR", 1}, {"ST05FRM", 0}, {"ST05PAR", 3},
+        {"ST04PAR", 0}, {"ST00FRM", 3}, {"ST00PAR", 3}, {"ST00OVR", 1}};
+    for (const auto& [name, value] : expected) {
+        EXPECT_EQ(Read(name), value) << name;
+    }
+}
+
 TEST_F(LineStatisticsTest, TheTurnaroundIsTheAnsweringStations) {
     fake::SetCounter(1'000'000, 5000);
     ASSERT_EQ(ColdStart(), 0);

@@ -1,0 +1,17 @@
+// Framing, parity and overrun errors: the first sign of a wrong baud rate or parity on one
+// station, a missing terminator or a noisy cable. The port's counts are taken after every
+// reply the driver awaited and credited to the station it was awaited from.
+#pragma once
+
+#include <cstdint>
+
+#include "merix/vpi.h"
+
+namespace merix {
+
+/// Takes the errors the port saw since the request went out (its purge took the earlier
+/// ones) and counts them for `station` as FRM, PAR and OVR, and in the attempt's trace line.
+/// Nothing on a port that cannot report them.
+void TakeLineErrors(const DriverContext& ctx, int32_t station);
+
+} // namespace merix
