@@ -40,6 +40,27 @@ const char* StopBitsText(uint16_t code) {
     }
 }
 
+/// The port's settings as this protocol needs them; the rest of the DCB stays as it was.
+void SetLine(plat::Dcb& dcb, const PortSettings& settings, uint16_t lineMask) {
+    dcb.baudRate = settings.baud;
+    dcb.fBinary = true;
+    dcb.fParity = true; // parity checking on, whatever the parity
+    dcb.fOutxCtsFlow = false;
+    dcb.fOutxDsrFlow = false;
+    dcb.fDtrControl = DtrControl(lineMask);
+    dcb.fDsrSensitivity = false;
+    dcb.fOutX = false; // no XON/XOFF: the protocol is binary
+    dcb.fInX = false;
+    dcb.fErrorChar = false;
+    dcb.fNull = false; // NUL bytes are data
+    dcb.fRtsControl = RtsControl(lineMask);
+    dcb.fAbortOnError = false; // a framing error must not stall every later read
+    dcb.byteSize = static_cast<uint8_t>(settings.dataBits);
+    dcb.parity = static_cast<uint8_t>(settings.parity);
+    dcb.stopBits = static_cast<uint8_t>(settings.stopBits);
+    dcb.errorChar = static_cast<uint8_t>(0xFC);
+}
+
 } // namespace
 
 uint32_t WriteTimeoutPerByteMs(const PortSettings& settings) {
@@ -88,23 +109,7 @@ int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
         plat::CloseHandle(*handle);
         return kComOpenFailed;
     }
-    dcb.baudRate = settings.baud;
-    dcb.fBinary = true;
-    dcb.fParity = true; // parity checking on, whatever the parity
-    dcb.fOutxCtsFlow = false;
-    dcb.fOutxDsrFlow = false;
-    dcb.fDtrControl = DtrControl(lineMask);
-    dcb.fDsrSensitivity = false;
-    dcb.fOutX = false; // no XON/XOFF: the protocol is binary
-    dcb.fInX = false;
-    dcb.fErrorChar = false;
-    dcb.fNull = false; // NUL bytes are data
-    dcb.fRtsControl = RtsControl(lineMask);
-    dcb.fAbortOnError = false; // a framing error must not stall every later read
-    dcb.byteSize = static_cast<uint8_t>(settings.dataBits);
-    dcb.parity = static_cast<uint8_t>(settings.parity);
-    dcb.stopBits = static_cast<uint8_t>(settings.stopBits);
-    dcb.errorChar = static_cast<uint8_t>(0xFC);
+    SetLine(dcb, settings, lineMask);
     if (plat::WindowsRefusesFraming(dcb.byteSize, dcb.stopBits)) {
         // Wine and termios take these; Windows' SetCommState fails on them, and a port that
         // only opens under Wine is no port at all. Refused alike everywhere, and said why.

@@ -1,4 +1,5 @@
-// Serial port access: small operations on one port handle. None of them logs; each
+// Serial port access: small operations on one port handle. Only ComOpen logs (a refused
+// framing, with its reason); each
 // answers a small code and the caller decides what to log.
 #pragma once
 
