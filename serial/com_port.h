@@ -1,6 +1,5 @@
-// Serial port access: small operations on one port handle. Only ComOpen logs (a refused
-// framing, with its reason); each
-// answers a small code and the caller decides what to log.
+// Serial port access: small operations on one port handle. Each answers a small code and the
+// caller decides what to log; only ComOpen logs, a framing it refuses, with the reason.
 #pragma once
 
 #include <cstdint>
