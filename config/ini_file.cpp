@@ -1,11 +1,13 @@
 #include "config/ini_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "serial/com_port.h"
 #include "serial/transmitter.h"
@@ -16,17 +18,6 @@ namespace merix {
 namespace {
 
 // Every list ends with an empty string; the position of a word is its meaning.
-constexpr const char* kLineKeywords[] = {"DEBUG", "SEND",      "RECEIVE", "FDELAY",
-                                         "IFG",   "TRACE_MAX", "TRACE",   ""};
-enum LineKeyword {
-    kDebug = 0,
-    kSend = 1,
-    kReceive = 2,
-    kFDelay = 3,
-    kIfg = 4,
-    kTraceMax = 5,
-    kTrace = 6
-};
 constexpr const char* kLineNames[] = {"DTR", "RTS", ""};
 enum LineName { kDtr = 0, kRts = 1 };
 constexpr const char* kSwitchWords[] = {"OFF", "ON", ""};
@@ -161,107 +152,197 @@ void SkipRestOfLine(std::FILE* file) {
     } while (c != '\n' && c != EOF);
 }
 
+/// One line of the file, or a 255-character piece of a longer one.
+struct Line {
+    char text[kLineBufferSize];     ///< upper-cased from the keyword on as it is matched
+    char original[kLineBufferSize]; ///< as written, for a value that keeps its case
+    char* cursor = text;            ///< where matching goes on
+    bool cut = false;               ///< the line goes on in the next piece
+};
+
+/// What reading the file changes, and what its messages name.
+struct Reading {
+    DriverContext& ctx;
+    InstanceSettings* settings; ///< nullptr: its keywords are read, with nowhere to go
+    std::FILE* file;
+    const char* fileName;
+    unsigned lineCount = 0; ///< comments and empty lines included
+    LineFlags send{1, 0};
+    LineFlags receive{0, 0};
+};
+
+void LogIllegalLine(const Reading& r) {
+    Log(kLogError, "MERIX> ReadIntFile() illegal line %u in '%s'", r.lineCount, r.fileName);
+}
+
+/// For a keyword whose value must be read whole: a cut line's pieces all go with it.
+void RefuseLine(const Line& line, const Reading& r) {
+    if (line.cut) {
+        SkipRestOfLine(r.file);
+    }
+    LogIllegalLine(r);
+}
+
+// DEBUG = OFF | ON: debugFlag; another word leaves it. Logs the flag in force, always.
+void ReadDebug(Line& line, Reading& r) {
+    const int word = MatchKeyword(line.cursor, kSwitchWords, ' ');
+    if (word >= 0) {
+        r.ctx.debugFlag = static_cast<uint8_t>(word);
+    }
+    Log(kLogDetail, "MERIX> Debug information flag = %d", r.ctx.debugFlag);
+}
+
+// SEND = DTR/RTS pairs: the line states while a request goes out. Logs the flags in force.
+void ReadSend(Line& line, Reading& r) {
+    ReadPairs(line.cursor, r.send);
+    Log(kLogError, "MERIX> SEND:DTR=%u RTS=%u", r.send.dtr, r.send.rts);
+}
+
+// RECEIVE = DTR/RTS pairs: the line states while a reply is awaited.
+void ReadReceive(Line& line, Reading& r) {
+    ReadPairs(line.cursor, r.receive);
+    Log(kLogError, "MERIX> RECEIVE:DTR=%u RTS=%u ", r.receive.dtr, r.receive.rts);
+}
+
+// FDELAY = tenths of a millisecond below 500, signed: fDelay. Logged only when accepted.
+void ReadFDelay(Line& line, Reading& r) {
+    long value = 0;
+    if (ReadNumber(line.cursor, INT16_MIN, kFDelayLimit - 1, &value)) {
+        r.ctx.fDelay = static_cast<float>(static_cast<double>(value) * 0.1);
+        Log(kLogError, "MERIX> fDelay = %.3fmsec", static_cast<double>(r.ctx.fDelay));
+    }
+}
+
+// IFG = milliseconds below 5000: the gap before each request. Logged only when accepted.
+void ReadIfg(Line& line, Reading& r) {
+    long value = 0;
+    if (ReadNumber(line.cursor, 0, kGapLimitMs - 1, &value)) {
+        r.ctx.IFG = static_cast<uint16_t>(value);
+        Log(kLogDetail, "MERIX> IFG is set to %u", static_cast<unsigned>(r.ctx.IFG));
+    }
+}
+
+// TRACE_MAX = 1 to 4095 MiB: the size at which a trace begins its next file. Silent.
+void ReadTraceMax(Line& line, Reading& r) {
+    long value = 0;
+    if (ReadNumber(line.cursor, 1, kTraceMaxMiB, &value) && r.settings != nullptr) {
+        r.settings->trace.maxMiB = static_cast<int>(value);
+    }
+}
+
+// TRACE = a file name, in the case written: the line trace. Cut short, the name would be
+// another file's, so a cut line is illegal.
+void ReadTrace(Line& line, Reading& r) {
+    if (line.cut) {
+        RefuseLine(line, r);
+        return;
+    }
+    if (r.settings == nullptr) {
+        return;
+    }
+    TraceSettings& trace = r.settings->trace;
+    ReadTracePath(line.original + (line.cursor - line.text), trace);
+    if (trace.path[0] == '\0') {
+        Log(kLogError, "MERIX> ReadIntFile() TRACE names no file in '%s'", r.fileName);
+    }
+}
+
+struct Keyword {
+    const char* name;
+    void (*read)(Line& line, Reading& r);
+};
+
+// Tried in this order as prefixes of the line, each followed by "=": TRACE_MAX before TRACE.
+constexpr Keyword kKeywords[] = {
+    {"DEBUG", ReadDebug},   {"SEND", ReadSend}, {"RECEIVE", ReadReceive},
+    {"FDELAY", ReadFDelay}, {"IFG", ReadIfg},   {"TRACE_MAX", ReadTraceMax},
+    {"TRACE", ReadTrace},
+};
+
+// The names as MatchKeyword takes them, ended by an empty string.
+constexpr auto kKeywordNames = [] {
+    std::array<const char*, std::size(kKeywords) + 1> names{};
+    for (std::size_t i = 0; i < std::size(kKeywords); ++i) {
+        names[i] = kKeywords[i].name;
+    }
+    names.back() = "";
+    return names;
+}();
+
+/// Opens "MERIX%02d.INT", or else "MERIX%02d.INI"; `name` keeps the name last tried.
+std::FILE* OpenIntFile(uint32_t driverNumber, char (&name)[32]) {
+    const int number = static_cast<int>(driverNumber);
+    std::snprintf(name, sizeof name, "MERIX%02d.INT", number);
+    std::FILE* file = std::fopen(name, "r");
+    if (file == nullptr) {
+        std::snprintf(name, sizeof name, "MERIX%02d.INI", number);
+        file = std::fopen(name, "r");
+    }
+    return file;
+}
+
+/// The next line that is not a comment, counted with the comments before it.
+bool NextSetting(Reading& r, Line& line) {
+    while (ReadPiece(r.file, line.text, &line.cut)) {
+        ++r.lineCount;
+        if (line.text[0] == ';') {
+            continue;
+        }
+        FoldCrLf(line.text);
+        std::memcpy(line.original, line.text, std::strlen(line.text) + 1);
+        line.cursor = line.text;
+        return true;
+    }
+    return false;
+}
+
+void ApplySetting(Line& line, Reading& r) {
+    const int keyword = MatchKeyword(line.cursor, kKeywordNames.data(), '=');
+    if (keyword >= 0) {
+        kKeywords[keyword].read(line, r);
+    } else if (line.text[0] != '\n') {
+        LogIllegalLine(r);
+    }
+}
+
+void ReadSettings(Reading& r) {
+    Line line;
+    while (NextSetting(r, line)) {
+        ApplySetting(line, r);
+    }
+    Log(kLogDetail, "MERIX> Total lines read : %d", static_cast<int>(r.lineCount));
+}
+
+void SetLineMasks(const Reading& r) {
+    Log(kLogDetail, "MERIX> SEND : DTR(%d), RTS(%d) ; RECEIVE : DTR(%d), RTS(%d)",
+        static_cast<int>(r.send.dtr), static_cast<int>(r.send.rts), static_cast<int>(r.receive.dtr),
+        static_cast<int>(r.receive.rts));
+    r.ctx.SendMask = LineMask(r.send);
+    r.ctx.RecMask = LineMask(r.receive);
+}
+
+void UseDefaultLineMasks(DriverContext& ctx) {
+    ctx.SendMask = kLineDtr;
+    ctx.RecMask = 0;
+    Log(kLogError, "MERIX> INI File is not found Default parmeters are used");
+    Log(kLogError, "MERIX> SEND:RTS=OFF DTR=ON, RECEIVE:RTS=OFF DTR=OFF");
+}
+
 } // namespace
 
 void ReadIntFile(CallBlock* cb, InstanceSettings* settings) {
     DriverContext& ctx = *cb->context;
-    TraceSettings* trace = settings != nullptr ? &settings->trace : nullptr;
     // Room for any 32-bit number: "MERIX" + "-2147483648" + ".INT" + zero.
     char fileName[32];
-    const int number = static_cast<int>(cb->driverNumber);
-    std::snprintf(fileName, sizeof fileName, "MERIX%02d.INT", number);
-    std::FILE* file = std::fopen(fileName, "r");
-    if (file == nullptr) {
-        std::snprintf(fileName, sizeof fileName, "MERIX%02d.INI", number);
-        file = std::fopen(fileName, "r");
-    }
+    std::FILE* file = OpenIntFile(cb->driverNumber, fileName);
     Log(kLogError, "MERIX> Opening Initialisation file '%s'", fileName);
-
     if (file == nullptr) {
-        ctx.SendMask = kLineDtr;
-        ctx.RecMask = 0;
-        Log(kLogError, "MERIX> INI File is not found Default parmeters are used");
-        Log(kLogError, "MERIX> SEND:RTS=OFF DTR=ON, RECEIVE:RTS=OFF DTR=OFF");
+        UseDefaultLineMasks(ctx);
     } else {
-        LineFlags send{1, 0};
-        LineFlags receive{0, 0};
-        unsigned lineCount = 0;
-        char line[kLineBufferSize];
-        bool cut = false;
-        while (ReadPiece(file, line, &cut)) {
-            ++lineCount;
-            if (line[0] == ';') {
-                continue;
-            }
-            FoldCrLf(line);
-            char original[kLineBufferSize];
-            std::memcpy(original, line, std::strlen(line) + 1);
-            char* cursor = line;
-            long value = 0;
-            switch (MatchKeyword(cursor, kLineKeywords, '=')) {
-            case kDebug: {
-                const int word = MatchKeyword(cursor, kSwitchWords, ' ');
-                if (word >= 0) {
-                    ctx.debugFlag = static_cast<uint8_t>(word);
-                }
-                Log(kLogDetail, "MERIX> Debug information flag = %d", ctx.debugFlag);
-                break;
-            }
-            case kSend:
-                ReadPairs(cursor, send);
-                Log(kLogError, "MERIX> SEND:DTR=%u RTS=%u", send.dtr, send.rts);
-                break;
-            case kReceive:
-                ReadPairs(cursor, receive);
-                Log(kLogError, "MERIX> RECEIVE:DTR=%u RTS=%u ", receive.dtr, receive.rts);
-                break;
-            case kFDelay:
-                if (ReadNumber(cursor, INT16_MIN, kFDelayLimit - 1, &value)) {
-                    ctx.fDelay = static_cast<float>(static_cast<double>(value) * 0.1);
-                    Log(kLogError, "MERIX> fDelay = %.3fmsec", static_cast<double>(ctx.fDelay));
-                }
-                break;
-            case kIfg:
-                if (ReadNumber(cursor, 0, kGapLimitMs - 1, &value)) {
-                    ctx.IFG = static_cast<uint16_t>(value);
-                    Log(kLogDetail, "MERIX> IFG is set to %u", static_cast<unsigned>(ctx.IFG));
-                }
-                break;
-            case kTraceMax:
-                if (ReadNumber(cursor, 1, kTraceMaxMiB, &value) && trace != nullptr) {
-                    trace->maxMiB = static_cast<int>(value);
-                }
-                break;
-            case kTrace:
-                if (cut) {
-                    // Cut short, the name would be another file's.
-                    SkipRestOfLine(file);
-                    Log(kLogError, "MERIX> ReadIntFile() illegal line %u in '%s'", lineCount,
-                        fileName);
-                } else if (trace != nullptr) {
-                    ReadTracePath(original + (cursor - line), *trace);
-                    if (trace->path[0] == '\0') {
-                        Log(kLogError, "MERIX> ReadIntFile() TRACE names no file in '%s'",
-                            fileName);
-                    }
-                }
-                break;
-            default:
-                if (line[0] != '\n') {
-                    Log(kLogError, "MERIX> ReadIntFile() illegal line %u in '%s'", lineCount,
-                        fileName);
-                }
-                break;
-            }
-        }
-        Log(kLogDetail, "MERIX> Total lines read : %d", static_cast<int>(lineCount));
+        Reading r{ctx, settings, file, fileName};
+        ReadSettings(r);
         std::fclose(file);
-
-        Log(kLogDetail, "MERIX> SEND : DTR(%d), RTS(%d) ; RECEIVE : DTR(%d), RTS(%d)",
-            static_cast<int>(send.dtr), static_cast<int>(send.rts), static_cast<int>(receive.dtr),
-            static_cast<int>(receive.rts));
-        ctx.SendMask = LineMask(send);
-        ctx.RecMask = LineMask(receive);
+        SetLineMasks(r);
     }
     Log(kLogDetail, "MERIX> SendMask %04x, RecMask %04x", ctx.SendMask, ctx.RecMask);
     Log(kLogError, "MERIX> ReadIntFile() IFG = %hu", ctx.IFG);
