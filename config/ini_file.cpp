@@ -21,6 +21,8 @@ namespace {
 constexpr const char* kLineNames[] = {"DTR", "RTS", ""};
 enum LineName { kDtr = 0, kRts = 1 };
 constexpr const char* kSwitchWords[] = {"OFF", "ON", ""};
+// RS485 takes digits too; a word's index modulo 2 is its state.
+constexpr const char* kRs485Words[] = {"OFF", "ON", "0", "1", ""};
 
 // 255 characters and the terminating zero; a longer line comes back in pieces.
 constexpr int kLineBufferSize = 256;
@@ -247,6 +249,22 @@ void ReadTrace(Line& line, Reading& r) {
     }
 }
 
+// RS485 = ON | OFF | 1 | 0, and nothing but blanks behind it: the port's own direction
+// control. Anything else is illegal: a half-read word ("ONE", "10") must not switch the line.
+void ReadRs485(Line& line, Reading& r) {
+    const int word = MatchKeyword(line.cursor, kRs485Words, ' ');
+    const bool whole = *line.cursor == '\0' || *line.cursor == '\n';
+    if (word < 0 || !whole || line.cut) {
+        RefuseLine(line, r);
+        return;
+    }
+    const bool on = word % 2 == 1;
+    if (r.settings != nullptr) {
+        r.settings->rs485 = on;
+    }
+    Log(kLogError, "MERIX> RS485 = %s", on ? "ON" : "OFF");
+}
+
 struct Keyword {
     const char* name;
     void (*read)(Line& line, Reading& r);
@@ -254,9 +272,9 @@ struct Keyword {
 
 // Tried in this order as prefixes of the line, each followed by "=": TRACE_MAX before TRACE.
 constexpr Keyword kKeywords[] = {
-    {"DEBUG", ReadDebug},   {"SEND", ReadSend}, {"RECEIVE", ReadReceive},
-    {"FDELAY", ReadFDelay}, {"IFG", ReadIfg},   {"TRACE_MAX", ReadTraceMax},
-    {"TRACE", ReadTrace},
+    {"DEBUG", ReadDebug},   {"SEND", ReadSend},   {"RECEIVE", ReadReceive},
+    {"FDELAY", ReadFDelay}, {"IFG", ReadIfg},     {"TRACE_MAX", ReadTraceMax},
+    {"TRACE", ReadTrace},   {"RS485", ReadRs485},
 };
 
 // The names as MatchKeyword takes them, ended by an empty string.

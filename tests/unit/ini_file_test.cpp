@@ -110,6 +110,57 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"\tDEBUG=ON\n", 0, 0x0101, 0, D, G, true},
                       LineCase{"\r\nDEBUG=ON\r\n", 1, 0x0101, 0, D, G, false}));
 
+struct Rs485Case {
+    std::string content;
+    bool rs485;
+    std::vector<std::string> logged; // the RS485 and illegal-line messages, each at level 32
+};
+
+class IniFileRs485 : public IniFileTest, public ::testing::WithParamInterface<Rs485Case> {};
+
+TEST_P(IniFileRs485, SetsTheInstanceSettings) {
+    const Rs485Case& c = GetParam();
+    WriteFile("MERIX01.INI", c.content);
+    for (const bool kept : {true, false}) { // without settings it is read and logged alike
+        qorlib::ClearLog();
+        InstanceSettings settings;
+        CallBlock cb{host.ctx.get(), kColdStart, 1, 0, nullptr};
+        ReadIntFile(&cb, kept ? &settings : nullptr);
+        EXPECT_EQ(settings.rs485, kept && c.rs485);
+        std::vector<std::string> logged;
+        for (const auto& line : qorlib::Log()) {
+            if (line.text.starts_with("MERIX> RS485") ||
+                line.text.find("illegal") != std::string::npos) {
+                logged.push_back(line.text);
+                EXPECT_EQ(line.level, 32) << line.text;
+            }
+        }
+        EXPECT_EQ(logged, c.logged);
+    }
+}
+
+const std::string kOn = "MERIX> RS485 = ON";
+const std::string kOff = "MERIX> RS485 = OFF";
+std::string Illegal(int line) {
+    return "MERIX> ReadIntFile() illegal line " + std::to_string(line) + " in 'MERIX01.INI'";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, IniFileRs485,
+    ::testing::Values(Rs485Case{"rs485 = on\n", true, {kOn}}, Rs485Case{"RS485=1  \n", true, {kOn}},
+                      Rs485Case{"RS485 = ON\nRS485 = OFF\n", false, {kOn, kOff}},
+                      Rs485Case{"RS485 = ON\nRS485 = 0", false, {kOn, kOff}},
+                      Rs485Case{"RS485 = ON\nRS485 = 2\n", true, {kOn, Illegal(2)}},
+                      Rs485Case{"RS485 = MAYBE\n", false, {Illegal(1)}},
+                      Rs485Case{"RS485 =\n", false, {Illegal(1)}},
+                      Rs485Case{"RS485 = ONE\n", false, {Illegal(1)}},
+                      Rs485Case{"RS485 = 10\n", false, {Illegal(1)}},
+                      Rs485Case{"RS485 ON\n", false, {Illegal(1)}},
+                      // A cut line is refused whole: its rest is no line of its own.
+                      Rs485Case{"RS485 = ON" + std::string(300, ' ') + "X\nRS485 = 1\n",
+                                true,
+                                {Illegal(1), kOn}}));
+
 TEST_F(IniFileTest, LogsEachSettingVerbatimAndInOrder) {
     StartWith("DEBUG=ON\nSEND=RTS ON\n; comment\n\nIFG=7\nFDELAY=5\nRECEIVE=DTR ON\n");
     const std::pair<std::string, int> expected[] = {

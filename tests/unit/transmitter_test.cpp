@@ -199,3 +199,53 @@ TEST_F(TransmitterTest, RetryGapPutsTheConfiguredGapBack) {
 
 } // namespace
 } // namespace merix::test
+
+namespace merix::test {
+namespace {
+
+// RS485 = ON: the port switches the line itself where it can, and the driver where it cannot.
+class Rs485Test : public InDirTest {
+protected:
+    void StartRs485(bool portTakesIt) {
+        fake::SetRs485Supported(portTakesIt);
+        WriteFile("MERIX01.INI", "RS485 = ON\n");
+        ASSERT_EQ(ColdStart(), 0);
+        host->IFG = 0;
+        fake::ClearCalls();
+    }
+    int SendReadRequest() {
+        const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
+        std::memcpy(host->txBuf, request, sizeof request);
+        return Send(*host, host->txBuf, 6);
+    }
+};
+
+TEST_F(Rs485Test, APortThatTakesTheModeSendsWithoutSwitchingOrBusyWait) {
+    StartRs485(true);
+    EXPECT_TRUE(qorlib::Logged(
+        "MERIX> OpenSavedPort() RS485: COM1 switches the line direction itself", kLogError));
+    EXPECT_EQ(fake::CommState().fRtsControl, plat::kRtsToggle);
+    EXPECT_EQ(SendReadRequest(), 0);
+    EXPECT_EQ(fake::Calls(),
+              (std::vector<std::string>{"ClearCommError",             // purge
+                                        "QueryPerformanceCounter",    // T0
+                                        "WriteFile(8)",               //
+                                        "WaitWritten",                // until it has left
+                                        "QueryPerformanceCounter"})); // T2
+}
+
+TEST_F(Rs485Test, APortThatRefusesItIsSwitchedByTheDriver) {
+    StartRs485(false);
+    EXPECT_TRUE(qorlib::Logged("MERIX> OpenSavedPort() RS485: COM1 cannot switch the line "
+                               "direction, the driver switches DTR/RTS",
+                               kLogError));
+    EXPECT_NE(fake::CommState().fRtsControl, plat::kRtsToggle);
+    EXPECT_EQ(SendReadRequest(), 0);
+    EXPECT_EQ(fake::CallsStartingWith("EscapeCommFunction"),
+              (std::vector<std::string>{"EscapeCommFunction(5)", "EscapeCommFunction(6)"}));
+    EXPECT_EQ(fake::CallsStartingWith("SetThreadPriority").size(), 2u);
+    EXPECT_TRUE(fake::CallsStartingWith("WaitWritten").empty());
+}
+
+} // namespace
+} // namespace merix::test
