@@ -1,5 +1,6 @@
-// Restarts as a host makes them after a configuration change, on a real pseudo-terminal:
-// the port is exclusive, so whatever an earlier start left open would lock the line.
+// Starts and restarts as a host makes them, on a real pseudo-terminal: the port is exclusive,
+// so whatever an earlier start left open would lock the line; and a pseudo-terminal cannot
+// switch an RS-485 line itself, so RS485 = ON falls back to the driver's switching.
 #include <dirent.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <fstream>
 
 #include "serial/line_trace.h"
+#include "services/host_log.h"
 #include "sim_line.h"
 
 namespace merix::test {
@@ -92,6 +94,27 @@ TEST_F(SimRestart, ANewContextTakesOverThePortAndTheTraceAndEndVpiLetsAllGo) {
     }
     EXPECT_EQ(starts, 2);
     EXPECT_EQ(requests, 1) << "the restarted instance's read is in the same file";
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(SimRestart, Rs485OnAPseudoTerminalFallsBackToTheDriverAndReadsWork) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("merix_rs485_" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    std::ofstream("MERIX01.INI") << "RS485 = ON\n";
+    qorlib::ClearLog();
+    ASSERT_EQ(Start(ctx), 0);
+    EXPECT_TRUE(qorlib::Logged("MERIX> OpenSavedPort() RS485: " + port +
+                                   " cannot switch the line direction, the driver switches DTR/RTS",
+                               kLogError));
+    EXPECT_TRUE(qorlib::Logged("MERIX> OpenSavedPort() " + port +
+                                   " reports no line errors: FRM, PAR and OVR stay 0",
+                               kLogDetail));
+    Gate gate("01300000", 1, 3, 0);
+    EXPECT_EQ(Read(gate), 0);
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(dir);
 }
