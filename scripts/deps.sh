@@ -3,6 +3,7 @@
 # scripts/demo.sh builds and runs; or else what the build and the tests need.
 # Usage: scripts/deps.sh [--demo | PACKAGE...]
 set -euo pipefail
+source "$(dirname "$0")/lib/apt_install.sh"
 # The demo builds the driver, merixhost (CLI11, fmt, nlohmann-json, and the simulator, which
 # needs CLI11 and nlohmann-json too) and vpi_info_print, which lives with the tests: those are
 # configured only where GoogleTest is found.
@@ -24,8 +25,5 @@ for p in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
     echo "installing: ${missing[*]}"
-    sudo_cmd=""
-    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-    $sudo_cmd apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q "${missing[@]}"
+    apt_install "${missing[@]}"
 fi

@@ -25,6 +25,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
+source "$root/scripts/lib/apt_install.sh"
 wine_dir="$root/build/wine"
 
 # A 95-byte i386 ELF program that exits with 42, written byte by byte so that no 32-bit toolchain
@@ -49,9 +50,20 @@ runs_32bit_programs() {
     ((status == 42))
 }
 
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# Written when the 32-bit Wine could not be installed (a mirror's i386 index can be broken while
+# every amd64 one is fine); it holds apt's reason. It is read only while wine32 is still missing,
+# so a later install that succeeds puts the 32-bit path back.
+no_wine32="$wine_dir/no-wine32"
+
 # The Windows build that runs under Wine here, and why.
 if [ "${MERIX_WINE64:-0}" = 1 ]; then
     bits=64 why="forced by MERIX_WINE64=1"
+elif [ -f "$no_wine32" ] && ! installed wine32:i386; then
+    bits=64 why="Wine's 32-bit packages could not be installed: $(tail -n 1 "$no_wine32")"
 elif runs_32bit_programs; then
     bits=32 why="this machine runs 32-bit programs"
 else
@@ -82,10 +94,6 @@ com1_link="$wine_dir/com1"
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 
-installed() {
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
-}
-
 do_install() {
     local missing=() p
     # googletest: the sources, from which the unit tests get a GoogleTest for MinGW.
@@ -94,12 +102,20 @@ do_install() {
     done
     ((${#missing[@]})) || return 0
     echo "installing: ${missing[*]}"
+    mkdir -p "$wine_dir"
     if ((bits == 32)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo_cmd dpkg --add-architecture i386
     fi
-    $sudo_cmd apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends \
-        "${missing[@]}"
+    if ((bits == 64)); then
+        apt_install --no-install-recommends "${missing[@]}"
+    elif ! apt_install --no-install-recommends "${missing[@]}" 2>&1 | tee "$no_wine32.log"; then
+        # The 32-bit path is the better test, not the only one: the 64-bit twin still builds
+        # and checks the 32-bit DLL. Run this same command again on that path.
+        { grep '^E:' "$no_wine32.log" | tail -n 1 || echo "apt-get install failed"; } >"$no_wine32"
+        echo "merix: WARNING: Wine's 32-bit packages could not be installed; taking the 64-bit path"
+        exec "$root/scripts/wine.sh" "${script_args[@]}"
+    fi
+    rm -f "$no_wine32.log"
 }
 
 # Prints a DLL's imports and exports, and fails unless VpiMain is its one export and it imports
@@ -208,6 +224,7 @@ do_test() {
     ctest --test-dir "$build" -L wine --output-on-failure -V
 }
 
+script_args=("$@")
 command="${1:-all}"
 shift || true
 case "$command" in
