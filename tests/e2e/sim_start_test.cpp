@@ -16,6 +16,28 @@
 namespace merix::test {
 namespace {
 
+/// A fresh working directory, where ColdStart looks for the instance's ini file, left and removed
+/// however the test ends, so that a failed assertion leaves no ini file to the tests after it.
+class WorkIn {
+public:
+    explicit WorkIn(const std::string& name)
+        : dir_(std::filesystem::temp_directory_path() / (name + std::to_string(getpid()))),
+          previous_(std::filesystem::current_path()) {
+        std::filesystem::create_directories(dir_);
+        std::filesystem::current_path(dir_);
+    }
+    ~WorkIn() {
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(dir_);
+    }
+    WorkIn(const WorkIn&) = delete;
+    WorkIn& operator=(const WorkIn&) = delete;
+
+private:
+    std::filesystem::path dir_;
+    std::filesystem::path previous_;
+};
+
 class SimRestart : public SimLine {
 protected:
     /// Descriptors of this process open on the simulator's device.
@@ -65,11 +87,7 @@ TEST_F(SimRestart, ASecondColdStartLeavesOneDescriptorAndReadsWork) {
 }
 
 TEST_F(SimRestart, ANewContextTakesOverThePortAndTheTraceAndEndVpiLetsAllGo) {
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("merix_restart_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir);
+    const WorkIn work("merix_restart_");
     std::ofstream("MERIX01.INI") << "TRACE = t.log\n";
     const int before = OpenOnDevice();
     ASSERT_EQ(Start(ctx), 0);
@@ -94,16 +112,10 @@ TEST_F(SimRestart, ANewContextTakesOverThePortAndTheTraceAndEndVpiLetsAllGo) {
     }
     EXPECT_EQ(starts, 2);
     EXPECT_EQ(requests, 1) << "the restarted instance's read is in the same file";
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(SimRestart, Rs485OnAPseudoTerminalFallsBackToTheDriverAndReadsWork) {
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("merix_rs485_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir);
+    const WorkIn work("merix_rs485_");
     std::ofstream("MERIX01.INI") << "RS485 = ON\n";
     qorlib::ClearLog();
     ASSERT_EQ(Start(ctx), 0);
@@ -115,8 +127,6 @@ TEST_F(SimRestart, Rs485OnAPseudoTerminalFallsBackToTheDriverAndReadsWork) {
                                kLogDetail));
     Gate gate("01300000", 1, 3, 0);
     EXPECT_EQ(Read(gate), 0);
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace
