@@ -174,16 +174,17 @@ need_wine() {
 }
 
 # What the Wine tests of the native build read to find the build, the prefix and the loader.
+# Quoted with %q: the banner may carry apt's words, quotes included, and the tests source this.
 write_target() {
     mkdir -p "$wine_dir"
     {
         echo "# Written by scripts/wine.sh: the Windows build that the Wine tests run."
-        echo "MERIX_WINE_BANNER='$banner'"
-        echo "MERIX_WINE_CROSS='$cross'"
-        echo "MERIX_WINE='$wine'"
-        echo "export WINEPREFIX='$WINEPREFIX' WINEARCH=$WINEARCH WINEDEBUG=-all"
-        echo "export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'"
-        ((bits == 32)) || echo "export WINELOADER='$wine'"
+        printf 'MERIX_WINE_BANNER=%q\n' "$banner"
+        printf 'MERIX_WINE_CROSS=%q\n' "$cross"
+        printf 'MERIX_WINE=%q\n' "$wine"
+        printf 'export WINEPREFIX=%q WINEARCH=%q WINEDEBUG=-all\n' "$WINEPREFIX" "$WINEARCH"
+        printf 'export WINEDLLOVERRIDES=%q\n' "$WINEDLLOVERRIDES"
+        ((bits == 32)) || printf 'export WINELOADER=%q\n' "$wine"
     } >"$wine_dir/target.env"
 }
 
