@@ -197,12 +197,6 @@ TEST_F(TransmitterTest, RetryGapPutsTheConfiguredGapBack) {
     EXPECT_EQ(host->IFG, 7);
 }
 
-} // namespace
-} // namespace merix::test
-
-namespace merix::test {
-namespace {
-
 // RS485 = ON: the port switches the line itself where it can, and the driver where it cannot.
 class Rs485Test : public InDirTest {
 protected:
