@@ -68,6 +68,10 @@ void CalibrateCounter(const DriverContext& ctx) {
     }
 }
 
+void ReleaseForColdStart(InstanceRoom& room) {
+    ReleaseHeldPort(room, "ColdStart");
+}
+
 /// What the library keeps of the instance outside its context, claimed afresh; one line for
 /// an instance that gets none of it.
 void ClaimRooms(const DriverContext& ctx) {
@@ -76,7 +80,7 @@ void ClaimRooms(const DriverContext& ctx) {
     const bool counts = PrepareLineStatistics(ctx);
     if (!port || !blocks || !counts) {
         Log(kLogError, "MERIX> ColdStart() no memory for instance %u:%s%s%s", ctx.vpiNumber,
-            port ? "" : " a port left open is not closed at its next ColdStart;",
+            port ? "" : " the port is not opened;",
             blocks ? "" : " a repeated event block may be delivered twice;",
             counts ? "" : " the line statistics read 0;");
     }
@@ -144,16 +148,18 @@ int32_t ColdStart(CallBlock* cb) {
     DriverContext& ctx = *cb->context;
     const auto& sp = *static_cast<const StartParams*>(cb->params);
 
-    // A port this library opened for the instance, in this context or in one the host has
-    // let go: exclusive, so it would refuse the open below. Its handle comes from the room,
-    // never from `hf`, which holds whatever the host's memory held before the first start.
-    if (InstanceRoom* earlier = EarlierInstanceRoom(ctx, cb->driverNumber)) {
-        ReleaseHeldPort(*earlier, "ColdStart");
-    }
+    // Ports this library opened in this memory, for whichever instance, and for this instance
+    // in memory the host has let go or given to another: exclusive, so they would refuse the
+    // open below. Their handles come from the rooms, never from `hf`, which holds whatever
+    // the host's memory held before.
+    RetireInstanceRooms(ctx, cb->driverNumber, ReleaseForColdStart);
     ctx.comOn = sp.comOn;
     ctx.replyTimeout = sp.replyTimeout;
     ctx.hf = 0;
     ctx.debugFlag = 0;
+    // Host memory may hold anything: a leftover flag would give ordinary reads the event
+    // reads' tolerance of a reply cut after its header.
+    ctx.fReadEvent = 0;
     ctx.vpiNumber = cb->driverNumber;
     Log(kLogDetail, "MERIX> version compiled on Nov 24 2002 at time 17:08:47");
     InitStationTables(ctx);

@@ -48,6 +48,7 @@ void ReleaseForEndVpi(InstanceRoom& room) {
 
 int32_t CloseCom(CallBlock* cb) {
     DriverContext& ctx = *cb->context;
+    DisownForeignPort(ctx, cb->driverNumber, "CloseCom");
     if (ctx.hf != 0) {
         if (!ClosePort(ctx.hf)) {
             return kResultFailed;
@@ -78,6 +79,7 @@ int32_t EndVpi(CallBlock* cb) {
 
 int32_t ReOpenCom(CallBlock* cb) {
     DriverContext& ctx = *cb->context;
+    DisownForeignPort(ctx, cb->driverNumber, "ReOpenCom");
     if (ctx.hf != 0 && ComGone(ctx.hf)) {
         // An unplugged adapter: Windows does not remove a device while a handle to it is
         // open, so a kept handle would stop the adapter from coming back as this port. A
@@ -117,6 +119,7 @@ int32_t ChangeVpiParams(CallBlock* cb) {
     if (cp.replyTimeout != 0 && cp.replyTimeout != 0xFFFFFFFFu) {
         ctx.replyTimeout = cp.replyTimeout;
     }
+    DisownForeignPort(ctx, cb->driverNumber, "ChangeVpiParams");
     if (ctx.hf != 0) {
         CloseCom(cb);
     }

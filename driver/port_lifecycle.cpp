@@ -4,6 +4,8 @@
 
 #include "platform/platform.h"
 #include "serial/com_port.h"
+#include "serial/line_direction.h"
+#include "serial/line_trace.h"
 #include "services/host_log.h"
 #include "services/instance_room.h"
 #include "services/run_time_error.h"
@@ -25,30 +27,38 @@ void ReleaseTimerPeriod() {
 
 namespace {
 
+/// Asks the port to switch the line direction itself, and says what came of it: taken where
+/// the system confirms that the port acts on it, taken but unconfirmed (Windows reads back
+/// what its driver stored), or refused with the system's code.
+LineDirection TakeRs485(plat::Handle handle, const char* name) {
+    plat::ClearLastError();
+    if (!ComTakeRs485(handle)) {
+        Log(kLogError,
+            "MERIX> OpenSavedPort() RS485: %s cannot switch the line direction (system error "
+            "%u), the driver switches DTR/RTS",
+            name, plat::LastError());
+        return LineDirection::kDriverSwitched;
+    }
+    if (plat::ConfirmsLineModes()) {
+        Log(kLogError, "MERIX> OpenSavedPort() RS485: %s switches the line direction itself", name);
+    } else {
+        Log(kLogError,
+            "MERIX> OpenSavedPort() RS485: %s reads back %s, but the system cannot confirm "
+            "that its driver switches the line direction; if no station answers, set RS485 = OFF",
+            name, kRs485ModeName);
+    }
+    return LineDirection::kPortSwitched;
+}
+
 /// What the instance's settings ask of a port just opened beyond the open itself: its own
 /// direction control; and whether it can tell its line errors, counted from here on.
-void SetUpLink(const DriverContext& ctx, plat::Handle handle) {
-    InstanceRoom* room = FindInstanceRoom(ctx);
-    if (room == nullptr) {
-        return;
-    }
-    const char* name = ctx.portParams.portName;
-    room->direction = LineDirection::kDriverSwitched;
-    if (room->settings.rs485) {
-        if (ComTakeRs485(handle)) {
-            room->direction = LineDirection::kPortSwitched;
-            Log(kLogError, "MERIX> OpenSavedPort() RS485: %s switches the line direction itself",
-                name);
-        } else {
-            Log(kLogError,
-                "MERIX> OpenSavedPort() RS485: %s cannot switch the line direction, the driver "
-                "switches DTR/RTS",
-                name);
-        }
-    }
+void SetUpLink(InstanceRoom& room, const char* name, plat::Handle handle) {
+    room.direction = room.settings.rs485 ? TakeRs485(handle, name) : LineDirection::kDriverSwitched;
+    room.lastAwaited = 0;
+    room.silentSinceOpen = 0;
     plat::LineErrors before;
-    room->lineErrorsReported = ComLineErrors(handle, &before);
-    if (!room->lineErrorsReported) {
+    room.lineErrorsReported = ComLineErrors(handle, &before);
+    if (!room.lineErrorsReported) {
         Log(kLogDetail, "MERIX> OpenSavedPort() %s reports no line errors: FRM, PAR and OVR stay 0",
             name);
     }
@@ -60,6 +70,14 @@ uint32_t OpenSavedPort(DriverContext& ctx) {
     const PortParams& p = ctx.portParams;
     if (!PortNameFits(p.portName)) {
         Log(kLogError, "MERIX> OpenSavedPort() no usable port name saved, port not opened");
+        return 0;
+    }
+    InstanceRoom* room = FindInstanceRoom(ctx);
+    if (room == nullptr) {
+        // The room is what lets a later command close the port: opened without it, the port
+        // would stay locked until the host exits.
+        Log(kLogError, "MERIX> OpenSavedPort() no room for instance %u: %s not opened",
+            ctx.vpiNumber, p.portName);
         return 0;
     }
     const PortSettings settings{p.baud, p.dataBits, p.stopBits, p.parity};
@@ -76,8 +94,21 @@ uint32_t OpenSavedPort(DriverContext& ctx) {
     }
     ctx.hf = handle;
     RecordPort(ctx, handle, true);
-    SetUpLink(ctx, handle);
+    SetUpLink(*room, p.portName, handle);
+    TracePortOpened(ctx);
     return handle;
+}
+
+bool DisownForeignPort(DriverContext& ctx, uint32_t instance, const char* command) {
+    if (ctx.hf == 0 || PortOfContext(ctx)) {
+        return false;
+    }
+    Log(kLogError,
+        "MERIX> %s() hf=%d was not opened for instance %u in this context: not closed, taken "
+        "as not open",
+        command, ctx.hf, instance);
+    ctx.hf = 0;
+    return true;
 }
 
 void RecordPort(const DriverContext& ctx, plat::Handle handle, bool periodHeld) {

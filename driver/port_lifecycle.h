@@ -17,10 +17,11 @@ enum PortErrorPlace : int32_t {
     kPlaceChangeParams = 4,  ///< 2040: ChangeVpiParams could not open the port
 };
 
-/// Opens the port with the saved PortParams. On success stores the handle in `hf` and
-/// returns it; on failure logs the code and the system error at level 8, returns 0 and leaves
-/// `hf` alone. A saved name that is empty or not terminated within its 12 bytes fails without
-/// touching the system.
+/// Opens the port with the saved PortParams. On success stores the handle in `hf` and in the
+/// instance's room, and returns it; on failure logs the code and the system error at level 8,
+/// returns 0 and leaves `hf` alone. An instance without room opens nothing: no command could
+/// close what it opened. A saved name that is empty or not terminated within its 12 bytes fails
+/// without touching the system.
 ///
 /// The 1 ms timer period is held while an instance has a port: an open that gives `hf` a
 /// handle where it held none raises it (HoldTimerPeriod), and whatever gives up `hf`'s handle
@@ -29,6 +30,12 @@ enum PortErrorPlace : int32_t {
 /// instance with a port, so the two always come in pairs. Without it, the gap's Sleep and the
 /// retry pause run on Windows' default 15.6 ms tick.
 uint32_t OpenSavedPort(DriverContext& ctx);
+
+/// A handle in `hf` that the room of `ctx` does not record was not opened for this context by
+/// this library: host memory that never saw a ColdStart, or an old context whose handle number
+/// the system may have given to another instance's port since. It is not closed; one level-32
+/// line names `instance` and the handle, and `hf` becomes 0. True when that was the case.
+bool DisownForeignPort(DriverContext& ctx, uint32_t instance, const char* command);
 
 /// Tells the instance's room which handle this library holds open for it now, and whether
 /// its timer period is held, after every change of `hf`.

@@ -20,6 +20,8 @@ struct Machine {
     std::deque<Piece> input; // what the driver can read, in order
     std::deque<std::vector<Piece>> replies;
     std::vector<std::vector<uint8_t>> written;
+    std::vector<WireSpan> wireTimes;
+    uint64_t wireFreeUs = 0; // when the last byte written so far has left
     struct Failure {
         int times = 0;
         uint32_t code = 0;
@@ -38,7 +40,6 @@ struct Machine {
     plat::LocalTime now{2026, 12, 8, 10, 0, 0, 0, 0};
     plat::CommTimeouts timeouts;
     plat::Dcb dcb;
-    plat::Handle nextHandle = kFirstHandle;
     std::map<plat::Handle, std::string> openHandles; // and the name each was opened by
     // Open, but their device was removed: each call fails with the code its driver chose.
     std::map<plat::Handle, uint32_t> deadHandles;
@@ -50,6 +51,8 @@ struct Machine {
     plat::LineErrors lineErrors;                 // seen, not yet reported
     bool lineErrorsReported = true;
     bool rs485Supported = false;
+    bool rs485Ignored = false;
+    bool confirmsLineModes = false;
 };
 
 Machine& M() {
@@ -122,6 +125,27 @@ uint32_t TakeErrorFlags() {
     return flags;
 }
 
+/// The lowest handle number not open: closed numbers come back, as on every system.
+plat::Handle FreeHandle() {
+    plat::Handle h = kFirstHandle;
+    while (M().openHandles.count(h) != 0) {
+        ++h;
+    }
+    return h;
+}
+
+/// One character's time on the wire for the port's DCB, in microseconds: start bit, data
+/// bits, parity bit and stop bits.
+double CharacterUs() {
+    const plat::Dcb& d = M().dcb;
+    if (d.baudRate == 0) {
+        return 0.0;
+    }
+    const double stopBits = d.stopBits == 0 ? 1.0 : d.stopBits == 1 ? 1.5 : 2.0;
+    const double bits = 1.0 + d.byteSize + (d.parity != 0 ? 1.0 : 0.0) + stopBits;
+    return bits * 1e6 / d.baudRate;
+}
+
 uint32_t BytesBeforeSilence() {
     uint32_t n = 0;
     for (const auto& piece : M().input) {
@@ -179,17 +203,32 @@ void QueueSilence() {
 void QueueLineErrors(plat::LineErrors errors) {
     M().lineErrorQueue.push_back(errors);
 }
+void SeeLineErrors(plat::LineErrors errors) {
+    M().lineErrors.framing += errors.framing;
+    M().lineErrors.parity += errors.parity;
+    M().lineErrors.overrun += errors.overrun;
+}
 void SetLineErrorsReported(bool reported) {
     M().lineErrorsReported = reported;
 }
 void SetRs485Supported(bool supported) {
     M().rs485Supported = supported;
 }
+void SetRs485Ignored(bool ignored) {
+    M().rs485Ignored = ignored;
+}
+void SetConfirmsLineModes(bool confirms) {
+    M().confirmsLineModes = confirms;
+}
 const std::vector<std::vector<uint8_t>>& Written() {
     return M().written;
 }
+const std::vector<WireSpan>& WireTimes() {
+    return M().wireTimes;
+}
 void ClearWritten() {
     M().written.clear();
+    M().wireTimes.clear();
     M().calls.clear();
 }
 void FailNext(const std::string& function, int times, uint32_t code) {
@@ -283,8 +322,9 @@ Handle CreateFileA(const char* name) {
         return kInvalidHandle;
     }
     M().timeouts = CommTimeouts{};
-    M().openHandles[M().nextHandle] = name;
-    return M().nextHandle++;
+    const Handle h = fake::FreeHandle();
+    M().openHandles[h] = name;
+    return h;
 }
 
 bool CloseHandle(Handle h) {
@@ -320,7 +360,7 @@ bool SetCommState(Handle h, const Dcb& dcb) {
         M().lastError = kErrorInvalidParameter;
         return false;
     }
-    if (dcb.fRtsControl == kRtsToggle && !M().rs485Supported) {
+    if (dcb.fRtsControl == kRtsToggle && !M().rs485Supported && !M().rs485Ignored) {
         M().lastError = kErrorInvalidParameter; // as the POSIX backend refuses it
         return false;
     }
@@ -437,17 +477,21 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     M().written.emplace_back(bytes, bytes + n);
     *written = n;
+    const uint64_t onWire = std::max(M().clockUs, M().wireFreeUs);
+    M().wireFreeUs = onWire + static_cast<uint64_t>(fake::CharacterUs() * n + 0.5);
+    M().wireTimes.push_back(fake::WireSpan{onWire, M().wireFreeUs});
+    // Sent with the transmitter off, the request reaches nobody.
+    const bool heard = !(M().rs485Ignored && M().dcb.fRtsControl == kRtsToggle);
     if (!M().replies.empty()) {
-        for (auto& piece : M().replies.front()) {
-            M().input.push_back(std::move(piece));
+        if (heard) {
+            for (auto& piece : M().replies.front()) {
+                M().input.push_back(std::move(piece));
+            }
         }
         M().replies.pop_front();
     }
     if (!M().lineErrorQueue.empty()) {
-        const LineErrors& seen = M().lineErrorQueue.front();
-        M().lineErrors.framing += seen.framing;
-        M().lineErrors.parity += seen.parity;
-        M().lineErrors.overrun += seen.overrun;
+        fake::SeeLineErrors(M().lineErrorQueue.front());
         M().lineErrorQueue.pop_front();
     }
     return true;
@@ -455,7 +499,11 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
 
 bool WaitWritten(Handle h) {
     fake::Record("WaitWritten");
-    return !fake::Fails("WaitWritten") && !fake::Unusable(h);
+    return !fake::Fails("WaitWritten") && !fake::Unusable(h); // at once, as on Windows
+}
+
+bool ConfirmsLineModes() {
+    return M().confirmsLineModes;
 }
 
 bool EscapeCommFunction(Handle h, int function) {

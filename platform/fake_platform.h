@@ -42,14 +42,31 @@ void QueueSilence();
 /// write, in order, beside the replies). ClearCommError reports those seen as flags (an
 /// overrun as CE_OVERRUN) and TakeLineErrors as counts; either call clears them.
 void QueueLineErrors(plat::LineErrors errors);
+/// Line errors that the port sees now, on bytes that arrive late (beside SetPending).
+void SeeLineErrors(plat::LineErrors errors);
 /// With false, TakeLineErrors answers false with ERROR_NOT_SUPPORTED (a port that keeps no
 /// error counts) and leaves the errors seen to ClearCommError. True after Reset().
 void SetLineErrorsReported(bool reported);
 /// Whether the port takes RTS toggle mode (kRtsToggle) in SetCommState. Without it (after
 /// Reset(), as most ports) SetCommState refuses the mode with ERROR_INVALID_PARAMETER.
 void SetRs485Supported(bool supported);
+/// A driver that stores RTS toggle mode, reads it back, and ignores it: a request written in
+/// that mode goes out with the transmitter off, so no station hears it and its queued reply
+/// never comes.
+void SetRs485Ignored(bool ignored);
+/// What ConfirmsLineModes() answers: false after Reset(), as on Windows.
+void SetConfirmsLineModes(bool confirms);
 /// Every frame written so far.
 const std::vector<std::vector<uint8_t>>& Written();
+/// When each frame of Written() was on the wire, in microseconds of the clock. A UART sends
+/// the bytes one character time each from the write, or from the end of the frame before
+/// when that is still on the wire; WriteFile returns at once, as Windows' does once the bytes
+/// are in the FIFO. The character time comes from the port's DCB.
+struct WireSpan {
+    uint64_t startUs = 0;
+    uint64_t endUs = 0;
+};
+const std::vector<WireSpan>& WireTimes();
 /// Forgets the frames written and the calls made; open ports stay open.
 void ClearWritten();
 
@@ -66,7 +83,8 @@ void Unplug(const std::string& name = "COM1", uint32_t code = plat::kErrorBadCom
 /// The adapter is plugged in again: `name` opens a new device. A handle of the removed one
 /// stays dead until it is closed.
 void Replug(const std::string& name = "COM1");
-/// Handles open now, dead ones included.
+/// Handles open now, dead ones included. A new handle takes the lowest number free, as both
+/// Windows and POSIX reuse the numbers of closed handles.
 int OpenHandles();
 
 /// From now on WriteFile takes no more bytes (a USB or virtual port that stopped): a write

@@ -34,12 +34,14 @@ inline constexpr uint32_t kErrorBadCommand = 22; ///< e.g. a call on an unplugge
 inline constexpr uint32_t kErrorGenFailure = 31;
 inline constexpr uint32_t kErrorNotSupported = 50; ///< e.g. a port that keeps no error counts
 inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorSemTimeout = 121; ///< a wait on the device ran out of time
 
 // ClearCommError's error flags (CE_RXOVER, CE_OVERRUN, CE_RXPARITY, CE_FRAME).
 inline constexpr uint32_t kCeRxOver = 0x0001;   ///< the input queue overflowed
 inline constexpr uint32_t kCeOverrun = 0x0002;  ///< the UART lost a byte: not read in time
 inline constexpr uint32_t kCeRxParity = 0x0004; ///< a byte arrived with a parity error
 inline constexpr uint32_t kCeFrame = 0x0008;    ///< a byte arrived without its stop bit
+inline constexpr uint32_t kCeBreak = 0x0010;    ///< the line was held at space (a break)
 
 /// Framings that Windows' serial drivers refuse in SetCommState although other systems (and
 /// Wine) take them: 5 data bits with two stop bits, 6 to 8 data bits with one and a half.
@@ -85,6 +87,17 @@ struct LineErrors {
     uint32_t overrun = 0; ///< the UART's overruns and the input queue's overflows together
 };
 
+/// ClearCommError's flags as counts, where a system keeps flags only (Windows): each flag set
+/// stands for at least one error. A break counts as a framing error: a line held at space has
+/// no stop bit, and serial.sys reports CE_FRAME only where it saw no break.
+inline constexpr LineErrors LineErrorsFromFlags(uint32_t flags) {
+    LineErrors e;
+    e.framing = (flags & (kCeFrame | kCeBreak)) != 0 ? 1 : 0;
+    e.parity = (flags & kCeRxParity) != 0 ? 1 : 0;
+    e.overrun = ((flags & kCeOverrun) != 0 ? 1 : 0) + ((flags & kCeRxOver) != 0 ? 1 : 0);
+    return e;
+}
+
 /// Local calendar time with its millisecond part.
 struct LocalTime {
     int year = 0;  ///< full year, e.g. 2026
@@ -115,9 +128,17 @@ bool TakeLineErrors(Handle h, LineErrors* errors);
 /// Returns when all bytes arrived or the total timeout, counted from the call, ran out.
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read);
 bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written);
-/// Returns when the bytes written have left the port (tcdrain). Win32 returns at once: a
-/// port in RTS toggle mode turns the line around itself when the last byte has gone.
+/// Returns once the bytes of the last WriteFile have left the port as far as the system can
+/// tell (POSIX: tcdrain), within that write's total write timeout counted from the write's
+/// start. When the time runs out, the bytes still queued are discarded and the call fails with
+/// ERROR_SEM_TIMEOUT. Win32 returns at once: it has no such signal (WriteFile completes when
+/// the bytes are in the UART's FIFO or an adapter's buffer), so the caller waits out the
+/// frame's computed line time itself.
 bool WaitWritten(Handle h);
+/// True when the system can confirm that the port's driver acts on the line modes that
+/// GetCommState reads back (Linux: the kernel reports the RS-485 mode it applied). Windows
+/// cannot: a driver may store RTS_CONTROL_TOGGLE, read it back, and ignore it.
+bool ConfirmsLineModes();
 bool EscapeCommFunction(Handle h, int function);
 bool SetCommBreak(Handle h);
 bool ClearCommBreak(Handle h);

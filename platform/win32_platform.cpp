@@ -117,10 +117,7 @@ bool TakeLineErrors(Handle h, LineErrors* errors) {
     if (!ClearCommError(h, &flags, &inQueue)) {
         return false;
     }
-    // Windows keeps flags, not counts: each one set stands for at least one error.
-    errors->framing = (flags & kCeFrame) != 0 ? 1 : 0;
-    errors->parity = (flags & kCeRxParity) != 0 ? 1 : 0;
-    errors->overrun = ((flags & kCeOverrun) != 0 ? 1 : 0) + ((flags & kCeRxOver) != 0 ? 1 : 0);
+    *errors = LineErrorsFromFlags(flags);
     return true;
 }
 
@@ -141,7 +138,14 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
 }
 
 bool WaitWritten(Handle) {
-    return true; // a port in RTS_CONTROL_TOGGLE drops RTS itself once the last byte has gone
+    // Neither cbOutQue (0 for a non-overlapped write), FlushFileBuffers (returns once the
+    // queued writes are complete) nor EV_TXEMPTY (fires with the FIFO still full) tells when
+    // the last bit has left: the caller waits out the frame's computed line time.
+    return true;
+}
+
+bool ConfirmsLineModes() {
+    return false; // GetCommState reads back what the driver stored, not what it does
 }
 
 bool EscapeCommFunction(Handle h, int function) {

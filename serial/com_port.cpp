@@ -158,11 +158,14 @@ int ComSetTimeout(plat::Handle handle, int t) {
     return static_cast<int>(previous / 10u);
 }
 
-int ComPurge(plat::Handle handle) {
+int ComPurge(plat::Handle handle, plat::LineErrors* cleared) {
     uint32_t errors = 0;
     uint32_t inQueue = 0;
-    const bool cleared = plat::ClearCommError(handle, &errors, &inQueue);
-    if (cleared && inQueue == 0) {
+    const bool ok = plat::ClearCommError(handle, &errors, &inQueue);
+    if (cleared != nullptr) {
+        *cleared = plat::LineErrorsFromFlags(ok ? errors : 0);
+    }
+    if (ok && inQueue == 0) {
         return kComOk;
     }
     const int previous = ComSetTimeout(handle, kPurgeTimeout);

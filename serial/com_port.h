@@ -55,8 +55,9 @@ bool ComGone(plat::Handle handle);
 /// when the timeouts cannot be read or written). A t of 0 or less keeps the timeout in force:
 /// a read must never wait without bound.
 int ComSetTimeout(plat::Handle handle, int t);
-/// Throws away pending input (clearing the device's error state on the way).
-int ComPurge(plat::Handle handle);
+/// Throws away pending input, clearing the device's error state on the way; `cleared`, when
+/// given, receives the errors that state held (as flags: 1 each).
+int ComPurge(plat::Handle handle, plat::LineErrors* cleared = nullptr);
 int ComBreak(uint32_t durationMs, plat::Handle handle);
 int ComWrite(plat::Handle handle, const uint8_t* buffer, uint32_t count, uint32_t* written);
 /// One read of up to `count` bytes within the total timeout; a short count is success.

@@ -1,5 +1,7 @@
 #include "serial/line_direction.h"
 
+#include <cmath>
+
 #include "platform/platform.h"
 #include "serial/com_port.h"
 #include "services/host_log.h"
@@ -43,6 +45,33 @@ Hold BusyWait(const DriverContext& ctx, float holdTime, bool counter) {
     return hold;
 }
 
+/// The frame's line time from the write's start, with one character more for the UART's shift
+/// register and a millisecond for a USB adapter's transfer: WriteFile returns once the bytes
+/// are in the FIFO or the adapter's buffer, and nothing on Windows tells when the last bit has
+/// gone. Slept, not busy-waited: nothing is switched at its end.
+Hold SleepUntilFrameEnd(const DriverContext& ctx, uint32_t frameBytes, const WriteStart& start) {
+    const double frameMs = (frameBytes + 1.0) * static_cast<double>(ctx.msecPerChar) + 1.0;
+    Hold hold;
+    if (start.counter) {
+        hold.plannedEnd =
+            start.ticks +
+            static_cast<int64_t>(static_cast<double>(ctx.perfFrequency) * frameMs * 0.001);
+        hold.planned = true;
+        int64_t now = 0;
+        while (plat::QueryPerformanceCounter(&now) && now < hold.plannedEnd) {
+            const double leftMs = static_cast<double>(hold.plannedEnd - now) * 1000.0 /
+                                  static_cast<double>(ctx.perfFrequency);
+            plat::Sleep(static_cast<uint32_t>(std::ceil(leftMs)));
+        }
+        return hold;
+    }
+    const uint64_t end = start.ms + static_cast<uint64_t>(std::ceil(frameMs));
+    for (uint64_t now = plat::ClockMs(); now < end; now = plat::ClockMs()) {
+        plat::Sleep(static_cast<uint32_t>(end - now));
+    }
+    return hold;
+}
+
 } // namespace
 
 LineDirection LineDirectionOf(const DriverContext& ctx) {
@@ -53,6 +82,24 @@ LineDirection LineDirectionOf(const DriverContext& ctx) {
 void SetLineDirection(const DriverContext& ctx, LineDirection direction) {
     if (InstanceRoom* room = FindInstanceRoom(ctx)) {
         room->direction = direction;
+    }
+}
+
+void NoteTransactionHeard(const DriverContext& ctx, bool heard) {
+    InstanceRoom* room = FindInstanceRoom(ctx);
+    if (room == nullptr || room->direction != LineDirection::kPortSwitched ||
+        room->silentSinceOpen == kHeard) {
+        return;
+    }
+    if (heard) {
+        room->silentSinceOpen = kHeard;
+        return;
+    }
+    if (++room->silentSinceOpen == kSilentHintAfter) {
+        Log(kLogError,
+            "MERIX> RS485: no station has answered %s in %u transactions since the open; if its "
+            "driver ignores %s, set RS485 = OFF",
+            ctx.portParams.portName, kSilentHintAfter, kRs485ModeName);
     }
 }
 
@@ -75,13 +122,18 @@ void DirectionSwitch::ToSend() const {
     plat::EscapeCommFunction(ctx_.hf, sendDtr_);
 }
 
-Hold DirectionSwitch::UntilSent(float holdTime, bool counter) const {
+Hold DirectionSwitch::UntilSent(float holdTime, uint32_t frameBytes,
+                                const WriteStart& start) const {
     if (direction_ == LineDirection::kDriverSwitched) {
-        return BusyWait(ctx_, holdTime, counter);
+        return BusyWait(ctx_, holdTime, start.counter);
     }
-    // Without the wait the reply timeout would count the request's own time on the line.
-    plat::WaitWritten(ctx_.hf);
-    return Hold{};
+    // Without the wait the gap before the next request, the reply timeout and the turnaround
+    // would count from a point inside the request: after a broadcast, the next request would
+    // queue right behind it, and the stations would see one frame with a bad CRC.
+    const bool drained = plat::WaitWritten(ctx_.hf);
+    Hold hold = SleepUntilFrameEnd(ctx_, frameBytes, start);
+    hold.left = drained;
+    return hold;
 }
 
 void DirectionSwitch::ToReceive() const {

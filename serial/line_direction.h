@@ -1,8 +1,9 @@
 // Turning the half-duplex line around for a request, in one of two ways:
 // - switched by the driver: DTR and RTS go to their send state before the write, are held
 //   there by a busy-wait on the counter until the frame's line time has passed, and go back;
-// - switched by the port: a UART or adapter in RS-485 mode raises RTS for exactly the bytes
-//   on the wire, so the driver only waits until the request has left it.
+// - switched by the port: a UART or adapter in RS-485 mode raises RTS for the bytes on the
+//   wire, so the driver only waits, asleep, until the request has left: no earlier than its
+//   computed line time from the write's start, and on POSIX no earlier than tcdrain says.
 // The gap before the request and the receiver after it are the same either way.
 #pragma once
 
@@ -23,11 +24,29 @@ void SetLineDirection(const DriverContext& ctx, LineDirection direction);
 /// "driver" or "port (RS-485)", for the log and the trace.
 const char* LineDirectionText(LineDirection direction);
 
+/// "RTS_CONTROL_TOGGLE", as Windows names the mode the driver asks a port for.
+inline constexpr const char* kRs485ModeName = "RTS_CONTROL_TOGGLE";
+
+/// A station sent at least one byte (`heard`), or none, in a transaction of `ctx` just over.
+/// Switched by the port and silent since the open for kSilentHintAfter transactions, the
+/// instance gets one level-32 line that points at RS485 = OFF: a port that stores the mode and
+/// ignores it sends every request with its transmitter off.
+void NoteTransactionHeard(const DriverContext& ctx, bool heard);
+inline constexpr uint32_t kSilentHintAfter = 5;
+
+/// When the write of a frame began, on the counter (`counter`) and on the process clock.
+struct WriteStart {
+    bool counter = false;
+    int64_t ticks = 0;
+    uint64_t ms = 0;
+};
+
 /// Where the hold was planned to end, if it was, and the counter reads it took.
 struct Hold {
     int64_t plannedEnd = 0;
     bool planned = false;
-    int iIndex = 0; // counted while debugging only
+    int iIndex = 0;   // counted while debugging only
+    bool left = true; // false: the port did not send the frame within its write timeout
 };
 
 /// The direction part of one request.
@@ -37,9 +56,10 @@ public:
 
     /// Lines to their send state (switched by the driver only).
     void ToSend() const;
-    /// Returns when the request of `holdTime` ms on the line has left: the busy-wait of a
-    /// driver-switched line (`counter`: there is a counter to wait on), or the port's drain.
-    Hold UntilSent(float holdTime, bool counter) const;
+    /// Returns when the request of `frameBytes` bytes, written from `start`, has left: the
+    /// busy-wait of `holdTime` ms of a driver-switched line, or the port's drain and the
+    /// frame's computed line time.
+    Hold UntilSent(float holdTime, uint32_t frameBytes, const WriteStart& start) const;
     /// Lines back to their receive state (switched by the driver only).
     void ToReceive() const;
     /// The busy-wait needs the thread at time-critical priority; the port's drain does not.

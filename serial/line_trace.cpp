@@ -357,17 +357,28 @@ void WriteAttempt(Slot& s) {
     Emit(s);
 }
 
+// A line of its own, after the attempt before it; false when the trace ended on the way.
+bool BeginOwnLine(Slot& s) {
+    WriteAttempt(s);
+    if (s.ctx == nullptr) {
+        return false;
+    }
+    Stamp(s, NowUs(s), "--");
+    return true;
+}
+
 } // namespace
 
 void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
-    // This context's trace ends, and so does one that an earlier context of this instance
-    // left open: that context is gone, and on Windows its open file would refuse ours.
-    if (Slot* earlier = gSlots.Reused(ctx, ctx.vpiNumber); earlier != nullptr) {
-        if (earlier->ctx != nullptr) {
-            WriteAttempt(*earlier);
-            Close(*earlier);
+    // This context's trace ends, whatever instance it was, and so does one that an earlier
+    // context of this instance left open: that context is gone, and on Windows its open file
+    // would refuse ours.
+    gSlots.Retire(ctx, ctx.vpiNumber, [](Slot& s) {
+        if (s.ctx != nullptr) {
+            WriteAttempt(s);
+            Close(s);
         }
-    }
+    });
     if (path == nullptr || path[0] == '\0') {
         return;
     }
@@ -496,6 +507,25 @@ void TraceLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t parity
         e[0] += framing;
         e[1] += parity;
         e[2] += overrun;
+    }
+}
+
+void TraceLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t framing,
+                         uint32_t parity, uint32_t overrun) {
+    if (Slot* s = Find(ctx); s != nullptr && BeginOwnLine(*s)) {
+        s->line.Printf("line errors on late bytes of station %d: %u framing, %u parity, %u overrun",
+                       station, framing, parity, overrun);
+        Emit(*s);
+    }
+}
+
+void TracePortOpened(const DriverContext& ctx) {
+    if (Slot* s = Find(ctx); s != nullptr && BeginOwnLine(*s)) {
+        const PortParams& p = ctx.portParams;
+        s->line.Printf("port %.*s opened, direction switched by the %s",
+                       static_cast<int>(sizeof p.portName), p.portName,
+                       LineDirectionText(LineDirectionOf(ctx)));
+        Emit(*s);
     }
 }
 

@@ -71,6 +71,14 @@ void TraceReceiveEnds(const DriverContext& ctx, int result, TraceWhy why);
 /// The port saw these framing, parity and overrun errors while the reply was awaited.
 void TraceLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t parity, uint32_t overrun);
 
+/// The port reported these errors before a request, on late bytes of the reply `station`
+/// (0: none awaited since the open) sent before: a line of their own.
+void TraceLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t framing,
+                         uint32_t parity, uint32_t overrun);
+/// The port was opened again (ReOpenCom, ChangeVpiParams): a line that names it and the way
+/// its line direction is switched now.
+void TracePortOpened(const DriverContext& ctx);
+
 // What the transactions tell.
 
 /// The attempt in progress ended so; `why` where it was not good for a reason of the

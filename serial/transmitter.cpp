@@ -7,6 +7,7 @@
 #include "serial/com_port.h"
 #include "serial/crc16.h"
 #include "serial/line_direction.h"
+#include "serial/line_errors.h"
 #include "serial/line_trace.h"
 #include "services/host_log.h"
 #include "services/line_statistics.h"
@@ -78,7 +79,7 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
         WaitIFG(ctx);
     }
     const uint32_t n = AppendCrc(buffer, length);
-    ComPurge(ctx.hf);
+    PurgeStaleInput(ctx);
 
     const DirectionSwitch direction(ctx);
     direction.ToSend();
@@ -88,18 +89,20 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
     if (direction.TimeCritical()) {
         timeCritical.emplace("Send");
     }
-    const bool counter = ctx.perfFrequency > 0;
-    int64_t t0 = 0;
-    if (counter) {
-        plat::QueryPerformanceCounter(&t0);
+    WriteStart start;
+    start.counter = ctx.perfFrequency > 0;
+    if (start.counter) {
+        plat::QueryPerformanceCounter(&start.ticks);
     }
+    start.ms = plat::ClockMs();
     uint32_t written = 0;
     const int writeResult = ComWrite(ctx.hf, buffer.data(), n, &written);
     const uint32_t writeError = writeResult == kComFailed ? plat::LastError() : 0;
-    const Hold hold = direction.UntilSent(holdTime, counter);
+    const Hold hold = direction.UntilSent(holdTime, n, start);
+    const uint32_t drainError = hold.left ? 0 : plat::LastError();
     direction.ToReceive();
-    if (counter) {
-        RecordDelays(ctx, t0, hold);
+    if (start.counter) {
+        RecordDelays(ctx, start.ticks, hold);
     }
     if (timeCritical) {
         timeCritical->Restore();
@@ -113,10 +116,15 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
             static_cast<double>(holdTime), hold.iIndex,
             timeCritical ? timeCritical->SavedPriority() : plat::GetThreadPriority());
     }
-    const bool sent = writeResult == kComOk && written == n;
+    const bool sent = writeResult == kComOk && written == n && hold.left;
     TraceSent(ctx, buffer.first(n), sent);
     if (!sent) {
-        if (writeResult == kComFailed) {
+        if (!hold.left && writeResult == kComOk && written == n) {
+            Log(kLogDetail,
+                "MERIX> Send() the request did not leave the port within its write timeout, "
+                "system error %u",
+                drainError);
+        } else if (writeResult == kComFailed) {
             Log(kLogDetail, "MERIX> Send() WriteFile failed, system error %u", writeError);
         } else {
             // The write timeout ran out (a port that stopped taking bytes), or a short write.

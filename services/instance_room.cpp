@@ -20,8 +20,14 @@ InstanceRoom* FindInstanceRoom(const DriverContext& ctx) {
     return g_rooms.Find(ctx);
 }
 
-InstanceRoom* EarlierInstanceRoom(const DriverContext& ctx, uint32_t number) {
-    return g_rooms.Reused(ctx, number);
+void RetireInstanceRooms(const DriverContext& ctx, uint32_t number,
+                         void (*release)(InstanceRoom& room)) {
+    g_rooms.Retire(ctx, number, release);
+}
+
+bool PortOfContext(const DriverContext& ctx) {
+    const InstanceRoom* room = g_rooms.Find(ctx);
+    return ctx.hf != 0 && room != nullptr && room->port == ctx.hf;
 }
 
 void ForEachInstanceRoom(void (*f)(InstanceRoom& room)) {

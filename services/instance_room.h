@@ -1,9 +1,11 @@
 // What the library keeps of each instance beyond its context record: the port it opened for
 // the instance, the timer period it holds for it, and the settings of its initialisation file.
 //
-// The host's memory is not to be trusted before the first ColdStart, so a handle in a context
-// proves nothing; the room does. ColdStart, EndVpi and a restart in a new context close what
-// the room says this library opened, and nothing else.
+// The host's memory is not to be trusted before the first ColdStart, and a handle number in a
+// context that the host has let go may name another instance's port by now: the system reuses
+// the numbers of closed handles. So a handle in a context proves nothing; the room does. Every
+// command closes, reopens or sends on `hf` only while the room of that context records that
+// same handle.
 #pragma once
 
 #include <cstdint>
@@ -28,18 +30,28 @@ struct InstanceRoom {
     /// As the port's last open left it.
     LineDirection direction = LineDirection::kDriverSwitched;
     bool lineErrorsReported = false; ///< the port can tell its framing, parity, overrun errors
+    /// The station whose reply was awaited last (0: none since the open): errors the port
+    /// reports before the next request came with that reply's late bytes.
+    int32_t lastAwaited = 0;
+    /// Transactions since the open, switched by the port, in which no station sent a byte;
+    /// kHeard once one did.
+    uint32_t silentSinceOpen = 0;
 };
 
-/// The room of `ctx` in its starting state; nullptr when none can be had. The room of an
-/// earlier context of the same instance number is taken over: release it first
-/// (EarlierInstanceRoom).
+/// silentSinceOpen once a station has answered since the open.
+inline constexpr uint32_t kHeard = 0xFFFFFFFFu;
+
+/// The room of `ctx` in its starting state; nullptr when none can be had. Rooms retired by
+/// the claim are not released: call RetireInstanceRooms first.
 InstanceRoom* ClaimInstanceRoom(const DriverContext& ctx);
 /// The room of `ctx`, or nullptr. Never allocates.
 InstanceRoom* FindInstanceRoom(const DriverContext& ctx);
-/// The room that ClaimInstanceRoom will start afresh when `ctx` is started as instance
-/// `number`: this context's own, or one an earlier context of that number left; nullptr when
-/// there is none.
-InstanceRoom* EarlierInstanceRoom(const DriverContext& ctx, uint32_t number);
+/// Calls `release(room)` for the room at `ctx`'s address, whatever its instance, and for every
+/// room of instance `number`, and gives them up: the host starts `number` in `ctx` now.
+void RetireInstanceRooms(const DriverContext& ctx, uint32_t number,
+                         void (*release)(InstanceRoom& room));
+/// True when the room of `ctx` records `hf` as the port this library opened for it.
+bool PortOfContext(const DriverContext& ctx);
 
 /// Calls `f(room)` for every instance that has a room.
 void ForEachInstanceRoom(void (*f)(InstanceRoom& room));

@@ -24,25 +24,19 @@ inline constexpr int kMaxInstances = 128;
 template <typename Room> class InstanceTable {
 public:
     /// The room of `ctx` in its starting state, made at the first call; nullptr when none can
-    /// be had (memory, or every entry taken by another live instance).
+    /// be had (memory, or every entry taken by another live instance). Whatever this context
+    /// or an earlier context of its instance number held is retired first (Retire).
     Room* Claim(const DriverContext& ctx) {
-        Entry* entry = ReusedEntry(ctx, ctx.vpiNumber);
-        if (entry == nullptr) {
-            entry = FreeEntry(ctx);
-        }
+        Retire(ctx, ctx.vpiNumber, [](Room&) {});
+        Entry* entry = FreeEntry(ctx);
         if (entry == nullptr) {
             return nullptr;
         }
         if (!entry->room) {
             entry->room.reset(new (std::nothrow) Room{});
             if (!entry->room) {
-                entry->owner = nullptr;
                 return nullptr;
             }
-        } else {
-            // Afresh in place: the memory is had already, and a room need not be assignable.
-            std::destroy_at(entry->room.get());
-            std::construct_at(entry->room.get());
         }
         entry->owner = &ctx;
         entry->vpiNumber = ctx.vpiNumber;
@@ -55,12 +49,25 @@ public:
         return entry != nullptr ? entry->room.get() : nullptr;
     }
 
-    /// The room that a Claim of `ctx` as instance `number` would start afresh: the one of
-    /// this context, or else the one of an earlier context that carried the number. nullptr
-    /// when the claim would take a free entry.
-    Room* Reused(const DriverContext& ctx, uint32_t number) {
-        Entry* entry = ReusedEntry(ctx, number);
-        return entry != nullptr ? entry->room.get() : nullptr;
+    /// Frees the entry of `ctx`'s address and every entry of instance `number`, after
+    /// `release(room)` on each: the host starts that instance in this memory now, so a room
+    /// held at this address (another instance's, whose memory the host gave back) and a room
+    /// of this number at another address (memory the host let go, or gave to another
+    /// instance) belong to no live context any more. Their rooms go back to their starting
+    /// state; the memory is kept for the next claim.
+    template <typename F> void Retire(const DriverContext& ctx, uint32_t number, F&& release) {
+        for (Entry& e : entries_) {
+            if (e.owner == nullptr || (e.owner != &ctx && e.vpiNumber != number)) {
+                continue;
+            }
+            if (e.room) {
+                release(*e.room);
+                // Afresh in place: a room need not be assignable.
+                std::destroy_at(e.room.get());
+                std::construct_at(e.room.get());
+            }
+            e.owner = nullptr;
+        }
     }
 
     /// Calls `f(room)` for every instance that has a room.
@@ -101,22 +108,6 @@ private:
         }
         for (const Entry& e : entries_) {
             if (e.owner == &ctx) {
-                return &e;
-            }
-        }
-        return nullptr;
-    }
-
-    /// The entry of `ctx`, or else one whose instance number `ctx` now carries: the host
-    /// started that instance again in a new context, and the old one is gone. Its room is
-    /// taken over, so that nothing the old context held (a file, a port) stays held by a room
-    /// that no live context will ever claim again.
-    Entry* ReusedEntry(const DriverContext& ctx, uint32_t number) {
-        if (Entry* entry = FindEntry(ctx)) {
-            return entry;
-        }
-        for (Entry& e : entries_) {
-            if (e.owner != nullptr && e.vpiNumber == number) {
                 return &e;
             }
         }

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "merix/qorlib.h"
-#include "serial/com_port.h"
+#include "serial/line_errors.h"
 #include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
@@ -89,7 +89,9 @@ void HandleOverflow(CallBlock* cb, int32_t st) {
     const int sent = Send(ctx, ctx.txBuf, length);
     TraceAttemptEnds(ctx, sent == 0 ? TraceOutcome::kNoReplyAwaited : TraceOutcome::kFailed,
                      sent == 0 ? TraceWhy::kNone : TraceWhy::kSendFailed);
-    ComPurge(ctx.hf);
+    // Its bytes and their line errors are the station's, read or not.
+    TakeLineErrors(ctx, st);
+    PurgeStaleInput(ctx);
     ctx.ovfPending[st] = 1;
     Log(kLogDetail, "MERIX> ReadEvent() Exits OVF Loop rc=%i ", rc & 0xFFFF);
 }

@@ -1,6 +1,7 @@
 #include "transactions/transaction_runner.h"
 
 #include "serial/crc16.h"
+#include "serial/line_direction.h"
 #include "serial/line_errors.h"
 #include "serial/protocol.h"
 #include "serial/transmitter.h"
@@ -45,12 +46,16 @@ void PutIntoError(DriverContext& ctx, int32_t station) {
     ctx.plcState[station] = kInError;
 }
 
-void RunAttempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
-                 TransactionSteps& steps) {
+namespace {
+
+/// The attempts of one transaction; true when a station sent at least one byte in any.
+bool Attempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
+              TransactionSteps& steps) {
+    bool heard = false;
     do {
         if (!pass.Begin(ctx, texts)) {
             pass.result = kPassWrongReply;
-            return;
+            return heard;
         }
         pass.why = TraceWhy::kNone;
         steps.BeforeSend();
@@ -63,6 +68,7 @@ void RunAttempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
         } else {
             pass.RequestSent(ctx);
             const ReceiveResult received = Receive(pass.station, ctx, &pass.replyLength);
+            heard = heard || received != kRxFailed || pass.replyLength > 0;
             TakeLineErrors(ctx, pass.station);
             if (received != kRxFrame) {
                 pass.result = PassOf(received); // why: as the receiver told the trace
@@ -78,9 +84,17 @@ void RunAttempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
                                                 : TraceOutcome::kRetry,
                          pass.why);
         if (then == Then::kStop) {
-            return;
+            return heard;
         }
     } while (!pass.Done());
+    return heard;
+}
+
+} // namespace
+
+void RunAttempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
+                 TransactionSteps& steps) {
+    NoteTransactionHeard(ctx, Attempts(ctx, texts, pass, steps));
 }
 
 } // namespace merix

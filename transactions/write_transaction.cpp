@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "gates/address_parser.h"
-#include "serial/com_port.h"
+#include "serial/line_errors.h"
 #include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
@@ -55,7 +55,7 @@ public:
     WriteSteps(DriverContext& ctx, RetryState& pass, int length)
         : FixedRequestSteps(ctx, pass, length, kTexts) {}
 
-    void BeforeSend() override { ComPurge(ctx_.hf); }
+    void BeforeSend() override { PurgeStaleInput(ctx_); }
     Then FrameArrived() override {
         if (IsExceptionReply(ctx_)) {
             Log(kLogDetail, "MERIX> SingleWrite(), Modbus error %d", ctx_.rxBuf[1]);

@@ -60,7 +60,9 @@ TEST_F(TransmitterTest, OneFrameMakesItsCallsInThisOrder) {
     EXPECT_EQ(SendReadRequest(), 0);
     EXPECT_EQ(fake::Calls(),
               (std::vector<std::string>{"Sleep(4)",                // the inter-frame gap
+                                        "TakeLineErrors",          // on late bytes
                                         "ClearCommError",          // purge: nothing pending
+                                        "TakeLineErrors",          // on bytes read away
                                         "EscapeCommFunction(5)",   // SETDTR: transmit
                                         "GetThreadPriority",       // saved
                                         "TimeBeginPeriod(1)",      //
@@ -200,12 +202,13 @@ TEST_F(TransmitterTest, RetryGapPutsTheConfiguredGapBack) {
 // RS485 = ON: the port switches the line itself where it can, and the driver where it cannot.
 class Rs485Test : public InDirTest {
 protected:
-    void StartRs485(bool portTakesIt) {
+    void StartRs485(bool portTakesIt, bool confirmed = true) {
         fake::SetRs485Supported(portTakesIt);
+        fake::SetConfirmsLineModes(confirmed);
         WriteFile("MERIX01.INI", "RS485 = ON\n");
         ASSERT_EQ(ColdStart(), 0);
         host->IFG = 0;
-        fake::ClearCalls();
+        fake::ClearWritten();
     }
     int SendReadRequest() {
         const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
@@ -221,17 +224,24 @@ TEST_F(Rs485Test, APortThatTakesTheModeSendsWithoutSwitchingOrBusyWait) {
     EXPECT_EQ(fake::CommState().fRtsControl, plat::kRtsToggle);
     EXPECT_EQ(SendReadRequest(), 0);
     EXPECT_EQ(fake::Calls(),
-              (std::vector<std::string>{"ClearCommError",             // purge
+              (std::vector<std::string>{"TakeLineErrors",             // on late bytes
+                                        "ClearCommError",             // purge
+                                        "TakeLineErrors",             // on bytes read away
                                         "QueryPerformanceCounter",    // T0
                                         "WriteFile(8)",               //
-                                        "WaitWritten",                // until it has left
+                                        "WaitWritten",                // what the system knows
+                                        "QueryPerformanceCounter",    //
+                                        "Sleep(12)",                  // (8 + 1) x 1.146 + 1 ms
+                                        "QueryPerformanceCounter",    // past the frame's end
                                         "QueryPerformanceCounter"})); // T2
+    EXPECT_GE(host->pracDelay, host->calcDelay);
+    EXPECT_NEAR(host->calcDelay, 9 * 1.1458 + 1.0, 0.01);
 }
 
 TEST_F(Rs485Test, APortThatRefusesItIsSwitchedByTheDriver) {
     StartRs485(false);
     EXPECT_TRUE(qorlib::Logged("MERIX> OpenSavedPort() RS485: COM1 cannot switch the line "
-                               "direction, the driver switches DTR/RTS",
+                               "direction (system error 87), the driver switches DTR/RTS",
                                kLogError));
     EXPECT_NE(fake::CommState().fRtsControl, plat::kRtsToggle);
     EXPECT_EQ(SendReadRequest(), 0);
@@ -239,6 +249,30 @@ TEST_F(Rs485Test, APortThatRefusesItIsSwitchedByTheDriver) {
               (std::vector<std::string>{"EscapeCommFunction(5)", "EscapeCommFunction(6)"}));
     EXPECT_EQ(fake::CallsStartingWith("SetThreadPriority").size(), 2u);
     EXPECT_TRUE(fake::CallsStartingWith("WaitWritten").empty());
+}
+
+TEST_F(Rs485Test, AModeTakenAndIgnoredIsNamedAndFiveSilentTransactionsGetTheHint) {
+    fake::SetRs485Ignored(true);
+    StartRs485(false, false);
+    EXPECT_TRUE(qorlib::Logged("MERIX> OpenSavedPort() RS485: COM1 reads back "
+                               "RTS_CONTROL_TOGGLE, but the system cannot confirm that its "
+                               "driver switches the line direction; if no station answers, set "
+                               "RS485 = OFF",
+                               kLogError));
+    const std::string hint = "MERIX> RS485: no station has answered COM1 in 5 transactions since "
+                             "the open; if its driver ignores RTS_CONTROL_TOGGLE, set RS485 = OFF";
+    AccessGate gate("01300100", 1, 3, 100);
+    for (int i = 0; i < 6; ++i) {
+        fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x12, 0x34})); // sent, never heard
+        host->plcState[1] = kCommunicating;
+        EXPECT_EQ(Call(kSingleRead, &gate.rec), 2);
+        EXPECT_EQ(qorlib::Logged(hint, kLogError), i >= 4) << "after transaction " << i + 1;
+    }
+    int hints = 0;
+    for (const auto& text : LogTexts()) {
+        hints += text == hint;
+    }
+    EXPECT_EQ(hints, 1) << "once per open";
 }
 
 } // namespace
