@@ -31,12 +31,19 @@ namespace {
 /// the system confirms that the port acts on it, taken but unconfirmed (Windows reads back
 /// what its driver stored), or refused with the system's code.
 LineDirection TakeRs485(plat::Handle handle, const char* name) {
-    plat::ClearLastError();
-    if (!ComTakeRs485(handle)) {
-        Log(kLogError,
-            "MERIX> OpenSavedPort() RS485: %s cannot switch the line direction (system error "
-            "%u), the driver switches DTR/RTS",
-            name, plat::LastError());
+    uint32_t refusal = 0;
+    if (!ComTakeRs485(handle, &refusal)) {
+        if (refusal != 0) {
+            Log(kLogError,
+                "MERIX> OpenSavedPort() RS485: %s cannot switch the line direction (system error "
+                "%u), the driver switches DTR/RTS",
+                name, refusal);
+        } else {
+            Log(kLogError,
+                "MERIX> OpenSavedPort() RS485: %s reads back another mode than %s, the driver "
+                "switches DTR/RTS",
+                name, kRs485ModeName);
+        }
         return LineDirection::kDriverSwitched;
     }
     if (plat::ConfirmsLineModes()) {

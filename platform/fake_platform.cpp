@@ -52,6 +52,8 @@ struct Machine {
     bool lineErrorsReported = true;
     bool rs485Supported = false;
     bool rs485Ignored = false;
+    bool paced = false;
+    uint64_t turnaroundUs = 0;
     bool confirmsLineModes = false;
 };
 
@@ -191,6 +193,10 @@ void ClearCalls() {
 void SetPending(std::vector<uint8_t> bytes) {
     M().input.push_front(Bytes(std::move(bytes)));
 }
+void PaceReplies(uint64_t turnaroundUs) {
+    M().paced = true;
+    M().turnaroundUs = turnaroundUs;
+}
 void QueueReply(std::vector<Piece> pieces) {
     M().replies.push_back(std::move(pieces));
 }
@@ -244,6 +250,10 @@ void Unplug(const std::string& name, uint32_t code) {
 }
 void Replug(const std::string& name) {
     M().unplugged.erase(name);
+}
+std::string OpenedAs(plat::Handle h) {
+    const auto it = M().openHandles.find(h);
+    return it == M().openHandles.end() ? std::string() : it->second;
 }
 int OpenHandles() {
     return static_cast<int>(M().openHandles.size());
@@ -429,13 +439,29 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     }
     auto* out = static_cast<uint8_t*>(buffer);
     auto& input = M().input;
+    const uint64_t deadline = M().clockUs + M().timeouts.readTotalTimeoutConstant * 1000ull;
+    const double charUs = fake::CharacterUs();
     while (*read < count && !input.empty()) {
         fake::Piece& piece = input.front();
         if (piece.silence) {
             input.pop_front();
             break;
         }
-        const auto n = std::min<std::size_t>(count - *read, piece.bytes.size());
+        auto n = std::min<std::size_t>(count - *read, piece.bytes.size());
+        if (piece.atUs != 0 && charUs > 0.0) {
+            // Only the bytes on the wire by the deadline; the read waits for them.
+            const double byDeadline =
+                deadline < piece.atUs ? 0.0 : static_cast<double>(deadline - piece.atUs) / charUs;
+            n = std::min<std::size_t>(n, static_cast<std::size_t>(byDeadline));
+            if (n == 0) {
+                break;
+            }
+            const auto arrived = piece.atUs + static_cast<uint64_t>(n * charUs + 0.5);
+            if (arrived > M().clockUs) {
+                fake::AdvanceUs(arrived - M().clockUs);
+            }
+            piece.atUs = arrived;
+        }
         if (n > 0) { // an empty piece has no data pointer to copy from
             std::memcpy(out + *read, piece.bytes.data(), n);
         }
@@ -445,8 +471,8 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
             input.pop_front();
         }
     }
-    if (*read < count) {
-        fake::Advance(M().timeouts.readTotalTimeoutConstant); // the total timeout ran out
+    if (*read < count && deadline > M().clockUs) {
+        fake::AdvanceUs(deadline - M().clockUs); // the total timeout ran out
     }
     return true;
 }
@@ -483,10 +509,16 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
     // Sent with the transmitter off, the request reaches nobody.
     const bool heard = !(M().rs485Ignored && M().dcb.fRtsControl == kRtsToggle);
     if (!M().replies.empty()) {
-        if (heard) {
-            for (auto& piece : M().replies.front()) {
-                M().input.push_back(std::move(piece));
+        uint64_t at = M().wireFreeUs + M().turnaroundUs;
+        for (auto& piece : M().replies.front()) {
+            if (!heard) {
+                break;
             }
+            if (M().paced) {
+                piece.atUs = at;
+                at += static_cast<uint64_t>(fake::CharacterUs() * piece.bytes.size() + 0.5);
+            }
+            M().input.push_back(std::move(piece));
         }
         M().replies.pop_front();
     }
@@ -532,7 +564,13 @@ bool QueryPerformanceCounter(int64_t* count) {
     if (fake::Fails("QueryPerformanceCounter")) {
         return false; // the count is not written and the counter stands still
     }
-    M().counter += M().ticksPerRead;
+    // The counter and the clock are one time: a busy-wait on the counter passes the clock's
+    // time too, as a frame on the wire sees it.
+    if (M().frequency > 0) {
+        const auto ticks = static_cast<uint64_t>(M().ticksPerRead);
+        const auto f = static_cast<uint64_t>(M().frequency);
+        fake::AdvanceUs((ticks * 1'000'000 + f - 1) / f); // at least a microsecond a read
+    }
     *count = M().counter;
     return M().frequency > 0;
 }

@@ -15,6 +15,7 @@ namespace merix::fake {
 struct Piece {
     std::vector<uint8_t> bytes;
     bool silence = false;
+    uint64_t atUs = 0; ///< paced replies: when the first byte left arrives (PaceReplies)
 };
 Piece Bytes(std::vector<uint8_t> bytes);
 Piece Silence();
@@ -34,6 +35,11 @@ void ClearCalls();
 void SetPending(std::vector<uint8_t> bytes);
 /// A reply that arrives after the next WriteFile (one queued reply per write, in order).
 void QueueReply(std::vector<Piece> pieces);
+/// From now on a reply comes as on a wire: its first byte `turnaroundUs` after its request
+/// has left the wire, each further byte one character time later, and a read takes what has
+/// arrived when its total timeout runs out. Without it (after Reset()) a reply is there at
+/// once, whole.
+void PaceReplies(uint64_t turnaroundUs);
 /// A reply delivered all at once after the next write.
 void QueueReply(std::vector<uint8_t> frame);
 /// No reply to the next write.
@@ -83,6 +89,8 @@ void Unplug(const std::string& name = "COM1", uint32_t code = plat::kErrorBadCom
 /// The adapter is plugged in again: `name` opens a new device. A handle of the removed one
 /// stays dead until it is closed.
 void Replug(const std::string& name = "COM1");
+/// The name `h` was opened by; empty when it is not open.
+std::string OpenedAs(plat::Handle h);
 /// Handles open now, dead ones included. A new handle takes the lowest number free, as both
 /// Windows and POSIX reuse the numbers of closed handles.
 int OpenHandles();

@@ -1,6 +1,6 @@
-// Linux's serial-device requests: the error counts (TIOCGICOUNT) and the UART's own RS-485
-// direction control (TIOCSRS485). Each is guarded: where the C library or the kernel headers
-// lack one, the answer is that of a port without it.
+// Linux's serial-device requests: the error counts (TIOCGICOUNT), the output still queued
+// (TIOCOUTQ) and the UART's own RS-485 direction control (TIOCSRS485). Each is guarded: where the C
+// library or the kernel headers lack one, the answer is that of a port without it.
 #include <sys/ioctl.h>
 
 #include <cerrno>
@@ -21,6 +21,7 @@ bool ReadErrorCounts(int fd, ErrorCounts* counts) {
         return false; // a pseudo-terminal answers ENOTTY (EINVAL on older kernels)
     }
     counts->frame = static_cast<uint32_t>(icount.frame);
+    counts->brk = static_cast<uint32_t>(icount.brk);
     counts->parity = static_cast<uint32_t>(icount.parity);
     counts->overrun = static_cast<uint32_t>(icount.overrun);
     counts->bufferOverrun = static_cast<uint32_t>(icount.buf_overrun);
@@ -30,6 +31,17 @@ bool ReadErrorCounts(int fd, ErrorCounts* counts) {
     (void)counts;
     errno = ENOTTY;
     return false;
+#endif
+}
+
+int OutputQueued(int fd) {
+#ifdef TIOCOUTQ
+    int queued = 0;
+    return ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : -1;
+#else
+    (void)fd;
+    errno = ENOTTY;
+    return -1;
 #endif
 }
 

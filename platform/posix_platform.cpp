@@ -1,8 +1,8 @@
 // POSIX backend: the Win32 serial, timing and scheduling calls on termios, poll and pthreads,
 // with the observable behaviour the driver relies on (exclusive open, total read timeout
 // counted from the call's start, no handle 0). What one system does its own way (stick
-// parity, the higher baud rates, a nanosecond wait, telling a pseudo-terminal, error counts and
-// RS-485 direction control) it asks of platform/posix_system.h.
+// parity, the higher baud rates, a nanosecond wait, telling a pseudo-terminal, error counts, the
+// output still queued and RS-485 direction control) it asks of platform/posix_system.h.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -32,9 +32,9 @@ const auto g_loadTime = std::chrono::steady_clock::now();
 // The Win32 code of the last call here that failed (LastError). One thread at a time calls.
 uint32_t g_lastError = 0;
 
-/// Per-handle state that Win32 keeps in the device: the timeouts, the DCB's line modes and
-/// where the error counts stood when they were last reported. A fixed table, so that no call
-/// allocates.
+/// Per-handle state that Win32 keeps in the device: the timeouts, the DCB's line modes, where
+/// the error counts stood when they were last reported and when the last write's time is up. A
+/// fixed table, so that no call allocates.
 struct PortSlot {
     int fd = -1;
     bool tty = false;
@@ -48,6 +48,7 @@ struct PortSlot {
     int rtsControl = -1;
     bool counted = false; ///< the device keeps error counts; `reported` is where they stood
     sys::ErrorCounts reported;
+    int64_t writeDeadline = -1; ///< MonotonicNs when the last write's total timeout ends; -1 none
 };
 std::array<PortSlot, 64> g_ports;
 
@@ -165,9 +166,11 @@ bool ErrorsSinceLast(PortSlot& slot, sys::ErrorCounts* since) {
         return false;
     }
     // Unsigned differences: right across the counters' wrap.
-    *since = sys::ErrorCounts{now.frame - slot.reported.frame, now.parity - slot.reported.parity,
-                              now.overrun - slot.reported.overrun,
-                              now.bufferOverrun - slot.reported.bufferOverrun};
+    *since = sys::ErrorCounts{.frame = now.frame - slot.reported.frame,
+                              .brk = now.brk - slot.reported.brk,
+                              .parity = now.parity - slot.reported.parity,
+                              .overrun = now.overrun - slot.reported.overrun,
+                              .bufferOverrun = now.bufferOverrun - slot.reported.bufferOverrun};
     slot.reported = now;
     return true;
 }
@@ -255,6 +258,7 @@ Handle CreateFileA(const char* name) {
     free->timeouts = CommTimeouts{};
     free->dtrControl = -1;
     free->rtsControl = -1;
+    free->writeDeadline = -1;
     // The errors a port reports are those since it was opened.
     free->reported = sys::ErrorCounts{};
     free->counted = free->tty && sys::ReadErrorCounts(fd, &free->reported);
@@ -368,8 +372,8 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     *inQueue = static_cast<uint32_t>(pending < 0 ? 0 : pending);
     sys::ErrorCounts since{};
     if (ErrorsSinceLast(*slot, &since)) { // a port without counts reports none, as before
-        *errors = (since.frame != 0 ? kCeFrame : 0) | (since.parity != 0 ? kCeRxParity : 0) |
-                  (since.overrun != 0 ? kCeOverrun : 0) |
+        *errors = (since.frame != 0 ? kCeFrame : 0) | (since.brk != 0 ? kCeBreak : 0) |
+                  (since.parity != 0 ? kCeRxParity : 0) | (since.overrun != 0 ? kCeOverrun : 0) |
                   (since.bufferOverrun != 0 ? kCeRxOver : 0);
     }
     return true;
@@ -388,7 +392,7 @@ bool TakeLineErrors(Handle h, LineErrors* errors) {
     if (!ErrorsSinceLast(*slot, &since)) {
         return FailWith(kErrorNotSupported);
     }
-    errors->framing = since.frame;
+    errors->framing = since.frame + since.brk; // a break has no stop bit either
     errors->parity = since.parity;
     errors->overrun = since.overrun + since.bufferOverrun;
     return true;
@@ -461,6 +465,8 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
     const uint64_t boundMs =
         static_cast<uint64_t>(t.writeTotalTimeoutMultiplier) * count + t.writeTotalTimeoutConstant;
     const int64_t deadline = MonotonicNs() + static_cast<int64_t>(boundMs) * 1'000'000;
+    // WaitWritten is bound by the same time, counted from here.
+    slot->writeDeadline = boundMs == 0 ? -1 : deadline;
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     while (*written < count) {
         const ssize_t n = ::write(fd, bytes + *written, count - *written);
@@ -503,12 +509,34 @@ bool WaitWritten(Handle h) {
     if (!slot->tty) {
         return true; // a file or the null device has taken the bytes when write returns
     }
+    // tcdrain takes no time limit, and flow control or a stalled UART can hold the bytes for
+    // ever. So the queue is watched up to the write's deadline, and tcdrain is left only the
+    // UART's FIFO and shift register, which empty at the line's pace. Where the system cannot
+    // tell (-1), the whole wait is tcdrain's.
+    if (slot->writeDeadline >= 0) {
+        while (sys::OutputQueued(slot->fd) > 0) {
+            const int64_t left = slot->writeDeadline - MonotonicNs();
+            if (left <= 0) {
+                // Sent late, the bytes would run into the reply or the next request.
+                tcflush(slot->fd, TCOFLUSH);
+                return FailWith(kErrorSemTimeout);
+            }
+            // About a character's time at 9600 baud; EINTR only cuts a pause short.
+            constexpr int64_t kPollNs = 1'000'000;
+            const timespec pause{0, static_cast<long>(left < kPollNs ? left : kPollNs)};
+            nanosleep(&pause, nullptr);
+        }
+    }
     while (tcdrain(slot->fd) != 0) {
         if (errno != EINTR) {
             return Kept(false);
         }
     }
     return true;
+}
+
+bool ConfirmsLineModes() {
+    return true; // the RS-485 mode GetCommState reads is the one the kernel reports applied
 }
 
 bool EscapeCommFunction(Handle h, int function) {

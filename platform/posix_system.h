@@ -34,6 +34,7 @@ bool IsPseudoTerminal(int fd);
 /// wrap at 2^32: differences of two readings are what happened in between.
 struct ErrorCounts {
     uint32_t frame = 0;
+    uint32_t brk = 0; ///< the line held at space past a character; not in `frame` too
     uint32_t parity = 0;
     uint32_t overrun = 0;       ///< bytes the UART lost because nobody took them in time
     uint32_t bufferOverrun = 0; ///< bytes lost because the input buffer was full
@@ -42,6 +43,10 @@ struct ErrorCounts {
 /// Reads the device's error counts. False, with errno, for a device that keeps none (a
 /// pseudo-terminal, or a system without such counts).
 bool ReadErrorCounts(int fd, ErrorCounts* counts);
+
+/// The count of written bytes that the system still holds for `fd` (those already in the
+/// UART's own FIFO not included), or -1, with errno, where it cannot tell.
+int OutputQueued(int fd);
 
 /// True while the device switches the line direction itself: RTS on while it sends, off once
 /// the last byte has gone (RS-485 mode). False for a device, or a system, without that mode.

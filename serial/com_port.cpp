@@ -227,20 +227,23 @@ int ComSleep(uint32_t durationMs) {
     return kComOk;
 }
 
-bool ComTakeRs485(plat::Handle handle) {
+bool ComTakeRs485(plat::Handle handle, uint32_t* refusal) {
+    *refusal = 0;
     plat::Dcb before;
     if (!plat::GetCommState(handle, &before)) {
+        *refusal = plat::LastError();
         return false;
     }
     plat::Dcb toggle = before;
     toggle.fRtsControl = plat::kRtsToggle;
     plat::Dcb now;
-    if (plat::SetCommState(handle, toggle) && plat::GetCommState(handle, &now) &&
-        now.fRtsControl == plat::kRtsToggle) {
+    if (!plat::SetCommState(handle, toggle) || !plat::GetCommState(handle, &now)) {
+        *refusal = plat::LastError(); // before the restore's calls leave theirs
+    } else if (now.fRtsControl == plat::kRtsToggle) {
         return true;
     }
-    // Refused, or taken and ignored (a driver may answer success and keep its mode): the
-    // port goes back to what it was, whatever a failed call may have changed on the way.
+    // Refused, or taken and another mode read back: the port goes back to what it was,
+    // whatever a failed call may have changed on the way.
     plat::SetCommState(handle, before);
     return false;
 }

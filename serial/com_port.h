@@ -64,8 +64,9 @@ int ComWrite(plat::Handle handle, const uint8_t* buffer, uint32_t count, uint32_
 int ComRead(plat::Handle handle, uint8_t* buffer, uint32_t count, uint32_t* read);
 int ComSleep(uint32_t durationMs);
 /// Asks the open port to switch the line direction itself (RTS on while sending); true when it
-/// took the mode, false when it refused (the port is left as it was).
-bool ComTakeRs485(plat::Handle handle);
+/// took the mode, false when it refused (the port is left as it was). `*refusal` receives the
+/// system error of the call that refused it, 0 when the port took another mode instead.
+bool ComTakeRs485(plat::Handle handle, uint32_t* refusal);
 /// The line errors since the last call or purge; false when the port cannot report them.
 bool ComLineErrors(plat::Handle handle, plat::LineErrors* errors);
 

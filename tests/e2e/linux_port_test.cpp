@@ -179,7 +179,9 @@ TEST_F(PosixPortTest, APseudoTerminalRefusesRs485ModeAndKeepsWorking) {
     toggle.fRtsControl = plat::kRtsToggle;
     EXPECT_FALSE(plat::SetCommState(h, toggle));
     EXPECT_EQ(plat::LastError(), plat::kErrorInvalidParameter);
-    EXPECT_FALSE(ComTakeRs485(h));
+    uint32_t refusal = 0;
+    EXPECT_FALSE(ComTakeRs485(h, &refusal));
+    EXPECT_EQ(refusal, plat::kErrorInvalidParameter) << "the refusal's code, not the restore's";
     plat::Dcb after;
     ASSERT_TRUE(plat::GetCommState(h, &after));
     EXPECT_EQ(after.fRtsControl, plat::kRtsDisable);

@@ -119,9 +119,11 @@ TEST_F(SimRestart, Rs485OnAPseudoTerminalFallsBackToTheDriverAndReadsWork) {
     std::ofstream("MERIX01.INI") << "RS485 = ON\n";
     qorlib::ClearLog();
     ASSERT_EQ(Start(ctx), 0);
-    EXPECT_TRUE(qorlib::Logged("MERIX> OpenSavedPort() RS485: " + port +
-                                   " cannot switch the line direction, the driver switches DTR/RTS",
-                               kLogError));
+    EXPECT_TRUE(
+        qorlib::Logged("MERIX> OpenSavedPort() RS485: " + port +
+                           " cannot switch the line direction (system error 87), the driver "
+                           "switches DTR/RTS",
+                       kLogError));
     EXPECT_TRUE(qorlib::Logged("MERIX> OpenSavedPort() " + port +
                                    " reports no line errors: FRM, PAR and OVR stay 0",
                                kLogDetail));

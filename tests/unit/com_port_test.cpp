@@ -237,15 +237,14 @@ TEST_P(Rs485, TakenByAPortThatHasTheModeElseThePortStaysAsItWas) {
     const bool supported = GetParam();
     fake::SetRs485Supported(supported);
     const auto h = Open("COM1", 0x0303);
-    EXPECT_EQ(ComTakeRs485(h), supported);
+    uint32_t refusal = 0;
+    EXPECT_EQ(ComTakeRs485(h, &refusal), supported);
     const plat::Dcb dcb = fake::CommState();
     EXPECT_EQ(dcb.fRtsControl, supported ? plat::kRtsToggle : plat::kRtsEnable);
     EXPECT_EQ(dcb.fDtrControl, plat::kDtrEnable) << "DTR keeps its mode";
     EXPECT_EQ(dcb.baudRate, 9600u);
     EXPECT_EQ(dcb.parity, 2);
-    if (!supported) {
-        EXPECT_EQ(plat::LastError(), plat::kErrorInvalidParameter);
-    }
+    EXPECT_EQ(refusal, supported ? 0u : plat::kErrorInvalidParameter);
 }
 
 INSTANTIATE_TEST_SUITE_P(PortHasTheMode, Rs485, ::testing::Bool());
@@ -287,6 +286,28 @@ TEST_P(LineErrorsTest, ReadBackExactlyOnceAsCountsOrAsFlags) {
     EXPECT_EQ(flags, c.flags);
     ASSERT_TRUE(ComLineErrors(h, &got));
     EXPECT_EQ(got.framing + got.parity + got.overrun, 0u) << "ClearCommError cleared them";
+
+    WriteWithErrors(h);
+    plat::LineErrors cleared;
+    ComPurge(h, &cleared);
+    EXPECT_EQ(cleared.framing, c.seen.framing != 0 ? 1u : 0u) << "a purge tells what it cleared";
+    EXPECT_EQ(cleared.parity, c.seen.parity != 0 ? 1u : 0u);
+    EXPECT_EQ(cleared.overrun, c.seen.overrun != 0 ? 1u : 0u);
+}
+
+TEST(LineErrorFlags, CountOneEachAndABreakIsAFramingError) {
+    struct Row {
+        uint32_t flags;
+        plat::LineErrors counts;
+    };
+    for (const Row& row :
+         {Row{plat::kCeBreak, {1, 0, 0}}, Row{plat::kCeBreak | plat::kCeFrame, {1, 0, 0}},
+          Row{plat::kCeRxParity, {0, 1, 0}}, Row{plat::kCeRxOver | plat::kCeOverrun, {0, 0, 2}}}) {
+        const plat::LineErrors e = plat::LineErrorsFromFlags(row.flags);
+        EXPECT_EQ(e.framing, row.counts.framing) << row.flags;
+        EXPECT_EQ(e.parity, row.counts.parity) << row.flags;
+        EXPECT_EQ(e.overrun, row.counts.overrun) << row.flags;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, LineErrorsTest,

@@ -59,6 +59,7 @@ TEST_F(LifecycleTest, ColdStartGivesTheStartingValues) {
     EXPECT_EQ(host->RecMask, 0u);
     EXPECT_EQ(host->vpiNumber, 1u);
     EXPECT_EQ(host->debugFlag, 0);
+    EXPECT_EQ(host->fReadEvent, 0u) << "the host's memory held a marker";
     EXPECT_NE(host->hf, 0u);
     EXPECT_EQ(host->perfFrequency, 1'000'000);
     EXPECT_STREQ(host->portParams.portName, "COM1");
@@ -324,6 +325,95 @@ TEST_F(RestartTest, EndVpiOfOneInstanceReleasesEveryInstance) {
                                kLogDetail));
 }
 
+// Hosts free and allocate contexts as they please: a context may come back as another
+// instance, two may swap, and an old one may get a command after its instance moved on. The
+// system reuses handle numbers, so a context's `hf` may name another instance's port by then.
+struct HostStep {
+    int context; ///< 0 and 1 are started by the steps; 2 never sees a ColdStart
+    uint32_t command;
+    uint32_t number;
+    const char* port = "";
+    int hfOf = -1; ///< before the step, the context's hf is made that of this context
+};
+struct RestartCase {
+    const char* name;
+    std::vector<HostStep> steps;
+    std::vector<const char*> ports; ///< the port each of contexts 0 and 1 reads at the end
+    bool disowned;                  ///< a command found a handle its context did not open
+    std::vector<int> runTimeErrors = {};
+};
+
+class HostMovesContexts : public RestartTest, public ::testing::WithParamInterface<RestartCase> {};
+
+TEST_P(HostMovesContexts, EachInstanceReadsItsOwnPortAndEndVpiLeavesNothingOpen) {
+    HostContext contexts[3];
+    for (const HostStep& step : GetParam().steps) {
+        HostContext& on = contexts[step.context];
+        if (step.hfOf >= 0) {
+            on->hf = contexts[step.hfOf]->hf;
+        }
+        if (step.command == kColdStart) {
+            ASSERT_EQ(Start(on, step.number, step.port), 0);
+        } else {
+            CallBlock cb{on.ctx.get(), step.command, step.number, 0, nullptr};
+            VpiMain(&cb);
+        }
+    }
+    int open = 0;
+    for (int i = 0; i < 2; ++i) {
+        const std::string port = GetParam().ports[i];
+        open += !port.empty();
+        if (!port.empty()) {
+            EXPECT_EQ(fake::OpenedAs(contexts[i]->hf), port) << "context " << i;
+            EXPECT_EQ(ReadRegister(contexts[i], 1), 0) << "context " << i;
+        }
+    }
+    EXPECT_EQ(fake::OpenHandles(), open) << "each port held once";
+    EXPECT_EQ(RunTimeErrors(), GetParam().runTimeErrors);
+    int disowned = 0;
+    for (const auto& line : qorlib::Log()) {
+        disowned += line.level == kLogError &&
+                    line.text.find("in this context: not closed") != std::string::npos;
+    }
+    EXPECT_EQ(disowned, GetParam().disowned ? 1 : 0);
+    CallBlock end{contexts[0].ctx.get(), kEndVpi, 1, 0, nullptr};
+    VpiMain(&end);
+    EXPECT_EQ(fake::OpenHandles(), 0);
+    EXPECT_EQ(fake::TimerPeriodRaises(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Restarts, HostMovesContexts,
+    ::testing::Values(
+        RestartCase{"InAnotherInstancesOldMemory",
+                    {{0, kColdStart, 1, "COM1"},
+                     {1, kColdStart, 2, "COM2"},
+                     {1, kCloseCom, 2},
+                     {1, kColdStart, 1, "COM1"}},
+                    {"", "COM1"},
+                    false},
+        RestartCase{"TwoInstancesSwapMemory",
+                    {{0, kColdStart, 1, "COM1"},
+                     {1, kColdStart, 2, "COM2"},
+                     {0, kColdStart, 2, "COM2"},
+                     {1, kColdStart, 1, "COM1"}},
+                    {"COM2", "COM1"},
+                    false},
+        RestartCase{"CloseComOfTheOldContextAfterARestart",
+                    {{0, kColdStart, 1, "COM1"}, {1, kColdStart, 1, "COM1"}, {0, kCloseCom, 1}},
+                    {"", "COM1"},
+                    true},
+        RestartCase{"ReOpenComOfTheOldContextAfterARestart",
+                    {{0, kColdStart, 1, "COM1"}, {1, kColdStart, 1, "COM1"}, {0, kReOpenCom, 1}},
+                    {"", "COM1"},
+                    true,
+                    {2030}}, // the old context has no room to open a port for
+        RestartCase{"CloseComOnMemoryNeverStarted",
+                    {{0, kColdStart, 1, "COM1"}, {2, kCloseCom, 2, "", 0}},
+                    {"COM1", ""},
+                    true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(RestartTest, AnInstanceStartedInANewContextTakesOverItsPortAndTrace) {
     fake::SetCounter(10'000'000, 1000);
     WriteFile("MERIX01.INI", "TRACE = t.log\n");
@@ -336,16 +426,24 @@ TEST_F(RestartTest, AnInstanceStartedInANewContextTakesOverItsPortAndTrace) {
     EXPECT_FALSE(LineTraced(*host)) << "the old context's file is closed";
     EXPECT_TRUE(LineTraced(*restarted));
     EXPECT_EQ(ReadRegister(restarted, 1), 0);
+    CallBlock close{restarted.ctx.get(), kCloseCom, 1, 0, nullptr};
+    CallBlock reopen{restarted.ctx.get(), kReOpenCom, 1, 0, nullptr};
+    VpiMain(&close);
+    ASSERT_EQ(VpiMain(&reopen), 0);
     StopAllLineTraces();
     std::ifstream in("t.log");
     int starts = 0;
     int replies = 0;
+    int opens = 0;
     for (std::string line; std::getline(in, line);) {
         starts += line.rfind("# merix line trace", 0) == 0;
         replies += line.find("01 03 02 12 34") != std::string::npos;
+        opens +=
+            line.find("-- port COM1 opened, direction switched by the driver") != std::string::npos;
     }
     EXPECT_EQ(starts, 2);
     EXPECT_EQ(replies, 1) << "the trace goes on";
+    EXPECT_EQ(opens, 1) << "a reopen names the direction";
 }
 
 TEST(VpiInfoBanner, ByteForByte) {

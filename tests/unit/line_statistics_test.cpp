@@ -236,9 +236,14 @@ TEST_F(LineStatisticsTest, LineErrorsAreTheAwaitedStationsAndTheLineSumsThem) {
     fake::QueueReply(Registers(4)); // station 5 was asked: its errors, not the answerer's
     fake::QueueReply(Registers(5));
     ASSERT_EQ(ReadRegister(5), 0);
+    fake::SetPending({0x00, 0xFF}); // late bytes of station 5's reply, a break among them,
+    fake::SeeLineErrors({1, 0, 2}); // seen before the purge of the next request
+    fake::QueueReply(Registers(6));
+    ASSERT_EQ(ReadRegister(6), 0);
     const std::vector<std::pair<const char*, double>> expected = {
-        {"ST03FRM", 3}, {"ST03PAR", 0}, {"ST03OVR", 1}, {"ST05FRM", 0}, {"ST05PAR", 3},
-        {"ST04PAR", 0}, {"ST00FRM", 3}, {"ST00PAR", 3}, {"ST00OVR", 1}};
+        {"ST03FRM", 3}, {"ST03PAR", 0}, {"ST03OVR", 1}, {"ST05FRM", 1},
+        {"ST05PAR", 3}, {"ST05OVR", 2}, {"ST04PAR", 0}, {"ST06FRM", 0},
+        {"ST06OVR", 0}, {"ST00FRM", 4}, {"ST00PAR", 3}, {"ST00OVR", 3}};
     for (const auto& [name, value] : expected) {
         EXPECT_EQ(Read(name), value) << name;
     }

@@ -91,6 +91,7 @@ TEST_F(LineTraceTest, EachOutcomeIsWrittenAsTheTransactionTold) {
         std::vector<Frame> replies; // an empty frame: silence
         Kind kind;
         std::vector<std::string> outcomes;
+        plat::LineErrors lineErrors{}; // seen while the first reply came
     };
     std::vector<std::string> wrongEveryTime(13, "-- retry: reply from station 4");
     wrongEveryTime.push_back("-- failed: reply from station 4");
@@ -132,9 +133,16 @@ TEST_F(LineTraceTest, EachOutcomeIsWrittenAsTheTransactionTold) {
          {WithCrc({0x01, 0x43, 0x02, 0xFF, 0xFF})},
          kEventPoll,
          {"-- good", "-- sent, no reply awaited"}},
+        // Three different counts: each must be written under its own name.
+        {"a reply that came with framing, parity and overrun errors",
+         {registers},
+         kRead,
+         {"-- good; line errors: 1 framing, 2 parity, 3 overrun"},
+         {.framing = 1, .parity = 2, .overrun = 3}},
     };
     for (const Case& c : cases) {
         host->plcState[1] = kCommunicating;
+        fake::QueueLineErrors(c.lineErrors);
         for (const Frame& reply : c.replies) {
             if (reply.empty()) {
                 fake::QueueSilence();

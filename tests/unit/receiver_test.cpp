@@ -229,6 +229,20 @@ const RxCase kCases[] = {
      2,
      {"ReadFile(2)", "ReadFile(3)"},
      {"MERIX> Receive(),83h : Length iRead = 1, (131,2) (PLC 5)"}},
+    // All but the last byte: a length check that stops one short would take it as whole.
+    {"ExceptionCutInItsCrc",
+     3,
+     0,
+     0,
+     {Bytes({0x05,   // station
+             0x83,   // read registers, with the exception bit
+             0x02,   // exception code: illegal data address
+             0xAA}), // the CRC's first byte; its second never comes
+      Silence()},
+     kRxWrong,
+     2,
+     {"ReadFile(2)", "ReadFile(3)"},
+     {"MERIX> Receive(),83h : Length iRead = 2, (2,170) (PLC 5)"}},
     {"DataCutShort",
      3,
      0,

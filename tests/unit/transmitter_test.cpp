@@ -1,7 +1,9 @@
 // Send and WaitIFG: line switching order, the timed hold, the gap and the CRC.
 #include "serial/crc16.h"
+#include "serial/line_direction.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
+#include "services/line_statistics.h"
 #include "test_support.h"
 
 namespace merix::test {
@@ -249,6 +251,54 @@ TEST_F(Rs485Test, APortThatRefusesItIsSwitchedByTheDriver) {
               (std::vector<std::string>{"EscapeCommFunction(5)", "EscapeCommFunction(6)"}));
     EXPECT_EQ(fake::CallsStartingWith("SetThreadPriority").size(), 2u);
     EXPECT_TRUE(fake::CallsStartingWith("WaitWritten").empty());
+}
+
+// Whoever turns the line around, the gap before the next request, the reply timeout and the
+// turnaround count from the end of the frame on the wire, not from a write that returned
+// while the UART still had the frame to send (Windows).
+class FrameEnd : public Rs485Test, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FrameEnd, TheNextRequestAndTheTurnaroundCountFromTheFramesEnd) {
+    const bool portSwitched = GetParam();
+    constexpr uint64_t kTurnaroundUs = 5000;
+    fake::PaceReplies(kTurnaroundUs);
+    StartRs485(portSwitched);
+    host->IFG = 4;
+    AccessGate time("$TIME", 0, 3, 0xFFFC);
+    time.SetWord(1);
+    ASSERT_EQ(Call(kSingleWrite, &time.rec), 0); // 13 bytes: 14.9 ms on the wire at 9600 8E1
+    fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x12, 0x34}));
+    AccessGate gate("01300100", 1, 3, 100);
+    ASSERT_EQ(Call(kSingleRead, &gate.rec), 0);
+
+    const auto& wire = fake::WireTimes();
+    ASSERT_EQ(wire.size(), 2u);
+    // The driver's own hold ends fDelay (-1 ms) before the frame's computed end.
+    const uint64_t gapUs = wire[1].startUs - wire[0].endUs;
+    EXPECT_GE(gapUs, portSwitched ? 4000u : 3000u) << "the broadcast and the request stay apart";
+    const uint32_t turn = ReadLineCounter(*host, 1, LineCounter::kTurnaround).value_or(0);
+    EXPECT_GE(turn, kTurnaroundUs - 3000) << "no more than the hold's margins are taken off";
+    EXPECT_LE(turn, kTurnaroundUs + 1500) << "the request's own time is not counted";
+}
+
+INSTANTIATE_TEST_SUITE_P(SwitchedByThePortOrTheDriver, FrameEnd, ::testing::Bool());
+
+TEST_F(Rs485Test, ARequestThatNeverLeavesThePortFailsTheSend) {
+    StartRs485(true);
+    fake::FailNext("WaitWritten", 1, plat::kErrorSemTimeout);
+    EXPECT_EQ(SendReadRequest(), 1);
+    EXPECT_TRUE(qorlib::Logged("MERIX> Send() the request did not leave the port within its "
+                               "write timeout, system error 121",
+                               kLogDetail));
+}
+
+TEST_F(Rs485Test, WithoutAnOpenPortOrWithoutRoomTheDriverSwitches) {
+    WriteFile("MERIX01.INI", "RS485 = ON\n");
+    fake::SetRs485Supported(true);
+    ASSERT_EQ(ColdStart(9600, 8, 0, 2, 0), 0);
+    EXPECT_EQ(LineDirectionOf(*host), LineDirection::kDriverSwitched) << "never opened";
+    HostContext neverStarted;
+    EXPECT_EQ(LineDirectionOf(*neverStarted), LineDirection::kDriverSwitched) << "no room";
 }
 
 TEST_F(Rs485Test, AModeTakenAndIgnoredIsNamedAndFiveSilentTransactionsGetTheHint) {

@@ -178,7 +178,8 @@ TEST_F(WindowsModelTest, AWriteToAStalledPortEndsWithinItsBound) {
     const uint64_t start = fake::ClockMicros();
     EXPECT_EQ(SendReadRequest(), 1);
     const uint64_t took = fake::ClockMicros() - start;
-    EXPECT_LE(took, (8u * 2u + kWriteMarginMs) * 1000u + 1000u);
+    // The bound, and the 8.2 ms hold that follows the write on a line the driver switches.
+    EXPECT_LE(took, (8u * 2u + kWriteMarginMs) * 1000u + 9200u);
     EXPECT_EQ(fake::CurrentPriority(), 0) << "the priority is restored";
     EXPECT_TRUE(qorlib::Logged("MERIX> Send() WriteFile wrote 0 of 8 bytes", kLogDetail));
     EXPECT_TRUE(qorlib::Logged("MERIX> Send(), RukComWrite() returned 1", kLogDetail));

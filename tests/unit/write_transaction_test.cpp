@@ -161,15 +161,45 @@ TEST_F(WriteTest, RefusalOnEveryTryAnswers1) {
     EXPECT_EQ(host->plcState[5], kCommunicating) << "a write never puts a station in error";
 }
 
-TEST_F(WriteTest, WrongRepliesOnlyAreAsked14TimesAndAnswer3) {
+struct WrongReplyCase {
+    const char* name;
+    Frame reply; // to every request, without its CRC
+};
+
+class WrongReplyEveryTime : public WriteTest,
+                            public ::testing::WithParamInterface<WrongReplyCase> {};
+
+// The first try is one of the five; each wrong reply then takes one of the thirteen further
+// tries, so a wrong reply every time is asked fourteen times and ends as a wrong reply.
+TEST_P(WrongReplyEveryTime, IsAsked14TimesAndAnswers3) {
     AccessGate reg("05300001", 5, 3, 1);
     for (int i = 0; i < 20; ++i) {
-        fake::QueueReply(WithCrc({0x06, 0x06, 0x00, 0x01, 0x00, 0x09}));
+        fake::QueueReply(WithCrc(GetParam().reply));
     }
     EXPECT_EQ(Write(reg, 9), 3);
-    EXPECT_EQ(Requests(), 14u);
+    const Frame request = WithCrc({0x05,         // station
+                                   0x06,         // write single register
+                                   0x00, 0x01,   // address
+                                   0x00, 0x09}); // value
+    EXPECT_EQ(fake::Written(), std::vector<Frame>(14, request));
     EXPECT_EQ(host->fixedReply, 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, WrongReplyEveryTime,
+    ::testing::Values(WrongReplyCase{"OtherStation",
+                                     {0x06,         // another station
+                                      0x06,         // write single register
+                                      0x00, 0x01,   // address
+                                      0x00, 0x09}}, // value
+                      // A whole frame from the station asked, with a good CRC: only the
+                      // echo check can tell it is not the answer to this request.
+                      WrongReplyCase{"EchoDiffers",
+                                     {0x05,          // station
+                                      0x06,          // write single register
+                                      0x00, 0x01,    // address
+                                      0x00, 0x08}}), // another value
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WriteTest, SilenceAnswers2AndCrcErrorsAnswer1) {
     AccessGate reg("05300001", 5, 3, 1);
