@@ -51,6 +51,7 @@ struct Machine {
     plat::LineErrors lineErrors;                 // seen, not yet reported
     bool lineErrorsReported = true;
     bool rs485Supported = false;
+    uint32_t rs485Refusal = plat::kErrorInvalidParameter;
     bool rs485Ignored = false;
     bool paced = false;
     uint64_t turnaroundUs = 0;
@@ -217,8 +218,9 @@ void SeeLineErrors(plat::LineErrors errors) {
 void SetLineErrorsReported(bool reported) {
     M().lineErrorsReported = reported;
 }
-void SetRs485Supported(bool supported) {
+void SetRs485Supported(bool supported, uint32_t refusal) {
     M().rs485Supported = supported;
+    M().rs485Refusal = refusal;
 }
 void SetRs485Ignored(bool ignored) {
     M().rs485Ignored = ignored;
@@ -371,7 +373,7 @@ bool SetCommState(Handle h, const Dcb& dcb) {
         return false;
     }
     if (dcb.fRtsControl == kRtsToggle && !M().rs485Supported && !M().rs485Ignored) {
-        M().lastError = kErrorInvalidParameter; // as the POSIX backend refuses it
+        M().lastError = M().rs485Refusal;
         return false;
     }
     M().dcb = dcb;

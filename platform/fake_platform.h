@@ -54,8 +54,9 @@ void SeeLineErrors(plat::LineErrors errors);
 /// error counts) and leaves the errors seen to ClearCommError. True after Reset().
 void SetLineErrorsReported(bool reported);
 /// Whether the port takes RTS toggle mode (kRtsToggle) in SetCommState. Without it (after
-/// Reset(), as most ports) SetCommState refuses the mode with ERROR_INVALID_PARAMETER.
-void SetRs485Supported(bool supported);
+/// Reset(), as most ports) SetCommState refuses the mode with `refusal`, the code its driver
+/// chooses: ERROR_INVALID_PARAMETER from serial.sys, 1 from SerCx's 16550 sample, 50 others.
+void SetRs485Supported(bool supported, uint32_t refusal = plat::kErrorInvalidParameter);
 /// A driver that stores RTS toggle mode, reads it back, and ignores it: a request written in
 /// that mode goes out with the transmitter off, so no station hears it and its queued reply
 /// never comes.

@@ -121,7 +121,7 @@ const DrainCase kDrainCases[] = {
     {"SystemCannotTell", {.writeTotalTimeoutConstant = 50}, -1, kNever, true},
     {"LeavesInTime", {.writeTotalTimeoutConstant = 5'000}, 8, 20, true},
     {"NoTimeoutWaitsForTheLine", {}, 8, 20, true},
-    {"NeverLeaves", {.writeTotalTimeoutConstant = 50}, 8, kNever, false},
+    {"NeverLeaves", {.writeTotalTimeoutConstant = 50}, 1, kNever, false}, // one byte is not sent
     {"MultiplierAloneBounds", {.writeTotalTimeoutMultiplier = 25}, 8, kNever, false},
     // Counted from the call, the time would last until the drain; 1.5 s for a slow wake-up.
     {"CountedFromTheWritesStart", {.writeTotalTimeoutConstant = 2'000}, 8, 3'500, false, 2'000},

@@ -227,6 +227,7 @@ TEST_F(LineStatisticsTest, NoTrafficNoCount) {
 }
 
 TEST_F(LineStatisticsTest, LineErrorsAreTheAwaitedStationsAndTheLineSumsThem) {
+    fake::SeeLineErrors({5, 5, 5});   // on the idle line before any request: nobody's
     fake::QueueLineErrors({2, 0, 1}); // while the corrupted reply came
     fake::QueueReply(BadCrc(3));
     fake::QueueLineErrors({1, 0, 0});
