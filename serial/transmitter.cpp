@@ -43,6 +43,34 @@ void RecordDelays(DriverContext& ctx, int64_t t0, const Hold& hold) {
                         : 0.0f;
 }
 
+/// How the write of a frame went, as the calls reported it.
+struct WriteOutcome {
+    int result = kComOk;
+    uint32_t written = 0;
+    uint32_t error = 0; ///< the system's code of a failed write, or of a drain that ran out
+    bool left = true;   ///< false: the frame did not leave the port within the write timeout
+};
+
+/// True when the whole frame of `n` bytes was written and left the port; otherwise logs why not.
+bool FrameSent(const WriteOutcome& w, uint32_t n) {
+    if (w.result == kComOk && w.written == n && w.left) {
+        return true;
+    }
+    if (w.result == kComFailed) {
+        Log(kLogDetail, "MERIX> Send() WriteFile failed, system error %u", w.error);
+    } else if (w.written != n) {
+        // The write timeout ran out (a port that stopped taking bytes), or a short write.
+        Log(kLogDetail, "MERIX> Send() WriteFile wrote %u of %u bytes", w.written, n);
+    } else {
+        Log(kLogDetail,
+            "MERIX> Send() the request did not leave the port within its write timeout, system "
+            "error %u",
+            w.error);
+    }
+    Log(kLogDetail, "MERIX> Send(), RukComWrite() returned %d", 1);
+    return false;
+}
+
 } // namespace
 
 void WaitIFG(DriverContext& ctx) {
@@ -95,11 +123,14 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
         plat::QueryPerformanceCounter(&start.ticks);
     }
     start.ms = plat::ClockMs();
-    uint32_t written = 0;
-    const int writeResult = ComWrite(ctx.hf, buffer.data(), n, &written);
-    const uint32_t writeError = writeResult == kComFailed ? plat::LastError() : 0;
+    WriteOutcome w;
+    w.result = ComWrite(ctx.hf, buffer.data(), n, &w.written);
+    w.error = w.result == kComFailed ? plat::LastError() : 0;
     const Hold hold = direction.UntilSent(holdTime, n, start);
-    const uint32_t drainError = hold.left ? 0 : plat::LastError();
+    w.left = hold.left;
+    if (!w.left && w.result != kComFailed) {
+        w.error = plat::LastError(); // the drain's; a failed write keeps its own
+    }
     direction.ToReceive();
     if (start.counter) {
         RecordDelays(ctx, start.ticks, hold);
@@ -116,24 +147,9 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
             static_cast<double>(holdTime), hold.iIndex,
             timeCritical ? timeCritical->SavedPriority() : plat::GetThreadPriority());
     }
-    const bool sent = writeResult == kComOk && written == n && hold.left;
+    const bool sent = FrameSent(w, n);
     TraceSent(ctx, buffer.first(n), sent);
-    if (!sent) {
-        if (!hold.left && writeResult == kComOk && written == n) {
-            Log(kLogDetail,
-                "MERIX> Send() the request did not leave the port within its write timeout, "
-                "system error %u",
-                drainError);
-        } else if (writeResult == kComFailed) {
-            Log(kLogDetail, "MERIX> Send() WriteFile failed, system error %u", writeError);
-        } else {
-            // The write timeout ran out (a port that stopped taking bytes), or a short write.
-            Log(kLogDetail, "MERIX> Send() WriteFile wrote %u of %u bytes", written, n);
-        }
-        Log(kLogDetail, "MERIX> Send(), RukComWrite() returned %d", 1);
-        return 1;
-    }
-    return 0;
+    return sent ? 0 : 1;
 }
 
 } // namespace merix
