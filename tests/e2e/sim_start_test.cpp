@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "pty_pair.h"
 #include "serial/line_trace.h"
 #include "services/host_log.h"
 #include "sim_line.h"
@@ -61,19 +62,20 @@ protected:
         }
         return n;
     }
-    int32_t Start(DriverContext& on) {
+    int32_t Start(DriverContext& on, uint32_t number = 1, const std::string& name = {}) {
+        const std::string& device = name.empty() ? port : name;
         StartParams sp{};
-        std::memcpy(sp.portName, port.c_str(), port.size() + 1);
+        std::snprintf(sp.portName, sizeof sp.portName, "%s", device.c_str());
         sp.comOn = 1;
         sp.replyTimeout = 30;
         sp.baud = static_cast<uint16_t>(LineSettings().baud);
         sp.dataBits = 8;
         sp.parity = 2;
-        CallBlock cb{&on, kColdStart, 1, 0, &sp};
+        CallBlock cb{&on, kColdStart, number, 0, &sp};
         return VpiMain(&cb);
     }
-    int32_t ReadOn(DriverContext& on, Gate& gate) {
-        CallBlock cb{&on, kSingleRead, 1, 0, &gate.rec};
+    int32_t ReadOn(DriverContext& on, Gate& gate, uint32_t number = 1) {
+        CallBlock cb{&on, kSingleRead, number, 0, &gate.rec};
         return VpiMain(&cb);
     }
 };
@@ -112,6 +114,36 @@ TEST_F(SimRestart, ANewContextTakesOverThePortAndTheTraceAndEndVpiLetsAllGo) {
     }
     EXPECT_EQ(starts, 2);
     EXPECT_EQ(requests, 1) << "the restarted instance's read is in the same file";
+}
+
+// The system gives a closed descriptor's number to the next port opened, so after two
+// instances swap their memory each context's old `hf` names the other's port: only what the
+// driver recorded for each context may be closed or read.
+TEST_F(SimRestart, TwoInstancesThatSwapMemoryEachReadTheirOwnLine) {
+    PtyPair other; // instance 2's line, with nobody on it: its requests can be read there
+    ASSERT_TRUE(other.ok());
+    ASSERT_LT(other.name().size(), kPortNameSize);
+    const int before = OpenOnDevice();
+    DriverContext second{};
+    ASSERT_EQ(Start(second, 2, other.name()), 0);
+    ASSERT_EQ(Start(ctx, 2, other.name()), 0) << "instance 2 now in instance 1's memory";
+    ASSERT_EQ(Start(second, 1), 0) << "and instance 1 in instance 2's";
+    EXPECT_EQ(OpenOnDevice(), before) << "the simulator's line held once";
+    for (const auto& line : qorlib::Log()) {
+        EXPECT_EQ(line.text.find("Run Time Error"), std::string::npos) << line.text;
+    }
+
+    Gate gate("01300000", 1, 3, 0);
+    EXPECT_EQ(ReadOn(second, gate, 1), 0) << "instance 1 reads the simulator";
+    const size_t frames = FramesReceived();
+    Gate silent("01300000", 1, 3, 0);
+    EXPECT_EQ(ReadOn(ctx, silent, 2), 2) << "nobody answers on instance 2's line";
+    EXPECT_EQ(FramesReceived(), frames) << "instance 2's requests never reach the simulator";
+    EXPECT_EQ(other.Read(8, 2000).size(), 8u) << "they go to its own line";
+
+    CallBlock end{&second, kEndVpi, 1, 0, nullptr};
+    EXPECT_EQ(VpiMain(&end), 0);
+    EXPECT_EQ(OpenOnDevice(), before - 1);
 }
 
 TEST_F(SimRestart, Rs485OnAPseudoTerminalFallsBackToTheDriverAndReadsWork) {
