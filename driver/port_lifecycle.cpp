@@ -106,16 +106,15 @@ uint32_t OpenSavedPort(DriverContext& ctx) {
     return handle;
 }
 
-bool DisownForeignPort(DriverContext& ctx, uint32_t instance, const char* command) {
+void DisownForeignPort(DriverContext& ctx, uint32_t instance, const char* command) {
     if (ctx.hf == 0 || PortOfContext(ctx)) {
-        return false;
+        return;
     }
     Log(kLogError,
         "MERIX> %s() hf=%d was not opened for instance %u in this context: not closed, taken "
         "as not open",
         command, ctx.hf, instance);
     ctx.hf = 0;
-    return true;
 }
 
 void RecordPort(const DriverContext& ctx, plat::Handle handle, bool periodHeld) {

@@ -34,8 +34,8 @@ uint32_t OpenSavedPort(DriverContext& ctx);
 /// A handle in `hf` that the room of `ctx` does not record was not opened for this context by
 /// this library: host memory that never saw a ColdStart, or an old context whose handle number
 /// the system may have given to another instance's port since. It is not closed; one level-32
-/// line names `instance` and the handle, and `hf` becomes 0. True when that was the case.
-bool DisownForeignPort(DriverContext& ctx, uint32_t instance, const char* command);
+/// line names `instance` and the handle, and `hf` becomes 0.
+void DisownForeignPort(DriverContext& ctx, uint32_t instance, const char* command);
 
 /// Tells the instance's room which handle this library holds open for it now, and whether
 /// its timer period is held, after every change of `hf`.
