@@ -60,6 +60,8 @@ TEST_F(LineTraceTest, ShowsRequestsRepliesSilencesAndOutcomes) {
     fake::QueueReply(bad);
     fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x12, 0x34}));
     EXPECT_EQ(Read(gate), 0);
+    fake::SetPending({0xFF});       // a late byte of station 1's reply,
+    fake::SeeLineErrors({1, 0, 0}); // without its stop bit
     AccessGate silent("02300100", 2, 3, 100);
     EXPECT_EQ(Read(silent), 2);
     ASSERT_EQ(host->plcState[2], kInError);
@@ -73,11 +75,13 @@ TEST_F(LineTraceTest, ShowsRequestsRepliesSilencesAndOutcomes) {
         "hold "));
     EXPECT_EQ(Matching(lines, "CRC BAD | turnaround").size(), 1u);
     EXPECT_EQ(Matching(lines, "2 bytes: 4660 | CRC ok | turnaround").size(), 1u);
-    EXPECT_EQ(
-        Matching(lines, "-- "),
-        (std::vector<std::string>{"-- retry: CRC BAD", "-- good", "-- retry: no reply",
-                                  "-- retry: no reply", "-- retry: no reply", "-- retry: no reply",
-                                  "-- failed: no reply; station 2 put into error"}));
+    EXPECT_EQ(Matching(lines, "-- "),
+              (std::vector<std::string>{"-- retry: CRC BAD", "-- good",
+                                        "-- line errors on late bytes of station 1: 1 framing, 0 "
+                                        "parity, 0 overrun",
+                                        "-- retry: no reply", "-- retry: no reply",
+                                        "-- retry: no reply", "-- retry: no reply",
+                                        "-- failed: no reply; station 2 put into error"}));
     EXPECT_EQ(Matching(lines, "RX silence for").size(), 5u);
 }
 
