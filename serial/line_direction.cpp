@@ -45,12 +45,18 @@ Hold BusyWait(const DriverContext& ctx, float holdTime, bool counter) {
     return hold;
 }
 
-/// The frame's line time from the write's start, with one character more for the UART's shift
-/// register and a millisecond for a USB adapter's transfer: WriteFile returns once the bytes
-/// are in the FIFO or the adapter's buffer, and nothing on Windows tells when the last bit has
-/// gone. Slept, not busy-waited: nothing is switched at its end.
+// What a frame's end is counted past its bytes' line time: WriteFile returns once the bytes
+// are in the FIFO or a USB adapter's buffer, and nothing on Windows tells when the last bit
+// has gone.
+constexpr double kShiftRegisterChars = 1.0; ///< the UART's shift register still to empty
+constexpr double kAdapterTransferMs = 1.0;  ///< a USB adapter's transfer of the last packet
+
+/// The frame's line time from the write's start, and the margins above. Slept, not
+/// busy-waited: nothing is switched at its end.
 Hold SleepUntilFrameEnd(const DriverContext& ctx, uint32_t frameBytes, const WriteStart& start) {
-    const double frameMs = (frameBytes + 1.0) * static_cast<double>(ctx.msecPerChar) + 1.0;
+    const double frameMs =
+        (frameBytes + kShiftRegisterChars) * static_cast<double>(ctx.msecPerChar) +
+        kAdapterTransferMs;
     Hold hold;
     if (start.counter) {
         hold.plannedEnd =

@@ -3,9 +3,8 @@
 //
 // The host's memory is not to be trusted before the first ColdStart, and a handle number in a
 // context that the host has let go may name another instance's port by now: the system reuses
-// the numbers of closed handles. So a handle in a context proves nothing; the room does. Every
-// command closes, reopens or sends on `hf` only while the room of that context records that
-// same handle.
+// the numbers of closed handles. So a handle in a context proves nothing; the room does. The port
+// commands close or reopen `hf` only while the room of that context records that same handle.
 #pragma once
 
 #include <cstdint>
