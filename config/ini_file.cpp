@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/net_address.h"
 #include "serial/com_port.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
@@ -115,17 +116,17 @@ int MatchKeyword(char*& cursor, const char* const* keywords, char separator) {
 
 namespace {
 
-/// The file name behind TRACE =, in the case it was written (the keyword match upper-cases
-/// the line), without the line end and trailing blanks.
-void ReadTracePath(const char* original, TraceSettings& trace) {
+/// A value that names a file or a port, in the case it was written (the keyword match
+/// upper-cases the line), without the line end and trailing blanks.
+template <std::size_t N> void ReadOriginalValue(const char* original, char (&value)[N]) {
     std::size_t n = std::strlen(original);
     while (n > 0 &&
            (original[n - 1] == '\n' || original[n - 1] == ' ' || original[n - 1] == '\t')) {
         --n;
     }
-    n = std::min(n, sizeof trace.path - 1);
-    std::memcpy(trace.path, original, n);
-    trace.path[n] = '\0';
+    n = std::min(n, N - 1);
+    std::memcpy(value, original, n);
+    value[n] = '\0';
 }
 
 /// Reads a line, or the next 255 characters of a longer one, into `line`; *cut tells the
@@ -243,7 +244,7 @@ void ReadTrace(Line& line, Reading& r) {
         return;
     }
     TraceSettings& trace = r.settings->trace;
-    ReadTracePath(line.original + (line.cursor - line.text), trace);
+    ReadOriginalValue(line.original + (line.cursor - line.text), trace.path);
     if (trace.path[0] == '\0') {
         Log(kLogError, "MERIX> ReadIntFile() TRACE names no file in '%s'", r.fileName);
     }
@@ -265,6 +266,25 @@ void ReadRs485(Line& line, Reading& r) {
     Log(kLogError, "MERIX> RS485 = %s", on ? "ON" : "OFF");
 }
 
+// PORT = the port to open in place of the host's name: a device path of any length, or a
+// device server's tcp://HOST:PORT or rfc2217://HOST:PORT. Cut short, empty, or a network
+// name that does not read, it is illegal: opening half a name would reach another port.
+void ReadPort(Line& line, Reading& r) {
+    char port[sizeof InstanceSettings::port];
+    ReadOriginalValue(line.original + (line.cursor - line.text), port);
+    plat::NetAddress address;
+    if (line.cut || port[0] == '\0' ||
+        (plat::KindOfName(port) != plat::PortKind::kDevice &&
+         !plat::ParseNetAddress(port, &address))) {
+        RefuseLine(line, r);
+        return;
+    }
+    if (r.settings != nullptr) {
+        std::memcpy(r.settings->port, port, sizeof port);
+    }
+    Log(kLogError, "MERIX> PORT = %s", port);
+}
+
 struct Keyword {
     const char* name;
     void (*read)(Line& line, Reading& r);
@@ -274,7 +294,7 @@ struct Keyword {
 constexpr Keyword kKeywords[] = {
     {"DEBUG", ReadDebug},   {"SEND", ReadSend},   {"RECEIVE", ReadReceive},
     {"FDELAY", ReadFDelay}, {"IFG", ReadIfg},     {"TRACE_MAX", ReadTraceMax},
-    {"TRACE", ReadTrace},   {"RS485", ReadRs485},
+    {"TRACE", ReadTrace},   {"RS485", ReadRs485}, {"PORT", ReadPort},
 };
 
 // The names as MatchKeyword takes them, ended by an empty string.

@@ -1,11 +1,13 @@
 #include "driver/port_lifecycle.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "serial/com_port.h"
 #include "serial/line_direction.h"
 #include "serial/line_trace.h"
+#include "serial/network_link.h"
 #include "services/host_log.h"
 #include "services/instance_room.h"
 #include "services/run_time_error.h"
@@ -57,10 +59,34 @@ LineDirection TakeRs485(plat::Handle handle, const char* name) {
     return LineDirection::kPortSwitched;
 }
 
+/// Asks a serial device to hand on received bytes at once, and says whether it does: a USB
+/// adapter otherwise holds them back for its latency timer, longer than the gap between frames.
+void AskLowLatency(const char* name, plat::Handle handle) {
+    if (plat::SetLowLatency(handle)) {
+        Log(kLogDetail,
+            "MERIX> OpenSavedPort() %s low latency: received bytes are passed on at once", name);
+    } else {
+        Log(kLogDetail, "MERIX> OpenSavedPort() %s takes no low-latency setting, system error %u",
+            name, plat::LastError());
+    }
+}
+
 /// What the instance's settings ask of a port just opened beyond the open itself: its own
-/// direction control; and whether it can tell its line errors, counted from here on.
+/// direction control, or the device server's; and whether it can tell its line errors, counted
+/// from here on.
 void SetUpLink(InstanceRoom& room, const char* name, plat::Handle handle) {
-    room.direction = room.settings.rs485 ? TakeRs485(handle, name) : LineDirection::kDriverSwitched;
+    const bool wasLost = room.linkLost;
+    room.linkLost = false;
+    if (plat::KindOfPort(handle) != plat::PortKind::kDevice) {
+        SetUpNetworkLink(room, name, handle);
+        if (wasLost) {
+            Log(kLogError, "MERIX> %s: connection is back", name);
+        }
+    } else {
+        AskLowLatency(name, handle);
+        room.direction =
+            room.settings.rs485 ? TakeRs485(handle, name) : LineDirection::kDriverSwitched;
+    }
     room.lastAwaited = 0;
     room.silentSinceOpen = 0;
     plat::LineErrors before;
@@ -75,25 +101,37 @@ void SetUpLink(InstanceRoom& room, const char* name, plat::Handle handle) {
 
 uint32_t OpenSavedPort(DriverContext& ctx) {
     const PortParams& p = ctx.portParams;
-    if (!PortNameFits(p.portName)) {
+    InstanceRoom* room = FindInstanceRoom(ctx);
+    const char* name =
+        room != nullptr && room->settings.port[0] != '\0' ? room->settings.port : p.portName;
+    if (name != p.portName) {
+        // The host's name is at most 11 characters: too short for a lasting device path or a
+        // device server's address. PORT stands in for it on every open.
+        const std::string_view host = PortNameFits(p.portName) ? p.portName : "(none)";
+        Log(kLogError, "MERIX> OpenSavedPort() PORT %s in place of the host's port %.*s", name,
+            static_cast<int>(host.size()), host.data());
+    } else if (!PortNameFits(p.portName)) {
         Log(kLogError, "MERIX> OpenSavedPort() no usable port name saved, port not opened");
         return 0;
     }
-    InstanceRoom* room = FindInstanceRoom(ctx);
     if (room == nullptr) {
         // The room is what lets a later command close the port: opened without it, the port
         // would stay locked until the host exits.
         Log(kLogError, "MERIX> OpenSavedPort() no room for instance %u: %s not opened",
-            ctx.vpiNumber, p.portName);
+            ctx.vpiNumber, name);
         return 0;
     }
     const PortSettings settings{p.baud, p.dataBits, p.stopBits, p.parity};
     plat::Handle handle = 0;
     plat::ClearLastError();
-    const int code = ComOpen(p.portName, settings, p.lineMask, &handle);
+    // A device server's connect waits no longer than a reply would.
+    const uint32_t connectMs = ctx.replyTimeout > 0 && ctx.replyTimeout < 100'000
+                                   ? ctx.replyTimeout * 10
+                                   : kOpenReadTimeoutMs;
+    const int code = ComOpen(name, settings, p.lineMask, &handle, connectMs);
     if (code != kComOk) {
-        Log(kLogDetail, "MERIX> OpenSavedPort() %s not opened, code %d, system error %u",
-            p.portName, code, plat::LastError());
+        Log(kLogDetail, "MERIX> OpenSavedPort() %s not opened, code %d, system error %u", name,
+            code, plat::LastError());
         return 0;
     }
     if (ctx.hf == 0) {
@@ -101,7 +139,7 @@ uint32_t OpenSavedPort(DriverContext& ctx) {
     }
     ctx.hf = handle;
     RecordPort(ctx, handle, true);
-    SetUpLink(*room, p.portName, handle);
+    SetUpLink(*room, name, handle);
     TracePortOpened(ctx);
     return handle;
 }

@@ -317,7 +317,7 @@ namespace merix::plat {
 
 using fake::M;
 
-Handle CreateFileA(const char* name) {
+Handle CreateFileA(const char* name, uint32_t) {
     fake::Record(std::string("CreateFileA(") + name + ")");
     const auto& existing = M().existing;
     if (fake::Fails("CreateFileA")) {
@@ -538,6 +538,50 @@ bool WaitWritten(Handle h) {
 
 bool ConfirmsLineModes() {
     return M().confirmsLineModes;
+}
+
+bool PurgeComm(Handle h) {
+    fake::Record("PurgeComm");
+    if (fake::Fails("PurgeComm") || fake::Unusable(h)) {
+        return false;
+    }
+    while (!M().input.empty() && !M().input.front().silence) {
+        M().input.pop_front(); // what has arrived; a reply still to come is not touched
+    }
+    return true;
+}
+
+PortKind KindOfPort(Handle h) {
+    return KindOfName(fake::OpenedAs(h).c_str());
+}
+
+bool ConnectionLost(Handle h) {
+    return KindOfPort(h) != PortKind::kDevice && M().deadHandles.count(h) != 0;
+}
+
+bool Reconnect(Handle h) {
+    fake::Record("Reconnect");
+    if (KindOfPort(h) == PortKind::kDevice) {
+        M().lastError = kErrorInvalidHandle;
+        return false;
+    }
+    if (M().unplugged.count(fake::OpenedAs(h)) != 0) {
+        M().lastError = 10061; // WSAECONNREFUSED: the server is not back yet
+        return false;
+    }
+    M().deadHandles.erase(h);
+    return true;
+}
+
+uint32_t UnansweredSettings(Handle) {
+    return 0;
+}
+
+bool SetLowLatency(Handle h) {
+    if (!fake::Unusable(h)) {
+        M().lastError = kErrorNotSupported; // as a pseudo-terminal answers
+    }
+    return false;
 }
 
 bool EscapeCommFunction(Handle h, int function) {

@@ -89,6 +89,10 @@ void FailNext(const std::string& function, int times = 1, uint32_t code = plat::
 void Unplug(const std::string& name = "COM1", uint32_t code = plat::kErrorBadCommand);
 /// The adapter is plugged in again: `name` opens a new device. A handle of the removed one
 /// stays dead until it is closed.
+///
+/// A network port's name ("tcp://...", "rfc2217://...") opens a port of that kind. Unplug is
+/// its server gone (a lost connection, with `code`); after Replug a Reconnect on the handle
+/// brings it back to life, and before it Reconnect fails with WSAECONNREFUSED.
 void Replug(const std::string& name = "COM1");
 /// The name `h` was opened by; empty when it is not open.
 std::string OpenedAs(plat::Handle h);

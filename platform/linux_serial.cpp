@@ -1,6 +1,7 @@
 // Linux's serial-device requests: the error counts (TIOCGICOUNT), the output still queued
-// (TIOCOUTQ) and the UART's own RS-485 direction control (TIOCSRS485). Each is guarded: where the C
-// library or the kernel headers lack one, the answer is that of a port without it.
+// (TIOCOUTQ), the UART's own RS-485 direction control (TIOCSRS485) and low latency (TIOCSSERIAL).
+// Each is guarded: where the C library or the kernel headers lack one, the answer is that of a port
+// without it.
 #include <sys/ioctl.h>
 
 #include <cerrno>
@@ -83,6 +84,30 @@ bool Rs485Enabled(int) {
 }
 
 bool SetRs485(int, bool) {
+    errno = ENOTTY;
+    return false;
+}
+
+#endif
+
+#if defined(MERIX_HAVE_LINUX_SERIAL) && defined(TIOCGSERIAL) && defined(TIOCSSERIAL) &&            \
+    defined(ASYNC_LOW_LATENCY)
+
+bool SetLowLatency(int fd) {
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) {
+        return false;
+    }
+    if ((serial.flags & ASYNC_LOW_LATENCY) != 0) {
+        return true;
+    }
+    serial.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
+
+#else
+
+bool SetLowLatency(int) {
     errno = ENOTTY;
     return false;
 }

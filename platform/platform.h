@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/net_address.h"
+
 namespace merix::plat {
 
 using Handle = uint32_t;
@@ -34,7 +36,8 @@ inline constexpr uint32_t kErrorBadCommand = 22; ///< e.g. a call on an unplugge
 inline constexpr uint32_t kErrorGenFailure = 31;
 inline constexpr uint32_t kErrorNotSupported = 50; ///< e.g. a port that keeps no error counts
 inline constexpr uint32_t kErrorInvalidParameter = 87;
-inline constexpr uint32_t kErrorSemTimeout = 121; ///< a wait on the device ran out of time
+inline constexpr uint32_t kErrorSemTimeout = 121;  ///< a wait on the device ran out of time
+inline constexpr uint32_t kErrorInvalidName = 123; ///< e.g. a network port's name malformed
 
 // ClearCommError's error flags (CE_RXOVER, CE_OVERRUN, CE_RXPARITY, CE_FRAME).
 inline constexpr uint32_t kCeRxOver = 0x0001;   ///< the input queue overflowed
@@ -111,7 +114,9 @@ struct LocalTime {
 };
 
 // Serial port (CreateFileA with GENERIC_READ|GENERIC_WRITE, exclusive, OPEN_EXISTING).
-Handle CreateFileA(const char* name);
+/// A name of platform/net_address.h opens a port behind a device server instead: connected
+/// within `connectTimeoutMs`, and from then on used through the same calls as a device.
+Handle CreateFileA(const char* name, uint32_t connectTimeoutMs = 1000);
 bool CloseHandle(Handle h);
 bool GetCommState(Handle h, Dcb* dcb);
 bool SetCommState(Handle h, const Dcb& dcb);
@@ -139,9 +144,29 @@ bool WaitWritten(Handle h);
 /// GetCommState reads back (Linux: the kernel reports the RS-485 mode it applied). Windows
 /// cannot: a driver may store RTS_CONTROL_TOGGLE, read it back, and ignore it.
 bool ConfirmsLineModes();
+/// Throws away the bytes received and not read yet (PurgeComm with PURGE_RXCLEAR); a port
+/// behind an RFC 2217 server asks the server to purge its buffer too.
+bool PurgeComm(Handle h);
 bool EscapeCommFunction(Handle h, int function);
 bool SetCommBreak(Handle h);
 bool ClearCommBreak(Handle h);
+
+// Ports behind a device server. On a device's handle: kDevice, never lost, no reconnect.
+PortKind KindOfPort(Handle h);
+/// True when a network port's connection is gone: closed by the server, reset or failed.
+/// Every call on the handle then fails at once, as on an unplugged adapter, until Reconnect.
+bool ConnectionLost(Handle h);
+/// Connects a network port again, within its read timeout, and gives the server the settings
+/// of the last SetCommState; the handle stays the same.
+bool Reconnect(Handle h);
+/// The RFC 2217 commands (bits 1 << command) of the last SetCommState that the server left
+/// unanswered; they were sent all the same.
+uint32_t UnansweredSettings(Handle h);
+
+/// Asks a serial device to pass received bytes on at once rather than gather them (a USB
+/// adapter's latency timer; Linux: ASYNC_LOW_LATENCY). False, with the system's code, where
+/// the device or the system cannot be asked.
+bool SetLowLatency(Handle h);
 
 /// The system error code (GetLastError) of the last call of this backend that failed; 0 when
 /// none has failed yet. Backends other than Win32 answer the Win32 code of the same meaning,

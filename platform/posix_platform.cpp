@@ -19,6 +19,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/net_port.h"
 #include "platform/platform.h"
 #include "platform/posix_system.h"
 #include "platform/posix_termios.h"
@@ -80,6 +81,14 @@ uint32_t Win32Code(int error) {
 bool Kept(bool ok) {
     if (!ok) {
         g_lastError = Win32Code(errno);
+    }
+    return ok;
+}
+
+/// Keeps the network port's code when `ok` is false; answers `ok`.
+bool Net(bool ok) {
+    if (!ok) {
+        g_lastError = netport::Error();
     }
     return ok;
 }
@@ -204,7 +213,17 @@ void Vanished(PortSlot& slot) {
 
 } // namespace
 
-Handle CreateFileA(const char* name) {
+Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
+    if (KindOfName(name) != PortKind::kDevice) {
+        NetAddress address;
+        if (!ParseNetAddress(name, &address)) {
+            g_lastError = kErrorInvalidName;
+            return kInvalidHandle;
+        }
+        const Handle h = netport::Open(address, connectTimeoutMs);
+        Net(h != kInvalidHandle);
+        return h;
+    }
     std::string path;
     if (std::strcmp(name, "NUL") == 0) {
         path = "/dev/null";
@@ -266,6 +285,9 @@ Handle CreateFileA(const char* name) {
 }
 
 bool CloseHandle(Handle h) {
+    if (netport::Owns(h)) {
+        return Net(netport::Close(h));
+    }
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return FailWith(kErrorInvalidHandle);
@@ -276,6 +298,9 @@ bool CloseHandle(Handle h) {
 }
 
 bool GetCommState(Handle h, Dcb* dcb) {
+    if (netport::Owns(h)) {
+        return Net(netport::GetCommState(h, dcb));
+    }
     termios tio{};
     const PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -299,6 +324,9 @@ bool GetCommState(Handle h, Dcb* dcb) {
 }
 
 bool SetCommState(Handle h, const Dcb& dcb) {
+    if (netport::Owns(h)) {
+        return Net(netport::SetCommState(h, dcb));
+    }
     PortSlot* slot = Slot(h);
     termios tio{};
     if (slot == nullptr) {
@@ -333,6 +361,9 @@ bool SetCommState(Handle h, const Dcb& dcb) {
 }
 
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
+    if (netport::Owns(h)) {
+        return Net(netport::GetCommTimeouts(h, timeouts));
+    }
     const PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return FailWith(kErrorInvalidHandle);
@@ -342,6 +373,9 @@ bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
 }
 
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
+    if (netport::Owns(h)) {
+        return Net(netport::SetCommTimeouts(h, timeouts));
+    }
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return FailWith(kErrorInvalidHandle);
@@ -351,10 +385,13 @@ bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
 }
 
 bool SetupComm(Handle h, uint32_t, uint32_t) {
-    return Slot(h) != nullptr || FailWith(kErrorInvalidHandle);
+    return netport::Owns(h) || Slot(h) != nullptr || FailWith(kErrorInvalidHandle);
 }
 
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
+    if (netport::Owns(h)) {
+        return Net(netport::ClearCommError(h, errors, inQueue));
+    }
     *errors = 0;
     *inQueue = 0;
     PortSlot* slot = Slot(h);
@@ -380,6 +417,9 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
 }
 
 bool TakeLineErrors(Handle h, LineErrors* errors) {
+    if (netport::Owns(h)) {
+        return Net(netport::TakeLineErrors(h, errors));
+    }
     *errors = LineErrors{};
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -399,6 +439,9 @@ bool TakeLineErrors(Handle h, LineErrors* errors) {
 }
 
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
+    if (netport::Owns(h)) {
+        return Net(netport::Read(h, buffer, count, read));
+    }
     *read = 0;
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -453,6 +496,9 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
 }
 
 bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
+    if (netport::Owns(h)) {
+        return Net(netport::Write(h, buffer, count, written));
+    }
     *written = 0;
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -502,6 +548,9 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
 }
 
 bool WaitWritten(Handle h) {
+    if (netport::Owns(h)) {
+        return true; // sent: the frame's line time is the caller's to wait out
+    }
     const PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return FailWith(kErrorInvalidHandle);
@@ -539,7 +588,18 @@ bool ConfirmsLineModes() {
     return true; // the RS-485 mode GetCommState reads is the one the kernel reports applied
 }
 
+bool PurgeComm(Handle h) {
+    if (netport::Owns(h)) {
+        return Net(netport::PurgeInput(h));
+    }
+    const int fd = Fd(h);
+    return fd < 0 ? FailWith(kErrorInvalidHandle) : Kept(tcflush(fd, TCIFLUSH) == 0);
+}
+
 bool EscapeCommFunction(Handle h, int function) {
+    if (netport::Owns(h)) {
+        return true; // the device server turns its line around itself
+    }
     const int fd = Fd(h);
     switch (function) {
     case kSetRts:
@@ -556,10 +616,34 @@ bool EscapeCommFunction(Handle h, int function) {
 }
 
 bool SetCommBreak(Handle h) {
-    return ioctl(Fd(h), TIOCSBRK) == 0;
+    return netport::Owns(h) || ioctl(Fd(h), TIOCSBRK) == 0;
 }
 bool ClearCommBreak(Handle h) {
-    return ioctl(Fd(h), TIOCCBRK) == 0;
+    return netport::Owns(h) || ioctl(Fd(h), TIOCCBRK) == 0;
+}
+
+PortKind KindOfPort(Handle h) {
+    return netport::Kind(h);
+}
+
+bool ConnectionLost(Handle h) {
+    return netport::Owns(h) && netport::Lost(h);
+}
+
+bool Reconnect(Handle h) {
+    return netport::Owns(h) ? Net(netport::Reconnect(h)) : FailWith(kErrorInvalidHandle);
+}
+
+uint32_t UnansweredSettings(Handle h) {
+    return netport::Unanswered(h);
+}
+
+bool SetLowLatency(Handle h) {
+    const PortSlot* slot = Slot(h);
+    if (slot == nullptr || !slot->tty) {
+        return FailWith(slot == nullptr ? kErrorInvalidHandle : kErrorNotSupported);
+    }
+    return Kept(sys::SetLowLatency(slot->fd));
 }
 
 bool QueryPerformanceFrequency(int64_t* frequency) {

@@ -56,4 +56,9 @@ bool Rs485Enabled(int fd);
 /// device refuses or, asked to turn it on, does not take it; the mode is then as it was.
 bool SetRs485(int fd, bool on);
 
+/// Asks the device to pass received bytes on at once (ASYNC_LOW_LATENCY): a USB adapter then
+/// drops its latency timer, 16 ms by default on FTDI's, to 1 ms. False, with errno, for a
+/// device that takes no such setting (a pseudo-terminal) or refuses it.
+bool SetLowLatency(int fd);
+
 } // namespace merix::plat::sys

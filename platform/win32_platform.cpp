@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "platform/net_port.h"
 #include "platform/platform.h"
 #include "platform/win32_dcb.h"
 
@@ -34,9 +35,27 @@ bool Kept(bool ok) {
     return ok;
 }
 
+/// Keeps the network port's code when `ok` is false; answers `ok`.
+bool Net(bool ok) {
+    if (!ok) {
+        g_lastError = netport::Error();
+    }
+    return ok;
+}
+
 } // namespace
 
-Handle CreateFileA(const char* name) {
+Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
+    if (KindOfName(name) != PortKind::kDevice) {
+        NetAddress address;
+        if (!ParseNetAddress(name, &address)) {
+            g_lastError = kErrorInvalidName;
+            return kInvalidHandle;
+        }
+        const Handle h = netport::Open(address, connectTimeoutMs);
+        Net(h != kInvalidHandle);
+        return h;
+    }
     HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -47,10 +66,16 @@ Handle CreateFileA(const char* name) {
 }
 
 bool CloseHandle(Handle h) {
+    if (netport::Owns(h)) {
+        return Net(netport::Close(h));
+    }
     return Kept(::CloseHandle(ToHandle(h)) != 0);
 }
 
 bool GetCommState(Handle h, Dcb* dcb) {
+    if (netport::Owns(h)) {
+        return Net(netport::GetCommState(h, dcb));
+    }
     DCB d{};
     d.DCBlength = sizeof(DCB);
     if (!Kept(::GetCommState(ToHandle(h), &d) != 0)) {
@@ -61,6 +86,9 @@ bool GetCommState(Handle h, Dcb* dcb) {
 }
 
 bool SetCommState(Handle h, const Dcb& dcb) {
+    if (netport::Owns(h)) {
+        return Net(netport::SetCommState(h, dcb));
+    }
     // Start from the device's own DCB so that every field we do not name keeps its value.
     DCB d{};
     d.DCBlength = sizeof(DCB);
@@ -75,6 +103,9 @@ bool SetCommState(Handle h, const Dcb& dcb) {
 }
 
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
+    if (netport::Owns(h)) {
+        return Net(netport::GetCommTimeouts(h, timeouts));
+    }
     COMMTIMEOUTS t{};
     if (!Kept(::GetCommTimeouts(ToHandle(h), &t) != 0)) {
         return false;
@@ -88,6 +119,9 @@ bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
 }
 
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
+    if (netport::Owns(h)) {
+        return Net(netport::SetCommTimeouts(h, timeouts));
+    }
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = timeouts.readIntervalTimeout;
     t.ReadTotalTimeoutMultiplier = timeouts.readTotalTimeoutMultiplier;
@@ -98,10 +132,16 @@ bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
 }
 
 bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue) {
+    if (netport::Owns(h)) {
+        return true;
+    }
     return Kept(::SetupComm(ToHandle(h), inQueue, outQueue) != 0);
 }
 
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
+    if (netport::Owns(h)) {
+        return Net(netport::ClearCommError(h, errors, inQueue));
+    }
     DWORD e = 0;
     COMSTAT stat{};
     const BOOL ok = ::ClearCommError(ToHandle(h), &e, &stat);
@@ -111,6 +151,9 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
 }
 
 bool TakeLineErrors(Handle h, LineErrors* errors) {
+    if (netport::Owns(h)) {
+        return Net(netport::TakeLineErrors(h, errors));
+    }
     *errors = LineErrors{};
     uint32_t flags = 0;
     uint32_t inQueue = 0;
@@ -122,6 +165,9 @@ bool TakeLineErrors(Handle h, LineErrors* errors) {
 }
 
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
+    if (netport::Owns(h)) {
+        return Net(netport::Read(h, buffer, count, read));
+    }
     DWORD n = 0;
     const BOOL ok = ::ReadFile(ToHandle(h), buffer, count, &n, nullptr);
     *read = n;
@@ -129,6 +175,9 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
 }
 
 bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
+    if (netport::Owns(h)) {
+        return Net(netport::Write(h, buffer, count, written));
+    }
     DWORD n = 0;
     // Bounded by the write timeouts that ComOpen sets: a stalled port ends the call with a
     // short count instead of holding the thread (at time-critical priority) for good.
@@ -148,15 +197,52 @@ bool ConfirmsLineModes() {
     return false; // GetCommState reads back what the driver stored, not what it does
 }
 
+bool PurgeComm(Handle h) {
+    if (netport::Owns(h)) {
+        return Net(netport::PurgeInput(h));
+    }
+    return Kept(::PurgeComm(ToHandle(h), PURGE_RXCLEAR) != 0);
+}
+
 bool EscapeCommFunction(Handle h, int function) {
+    if (netport::Owns(h)) {
+        return true; // the device server turns its line around itself
+    }
     return Kept(::EscapeCommFunction(ToHandle(h), static_cast<DWORD>(function)) != 0);
 }
 
 bool SetCommBreak(Handle h) {
-    return Kept(::SetCommBreak(ToHandle(h)) != 0);
+    return netport::Owns(h) || Kept(::SetCommBreak(ToHandle(h)) != 0);
 }
 bool ClearCommBreak(Handle h) {
-    return Kept(::ClearCommBreak(ToHandle(h)) != 0);
+    return netport::Owns(h) || Kept(::ClearCommBreak(ToHandle(h)) != 0);
+}
+
+PortKind KindOfPort(Handle h) {
+    return netport::Kind(h);
+}
+
+bool ConnectionLost(Handle h) {
+    return netport::Owns(h) && netport::Lost(h);
+}
+
+bool Reconnect(Handle h) {
+    if (!netport::Owns(h)) {
+        g_lastError = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    return Net(netport::Reconnect(h));
+}
+
+uint32_t UnansweredSettings(Handle h) {
+    return netport::Unanswered(h);
+}
+
+bool SetLowLatency(Handle) {
+    // An FTDI adapter's latency timer is a setting of its Windows driver (the port's Advanced
+    // settings in Device Manager), not of the open handle.
+    g_lastError = ERROR_NOT_SUPPORTED;
+    return false;
 }
 
 bool QueryPerformanceFrequency(int64_t* frequency) {

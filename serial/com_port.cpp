@@ -76,8 +76,8 @@ uint32_t WriteTimeoutPerByteMs(const PortSettings& settings) {
     return static_cast<uint32_t>((numerator + denominator - 1) / denominator);
 }
 
-int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
-            plat::Handle* handle) {
+int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask, plat::Handle* handle,
+            uint32_t connectTimeoutMs) {
     if (settings.dataBits < 5 || settings.dataBits > 8 || settings.stopBits > 2 ||
         settings.parity > 4) {
         // No serial driver takes these; cut to a DCB's bytes, 261 data bits would open as 5.
@@ -87,7 +87,7 @@ int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
             name, settings.dataBits, settings.stopBits, settings.parity);
         return kComSetStateFailed;
     }
-    *handle = plat::CreateFileA(name);
+    *handle = plat::CreateFileA(name, connectTimeoutMs);
     if (*handle == plat::kInvalidHandle) {
         return kComOpenFailed;
     }
@@ -164,6 +164,11 @@ int ComPurge(plat::Handle handle, plat::LineErrors* cleared) {
     const bool ok = plat::ClearCommError(handle, &errors, &inQueue);
     if (cleared != nullptr) {
         *cleared = plat::LineErrorsFromFlags(ok ? errors : 0);
+    }
+    if (plat::KindOfPort(handle) != plat::PortKind::kDevice) {
+        // What has arrived is dropped at once, with no 50 ms wait for more; the server may
+        // still hold late bytes of its own, which an RFC 2217 server is asked to drop.
+        return plat::PurgeComm(handle) ? kComOk : 1;
     }
     if (ok && inQueue == 0) {
         return kComOk;

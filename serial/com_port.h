@@ -45,8 +45,9 @@ uint32_t WriteTimeoutPerByteMs(const PortSettings& settings);
 /// handle has been closed again. A framing that Windows refuses (WindowsRefusesFraming) is
 /// refused on every platform, with a level-32 log line, as code 5 (the SetCommState failure
 /// it would be on Windows).
-int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask,
-            plat::Handle* handle);
+/// A port behind a device server is connected within `connectTimeoutMs`.
+int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask, plat::Handle* handle,
+            uint32_t connectTimeoutMs = kOpenReadTimeoutMs);
 int ComClose(plat::Handle handle);
 /// True when the device behind an open handle is gone (an unplugged USB adapter): the port
 /// answers no ClearCommError any more. Clears the device's error state on the way.
@@ -56,7 +57,8 @@ bool ComGone(plat::Handle handle);
 /// a read must never wait without bound.
 int ComSetTimeout(plat::Handle handle, int t);
 /// Throws away pending input, clearing the device's error state on the way; `cleared`, when
-/// given, receives the errors that state held (as flags: 1 each).
+/// given, receives the errors that state held (as flags: 1 each). A port behind a device
+/// server drops what has arrived at once, and an RFC 2217 server is asked to purge its own.
 int ComPurge(plat::Handle handle, plat::LineErrors* cleared = nullptr);
 int ComBreak(uint32_t durationMs, plat::Handle handle);
 int ComWrite(plat::Handle handle, const uint8_t* buffer, uint32_t count, uint32_t* written);

@@ -102,15 +102,23 @@ void NoteTransactionHeard(const DriverContext& ctx, bool heard) {
         return;
     }
     if (++room->silentSinceOpen == kSilentHintAfter) {
+        const std::string_view port = LinePortName(ctx);
         Log(kLogError,
-            "MERIX> RS485: no station has answered %s in %u transactions since the open; if its "
+            "MERIX> RS485: no station has answered %.*s in %u transactions since the open; if its "
             "driver ignores %s, set RS485 = OFF",
-            ctx.portParams.portName, kSilentHintAfter, kRs485ModeName);
+            static_cast<int>(port.size()), port.data(), kSilentHintAfter, kRs485ModeName);
     }
 }
 
 const char* LineDirectionText(LineDirection direction) {
-    return direction == LineDirection::kPortSwitched ? "port (RS-485)" : "driver";
+    switch (direction) {
+    case LineDirection::kPortSwitched:
+        return "port (RS-485)";
+    case LineDirection::kServerSwitched:
+        return "device server";
+    default:
+        return "driver";
+    }
 }
 
 DirectionSwitch::DirectionSwitch(const DriverContext& ctx)

@@ -12,6 +12,7 @@
 #include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "services/host_log.h"
+#include "services/instance_room.h"
 #include "services/instance_table.h"
 
 namespace merix {
@@ -407,13 +408,13 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
     s.attempt.pending = false;
     const plat::LocalTime t = plat::Now();
     const PortParams& p = ctx.portParams;
+    const std::string_view port = LinePortName(ctx);
     static constexpr char kParity[] = "NOEMS?";
     static constexpr const char* kStopBits[] = {"1", "1.5", "2", "?"};
     s.line.Printf("# merix line trace of instance %u, port %.*s %u %u%c%s, direction switched "
                   "by the %s; started %04d-%02d-%02d %02d:%02d:%02d; times in seconds since then",
-                  ctx.vpiNumber, static_cast<int>(sizeof p.portName), p.portName, p.baud,
-                  p.dataBits, kParity[p.parity < 5 ? p.parity : 5],
-                  kStopBits[p.stopBits < 3 ? p.stopBits : 3],
+                  ctx.vpiNumber, static_cast<int>(port.size()), port.data(), p.baud, p.dataBits,
+                  kParity[p.parity < 5 ? p.parity : 5], kStopBits[p.stopBits < 3 ? p.stopBits : 3],
                   LineDirectionText(LineDirectionOf(ctx)), t.year, t.month, t.day, t.hour, t.minute,
                   t.second);
     if (Emit(s)) {
@@ -521,9 +522,9 @@ void TraceLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t fra
 
 void TracePortOpened(const DriverContext& ctx) {
     if (Slot* s = Find(ctx); s != nullptr && BeginOwnLine(*s)) {
-        const PortParams& p = ctx.portParams;
+        const std::string_view port = LinePortName(ctx);
         s->line.Printf("port %.*s opened, direction switched by the %s",
-                       static_cast<int>(sizeof p.portName), p.portName,
+                       static_cast<int>(port.size()), port.data(),
                        LineDirectionText(LineDirectionOf(ctx)));
         Emit(*s);
     }

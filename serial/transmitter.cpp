@@ -9,6 +9,7 @@
 #include "serial/line_direction.h"
 #include "serial/line_errors.h"
 #include "serial/line_trace.h"
+#include "serial/network_link.h"
 #include "services/host_log.h"
 #include "services/line_statistics.h"
 #include "services/time_critical.h"
@@ -103,10 +104,15 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
         return 1;
     }
     TraceSendBegins(ctx);
+    const uint32_t n = AppendCrc(buffer, length);
+    if (!NetworkLinkUp(ctx)) {
+        Log(kLogDetail, "MERIX> Send() the line is not connected, request not sent");
+        TraceSent(ctx, buffer.first(n), false);
+        return 1;
+    }
     if (ctx.IFG != 0) {
         WaitIFG(ctx);
     }
-    const uint32_t n = AppendCrc(buffer, length);
     PurgeStaleInput(ctx);
 
     const DirectionSwitch direction(ctx);

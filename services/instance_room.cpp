@@ -1,5 +1,7 @@
 #include "services/instance_room.h"
 
+#include <cstring>
+
 #include "services/instance_table.h"
 
 namespace merix {
@@ -28,6 +30,16 @@ void RetireInstanceRooms(const DriverContext& ctx, uint32_t number,
 bool PortOfContext(const DriverContext& ctx) {
     const InstanceRoom* room = g_rooms.Find(ctx);
     return ctx.hf != 0 && room != nullptr && room->port == ctx.hf;
+}
+
+std::string_view LinePortName(const DriverContext& ctx) {
+    if (const InstanceRoom* room = g_rooms.Find(ctx); room != nullptr && room->settings.port[0]) {
+        return room->settings.port;
+    }
+    const char* name = ctx.portParams.portName;
+    const void* end = std::memchr(name, '\0', sizeof ctx.portParams.portName);
+    return {name, end == nullptr ? sizeof ctx.portParams.portName
+                                 : static_cast<std::size_t>(static_cast<const char*>(end) - name)};
 }
 
 void ForEachInstanceRoom(void (*f)(InstanceRoom& room)) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "merix/vpi.h"
 #include "platform/platform.h"
@@ -19,6 +20,7 @@ namespace merix {
 enum class LineDirection : uint8_t {
     kDriverSwitched, ///< DTR/RTS by the driver, held by a busy-wait
     kPortSwitched,   ///< the port in RS-485 mode
+    kServerSwitched, ///< a device server on the network: its port turns the line around
 };
 
 struct InstanceRoom {
@@ -35,6 +37,10 @@ struct InstanceRoom {
     /// Transactions since the open, switched by the port, in which no station sent a byte;
     /// kHeard once one did.
     uint32_t silentSinceOpen = 0;
+    /// A network port's connection is lost, and was said so; it is tried again before a
+    /// request, at most once every kReconnectEveryMs (serial/network_link.h).
+    bool linkLost = false;
+    uint64_t lastConnectMs = 0; ///< ClockMs of the last connect, made or tried
 };
 
 /// silentSinceOpen once a station has answered since the open.
@@ -51,6 +57,9 @@ void RetireInstanceRooms(const DriverContext& ctx, uint32_t number,
                          void (*release)(InstanceRoom& room));
 /// True when the room of `ctx` records `hf` as the port this library opened for it.
 bool PortOfContext(const DriverContext& ctx);
+
+/// The port the instance opens: PORT of its initialisation file, or else the host's name.
+std::string_view LinePortName(const DriverContext& ctx);
 
 /// Calls `f(room)` for every instance that has a room.
 void ForEachInstanceRoom(void (*f)(InstanceRoom& room));

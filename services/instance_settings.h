@@ -15,6 +15,9 @@ struct InstanceSettings {
     TraceSettings trace;
     /// RS485 = ON: the port is asked to switch the line direction itself.
     bool rs485 = false;
+    /// PORT = a device path of any length, tcp://HOST:PORT or rfc2217://HOST:PORT: opened in
+    /// place of the host's port name. Empty: the host's name.
+    char port[256] = {};
 };
 
 } // namespace merix

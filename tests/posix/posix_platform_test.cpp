@@ -49,6 +49,11 @@ bool SetRs485(int, bool on) {
     return true;
 }
 
+bool SetLowLatency(int) {
+    errno = ENOTTY;
+    return false;
+}
+
 } // namespace merix::plat::sys
 
 namespace merix::test {

@@ -26,14 +26,15 @@ expect_files() { # LISTING_FILE WHAT NAME...
 }
 
 # Every program and DLL under DIR runs on a Windows machine as it comes: each DLL it imports is
-# one of the system's, the host's QORLIB.dll, or lies beside it. MinGW's runtime is linked into
+# one of the system's (ws2_32.dll for the ports behind device servers), the host's QORLIB.dll, or
+# lies beside it. MinGW's runtime is linked into
 # each, so a lost -static shows here as an import of libstdc++-6.dll that nothing provides.
 check_windows_imports() { # WHAT DIR
     local binary dll
     while IFS= read -r binary; do
         while IFS= read -r dll; do
             case "${dll,,}" in
-            kernel32.dll | msvcrt.dll | winmm.dll | qorlib.dll) ;;
+            kernel32.dll | msvcrt.dll | winmm.dll | ws2_32.dll | qorlib.dll) ;;
             *) [ -f "$(dirname "$binary")/$dll" ] ||
                 fail "$1: ${binary#"$2"/} imports $dll, which is neither a system DLL nor beside it" ;;
             esac

@@ -1,0 +1,542 @@
+#include "platform/net_port.h"
+
+#include <array>
+#include <cstring>
+
+#include "platform/net_socket.h"
+#include "platform/telnet_codec.h"
+
+namespace merix::plat::netport {
+
+namespace {
+
+/// Handles of network ports count up from here: far above the descriptors of a POSIX process
+/// and the handle values of a Win32 one, which are small multiples of 4.
+constexpr Handle kFirstHandle = 0x7E000001u;
+constexpr std::size_t kPorts = 64;
+/// A serial port's input queue holds 1,200 bytes; bytes beyond a full buffer are lost as an
+/// overflowing queue loses them, and counted as an overrun.
+constexpr std::size_t kInputRoom = 4096;
+constexpr std::size_t kChunk = 512;
+/// How long a SetCommState waits for the server's answers. Only the log needs them: a server
+/// that answers late or never (Debian's ser2net leaves SET-CONTROL unanswered on a port without
+/// modem lines) must not hold up an open.
+constexpr int64_t kAnswerWaitMs = 200;
+/// Bounds a send of negotiation or control bytes, which a live server takes at once.
+constexpr uint32_t kControlSendMs = 200;
+/// A write without a write timeout still must not wait for ever on a stalled server.
+constexpr uint32_t kWriteBoundMs = 5000;
+/// A connect without a read timeout to bound it.
+constexpr uint32_t kConnectBoundMs = 1000;
+
+struct Port {
+    bool used = false;
+    NetAddress address;
+    net::Socket socket = net::kNoSocket;
+    uint32_t lostError = 0; ///< the code of the failure that lost the connection; 0 connected
+    CommTimeouts timeouts;
+    Dcb dcb;
+    bool dcbSet = false;
+    telnet::Decoder decoder;
+    telnet::Negotiation negotiation;
+    std::array<uint8_t, kInputRoom> input{};
+    std::size_t head = 0; ///< next byte to read
+    std::size_t tail = 0; ///< end of the bytes held
+    LineErrors errors;    ///< since they were last taken
+    bool overflowed = false;
+    bool lineStateKnown = false; ///< the server took the mask or sent a notification
+    uint32_t asked = 0;          ///< COM port commands sent by the last SetCommState
+    uint32_t answered = 0;       ///< those answered since
+};
+
+std::array<Port, kPorts> g_ports;
+uint32_t g_error = 0;
+
+bool Fail(uint32_t code) {
+    g_error = code;
+    return false;
+}
+
+Port* Find(Handle h) {
+    if (h < kFirstHandle || h >= kFirstHandle + kPorts) {
+        return nullptr;
+    }
+    Port& port = g_ports[h - kFirstHandle];
+    return port.used ? &port : nullptr;
+}
+
+bool IsRfc2217(const Port& port) {
+    return port.address.kind == PortKind::kRfc2217;
+}
+
+void Drop(Port& port, uint32_t code) {
+    net::Close(port.socket);
+    port.socket = net::kNoSocket;
+    port.lostError = code == 0 ? net::kErrorConnectionClosed : code;
+}
+
+bool SendControl(Port& port, const uint8_t* bytes, std::size_t size) {
+    uint32_t error = 0;
+    if (!net::Send(port.socket, bytes, size, kControlSendMs, &error)) {
+        Drop(port, error);
+        return false;
+    }
+    return true;
+}
+
+void Keep(Port& port, uint8_t byte) {
+    if (port.tail == port.input.size() && port.head > 0) {
+        std::memmove(port.input.data(), port.input.data() + port.head, port.tail - port.head);
+        port.tail -= port.head;
+        port.head = 0;
+    }
+    if (port.tail == port.input.size()) {
+        port.overflowed = true;
+        return;
+    }
+    port.input[port.tail++] = byte;
+}
+
+void NoteLineState(Port& port, uint8_t state) {
+    port.lineStateKnown = true;
+    // A break holds the line at space: no stop bit, so a framing error too.
+    if ((state & (telnet::kLineFraming | telnet::kLineBreak)) != 0) {
+        ++port.errors.framing;
+    }
+    if ((state & telnet::kLineParity) != 0) {
+        ++port.errors.parity;
+    }
+    if ((state & telnet::kLineOverrun) != 0) {
+        ++port.errors.overrun;
+    }
+}
+
+/// A subnegotiation of COM port control from the server: an answer to a command, or a
+/// notification.
+void Subnegotiated(Port& port, std::span<const uint8_t> sub) {
+    if (sub.size() < 2 || sub[0] != telnet::kOptionComPort || sub[1] <= telnet::kServerAnswer) {
+        return;
+    }
+    const auto command = static_cast<uint8_t>(sub[1] - telnet::kServerAnswer);
+    if (command < 32) {
+        port.answered |= 1u << command;
+    }
+    if (command == telnet::kSetLineStateMask) {
+        port.lineStateKnown = true;
+    } else if (command == telnet::kNotifyLineState && sub.size() >= 3) {
+        NoteLineState(port, sub[2]);
+    }
+}
+
+/// Takes the server's bytes apart: data into the input, negotiation answered at once.
+void Decode(Port& port, const uint8_t* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size && port.lostError == 0; ++i) {
+        if (!IsRfc2217(port)) {
+            Keep(port, bytes[i]);
+            continue;
+        }
+        switch (port.decoder.Feed(bytes[i])) {
+        case telnet::Event::kData:
+            Keep(port, port.decoder.Data());
+            break;
+        case telnet::Event::kNegotiation:
+            if (const uint8_t answer =
+                    port.negotiation.Answer(port.decoder.Verb(), port.decoder.Option())) {
+                uint8_t out[3];
+                telnet::EncodeNegotiation(answer, port.decoder.Option(), out);
+                SendControl(port, out, sizeof out);
+            }
+            break;
+        case telnet::Event::kSubnegotiation:
+            Subnegotiated(port, port.decoder.Sub());
+            break;
+        case telnet::Event::kNone:
+            break;
+        }
+    }
+}
+
+/// Receives what the server sends within `waitMs`; false once the connection is lost.
+bool Pump(Port& port, uint32_t waitMs) {
+    if (port.lostError != 0) {
+        return false;
+    }
+    uint8_t chunk[kChunk];
+    uint32_t error = 0;
+    const long n = net::Receive(port.socket, chunk, sizeof chunk, waitMs, &error);
+    if (n < 0) {
+        Drop(port, error);
+        return false;
+    }
+    Decode(port, chunk, static_cast<std::size_t>(n));
+    return port.lostError == 0;
+}
+
+/// Receives whatever is there already, without waiting.
+bool PumpReady(Port& port) {
+    for (int i = 0; i < 16; ++i) { // bounded: a server that floods cannot hold the caller
+        const std::size_t before = port.tail;
+        const uint32_t answeredBefore = port.answered;
+        if (!Pump(port, 0)) {
+            return false;
+        }
+        if (port.tail == before && port.answered == answeredBefore) {
+            break;
+        }
+    }
+    return true;
+}
+
+bool Offer(Port& port) {
+    constexpr std::array<std::pair<uint8_t, uint8_t>, 5> kOffers{{
+        {telnet::kWill, telnet::kOptionBinary},
+        {telnet::kDo, telnet::kOptionBinary},
+        {telnet::kWill, telnet::kOptionSuppressGoAhead},
+        {telnet::kDo, telnet::kOptionSuppressGoAhead},
+        {telnet::kWill, telnet::kOptionComPort},
+    }};
+    uint8_t out[3 * kOffers.size()];
+    std::size_t n = 0;
+    for (const auto& [verb, option] : kOffers) {
+        port.negotiation.Asked(verb, option);
+        n += telnet::EncodeNegotiation(verb, option, std::span(out).subspan(n));
+    }
+    return SendControl(port, out, n);
+}
+
+uint8_t ParityValue(uint8_t parity) {
+    constexpr uint8_t kValues[] = {telnet::kParityNone, telnet::kParityOdd, telnet::kParityEven,
+                                   telnet::kParityMark, telnet::kParitySpace};
+    return parity < std::size(kValues) ? kValues[parity] : telnet::kParityNone;
+}
+
+uint8_t StopValue(uint8_t stopBits) {
+    switch (stopBits) {
+    case 1:
+        return telnet::kStopOneAndAHalf;
+    case 2:
+        return telnet::kStopTwo;
+    default:
+        return telnet::kStopOne;
+    }
+}
+
+/// Sends the line settings of `port.dcb` and waits up to kAnswerWaitMs for the answers.
+bool SendLineSettings(Port& port) {
+    const uint32_t baud = port.dcb.baudRate;
+    const uint8_t baudBytes[4] = {static_cast<uint8_t>(baud >> 24),
+                                  static_cast<uint8_t>(baud >> 16), static_cast<uint8_t>(baud >> 8),
+                                  static_cast<uint8_t>(baud)};
+    const uint8_t dataSize = port.dcb.byteSize;
+    const uint8_t parity = ParityValue(port.dcb.parity);
+    const uint8_t stop = StopValue(port.dcb.stopBits);
+    const uint8_t control = telnet::kControlNoFlowControl;
+    const uint8_t mask = telnet::kLineErrorMask;
+    const struct {
+        uint8_t command;
+        std::span<const uint8_t> value;
+    } commands[] = {
+        {telnet::kSetBaudRate, baudBytes},    {telnet::kSetDataSize, {&dataSize, 1}},
+        {telnet::kSetParity, {&parity, 1}},   {telnet::kSetStopSize, {&stop, 1}},
+        {telnet::kSetControl, {&control, 1}}, {telnet::kSetLineStateMask, {&mask, 1}},
+    };
+    uint8_t out[128];
+    std::size_t n = 0;
+    port.asked = 0;
+    port.answered = 0;
+    for (const auto& c : commands) {
+        n += telnet::EncodeComPort(c.command, c.value, std::span(out).subspan(n));
+        port.asked |= 1u << c.command;
+    }
+    if (!SendControl(port, out, n)) {
+        return false;
+    }
+    const int64_t deadline = net::NowMs() + kAnswerWaitMs;
+    while ((port.answered & port.asked) != port.asked) {
+        const int64_t left = deadline - net::NowMs();
+        if (left <= 0) {
+            break;
+        }
+        if (!Pump(port, static_cast<uint32_t>(left))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// A fresh connection for `port`: the Telnet state and what arrived on the old one go.
+bool Connect(Port& port, uint32_t timeoutMs) {
+    net::Close(port.socket);
+    port.decoder = telnet::Decoder{};
+    port.negotiation = telnet::Negotiation{};
+    port.head = port.tail = 0;
+    port.errors = LineErrors{};
+    port.overflowed = false;
+    port.lineStateKnown = false;
+    uint32_t error = 0;
+    port.socket = net::Connect(port.address.host, port.address.port, timeoutMs, &error);
+    if (port.socket == net::kNoSocket) {
+        port.lostError = error;
+        return Fail(error);
+    }
+    port.lostError = 0;
+    if (IsRfc2217(port) && (!Offer(port) || (port.dcbSet && !SendLineSettings(port)))) {
+        return Fail(port.lostError);
+    }
+    return true;
+}
+
+/// The port, connected; else fails with the code that lost it.
+Port* Live(Handle h) {
+    Port* port = Find(h);
+    if (port == nullptr) {
+        Fail(kErrorInvalidHandle);
+        return nullptr;
+    }
+    if (port->lostError != 0) {
+        Fail(port->lostError);
+        return nullptr;
+    }
+    return port;
+}
+
+std::size_t Held(const Port& port) {
+    return port.tail - port.head;
+}
+
+} // namespace
+
+bool Owns(Handle h) {
+    return h >= kFirstHandle && h < kFirstHandle + kPorts;
+}
+
+Handle Open(const NetAddress& address, uint32_t connectTimeoutMs) {
+    for (std::size_t i = 0; i < kPorts; ++i) {
+        Port& port = g_ports[i];
+        if (port.used) {
+            continue;
+        }
+        port = Port{};
+        port.address = address;
+        if (!Connect(port, connectTimeoutMs == 0 ? kConnectBoundMs : connectTimeoutMs)) {
+            net::Close(port.socket);
+            port = Port{};
+            return kInvalidHandle;
+        }
+        port.used = true;
+        return kFirstHandle + static_cast<Handle>(i);
+    }
+    Fail(4); // ERROR_TOO_MANY_OPEN_FILES
+    return kInvalidHandle;
+}
+
+bool Close(Handle h) {
+    Port* port = Find(h);
+    if (port == nullptr) {
+        return Fail(kErrorInvalidHandle);
+    }
+    net::Close(port->socket);
+    *port = Port{};
+    return true;
+}
+
+bool GetCommState(Handle h, Dcb* dcb) {
+    const Port* port = Find(h);
+    if (port == nullptr) {
+        return Fail(kErrorInvalidHandle);
+    }
+    *dcb = port->dcb;
+    return true;
+}
+
+bool SetCommState(Handle h, const Dcb& dcb) {
+    Port* port = Live(h);
+    if (port == nullptr) {
+        return false;
+    }
+    port->dcb = dcb;
+    port->dcbSet = true;
+    return !IsRfc2217(*port) || SendLineSettings(*port) || Fail(port->lostError);
+}
+
+bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
+    const Port* port = Find(h);
+    if (port == nullptr) {
+        return Fail(kErrorInvalidHandle);
+    }
+    *timeouts = port->timeouts;
+    return true;
+}
+
+bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
+    Port* port = Find(h);
+    if (port == nullptr) {
+        return Fail(kErrorInvalidHandle);
+    }
+    port->timeouts = timeouts;
+    return true;
+}
+
+bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
+    *errors = 0;
+    *inQueue = 0;
+    Port* port = Live(h);
+    if (port == nullptr) {
+        return false;
+    }
+    if (!PumpReady(*port)) {
+        return Fail(port->lostError);
+    }
+    const LineErrors& e = port->errors;
+    *errors = (e.framing != 0 ? kCeFrame : 0) | (e.parity != 0 ? kCeRxParity : 0) |
+              (e.overrun != 0 ? kCeOverrun : 0) | (port->overflowed ? kCeRxOver : 0);
+    port->errors = LineErrors{};
+    port->overflowed = false;
+    *inQueue = static_cast<uint32_t>(Held(*port));
+    return true;
+}
+
+bool TakeLineErrors(Handle h, LineErrors* errors) {
+    *errors = LineErrors{};
+    Port* port = Live(h);
+    if (port == nullptr) {
+        return false;
+    }
+    if (!PumpReady(*port)) {
+        return Fail(port->lostError);
+    }
+    *errors = port->errors;
+    errors->overrun += port->overflowed ? 1 : 0;
+    port->errors = LineErrors{};
+    port->overflowed = false;
+    if (!IsRfc2217(*port) || !port->lineStateKnown) {
+        *errors = LineErrors{}; // nothing to tell them by, but an overflow of our own
+        return Fail(kErrorNotSupported);
+    }
+    return true;
+}
+
+bool PurgeInput(Handle h) {
+    Port* port = Live(h);
+    if (port == nullptr) {
+        return false;
+    }
+    if (IsRfc2217(*port)) {
+        uint8_t out[8];
+        const uint8_t which = telnet::kPurgeReceiveBuffer;
+        const std::size_t n = telnet::EncodeComPort(telnet::kPurgeData, {&which, 1}, out);
+        if (!SendControl(*port, out, n)) {
+            return Fail(port->lostError);
+        }
+    }
+    const bool live = PumpReady(*port);
+    port->head = port->tail = 0;
+    return live || Fail(port->lostError);
+}
+
+bool Read(Handle h, void* buffer, uint32_t count, uint32_t* read) {
+    *read = 0;
+    Port* port = Live(h);
+    if (port == nullptr) {
+        return false;
+    }
+    const CommTimeouts& t = port->timeouts;
+    // All fields 0 waits until the buffer is full, as Win32 does.
+    const bool unbounded = t.readIntervalTimeout == 0 && t.readTotalTimeoutMultiplier == 0 &&
+                           t.readTotalTimeoutConstant == 0;
+    const int64_t deadline =
+        net::NowMs() + t.readTotalTimeoutConstant +
+        static_cast<int64_t>(t.readTotalTimeoutMultiplier) * static_cast<int64_t>(count);
+    auto* out = static_cast<uint8_t*>(buffer);
+    for (;;) {
+        const std::size_t take = std::min<std::size_t>(Held(*port), count - *read);
+        std::memcpy(out + *read, port->input.data() + port->head, take);
+        port->head += take;
+        *read += static_cast<uint32_t>(take);
+        if (*read == count) {
+            return true;
+        }
+        const int64_t left = deadline - net::NowMs();
+        if (!unbounded && left <= 0) {
+            return true;
+        }
+        if (!Pump(*port, unbounded ? kConnectBoundMs : static_cast<uint32_t>(left))) {
+            // What arrived before the loss is the caller's; the next call tells the loss.
+            return *read > 0 || Fail(port->lostError);
+        }
+    }
+}
+
+bool Write(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
+    *written = 0;
+    Port* port = Live(h);
+    if (port == nullptr) {
+        return false;
+    }
+    const CommTimeouts& t = port->timeouts;
+    const uint64_t bound =
+        static_cast<uint64_t>(t.writeTotalTimeoutMultiplier) * count + t.writeTotalTimeoutConstant;
+    const auto boundMs =
+        static_cast<uint32_t>(bound == 0 || bound > kWriteBoundMs ? kWriteBoundMs : bound);
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    uint8_t out[2 * kChunk];
+    while (*written < count) {
+        const uint32_t piece = std::min<uint32_t>(count - *written, kChunk);
+        std::span<const uint8_t> data(bytes + *written, piece);
+        std::size_t n = piece;
+        const uint8_t* send = data.data();
+        if (IsRfc2217(*port)) {
+            n = telnet::EncodeData(data, out); // 0xFF would start a command: doubled
+            send = out;
+        }
+        uint32_t error = 0;
+        if (!net::Send(port->socket, send, n, boundMs, &error)) {
+            Drop(*port, error);
+            return Fail(error);
+        }
+        *written += piece;
+    }
+    return true;
+}
+
+PortKind Kind(Handle h) {
+    const Port* port = Find(h);
+    return port == nullptr ? PortKind::kDevice : port->address.kind;
+}
+
+bool Lost(Handle h) {
+    Port* port = Find(h);
+    if (port == nullptr) {
+        return false;
+    }
+    return port->lostError != 0 || !PumpReady(*port);
+}
+
+bool Reconnect(Handle h) {
+    Port* port = Find(h);
+    if (port == nullptr) {
+        return Fail(kErrorInvalidHandle);
+    }
+    const uint32_t timeout = port->timeouts.readTotalTimeoutConstant;
+    return Connect(*port, timeout == 0 ? kConnectBoundMs : timeout);
+}
+
+uint32_t Unanswered(Handle h) {
+    const Port* port = Find(h);
+    return port == nullptr ? 0 : port->asked & ~port->answered;
+}
+
+uint32_t Error() {
+    return g_error;
+}
+
+void CloseAll() {
+    for (Port& port : g_ports) {
+        if (port.used) {
+            net::Close(port.socket);
+            port = Port{};
+        }
+    }
+}
+
+} // namespace merix::plat::netport

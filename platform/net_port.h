@@ -1,0 +1,58 @@
+// A serial line behind a device server, reached over TCP: raw (the bytes as they are) or with
+// RFC 2217's COM port control. To the driver it is a port like any other: every backend hands
+// the calls on a network port's handle to the functions here, which keep Win32's meaning (a
+// read's total timeout counted from the call, ClearCommError's flags and queue count), over
+// the socket layer of platform/net_socket.h. Portable: shared by the POSIX and Win32 backends.
+//
+// A connection that the server closes or that fails is a port gone, as an unplugged adapter
+// is: every call but Close fails at once with the code of the failure, until Reconnect.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/net_address.h"
+#include "platform/platform.h"
+
+namespace merix::plat::netport {
+
+/// True for the handles of network ports: a range that no system gives its own handles.
+bool Owns(Handle h);
+
+/// Connects to `address` within `connectTimeoutMs`; for RFC 2217 offers the options it needs.
+/// kInvalidHandle on failure, with Error() set.
+Handle Open(const NetAddress& address, uint32_t connectTimeoutMs);
+bool Close(Handle h);
+
+bool GetCommState(Handle h, Dcb* dcb);
+/// Keeps the DCB; over RFC 2217 sends its baud rate, data bits, parity and stop bits, no flow
+/// control and the line-state mask, and waits a short while for the server's answers. DTR and
+/// RTS are never switched over the network: the device server turns its line around itself.
+bool SetCommState(Handle h, const Dcb& dcb);
+bool GetCommTimeouts(Handle h, CommTimeouts* timeouts);
+bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts);
+bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue);
+/// The server's NOTIFY-LINESTATE errors since the last call; false on a raw port, and on an
+/// RFC 2217 server that neither took the line-state mask nor sent a notification.
+bool TakeLineErrors(Handle h, LineErrors* errors);
+/// Throws away what has arrived; over RFC 2217 also asks the server to purge its buffer.
+bool PurgeInput(Handle h);
+bool Read(Handle h, void* buffer, uint32_t count, uint32_t* read);
+/// Sends the bytes in one call, so that a request goes out as one segment.
+bool Write(Handle h, const void* buffer, uint32_t count, uint32_t* written);
+
+PortKind Kind(Handle h);
+bool Lost(Handle h);
+/// Connects again within the read timeout in force, with the settings of the last
+/// SetCommState; true once connected.
+bool Reconnect(Handle h);
+/// The COM port commands of the last SetCommState that the server did not answer in time, as
+/// bits 1 << command.
+uint32_t Unanswered(Handle h);
+
+/// The code of the last call here that failed.
+uint32_t Error();
+
+/// Closes every network port (unit tests and fuzzers start afresh).
+void CloseAll();
+
+} // namespace merix::plat::netport
