@@ -111,9 +111,12 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"\r\nDEBUG=ON\r\n", 1, 0x0101, 0, D, G, false}));
 
 struct Rs485Case {
+    Rs485Case(std::string c, bool r, std::vector<std::string> l, std::string p = {})
+        : content(std::move(c)), rs485(r), logged(std::move(l)), port(std::move(p)) {}
     std::string content;
     bool rs485;
-    std::vector<std::string> logged; // the RS485 and illegal-line messages, each at level 32
+    std::vector<std::string> logged; // the RS485, PORT and illegal-line messages, each at level 32
+    std::string port;                // PORT as kept, in the case written
 };
 
 class IniFileRs485 : public IniFileTest, public ::testing::WithParamInterface<Rs485Case> {};
@@ -127,9 +130,10 @@ TEST_P(IniFileRs485, SetsTheInstanceSettings) {
         CallBlock cb{host.ctx.get(), kColdStart, 1, 0, nullptr};
         ReadIntFile(&cb, kept ? &settings : nullptr);
         EXPECT_EQ(settings.rs485, kept && c.rs485);
+        EXPECT_EQ(settings.port, kept ? c.port : "");
         std::vector<std::string> logged;
         for (const auto& line : qorlib::Log()) {
-            if (line.text.starts_with("MERIX> RS485") ||
+            if (line.text.starts_with("MERIX> RS485") || line.text.starts_with("MERIX> PORT") ||
                 line.text.find("illegal") != std::string::npos) {
                 logged.push_back(line.text);
                 EXPECT_EQ(line.level, 32) << line.text;
@@ -147,19 +151,41 @@ std::string Illegal(int line) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, IniFileRs485,
-    ::testing::Values(Rs485Case{"rs485 = on\n", true, {kOn}}, Rs485Case{"RS485=1  \n", true, {kOn}},
-                      Rs485Case{"RS485 = ON\nRS485 = OFF\n", false, {kOn, kOff}},
-                      Rs485Case{"RS485 = ON\nRS485 = 0", false, {kOn, kOff}},
-                      Rs485Case{"RS485 = ON\nRS485 = 2\n", true, {kOn, Illegal(2)}},
-                      Rs485Case{"RS485 = MAYBE\n", false, {Illegal(1)}},
-                      Rs485Case{"RS485 =\n", false, {Illegal(1)}},
-                      Rs485Case{"RS485 = ONE\n", false, {Illegal(1)}},
-                      Rs485Case{"RS485 = 10\n", false, {Illegal(1)}},
-                      Rs485Case{"RS485 ON\n", false, {Illegal(1)}},
-                      // A cut line is refused whole: its rest is no line of its own.
-                      Rs485Case{"RS485 = ON" + std::string(300, ' ') + "X\nRS485 = 1\n",
-                                true,
-                                {Illegal(1), kOn}}));
+    ::testing::Values(
+        Rs485Case{"rs485 = on\n", true, {kOn}}, Rs485Case{"RS485=1  \n", true, {kOn}},
+        Rs485Case{"RS485 = ON\nRS485 = OFF\n", false, {kOn, kOff}},
+        Rs485Case{"RS485 = ON\nRS485 = 0", false, {kOn, kOff}},
+        Rs485Case{"RS485 = ON\nRS485 = 2\n", true, {kOn, Illegal(2)}},
+        Rs485Case{"RS485 = MAYBE\n", false, {Illegal(1)}},
+        Rs485Case{"RS485 =\n", false, {Illegal(1)}},
+        Rs485Case{"RS485 = ONE\n", false, {Illegal(1)}},
+        Rs485Case{"RS485 = 10\n", false, {Illegal(1)}},
+        Rs485Case{"RS485 ON\n", false, {Illegal(1)}},
+        // A cut line is refused whole: its rest is no line of its own.
+        Rs485Case{"RS485 = ON" + std::string(300, ' ') + "X\nRS485 = 1\n", true, {Illegal(1), kOn}},
+        // PORT: a lasting device path of any length, or a device server's
+        // address, kept as written; a name that does not read is refused whole.
+        Rs485Case{"PORT = /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n",
+                  false,
+                  {"MERIX> PORT = /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
+                  "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
+        Rs485Case{"port = Tcp://Server.Plant:4001  \n",
+                  false,
+                  {"MERIX> PORT = Tcp://Server.Plant:4001"},
+                  "Tcp://Server.Plant:4001"},
+        Rs485Case{"PORT = rfc2217://[fe80::1]:65535\nPORT = tcp://host:0\n",
+                  false,
+                  {"MERIX> PORT = rfc2217://[fe80::1]:65535", Illegal(2)},
+                  "rfc2217://[fe80::1]:65535"},
+        Rs485Case{"PORT = tcp://host\n", false, {Illegal(1)}},
+        Rs485Case{"PORT = tcp://:502\n", false, {Illegal(1)}},
+        Rs485Case{"PORT = tcp://host:65536\n", false, {Illegal(1)}},
+        Rs485Case{"PORT = tcp://host:50x\n", false, {Illegal(1)}},
+        Rs485Case{"PORT = tcp://fe80::1:502\n", false, {Illegal(1)}},
+        Rs485Case{"PORT = rfc2217://[::1:502\n", false, {Illegal(1)}},
+        Rs485Case{"PORT = tcp://my host:502\n", false, {Illegal(1)}},
+        Rs485Case{"PORT =   \n", false, {Illegal(1)}},
+        Rs485Case{"PORT = /dev/" + std::string(300, 'x') + "\n", false, {Illegal(1)}}));
 
 TEST_F(IniFileTest, LogsEachSettingVerbatimAndInOrder) {
     StartWith("DEBUG=ON\nSEND=RTS ON\n; comment\n\nIFG=7\nFDELAY=5\nRECEIVE=DTR ON\n");
