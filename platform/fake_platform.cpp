@@ -556,7 +556,12 @@ PortKind KindOfPort(Handle h) {
 }
 
 bool ConnectionLost(Handle h) {
-    return KindOfPort(h) != PortKind::kDevice && M().deadHandles.count(h) != 0;
+    const auto dead = M().deadHandles.find(h);
+    if (KindOfPort(h) == PortKind::kDevice || dead == M().deadHandles.end()) {
+        return false;
+    }
+    M().lastError = dead->second;
+    return true;
 }
 
 bool Reconnect(Handle h) {

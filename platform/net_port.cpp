@@ -509,7 +509,11 @@ bool Lost(Handle h) {
     if (port == nullptr) {
         return false;
     }
-    return port->lostError != 0 || !PumpReady(*port);
+    if (port->lostError == 0 && PumpReady(*port)) {
+        return false;
+    }
+    g_error = port->lostError;
+    return true;
 }
 
 bool Reconnect(Handle h) {

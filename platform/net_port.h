@@ -41,6 +41,7 @@ bool Read(Handle h, void* buffer, uint32_t count, uint32_t* read);
 bool Write(Handle h, const void* buffer, uint32_t count, uint32_t* written);
 
 PortKind Kind(Handle h);
+/// True when the connection is lost; Error() then tells what lost it.
 bool Lost(Handle h);
 /// Connects again within the read timeout in force, with the settings of the last
 /// SetCommState; true once connected.

@@ -153,8 +153,9 @@ bool ClearCommBreak(Handle h);
 
 // Ports behind a device server. On a device's handle: kDevice, never lost, no reconnect.
 PortKind KindOfPort(Handle h);
-/// True when a network port's connection is gone: closed by the server, reset or failed.
-/// Every call on the handle then fails at once, as on an unplugged adapter, until Reconnect.
+/// True when a network port's connection is gone: closed by the server, reset or failed;
+/// LastError then tells what ended it. Every call on the handle fails at once, as on an
+/// unplugged adapter, until Reconnect.
 bool ConnectionLost(Handle h);
 /// Connects a network port again, within its read timeout, and gives the server the settings
 /// of the last SetCommState; the handle stays the same.

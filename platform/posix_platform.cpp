@@ -627,7 +627,11 @@ PortKind KindOfPort(Handle h) {
 }
 
 bool ConnectionLost(Handle h) {
-    return netport::Owns(h) && netport::Lost(h);
+    if (!netport::Owns(h) || !netport::Lost(h)) {
+        return false;
+    }
+    g_lastError = netport::Error(); // what ended it
+    return true;
 }
 
 bool Reconnect(Handle h) {
