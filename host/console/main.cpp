@@ -11,6 +11,7 @@
 #include "host/console/demo.h"
 #include "host/console/driver_instance.h"
 #include "host/console/driver_loader.h"
+#include "host/console/ini_overlay.h"
 #include "host/console/line_trace_file.h"
 #include "host/console/log_router.h"
 #include "host/console/options.h"
@@ -133,10 +134,7 @@ int Run(Options& options) {
         PlainView::Line(
             fmt::format("demo: three simulated controllers on {} ({})", device, LineText(options)));
     }
-    PortName port;
-    if (!port.Make(device, &error)) {
-        return Fail(error);
-    }
+    const PortName port(device);
     const std::string driverPath =
         options.driverPath.empty() ? DefaultDriverPath() : options.driverPath;
     auto library = DriverLibrary::Load(driverPath, &error);
@@ -162,19 +160,27 @@ int Run(Options& options) {
             return Fail(fmt::format("cannot change to {}: {}", options.iniDir, ec.message()));
         }
     }
-    // The driver reads its initialisation file at ColdStart alone: for a trace it reads a copy
-    // with the TRACE line, and the current directory is the ini directory again afterwards.
-    TracedIniDir tracedIni;
-    const std::filesystem::path iniDir = std::filesystem::current_path();
+    // The driver reads its initialisation file at ColdStart alone: for a trace, or a port that
+    // the host's name cannot carry, it reads a copy with those lines, and the current directory
+    // is the ini directory again afterwards.
+    std::vector<IniSetting> overlaid;
     if (!tracePath.empty()) {
+        overlaid.emplace_back("TRACE", tracePath.string());
+    }
+    if (!port.PortLine().empty()) {
+        overlaid.emplace_back("PORT", port.PortLine());
+    }
+    IniOverlay overlay;
+    const std::filesystem::path iniDir = std::filesystem::current_path();
+    if (!overlaid.empty()) {
         std::error_code ec;
-        if (!tracedIni.Make(iniDir, options.driverNumber, tracePath, &error)) {
+        if (!overlay.Make(iniDir, options.driverNumber, overlaid, &error)) {
             return Fail(error);
         }
-        std::filesystem::current_path(tracedIni.Path(), ec);
+        std::filesystem::current_path(overlay.Path(), ec);
         if (ec) {
             return Fail(
-                fmt::format("cannot change to {}: {}", tracedIni.Path().string(), ec.message()));
+                fmt::format("cannot change to {}: {}", overlay.Path().string(), ec.message()));
         }
     }
     std::optional<TraceTail> traceTail;
@@ -185,9 +191,11 @@ int Run(Options& options) {
     log.Install();
     merix::StartParams sp = StartParamsFor(options, port.Name());
     driver.ColdStart(sp);
-    if (!tracePath.empty()) {
+    if (!overlaid.empty()) {
         std::error_code ec;
         std::filesystem::current_path(iniDir, ec);
+    }
+    if (!tracePath.empty()) {
         PlainView::Line(fmt::format("line trace: {}", tracePath.string()));
     }
     if (driver.Context().hf == 0) {
@@ -195,9 +203,9 @@ int Run(Options& options) {
         log.Uninstall();
         return Fail(fmt::format("the driver could not open the port '{}' (see the log lines "
                                 "above; --log FILE keeps them all)",
-                                port.Name()));
+                                port.Shown()));
     }
-    PlainView::Line(fmt::format("port {} open ({}, reply timeout {})", port.Name(),
+    PlainView::Line(fmt::format("port {} open ({}, reply timeout {})", port.Shown(),
                                 LineText(options), FormatDuration(options.replyTimeout)));
 
     const bool ansi = !options.plain && UseAnsiTerminal();
@@ -233,7 +241,7 @@ int Run(Options& options) {
         options.duration ? options.duration
                          : (options.Demo() ? std::optional<double>(15.0) : std::nullopt);
     ViewInfo view{fmt::format("driver '{}'  port {}  {}", info.description ? info.description : "?",
-                              port.Name(), LineText(options)),
+                              port.Shown(), LineText(options)),
                   start, duration && *duration > 0 ? duration : std::nullopt,
                   traceTail ? &traceTail->Recent() : nullptr};
     TerminalTable table;

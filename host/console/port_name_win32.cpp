@@ -2,14 +2,8 @@
 
 #include <cctype>
 
-#include <fmt/format.h>
-
-#include "merix/vpi.h"
-
 namespace merixhost {
 namespace {
-
-constexpr size_t kMaxName = merix::kPortNameSize - 1;
 
 /// "COM10", "com12": a port that CreateFileA opens only under the device namespace.
 bool HighComPort(const std::string& device) {
@@ -31,24 +25,13 @@ bool HighComPort(const std::string& device) {
 
 } // namespace
 
-PortName::~PortName() = default;
-
-bool PortName::Make(const std::string& device, std::string* error) {
-    const std::string name = HighComPort(device) ? "\\\\.\\" + device : device;
-    if (name.size() > kMaxName) {
-        if (error != nullptr) {
-            *error = fmt::format("port name '{}' is longer than the driver's {} characters", name,
-                                 kMaxName);
-        }
-        return false;
-    }
-    name_ = name;
-    return true;
+std::string SystemPortName(const std::string& device) {
+    return HighComPort(device) ? "\\\\.\\" + device : device;
 }
 
 std::string PortNameHelp() {
-    return "COM3, COM12 (opened as \\\\.\\COM12), or another device name of at most 11 "
-           "characters";
+    return "COM3, COM12 (opened as \\\\.\\COM12), another device name, or a device server's "
+           "tcp://HOST:PORT or rfc2217://HOST:PORT";
 }
 
 } // namespace merixhost

@@ -1,0 +1,39 @@
+// The driver reads its settings from its initialisation file at ColdStart alone. For settings
+// that merixhost gives on its command line (TRACE for --trace, PORT for a --port that the
+// host's 11-character name cannot carry), it hands the driver a copy of the user's file with
+// those lines put in place of the user's own.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace merixhost {
+
+/// A keyword and its value, as "KEYWORD = value".
+using IniSetting = std::pair<std::string, std::string>;
+
+/// A scratch directory holding the instance's initialisation file: the user's own from
+/// `iniDir` (MERIXnn.INT, else .INI), if there is one, without its lines for the keywords given,
+/// and then those settings. The driver reads it while the current directory is `Path()`; the
+/// directory is removed with this object.
+class IniOverlay {
+public:
+    IniOverlay() = default;
+    ~IniOverlay();
+    IniOverlay(const IniOverlay&) = delete;
+    IniOverlay& operator=(const IniOverlay&) = delete;
+
+    /// False with `error` set when the directory or the file cannot be made, or a setting is
+    /// too long for the driver's lines.
+    bool Make(const std::filesystem::path& iniDir, uint32_t driverNumber,
+              const std::vector<IniSetting>& settings, std::string* error);
+    const std::filesystem::path& Path() const { return dir_; }
+
+private:
+    std::filesystem::path dir_;
+};
+
+} // namespace merixhost
