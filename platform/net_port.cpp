@@ -44,7 +44,7 @@ struct Port {
     std::size_t tail = 0; ///< end of the bytes held
     LineErrors errors;    ///< since they were last taken
     bool overflowed = false;
-    bool lineStateKnown = false; ///< the server took the mask or sent a notification
+    bool lineStateKnown = false; ///< the server applies the mask, or sent a notification
     uint32_t asked = 0;          ///< COM port commands sent by the last SetCommState
     uint32_t answered = 0;       ///< those answered since
 };
@@ -122,8 +122,11 @@ void Subnegotiated(Port& port, std::span<const uint8_t> sub) {
         port.answered |= 1u << command;
     }
     if (command == telnet::kSetLineStateMask) {
-        port.lineStateKnown = true;
+        // The answer is the mask the server applies: 0, and it tells no line state.
+        port.lineStateKnown = sub.size() >= 3 && (sub[2] & telnet::kLineErrorMask) != 0;
     } else if (command == telnet::kNotifyLineState && sub.size() >= 3) {
+        // Debian's ser2net answers the mask so, with the line state now, not with the mask.
+        port.answered |= 1u << telnet::kSetLineStateMask;
         NoteLineState(port, sub[2]);
     }
 }

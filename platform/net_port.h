@@ -32,7 +32,7 @@ bool GetCommTimeouts(Handle h, CommTimeouts* timeouts);
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts);
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue);
 /// The server's NOTIFY-LINESTATE errors since the last call; false on a raw port, and on an
-/// RFC 2217 server that neither took the line-state mask nor sent a notification.
+/// RFC 2217 server that neither applies the line-state mask nor has sent a notification.
 bool TakeLineErrors(Handle h, LineErrors* errors);
 /// Throws away what has arrived; over RFC 2217 also asks the server to purge its buffer.
 bool PurgeInput(Handle h);

@@ -9,11 +9,12 @@ source "$(dirname "$0")/lib/apt_install.sh"
 # configured only where GoogleTest is found.
 demo=(build-essential cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev libfmt-dev)
 # Beside those, what the test suite and the rest of the tree use: libmodbus (the other end of
-# some tests, and the benchmark's yardstick), mbpoll, and the release test's tools: dpkg-dev and
-# file for the Debian packages, pkgconf for its pkg-config consumer, lintian for its check of
-# the packages.
+# some tests, and the benchmark's yardstick), mbpoll, the other ends of the network ports'
+# tests (ser2net as the device server, raw and RFC 2217; pymodbus as an RTU slave on TCP; socat),
+# and the release test's tools: dpkg-dev and file for the Debian packages, pkgconf for its
+# pkg-config consumer, lintian for its check of the packages.
 packages=("${demo[@]}" libgmock-dev libmodbus-dev mbpoll libbenchmark-dev
-          dpkg-dev file pkgconf lintian)
+          ser2net python3-pymodbus socat dpkg-dev file pkgconf lintian)
 if [ "${1:-}" = --demo ]; then
     packages=("${demo[@]}")
 elif (($#)); then

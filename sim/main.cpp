@@ -14,6 +14,7 @@
 #include "merix/version.h"
 #include "sim/scenario.h"
 #include "sim/simulator.h"
+#include "sim/tcp_bridge.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ struct Options {
     std::string scenario;
     std::string device;
     std::string link;
+    std::string listen;
     int baud = 9600;
     int dataBits = 8;
     std::string parity = "even";
@@ -124,11 +126,16 @@ int main(int argc, char** argv) {
                    "JSON scenario file (line, stations, values, "
                    "events, faults)")
         ->check(CLI::ExistingFile);
-    app.add_option("-d,--device", o.device,
-                   "Serial device to serve instead of creating a pseudo-terminal");
+    auto* device = app.add_option("-d,--device", o.device,
+                                  "Serial device to serve instead of creating a pseudo-terminal");
     app.add_option("-l,--link", o.link,
                    "Symlink to create to the pseudo-terminal, e.g. "
                    "/tmp/h51sim0");
+    // A real device has its master at the far end of the wire, not here to be bridged.
+    app.add_option("--listen", o.listen,
+                   "Also serve the line on a TCP port as raw RTU bytes: tcp://HOST:PORT (port 0: "
+                   "a free one)")
+        ->excludes(device);
     auto* baud = app.add_option("-b,--baud", o.baud, "Baud rate")->capture_default_str();
     auto* dataBits = app.add_option("--data-bits", o.dataBits, "Data bits")
                          ->check(CLI::Range(5, 8))
@@ -213,6 +220,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "h51sim: %s\n", why);
         return 2;
     }
+    std::string listenHost;
+    uint16_t listenPort = 0;
+    if (!o.listen.empty() && !ParseListenUrl(o.listen, &listenHost, &listenPort)) {
+        std::fprintf(stderr, "h51sim: --listen %s: expected tcp://HOST:PORT\n", o.listen.c_str());
+        return 2;
+    }
 
     Simulator sim(line);
     if (!o.quiet) {
@@ -265,16 +278,28 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string name = sim.DeviceName();
-    if (!o.link.empty() && o.device.empty() && !MakeLink(o.link, name)) {
+    TcpBridge bridge;
+    if (!o.listen.empty() && !bridge.Start(listenHost, listenPort, name, &error)) {
+        std::fprintf(stderr, "h51sim: --listen %s: %s\n", o.listen.c_str(), error.c_str());
         sim.Stop();
         return 1;
     }
+    if (!o.link.empty() && o.device.empty() && !MakeLink(o.link, name)) {
+        bridge.Stop();
+        sim.Stop();
+        return 1;
+    }
+    // With port 0 the system chose the port: the URL printed is the one to open.
+    const std::string url = o.listen.empty() ? "" : ListenUrl(listenHost, bridge.Port());
     std::printf("%s\n", name.c_str());
+    if (!url.empty()) {
+        std::printf("%s\n", url.c_str());
+    }
     std::fflush(stdout);
     const bool linked = !o.link.empty() && o.device.empty();
-    std::fprintf(stderr, "h51sim: %d bits per character at %d baud%s%s; Ctrl-C stops\n",
+    std::fprintf(stderr, "h51sim: %d bits per character at %d baud%s%s%s%s; Ctrl-C stops\n",
                  sim.Timing().BitsPerChar(), line.baud, linked ? ", link " : "",
-                 linked ? o.link.c_str() : "");
+                 linked ? o.link.c_str() : "", url.empty() ? "" : ", served on ", url.c_str());
 
     timespec limit{};
     if (o.duration > 0.0) {
@@ -288,6 +313,7 @@ int main(int argc, char** argv) {
             break;
         }
     }
+    bridge.Stop();
     sim.Stop();
     if (linked) {
         unlink(o.link.c_str());

@@ -1,0 +1,323 @@
+// Lines behind device servers: PORT = tcp:// or rfc2217:// in the initialisation file, and the
+// plant run through h51sim's own listener, Debian's ser2net (raw and RFC 2217) in front of h51sim
+// on a pseudo-terminal, and pymodbus as an RTU slave on TCP; a server that goes away and comes
+// back; servers that misbehave; and a lasting device path longer than the host's name.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "network_servers.h"
+#include "platform/telnet_codec.h"
+#include "scripted_server.h"
+#include "services/host_log.h"
+#include "services/line_statistics.h"
+#include "sim/tcp_bridge.h"
+#include "sim_line.h"
+#include "work_in.h"
+
+namespace merix::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum class Server { kSimListener, kSer2netRaw, kSer2netRfc2217 };
+
+int LogCount(const std::string& part) {
+    int n = 0;
+    for (const auto& line : qorlib::Log()) {
+        n += line.text.find(part) != std::string::npos;
+    }
+    return n;
+}
+
+/// ColdStart of instance 1 in `ctx` with PORT = `port` in its initialisation file; the host's
+/// own name is one that opens nothing here.
+int32_t StartOnPort(DriverContext& ctx, const std::string& port, uint32_t baud) {
+    std::ofstream("MERIX01.INI") << "PORT = " << port << "\n";
+    StartParams sp{};
+    std::snprintf(sp.portName, sizeof sp.portName, "COM1");
+    sp.comOn = 1;
+    sp.replyTimeout = 30;
+    sp.baud = static_cast<uint16_t>(baud);
+    sp.dataBits = 8;
+    sp.parity = 2;
+    CallBlock cb{&ctx, kColdStart, 1, 0, &sp};
+    return VpiMain(&cb);
+}
+
+/// The simulator's line behind a server of `Kind()`, opened by PORT.
+class NetworkLineBase : public SimLine {
+protected:
+    virtual Server Kind() const = 0;
+
+    void SetUp() override {
+        SimLine::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
+        ASSERT_EQ(Call(kCloseCom), 0) << "the pseudo-terminal is the server's from here";
+        std::string why;
+        if (Kind() == Server::kSimListener) {
+            ASSERT_TRUE(bridge.Start("127.0.0.1", 0, sim->DeviceName(), &why)) << why;
+            url = h51sim::ListenUrl("127.0.0.1", bridge.Port());
+        } else {
+            why = Ser2net::Missing();
+            if (!why.empty()) {
+                GTEST_SKIP() << why;
+            }
+            // RFC 2217 must set the line itself: the server starts it at another speed.
+            const bool rfc2217 = Kind() == Server::kSer2netRfc2217;
+            ASSERT_TRUE(
+                ser2net.Start(sim->DeviceName(), rfc2217, rfc2217 ? "9600n81" : "38400e81", &why))
+                << why;
+            url = ser2net.Url();
+        }
+        qorlib::ClearLog();
+        ASSERT_EQ(StartOnPort(ctx, url, LineSettings().baud), 0);
+        ASSERT_NE(ctx.hf, 0u) << "could not open " << url;
+    }
+    void TearDown() override {
+        SimLine::TearDown();
+        bridge.Stop();
+        ser2net.Stop();
+    }
+
+    WorkIn work{"merix_network_"};
+    h51sim::TcpBridge bridge;
+    Ser2net ser2net;
+    std::string url;
+};
+
+class NetworkLine : public NetworkLineBase, public ::testing::WithParamInterface<Server> {
+protected:
+    Server Kind() const override { return GetParam(); }
+};
+
+TEST_P(NetworkLine, ReadsWritesBroadcastsAndCollectsEachEventOnce) {
+    sim->SetHoldingRegister(1, 100, 0x1234);
+    sim->SetCoil(1, 7, true);
+    Gate reg("01300100", 1, 3, 100);
+    Gate coil("01100007", 1, 1, 7, 6);
+    Gate written("01300200", 1, 3, 200);
+    EXPECT_EQ(Read(reg), 0);
+    EXPECT_EQ(reg.Word(), 0x1234);
+    EXPECT_EQ(Read(coil), 0);
+    EXPECT_EQ(coil.Word(), 1);
+    EXPECT_EQ(Write(written, -1), 0) << "0xFF bytes, doubled on the way over Telnet";
+    written.SetWord(0);
+    EXPECT_EQ(Read(written), 0);
+    EXPECT_EQ(written.Word(), -1);
+
+    Gate time("$TIME", 0, 3, 0xFFFC);
+    EXPECT_EQ(Write(time, 1), 0);
+    EXPECT_TRUE(sim->WaitFor([&] { return sim->LastTimeSync().has_value(); }, 5000ms));
+
+    const char* gates[] = {"E010000", "E010001", "E010002", "E010003"};
+    for (const char* gate : gates) {
+        qorlib::DefineGate(gate, 1);
+    }
+    Gate events("$EVENT", 1, 3, 0xFFFD);
+    EXPECT_EQ(Read(events), 0) << "set-up";
+    for (uint16_t e = 0; e < 4; ++e) {
+        sim->SetEvent(1, e, true);
+    }
+    sim->SetEvent(1, 0, false);
+    sim->SetEvent(1, 1, false);
+    for (int i = 0; i < 50 && (sim->BufferedEvents(1) != std::optional<size_t>(0) ||
+                               ctx.fReadEvent != 0 || ctx.fRE[1] == 1);
+         ++i) {
+        Read(events);
+    }
+    const size_t expected[] = {2, 2, 1, 1};
+    for (int e = 0; e < 4; ++e) {
+        size_t stamped = 0;
+        for (const auto& v : qorlib::History(gates[e], 1)) {
+            stamped += v.seconds != 0;
+        }
+        EXPECT_EQ(stamped, expected[e]) << gates[e];
+    }
+
+    for (const LineCounter c :
+         {LineCounter::kFail, LineCounter::kRetry, LineCounter::kSilence, LineCounter::kCrc,
+          LineCounter::kWrong, LineCounter::kException, LineCounter::kShort, LineCounter::kFraming,
+          LineCounter::kParity, LineCounter::kOverrun}) {
+        EXPECT_EQ(ReadLineCounter(ctx, 0, c), 0u) << kLineCounterNames[static_cast<int>(c)];
+    }
+    if (Kind() == Server::kSer2netRfc2217) {
+        // The server's port was set to the host's speed, though ser2net starts it at 9600.
+        const int fd = open(sim->DeviceName().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        termios tio{};
+        ASSERT_EQ(tcgetattr(fd, &tio), 0);
+        close(fd);
+        EXPECT_EQ(cfgetospeed(&tio), B38400);
+        EXPECT_EQ(LogCount("RFC 2217, the device server's port set to 38400 baud, 8 data bits, "
+                           "parity even, 1 stop bits"),
+                  1);
+        EXPECT_EQ(LogCount("did not answer"), 0) << "ser2net answers every command sent";
+    }
+}
+
+std::string ServerName(const ::testing::TestParamInfo<Server>& info) {
+    constexpr const char* kNames[] = {"SimListener", "Ser2netRaw", "Ser2netRfc2217"};
+    return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, NetworkLine,
+                         ::testing::Values(Server::kSimListener, Server::kSer2netRaw,
+                                           Server::kSer2netRfc2217),
+                         ServerName);
+
+class NetworkRestart : public NetworkLineBase {
+protected:
+    Server Kind() const override { return Server::kSimListener; }
+};
+
+TEST_F(NetworkRestart, AServerThatComesBackIsConnectedAgainWithoutTheHost) {
+    Gate reg("01300100", 1, 3, 100);
+    ASSERT_EQ(Read(reg), 0);
+    const uint16_t port = bridge.Port();
+    bridge.Stop();
+    for (int i = 0; i < 3; ++i) {
+        const auto start = Clock::now();
+        EXPECT_EQ(Read(reg), kResultFailed);
+        // Fails at once, as on an unplugged adapter: a bound far above the retries' gaps.
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+    }
+    std::string why;
+    ASSERT_TRUE(bridge.Start("127.0.0.1", port, sim->DeviceName(), &why)) << why;
+    const auto back = Clock::now();
+    int32_t r = kResultFailed;
+    while (r != 0 && Clock::now() - back < std::chrono::seconds(20)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        r = Read(reg);
+    }
+    EXPECT_EQ(r, 0);
+    EXPECT_LT(Clock::now() - back, std::chrono::milliseconds(5000 + 300 + 2000))
+        << "within the 5 s between tries and one connect";
+    EXPECT_EQ(LogCount(url + ": connection lost"), 1);
+    EXPECT_EQ(LogCount(url + ": connection is back"), 1);
+}
+
+/// The driver alone, in a directory of its own, with a server the test brings.
+class NetworkPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetLibraryStateForTests();
+        qorlib::Reset();
+    }
+    void TearDown() override {
+        CallBlock cb{&ctx, kEndVpi, 1, 0, nullptr};
+        VpiMain(&cb);
+    }
+    int32_t Call(uint32_t command, void* params) {
+        CallBlock cb{&ctx, command, 1, 0, params};
+        return VpiMain(&cb);
+    }
+
+    WorkIn work{"merix_network_port_"};
+    DriverContext ctx{};
+};
+
+TEST_F(NetworkPort, ReadsAndWritesAPymodbusSlaveOnTcp) {
+    std::string why = PymodbusSlave::Missing();
+    if (!why.empty()) {
+        GTEST_SKIP() << why;
+    }
+    PymodbusSlave slave;
+    ASSERT_TRUE(slave.Start(&why)) << why;
+    ASSERT_EQ(StartOnPort(ctx, slave.Url(), 19200), 0);
+    ASSERT_NE(ctx.hf, 0u);
+    Gate reg("01300005", 1, 3, 5);
+    EXPECT_EQ(Call(kSingleRead, &reg.rec), 0);
+    EXPECT_EQ(reg.Word(), 50) << "register i holds i*10";
+    Gate coil("01100004", 1, 1, 4, 6);
+    EXPECT_EQ(Call(kSingleRead, &coil.rec), 0);
+    EXPECT_EQ(coil.Word(), 1) << "even coils are on";
+    Gate target("01300007", 1, 3, 7);
+    target.SetWord(1234);
+    EXPECT_EQ(Call(kSingleWrite, &target.rec), 0);
+    target.SetWord(0);
+    EXPECT_EQ(Call(kSingleRead, &target.rec), 0);
+    EXPECT_EQ(target.Word(), 1234);
+}
+
+struct BadServerCase {
+    const char* name;
+    std::string (*port)(ScriptedServer& server); // the PORT value; the server plays along
+    bool closesAtOnce;
+    bool opens;
+    const char* logged; // a part of a line the driver logs
+};
+
+const BadServerCase kBadServers[] = {
+    {"NameNotResolved",
+     [](ScriptedServer&) { return std::string("tcp://no-such-host.invalid:502"); }, false, false,
+     "not opened, code 1, system error 11001"},
+    {"Refused", [](ScriptedServer&) { return "tcp://127.0.0.1:" + std::to_string(FreeTcpPort()); },
+     false, false, "not opened, code 1, system error 10061"},
+    {"ClosesAtOnce", [](ScriptedServer& s) { return s.Url("tcp://"); }, true, true,
+     ": connection lost, system error"},
+    {"NeverAnswers", [](ScriptedServer& s) { return s.Url("rfc2217://"); }, false, true,
+     "the server did not answer SET-BAUDRATE SET-DATASIZE SET-PARITY SET-STOPSIZE SET-CONTROL "
+     "SET-LINESTATE-MASK in time"},
+    {"EndlessSubnegotiation",
+     [](ScriptedServer& s) {
+         Bytes endless{plat::telnet::kIac, plat::telnet::kSb, plat::telnet::kOptionComPort};
+         endless.resize(200000, 0x55);
+         std::thread([&s, endless] { s.Send(endless); }).detach();
+         return s.Url("rfc2217://");
+     },
+     false, true, "MERIX> DoRead() error reading reply, retry 4"},
+};
+
+class NetworkBadServer : public NetworkPort, public ::testing::WithParamInterface<BadServerCase> {};
+
+TEST_P(NetworkBadServer, GetsItsLogLineAndResultAndHoldsNothingUp) {
+    const BadServerCase& c = GetParam();
+    ScriptedServer server(c.closesAtOnce);
+    const auto start = Clock::now();
+    ASSERT_EQ(StartOnPort(ctx, c.port(server), 19200), 0);
+    EXPECT_EQ(ctx.hf != 0, c.opens);
+    Gate reg("01300005", 1, 3, 5);
+    if (c.opens) {
+        EXPECT_EQ(Call(kSingleRead, &reg.rec), kResultFailed);
+    }
+    EXPECT_EQ(LogCount(c.logged), 1) << c.logged;
+    // Five attempts of one reply timeout each, and a short wait for the server's answers.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NetworkBadServer, ::testing::ValuesIn(kBadServers),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(NetworkPort, ALastingDevicePathLongerThanTheHostsNameOpensAndReads) {
+    h51sim::LineConfig line;
+    line.baud = 19200;
+    line.parity = h51sim::Parity::Even;
+    h51sim::Simulator sim(line);
+    h51sim::StationConfig station;
+    station.address = 1;
+    std::string error;
+    ASSERT_TRUE(sim.AddStation(station, &error)) << error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    sim.SetHoldingRegister(1, 5, 4321);
+    std::filesystem::create_directories("serial/by-id");
+    const std::string path =
+        std::filesystem::absolute("serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0")
+            .string();
+    std::filesystem::create_symlink(sim.DeviceName(), path);
+    ASSERT_EQ(StartOnPort(ctx, path, 19200), 0);
+    ASSERT_NE(ctx.hf, 0u);
+    Gate reg("01300005", 1, 3, 5);
+    EXPECT_EQ(Call(kSingleRead, &reg.rec), 0);
+    EXPECT_EQ(reg.Word(), 4321);
+    TearDown();
+    sim.Stop();
+}
+
+} // namespace
+} // namespace merix::test
