@@ -53,7 +53,7 @@ void SetUpNetworkLink(InstanceRoom& room, const char* name, plat::Handle handle)
     if (plat::GetCommState(handle, &dcb)) {
         Log(kLogError,
             "MERIX> OpenSavedPort() %s: RFC 2217, the device server's port set to %u baud, %u "
-            "data bits, parity %s, %s stop bits, no flow control; it switches the line direction",
+            "data bits, parity %s, stop bits %s, no flow control; it switches the line direction",
             name, dcb.baudRate, static_cast<unsigned>(dcb.byteSize),
             dcb.parity < 5 ? kParityNames[dcb.parity] : "?",
             dcb.stopBits < 3 ? kStopBitsNames[dcb.stopBits] : "?");

@@ -155,7 +155,7 @@ TEST_P(NetworkLine, ReadsWritesBroadcastsAndCollectsEachEventOnce) {
         close(fd);
         EXPECT_EQ(cfgetospeed(&tio), B38400);
         EXPECT_EQ(LogCount("RFC 2217, the device server's port set to 38400 baud, 8 data bits, "
-                           "parity even, 1 stop bits"),
+                           "parity even, stop bits 1"),
                   1);
         EXPECT_EQ(LogCount("did not answer"), 0) << "ser2net answers every command sent";
     }

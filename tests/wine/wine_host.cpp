@@ -7,6 +7,8 @@
 // steps (capped), 0 when all passed.
 //
 // Usage: merix_wine_host [PORT [DLL]]   (defaults: COM1, merix.dll beside this program)
+// A PORT of tcp://HOST:PORT or rfc2217://HOST:PORT runs the same steps on a line behind a
+// device server: the host names COM1, and PORT in MERIX01.INI stands in for it.
 //
 // The values it expects are those of the scenario that the Wine test gives h51sim.
 #include <windows.h>
@@ -60,12 +62,16 @@ std::string BesideProgram(const char* file) {
 
 /// The driver reads MERIXnn.INI from the current directory; debug on runs its counter
 /// calibration at cold start (time-critical priority, 1 ms timer, busy-wait on the counter).
-bool WriteIniFile() {
+/// `portLine`, when not empty, is the PORT that stands in for the host's port name.
+bool WriteIniFile(const std::string& portLine) {
     FILE* f = std::fopen("MERIX01.INI", "w");
     if (f == nullptr) {
         return false;
     }
     std::fputs("; written by merix_wine_host\nDEBUG = ON\nSEND = DTR ON RTS OFF\n", f);
+    if (!portLine.empty()) {
+        std::fprintf(f, "PORT = %s\n", portLine.c_str());
+    }
     return std::fclose(f) == 0;
 }
 
@@ -99,7 +105,7 @@ merix::StartParams Line(const char* port, int16_t parity) {
     return sp;
 }
 
-void StartAndInfo(DriverSession& drv, const char* port) {
+void StartAndInfo(DriverSession& drv, const char* port, const std::string& portLine) {
     merix::VpiInfo info{};
     const int32_t r = drv.Call(merix::kGetVpiInfo, &info);
     Check(r == 0 && info.contextSize == 1544 && info.fixed70 == 70 && info.fixed4 == 4 &&
@@ -116,7 +122,8 @@ void StartAndInfo(DriverSession& drv, const char* port) {
           info.dataBits, info.stopBits, info.parity);
     drv.AllocateContext(info.contextSize);
 
-    Check(WriteIniFile(), "MERIX01.INI", "DEBUG = ON in the current directory");
+    Check(WriteIniFile(portLine), "MERIX01.INI", "DEBUG = ON in the current directory%s%s",
+          portLine.empty() ? "" : ", PORT = ", portLine.c_str());
     merix::StartParams sp = Line(port, 2);
     const int32_t cold = drv.Call(merix::kColdStart, &sp);
     const DriverContext* ctx = drv.Context();
@@ -360,7 +367,10 @@ void End(DriverSession& drv) {
 int main(int argc, char** argv) {
     using namespace wine_host;
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    const char* port = argc > 1 ? argv[1] : "COM1";
+    const std::string line = argc > 1 ? argv[1] : "COM1";
+    const bool network = line.rfind("tcp://", 0) == 0 || line.rfind("rfc2217://", 0) == 0;
+    const char* port = network ? "COM1" : line.c_str();
+    const std::string portLine = network ? line : std::string();
     const std::string dll = argc > 2 ? argv[2] : BesideProgram("merix.dll");
 
     // The whole driver log goes to a file; errors and the event summary also to the console.
@@ -379,7 +389,7 @@ int main(int argc, char** argv) {
     const bool loaded = drv.Load(dll, &error);
     Check(loaded, "LoadLibraryA, VpiMain", "%s", loaded ? dll.c_str() : error.c_str());
     if (loaded) {
-        StartAndInfo(drv, port);
+        StartAndInfo(drv, port, portLine);
         if (drv.Context()->hf != 0) {
             Gate reg("01300100", 0);
             Gate coil("0110007 ", 6);
