@@ -22,7 +22,8 @@ CC=clang CXX=clang++ cmake -S "$PWD" -B "$build" -DCMAKE_BUILD_TYPE=Debug \
 
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-    targets=(fuzz_receiver fuzz_event_block fuzz_address_parser fuzz_ini_file fuzz_frame_text)
+    targets=(fuzz_receiver fuzz_event_block fuzz_address_parser fuzz_ini_file fuzz_frame_text
+             fuzz_telnet)
     # The simulator's parser is fuzzed once the simulator has one.
     [ -f sim/request.cpp ] && targets+=(fuzz_sim_request)
 fi
