@@ -35,5 +35,6 @@ inline double WallMicros() {
 void SendTimingSection(int frames);
 void TransactionSection(int seconds);
 void TraceCostSection(int seconds);
+void NetworkSection(int seconds);
 
 } // namespace merix::bench

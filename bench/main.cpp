@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     int frames = 300;
     int seconds = 5;
-    const char* only = ""; // one section: send, transactions or trace
+    const char* only = ""; // one section: send, transactions, trace or network
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--frames") == 0) {
             frames = std::atoi(argv[i + 1]);
@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
     }
     if (wanted("trace")) {
         merix::bench::TraceCostSection(seconds);
+    }
+    if (wanted("network")) {
+        merix::bench::NetworkSection(seconds);
     }
     return 0;
 }

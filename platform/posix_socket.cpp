@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "platform/net_socket.h"
+#include "platform/posix_system.h"
 
 namespace merix::plat::net {
 
@@ -139,6 +140,7 @@ long Receive(Socket s, uint8_t* buffer, std::size_t room, uint32_t timeoutMs, ui
     for (;;) {
         const ssize_t n = recv(fd, buffer, room, 0);
         if (n > 0) {
+            sys::AckAtOnce(fd);
             return static_cast<long>(n);
         }
         if (n == 0) {

@@ -56,6 +56,13 @@ bool Rs485Enabled(int fd);
 /// device refuses or, asked to turn it on, does not take it; the mode is then as it was.
 bool SetRs485(int fd, bool on);
 
+/// Has the connected socket acknowledge what arrives at once, until the system falls back to
+/// delayed acknowledgements by itself (after the next read, on Linux). A device server that
+/// sends a reply in pieces as they come off the line, with Nagle's algorithm on (ser2net's
+/// default), holds each piece until the one before is acknowledged: a delayed acknowledgement
+/// would cost up to 40 ms a piece. Where the system has no such request, nothing.
+void AckAtOnce(int fd);
+
 /// Asks the device to pass received bytes on at once (ASYNC_LOW_LATENCY): a USB adapter then
 /// drops its latency timer, 16 ms by default on FTDI's, to 1 ms. False, with errno, for a
 /// device that takes no such setting (a pseudo-terminal) or refuses it.
