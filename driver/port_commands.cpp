@@ -44,6 +44,18 @@ void ReleaseForEndVpi(InstanceRoom& room) {
     ReleaseHeldPort(room, "EndVpi");
 }
 
+/// Closes `hf` for ReOpenCom to open again; a handle that would not close is given up all the
+/// same.
+void GiveUpPort(DriverContext& ctx) {
+    if (ComClose(ctx.hf) != kComOk) {
+        Log(kLogDetail, "MERIX> ReOpenCom() closing hf=%d failed, system error %u", ctx.hf,
+            plat::LastError());
+    }
+    ctx.hf = 0;
+    ReleaseTimerPeriod();
+    RecordPort(ctx, 0, false);
+}
+
 } // namespace
 
 int32_t CloseCom(CallBlock* cb) {
@@ -80,19 +92,19 @@ int32_t EndVpi(CallBlock* cb) {
 int32_t ReOpenCom(CallBlock* cb) {
     DriverContext& ctx = *cb->context;
     DisownForeignPort(ctx, cb->driverNumber, "ReOpenCom");
-    if (ctx.hf != 0 && ComGone(ctx.hf)) {
+    if (ctx.hf != 0 && plat::KindOfPort(ctx.hf) != plat::PortKind::kDevice) {
+        // A device server's port, live or lost, is connected anew: a second connection beside
+        // it would stay open for good, and a server that takes one master refuses it.
+        Log(kLogDetail, "MERIX> ReOpenCom() hf=%d is a device server's port: connecting again",
+            ctx.hf);
+        GiveUpPort(ctx);
+    } else if (ctx.hf != 0 && ComGone(ctx.hf)) {
         // An unplugged adapter: Windows does not remove a device while a handle to it is
         // open, so a kept handle would stop the adapter from coming back as this port. A
         // live port is left as it is.
         Log(kLogDetail, "MERIX> ReOpenCom() port of hf=%d is gone, system error %u: closing it",
             ctx.hf, plat::LastError());
-        if (ComClose(ctx.hf) != kComOk) {
-            Log(kLogDetail, "MERIX> ReOpenCom() closing hf=%d failed, system error %u", ctx.hf,
-                plat::LastError());
-        }
-        ctx.hf = 0; // dead either way: the handle is given up
-        ReleaseTimerPeriod();
-        RecordPort(ctx, 0, false);
+        GiveUpPort(ctx);
     }
     const uint32_t handle = OpenSavedPort(ctx);
     if (handle == 0) {

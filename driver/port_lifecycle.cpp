@@ -75,14 +75,10 @@ void AskLowLatency(const char* name, plat::Handle handle) {
 /// direction control, or the device server's; and whether it can tell its line errors, counted
 /// from here on.
 void SetUpLink(InstanceRoom& room, const char* name, plat::Handle handle) {
-    const bool wasLost = room.linkLost;
-    room.linkLost = false;
     if (plat::KindOfPort(handle) != plat::PortKind::kDevice) {
         SetUpNetworkLink(room, name, handle);
-        if (wasLost) {
-            Log(kLogError, "MERIX> %s: connection is back", name);
-        }
     } else {
+        room.linkLost = false;
         AskLowLatency(name, handle);
         room.direction =
             room.settings.rs485 ? TakeRs485(handle, name) : LineDirection::kDriverSwitched;

@@ -32,7 +32,8 @@ inline PortKind KindOfName(const char* name) {
         const std::size_t n = std::strlen(scheme);
         for (std::size_t i = 0; i < n; ++i) {
             const char c = name[i];
-            if (c == '\0' || (c | 0x20) != scheme[i]) { // the schemes' letters are lower case
+            const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+            if (lower != scheme[i]) { // a NUL ends the name and matches no scheme's character
                 return false;
             }
         }

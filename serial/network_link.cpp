@@ -36,10 +36,17 @@ void AppendCommandNames(uint32_t bits, char* out, std::size_t room) {
     }
 }
 
+void SayBack(std::string_view name) {
+    Log(kLogError, "MERIX> %.*s: connection is back", static_cast<int>(name.size()), name.data());
+}
+
 } // namespace
 
 void SetUpNetworkLink(InstanceRoom& room, const char* name, plat::Handle handle) {
     room.direction = LineDirection::kServerSwitched;
+    if (room.linkLost) {
+        SayBack(name); // connected again by a reopen
+    }
     room.linkLost = false;
     room.lastConnectMs = plat::ClockMs();
     if (plat::KindOfPort(handle) == plat::PortKind::kRawTcp) {
@@ -98,7 +105,7 @@ bool NetworkLinkUp(const DriverContext& ctx) {
         return false;
     }
     room->linkLost = false;
-    Log(kLogError, "MERIX> %.*s: connection is back", length, name.data());
+    SayBack(name);
     return true;
 }
 

@@ -17,7 +17,7 @@ inline constexpr uint64_t kReconnectEveryMs = 5000;
 
 /// For a port just opened behind a device server: logs what governs the line (the server's own
 /// settings, or those the driver gave it over RFC 2217, with any the server left unanswered),
-/// and notes the connect in `room`.
+/// and notes the connect in `room`; a line lost before is said to be back.
 void SetUpNetworkLink(InstanceRoom& room, const char* name, plat::Handle handle);
 
 /// True when the instance's line can carry a request: any device, and a network port whose

@@ -33,7 +33,8 @@ bool PortOfContext(const DriverContext& ctx) {
 }
 
 std::string_view LinePortName(const DriverContext& ctx) {
-    if (const InstanceRoom* room = g_rooms.Find(ctx); room != nullptr && room->settings.port[0]) {
+    if (const InstanceRoom* room = g_rooms.Find(ctx);
+        room != nullptr && room->settings.port[0] != '\0') {
         return room->settings.port;
     }
     const char* name = ctx.portParams.portName;

@@ -69,5 +69,13 @@ TEST_F(NetworkLinkTest, ALostLineIsTriedAgainEvery5SecondsAndSaidOnceEachWay) {
     EXPECT_EQ(Count(back), 1);
 }
 
+TEST_F(NetworkLinkTest, ReOpenComConnectsAgainRatherThanBeside) {
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(Call(kReOpenCom), 0);
+        EXPECT_EQ(fake::OpenHandles(), 1) << "a second connection would stay open for good";
+    }
+    EXPECT_EQ(Read(), 0);
+}
+
 } // namespace
 } // namespace merix::test
