@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows test host under Wine on lines behind device servers on the Linux side: h51sim's own
-# listener (raw TCP), then Debian's ser2net with RFC 2217 in front of h51sim on a
+# listener (raw TCP), then Debian's ser2net, raw and with RFC 2217, in front of h51sim on a
 # pseudo-terminal. The host walks the same plant as on COM1, with PORT in its MERIX01.INI.
 #
 # Usage: run_wine_network.sh SIM HOST_EXE WORK_DIR
@@ -8,7 +8,7 @@
 #   HOST_EXE  the cross-built merix_wine_host.exe, with merix.dll and QORLIB.dll beside it
 #   WORK_DIR  made afresh: the scenario, and a directory per server with the host's files
 # Exits 77 (skipped) when a piece is missing, else with the number of runs that failed. The
-# RFC 2217 run is left out, with a message, where ser2net is not installed.
+# ser2net runs are left out, with a message, where ser2net is not installed.
 set -u
 sim="$1"
 host="$2"
@@ -91,32 +91,39 @@ start_sim listener 2 --listen tcp://127.0.0.1:0
 run_host raw "$(sed -n 2p listener.out)"
 stop_all
 
-ser2net=/usr/sbin/ser2net
-if [ -x "$ser2net" ]; then
-    start_sim rfc2217 1
+# Runs the host through ser2net in front of a fresh h51sim, with ACCEPTER (tcp, or
+# telnet(rfc2217),tcp) and the driver's SCHEME. ser2net sets the line at 9600 8E1 on each
+# connection; over RFC 2217 the driver sets it itself.
+run_ser2net() { # NAME ACCEPTER SCHEME
+    start_sim "$1-sim" 1
+    local port
     port="$(free_port)"
-    # ser2net sets the line at 9600 8N1 on each connection; over RFC 2217 the driver sets 8E1.
-    cat >ser2net.yaml <<YAML
+    cat >"$1.yaml" <<YAML
 %YAML 1.1
 ---
 connection: &merix
-  accepter: telnet(rfc2217),tcp,127.0.0.1,$port
-  connector: serialdev,$(head -n 1 rfc2217.out),9600n81,local
+  accepter: $2,127.0.0.1,$port
+  connector: serialdev,$(head -n 1 "$1-sim.out"),9600e81,local
   options:
     kickolduser: true
-    chardelay: false
 YAML
-    "$ser2net" -d -u -c "$PWD/ser2net.yaml" >ser2net.log 2>&1 &
+    "$ser2net" -d -u -c "$PWD/$1.yaml" >"$1.log" 2>&1 &
     pids+=($!)
     if wait_for_port "$port"; then
-        run_host rfc2217 "rfc2217://127.0.0.1:$port"
+        run_host "$1" "$3://127.0.0.1:$port"
     else
         echo "ser2net took no connection on port $port within 10 s:"
-        cat ser2net.log
+        cat "$1.log"
         failed=$((failed + 1))
     fi
     stop_all
+}
+
+ser2net=/usr/sbin/ser2net
+if [ -x "$ser2net" ]; then
+    run_ser2net ser2net-raw tcp tcp
+    run_ser2net ser2net-rfc2217 "telnet(rfc2217),tcp" rfc2217
 else
-    echo "-- $ser2net is not installed (scripts/deps.sh): the RFC 2217 run is left out"
+    echo "-- $ser2net is not installed (scripts/deps.sh): its runs are left out"
 fi
 exit "$failed"
