@@ -10,10 +10,6 @@ namespace merix::plat::netport {
 
 namespace {
 
-/// Handles of network ports count up from here: far above the descriptors of a POSIX process
-/// and the handle values of a Win32 one, which are small multiples of 4.
-constexpr Handle kFirstHandle = 0x7E000001u;
-constexpr std::size_t kPorts = 64;
 /// A serial port's input queue holds 1,200 bytes; bytes beyond a full buffer are lost as an
 /// overflowing queue loses them, and counted as an overrun.
 constexpr std::size_t kInputRoom = 4096;
@@ -58,7 +54,7 @@ bool Fail(uint32_t code) {
 }
 
 Port* Find(Handle h) {
-    if (h < kFirstHandle || h >= kFirstHandle + kPorts) {
+    if (!Owns(h)) {
         return nullptr;
     }
     Port& port = g_ports[h - kFirstHandle];

@@ -15,7 +15,12 @@
 
 namespace merix::plat::netport {
 
-/// True for the handles of network ports: a range that no system gives its own handles.
+/// The handles of network ports: kFirstHandle and the kPorts - 1 after it, far above the
+/// descriptors of a POSIX process and the handle values of a Win32 one (small multiples of 4).
+inline constexpr Handle kFirstHandle = 0x7E000001u;
+inline constexpr uint32_t kPorts = 64;
+
+/// True for the handles of network ports.
 bool Owns(Handle h);
 
 /// Connects to `address` within `connectTimeoutMs`; for RFC 2217 offers the options it needs.

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/net_port.h"
 #include "platform/net_socket.h"
 #include "platform/platform.h"
 #include "platform/telnet_codec.h"
@@ -101,6 +103,7 @@ TEST_F(NetPort, LineStateNotificationsBecomeLineErrorsAndRawPortsHaveNone) {
     server.Send(ComPort(106, {kLineFraming | kLineBreak}));
     server.Send(ComPort(106, {kLineParity | kLineOverrun}));
     server.Send(ComPort(106, {0x60})); // the shift registers empty: no error
+    server.Send(ComPort(102, {8}));    // SET-DATASIZE's answer: no line state, whatever its value
     uint8_t byte = 0;
     uint32_t n = 0;
     server.Send({0x11});
@@ -150,7 +153,18 @@ TEST_F(NetPort, AHostileServerHoldsAReadNoLongerThanItsTimeout) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
+/// Descriptors open in this process.
+int OpenDescriptors() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++n;
+    }
+    return n;
+}
+
 TEST_F(NetPort, ALostConnectionFailsEveryCallUntilReconnected) {
+    const int descriptors = OpenDescriptors();
     handle = Open("tcp://");
     server.Send({0x01});
     uint8_t in[4];
@@ -161,11 +175,27 @@ TEST_F(NetPort, ALostConnectionFailsEveryCallUntilReconnected) {
     EXPECT_EQ(plat::LastError(), plat::net::kErrorConnectionClosed);
     EXPECT_TRUE(plat::ConnectionLost(handle));
     EXPECT_FALSE(plat::WriteFile(handle, in, 1, &n)) << "at once, as on an unplugged adapter";
+    uint32_t errors = 0;
+    EXPECT_FALSE(plat::ClearCommError(handle, &errors, &n)) << "gone, as ReOpenCom asks";
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "the lost connection's socket is closed";
     ASSERT_TRUE(plat::Reconnect(handle));
     EXPECT_FALSE(plat::ConnectionLost(handle));
     server.Send({0x07});
     ASSERT_TRUE(plat::ReadFile(handle, in, 1, &n));
     EXPECT_EQ(in[0], 0x07);
+    ASSERT_TRUE(plat::CloseHandle(handle));
+    handle = 0;
+    server.DropClient();
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+TEST(NetPortHandles, OnlyTheirOwnRangeIsTakenForANetworkPort) {
+    for (const plat::Handle h :
+         {plat::netport::kFirstHandle - 1, plat::netport::kFirstHandle + plat::netport::kPorts}) {
+        EXPECT_EQ(plat::KindOfPort(h), plat::PortKind::kDevice) << h;
+        EXPECT_FALSE(plat::ConnectionLost(h)) << h;
+        EXPECT_EQ(plat::UnansweredSettings(h), 0u) << h;
+    }
 }
 
 TEST(NetPortOpen, FailsWithTheReasonAndWithinItsBound) {
