@@ -15,8 +15,8 @@ namespace {
 constexpr std::size_t kInputRoom = 4096;
 constexpr std::size_t kChunk = 512;
 /// How long a SetCommState waits for the server's answers. Only the log needs them: a server
-/// that answers late or never (Debian's ser2net leaves SET-CONTROL unanswered on a port without
-/// modem lines) must not hold up an open.
+/// that answers late, another way (ser2net answers the line-state mask with a notification) or
+/// never (some leave a SET-CONTROL they cannot carry out unanswered) must not hold up an open.
 constexpr int64_t kAnswerWaitMs = 200;
 /// Bounds a send of negotiation or control bytes, which a live server takes at once.
 constexpr uint32_t kControlSendMs = 200;

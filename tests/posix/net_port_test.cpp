@@ -54,8 +54,8 @@ TEST_F(NetPort, Rfc2217OffersItsOptionsAndSendsTheLineSettings) {
     dcb.byteSize = 8;
     dcb.parity = 2;   // even
     dcb.stopBits = 2; // two
-    // Every command answered but SET-CONTROL, as ser2net leaves it on a port without modem
-    // lines: the open waits a short while and names what is missing.
+    // Every command answered but SET-CONTROL, as a server may leave one it cannot carry out:
+    // the open waits a short while and names what is missing.
     for (const uint8_t command : {1, 2, 3, 4, 10}) {
         server.Send(ComPort(static_cast<uint8_t>(100 + command), {0}));
     }
