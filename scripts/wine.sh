@@ -119,7 +119,8 @@ do_install() {
 }
 
 # Prints a DLL's imports and exports, and fails unless VpiMain is its one export and it imports
-# nothing beyond the system DLLs and the host's QORLIB.dll.
+# nothing beyond the system DLLs (WS2_32 for the ports behind device servers) and the host's
+# QORLIB.dll.
 check_dll() {
     local dll="$1" triplet="$2" table
     echo "== ${dll#"$root"/}"
@@ -129,7 +130,7 @@ check_dll() {
     sed 's/^/  /' <<<"$table"
     [ "$(grep '^exports' <<<"$table")" = "exports VpiMain" ] ||
         { echo "$dll must export VpiMain alone"; exit 1; }
-    if grep '^imports' <<<"$table" | grep -viqE ' (KERNEL32|msvcrt|WINMM|QORLIB)\.dll$'; then
+    if grep '^imports' <<<"$table" | grep -viqE ' (KERNEL32|msvcrt|WINMM|WS2_32|QORLIB)\.dll$'; then
         echo "$dll imports more than the system DLLs and QORLIB.dll"
         exit 1
     fi
