@@ -211,6 +211,36 @@ TEST(TraceRequestText, EveryKindOfRequestIsDescribed) {
     }
 }
 
+TEST(TraceReplyText, EveryKindOfReplyIsDescribed) {
+    struct Case {
+        Frame reply;
+        bool crc; // the CRC appended
+        const char* text;
+    };
+    const Case cases[] = {
+        // The function is named without its exception bit.
+        {{0x01, 0x83, 0x02}, true, "st 1 fn 83 read registers exception 2 | CRC ok"},
+        {{0x01, 0x03, 0x04, 0x00, 0x2A, 0x01, 0x00},
+         true,
+         "st 1 fn 03 read registers 4 bytes: 42 256 | CRC ok"},
+        {{0x01, 0x06, 0x00, 0x64, 0x12, 0x34},
+         true,
+         "st 1 fn 06 write register addr 100 value 0x1234 | CRC ok"},
+        // One record: event 3 = 1 at 23:59:58.456 (ms % 100 first, then ms / 100).
+        {{0x01, 0x42, 0x08, 0x03, 0x00, 0x01, 56, 4, 58, 59, 23},
+         true,
+         "st 1 fn 42 event next block 8 bytes [ev 3=1 23:59:58.456] | CRC ok"},
+        // Cut after the header: no data to show, and no CRC to judge.
+        {{0x01, 0x03}, false, "st 1 fn 03 read registers | no byte count"},
+    };
+    for (const Case& c : cases) {
+        const Frame frame = c.crc ? WithCrc(c.reply) : c.reply;
+        FixedText<256> text;
+        DescribeReply(text, frame);
+        EXPECT_EQ(text.View(), c.text);
+    }
+}
+
 TEST_F(LineTraceTest, AnUnwritableFileGetsOneLogLineAndTheLineWorksOn) {
     StartTraced("TRACE = no/such/directory/trace.txt\n");
     EXPECT_TRUE(
