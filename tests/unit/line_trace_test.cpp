@@ -85,6 +85,32 @@ TEST_F(LineTraceTest, ShowsRequestsRepliesSilencesAndOutcomes) {
     EXPECT_EQ(Matching(lines, "RX silence for").size(), 5u);
 }
 
+// The request is stamped when its write began: the measured hold before the lines went back to
+// receive, from which the reply's reads count.
+TEST_F(LineTraceTest, TheRequestIsStampedWhenItsWriteBegan) {
+    StartTraced("TRACE = t.log\n");
+    AccessGate gate("01300100", 1, 3, 100);
+    fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+    ASSERT_EQ(Read(gate), 0);
+    const auto lines = Lines("t.log");
+    ASSERT_GE(lines.size(), 3u);
+    double tx = 0;
+    double hold = 0;
+    double rx = 0;
+    double firstRead = 0;
+    ASSERT_EQ(std::sscanf(lines[1].c_str(), "%lf TX", &tx), 1) << lines[1];
+    ASSERT_EQ(std::sscanf(lines[1].substr(lines[1].find("planned, ")).c_str(),
+                          "planned, %lf ms measured", &hold),
+              1)
+        << lines[1];
+    ASSERT_EQ(std::sscanf(lines[2].c_str(), "%lf RX", &rx), 1) << lines[2];
+    ASSERT_EQ(std::sscanf(lines[2].substr(lines[2].find(" at +")).c_str(), " at +%lf", &firstRead),
+              1)
+        << lines[2];
+    EXPECT_GT(hold, 1.0) << "a hold worth stamping";
+    EXPECT_NEAR(tx + hold / 1000, rx - firstRead / 1000, 1e-6);
+}
+
 TEST_F(LineTraceTest, EachOutcomeIsWrittenAsTheTransactionTold) {
     StartTraced("TRACE = t.log\n");
     const Frame registers = WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A});
