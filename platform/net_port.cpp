@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/last_error.h"
 #include "platform/net_socket.h"
 #include "platform/telnet_codec.h"
 
@@ -46,10 +47,9 @@ struct Port {
 };
 
 std::array<Port, kPorts> g_ports;
-uint32_t g_error = 0;
 
 bool Fail(uint32_t code) {
-    g_error = code;
+    detail::SetLastError(code);
     return false;
 }
 
@@ -329,6 +329,15 @@ Handle Open(const NetAddress& address, uint32_t connectTimeoutMs) {
     return kInvalidHandle;
 }
 
+Handle OpenByName(const char* name, uint32_t connectTimeoutMs) {
+    NetAddress address;
+    if (!ParseNetAddress(name, &address)) {
+        Fail(kErrorInvalidName);
+        return kInvalidHandle;
+    }
+    return Open(address, connectTimeoutMs);
+}
+
 bool Close(Handle h) {
     Port* port = Find(h);
     if (port == nullptr) {
@@ -511,7 +520,7 @@ bool Lost(Handle h) {
     if (port->lostError == 0 && PumpReady(*port)) {
         return false;
     }
-    g_error = port->lostError;
+    detail::SetLastError(port->lostError); // what ended it
     return true;
 }
 
@@ -529,10 +538,6 @@ uint32_t Unanswered(Handle h) {
     return port == nullptr ? 0 : port->asked & ~port->answered;
 }
 
-uint32_t Error() {
-    return g_error;
-}
-
 void CloseAll() {
     for (Port& port : g_ports) {
         if (port.used) {
@@ -543,3 +548,24 @@ void CloseAll() {
 }
 
 } // namespace merix::plat::netport
+
+// The platform's calls for ports behind device servers, the same on every real backend.
+namespace merix::plat {
+
+PortKind KindOfPort(Handle h) {
+    return netport::Kind(h);
+}
+
+bool ConnectionLost(Handle h) {
+    return netport::Owns(h) && netport::Lost(h);
+}
+
+bool Reconnect(Handle h) {
+    return netport::Owns(h) ? netport::Reconnect(h) : netport::Fail(kErrorInvalidHandle);
+}
+
+uint32_t UnansweredSettings(Handle h) {
+    return netport::Unanswered(h);
+}
+
+} // namespace merix::plat

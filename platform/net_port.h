@@ -1,8 +1,10 @@
 // A serial line behind a device server, reached over TCP: raw (the bytes as they are) or with
-// RFC 2217's COM port control. To the driver it is a port like any other: every backend hands
-// the calls on a network port's handle to the functions here, which keep Win32's meaning (a
-// read's total timeout counted from the call, ClearCommError's flags and queue count), over
-// the socket layer of platform/net_socket.h. Portable: shared by the POSIX and Win32 backends.
+// RFC 2217's COM port control. To the driver it is a port like any other: every real backend
+// hands the calls on a network port's handle to the functions here, which keep Win32's meaning
+// (a read's total timeout counted from the call, ClearCommError's flags and queue count), over
+// the socket layer of platform/net_socket.h; and takes from net_port.cpp the platform's calls
+// that only network ports answer (KindOfPort, ConnectionLost, Reconnect, UnansweredSettings).
+// Portable: shared by the POSIX and Win32 backends.
 //
 // A connection that the server closes or that fails is a port gone, as an unplugged adapter
 // is: every call but Close fails at once with the code of the failure, until Reconnect.
@@ -24,8 +26,11 @@ inline constexpr uint32_t kPorts = 64;
 bool Owns(Handle h);
 
 /// Connects to `address` within `connectTimeoutMs`; for RFC 2217 offers the options it needs.
-/// kInvalidHandle on failure, with Error() set.
+/// kInvalidHandle on failure. Every call here that fails tells the backend's LastError its code
+/// (platform/last_error.h).
 Handle Open(const NetAddress& address, uint32_t connectTimeoutMs);
+/// Open for a name of platform/net_address.h; a malformed one fails with ERROR_INVALID_NAME.
+Handle OpenByName(const char* name, uint32_t connectTimeoutMs);
 bool Close(Handle h);
 
 bool GetCommState(Handle h, Dcb* dcb);
@@ -46,7 +51,7 @@ bool Read(Handle h, void* buffer, uint32_t count, uint32_t* read);
 bool Write(Handle h, const void* buffer, uint32_t count, uint32_t* written);
 
 PortKind Kind(Handle h);
-/// True when the connection is lost; Error() then tells what lost it.
+/// True when the connection is lost; LastError then tells what ended it.
 bool Lost(Handle h);
 /// Connects again within the read timeout in force, with the settings of the last
 /// SetCommState; true once connected.
@@ -54,9 +59,6 @@ bool Reconnect(Handle h);
 /// The COM port commands of the last SetCommState that the server did not answer in time, as
 /// bits 1 << command.
 uint32_t Unanswered(Handle h);
-
-/// The code of the last call here that failed.
-uint32_t Error();
 
 /// Closes every network port (unit tests and fuzzers start afresh).
 void CloseAll();

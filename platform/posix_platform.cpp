@@ -19,6 +19,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/last_error.h"
 #include "platform/net_port.h"
 #include "platform/platform.h"
 #include "platform/posix_system.h"
@@ -81,14 +82,6 @@ uint32_t Win32Code(int error) {
 bool Kept(bool ok) {
     if (!ok) {
         g_lastError = Win32Code(errno);
-    }
-    return ok;
-}
-
-/// Keeps the network port's code when `ok` is false; answers `ok`.
-bool Net(bool ok) {
-    if (!ok) {
-        g_lastError = netport::Error();
     }
     return ok;
 }
@@ -211,26 +204,52 @@ void Vanished(PortSlot& slot) {
     }
 }
 
+/// The path a port name opens: "NUL" is the null device, a name without "/" lives in /dev.
+std::string DevicePath(const char* name) {
+    if (std::strcmp(name, "NUL") == 0) {
+        return "/dev/null";
+    }
+    return std::strchr(name, '/') == nullptr ? std::string("/dev/") + name : std::string(name);
+}
+
+/// Opens `path` for exclusive use, as Windows opens a COM port with share mode 0, off
+/// descriptor 0; -1 with the code kept.
+int OpenExclusive(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        Kept(false);
+        return -1;
+    }
+    if (fd == 0) {
+        // A handle of 0 means "no port" to the driver: move the port off descriptor 0.
+        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        Kept(moved >= 0);
+        close(fd);
+        if (moved < 0) {
+            return -1;
+        }
+        fd = moved;
+    }
+    // TIOCEXCL does not bind root, so an advisory lock backs it up; /dev/null is shared by
+    // everybody and stays unlocked.
+    if (path != "/dev/null") {
+        if (isatty(fd)) {
+            ioctl(fd, TIOCEXCL);
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            g_lastError = kErrorAccessDenied; // taken: Win32's sharing refusal
+            close(fd);
+            return -1;
+        }
+    }
+    return fd;
+}
+
 } // namespace
 
 Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
     if (KindOfName(name) != PortKind::kDevice) {
-        NetAddress address;
-        if (!ParseNetAddress(name, &address)) {
-            g_lastError = kErrorInvalidName;
-            return kInvalidHandle;
-        }
-        const Handle h = netport::Open(address, connectTimeoutMs);
-        Net(h != kInvalidHandle);
-        return h;
-    }
-    std::string path;
-    if (std::strcmp(name, "NUL") == 0) {
-        path = "/dev/null";
-    } else if (std::strchr(name, '/') == nullptr) {
-        path = std::string("/dev/") + name;
-    } else {
-        path = name;
+        return netport::OpenByName(name, connectTimeoutMs);
     }
     PortSlot* free = nullptr;
     for (auto& slot : g_ports) {
@@ -243,32 +262,9 @@ Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
         g_lastError = 4; // ERROR_TOO_MANY_OPEN_FILES
         return kInvalidHandle;
     }
-    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = OpenExclusive(DevicePath(name));
     if (fd < 0) {
-        Kept(false);
         return kInvalidHandle;
-    }
-    if (fd == 0) {
-        // A handle of 0 means "no port" to the driver: move the port off descriptor 0.
-        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-        Kept(moved >= 0);
-        close(fd);
-        if (moved < 0) {
-            return kInvalidHandle;
-        }
-        fd = moved;
-    }
-    // Exclusive access as on Windows (share mode 0). TIOCEXCL does not bind root, so an
-    // advisory lock backs it up; /dev/null is shared by everybody and stays unlocked.
-    if (path != "/dev/null") {
-        if (isatty(fd)) {
-            ioctl(fd, TIOCEXCL);
-        }
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            g_lastError = kErrorAccessDenied; // taken: Win32's sharing refusal
-            close(fd);
-            return kInvalidHandle;
-        }
     }
     free->fd = fd;
     free->tty = isatty(fd) != 0;
@@ -286,7 +282,7 @@ Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
 
 bool CloseHandle(Handle h) {
     if (netport::Owns(h)) {
-        return Net(netport::Close(h));
+        return netport::Close(h);
     }
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -299,7 +295,7 @@ bool CloseHandle(Handle h) {
 
 bool GetCommState(Handle h, Dcb* dcb) {
     if (netport::Owns(h)) {
-        return Net(netport::GetCommState(h, dcb));
+        return netport::GetCommState(h, dcb);
     }
     termios tio{};
     const PortSlot* slot = Slot(h);
@@ -325,7 +321,7 @@ bool GetCommState(Handle h, Dcb* dcb) {
 
 bool SetCommState(Handle h, const Dcb& dcb) {
     if (netport::Owns(h)) {
-        return Net(netport::SetCommState(h, dcb));
+        return netport::SetCommState(h, dcb);
     }
     PortSlot* slot = Slot(h);
     termios tio{};
@@ -362,7 +358,7 @@ bool SetCommState(Handle h, const Dcb& dcb) {
 
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
     if (netport::Owns(h)) {
-        return Net(netport::GetCommTimeouts(h, timeouts));
+        return netport::GetCommTimeouts(h, timeouts);
     }
     const PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -374,7 +370,7 @@ bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
 
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
     if (netport::Owns(h)) {
-        return Net(netport::SetCommTimeouts(h, timeouts));
+        return netport::SetCommTimeouts(h, timeouts);
     }
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -390,7 +386,7 @@ bool SetupComm(Handle h, uint32_t, uint32_t) {
 
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     if (netport::Owns(h)) {
-        return Net(netport::ClearCommError(h, errors, inQueue));
+        return netport::ClearCommError(h, errors, inQueue);
     }
     *errors = 0;
     *inQueue = 0;
@@ -418,7 +414,7 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
 
 bool TakeLineErrors(Handle h, LineErrors* errors) {
     if (netport::Owns(h)) {
-        return Net(netport::TakeLineErrors(h, errors));
+        return netport::TakeLineErrors(h, errors);
     }
     *errors = LineErrors{};
     PortSlot* slot = Slot(h);
@@ -440,7 +436,7 @@ bool TakeLineErrors(Handle h, LineErrors* errors) {
 
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     if (netport::Owns(h)) {
-        return Net(netport::Read(h, buffer, count, read));
+        return netport::Read(h, buffer, count, read);
     }
     *read = 0;
     PortSlot* slot = Slot(h);
@@ -497,7 +493,7 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
 
 bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
     if (netport::Owns(h)) {
-        return Net(netport::Write(h, buffer, count, written));
+        return netport::Write(h, buffer, count, written);
     }
     *written = 0;
     PortSlot* slot = Slot(h);
@@ -590,7 +586,7 @@ bool ConfirmsLineModes() {
 
 bool PurgeComm(Handle h) {
     if (netport::Owns(h)) {
-        return Net(netport::PurgeInput(h));
+        return netport::PurgeInput(h);
     }
     const int fd = Fd(h);
     return fd < 0 ? FailWith(kErrorInvalidHandle) : Kept(tcflush(fd, TCIFLUSH) == 0);
@@ -620,26 +616,6 @@ bool SetCommBreak(Handle h) {
 }
 bool ClearCommBreak(Handle h) {
     return netport::Owns(h) || ioctl(Fd(h), TIOCCBRK) == 0;
-}
-
-PortKind KindOfPort(Handle h) {
-    return netport::Kind(h);
-}
-
-bool ConnectionLost(Handle h) {
-    if (!netport::Owns(h) || !netport::Lost(h)) {
-        return false;
-    }
-    g_lastError = netport::Error(); // what ended it
-    return true;
-}
-
-bool Reconnect(Handle h) {
-    return netport::Owns(h) ? Net(netport::Reconnect(h)) : FailWith(kErrorInvalidHandle);
-}
-
-uint32_t UnansweredSettings(Handle h) {
-    return netport::Unanswered(h);
 }
 
 bool SetLowLatency(Handle h) {
@@ -693,6 +669,10 @@ int SetThreadPriority(int priority) {
 
 uint32_t LastError() {
     return g_lastError;
+}
+
+void detail::SetLastError(uint32_t code) {
+    g_lastError = code;
 }
 
 void ClearLastError() {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "platform/last_error.h"
 #include "platform/net_port.h"
 #include "platform/platform.h"
 #include "platform/win32_dcb.h"
@@ -35,26 +36,11 @@ bool Kept(bool ok) {
     return ok;
 }
 
-/// Keeps the network port's code when `ok` is false; answers `ok`.
-bool Net(bool ok) {
-    if (!ok) {
-        g_lastError = netport::Error();
-    }
-    return ok;
-}
-
 } // namespace
 
 Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
     if (KindOfName(name) != PortKind::kDevice) {
-        NetAddress address;
-        if (!ParseNetAddress(name, &address)) {
-            g_lastError = kErrorInvalidName;
-            return kInvalidHandle;
-        }
-        const Handle h = netport::Open(address, connectTimeoutMs);
-        Net(h != kInvalidHandle);
-        return h;
+        return netport::OpenByName(name, connectTimeoutMs);
     }
     HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -67,14 +53,14 @@ Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
 
 bool CloseHandle(Handle h) {
     if (netport::Owns(h)) {
-        return Net(netport::Close(h));
+        return netport::Close(h);
     }
     return Kept(::CloseHandle(ToHandle(h)) != 0);
 }
 
 bool GetCommState(Handle h, Dcb* dcb) {
     if (netport::Owns(h)) {
-        return Net(netport::GetCommState(h, dcb));
+        return netport::GetCommState(h, dcb);
     }
     DCB d{};
     d.DCBlength = sizeof(DCB);
@@ -87,7 +73,7 @@ bool GetCommState(Handle h, Dcb* dcb) {
 
 bool SetCommState(Handle h, const Dcb& dcb) {
     if (netport::Owns(h)) {
-        return Net(netport::SetCommState(h, dcb));
+        return netport::SetCommState(h, dcb);
     }
     // Start from the device's own DCB so that every field we do not name keeps its value.
     DCB d{};
@@ -104,7 +90,7 @@ bool SetCommState(Handle h, const Dcb& dcb) {
 
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
     if (netport::Owns(h)) {
-        return Net(netport::GetCommTimeouts(h, timeouts));
+        return netport::GetCommTimeouts(h, timeouts);
     }
     COMMTIMEOUTS t{};
     if (!Kept(::GetCommTimeouts(ToHandle(h), &t) != 0)) {
@@ -120,7 +106,7 @@ bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
 
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
     if (netport::Owns(h)) {
-        return Net(netport::SetCommTimeouts(h, timeouts));
+        return netport::SetCommTimeouts(h, timeouts);
     }
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = timeouts.readIntervalTimeout;
@@ -140,7 +126,7 @@ bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue) {
 
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     if (netport::Owns(h)) {
-        return Net(netport::ClearCommError(h, errors, inQueue));
+        return netport::ClearCommError(h, errors, inQueue);
     }
     DWORD e = 0;
     COMSTAT stat{};
@@ -152,7 +138,7 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
 
 bool TakeLineErrors(Handle h, LineErrors* errors) {
     if (netport::Owns(h)) {
-        return Net(netport::TakeLineErrors(h, errors));
+        return netport::TakeLineErrors(h, errors);
     }
     *errors = LineErrors{};
     uint32_t flags = 0;
@@ -166,7 +152,7 @@ bool TakeLineErrors(Handle h, LineErrors* errors) {
 
 bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     if (netport::Owns(h)) {
-        return Net(netport::Read(h, buffer, count, read));
+        return netport::Read(h, buffer, count, read);
     }
     DWORD n = 0;
     const BOOL ok = ::ReadFile(ToHandle(h), buffer, count, &n, nullptr);
@@ -176,7 +162,7 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
 
 bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
     if (netport::Owns(h)) {
-        return Net(netport::Write(h, buffer, count, written));
+        return netport::Write(h, buffer, count, written);
     }
     DWORD n = 0;
     // Bounded by the write timeouts that ComOpen sets: a stalled port ends the call with a
@@ -199,7 +185,7 @@ bool ConfirmsLineModes() {
 
 bool PurgeComm(Handle h) {
     if (netport::Owns(h)) {
-        return Net(netport::PurgeInput(h));
+        return netport::PurgeInput(h);
     }
     return Kept(::PurgeComm(ToHandle(h), PURGE_RXCLEAR) != 0);
 }
@@ -216,30 +202,6 @@ bool SetCommBreak(Handle h) {
 }
 bool ClearCommBreak(Handle h) {
     return netport::Owns(h) || Kept(::ClearCommBreak(ToHandle(h)) != 0);
-}
-
-PortKind KindOfPort(Handle h) {
-    return netport::Kind(h);
-}
-
-bool ConnectionLost(Handle h) {
-    if (!netport::Owns(h) || !netport::Lost(h)) {
-        return false;
-    }
-    g_lastError = netport::Error(); // what ended it
-    return true;
-}
-
-bool Reconnect(Handle h) {
-    if (!netport::Owns(h)) {
-        g_lastError = ERROR_INVALID_HANDLE;
-        return false;
-    }
-    return Net(netport::Reconnect(h));
-}
-
-uint32_t UnansweredSettings(Handle h) {
-    return netport::Unanswered(h);
 }
 
 bool SetLowLatency(Handle) {
@@ -278,6 +240,10 @@ int SetThreadPriority(int priority) {
 
 uint32_t LastError() {
     return g_lastError;
+}
+
+void detail::SetLastError(uint32_t code) {
+    g_lastError = code;
 }
 
 void ClearLastError() {
