@@ -39,6 +39,9 @@ protected:
         plat::CommTimeouts t;
         t.readTotalTimeoutConstant = 300;
         EXPECT_TRUE(plat::SetCommTimeouts(h, t));
+        plat::CommTimeouts kept;
+        EXPECT_TRUE(plat::GetCommTimeouts(h, &kept));
+        EXPECT_EQ(kept.readTotalTimeoutConstant, 300u);
         return h;
     }
     void TearDown() override { plat::CloseHandle(handle); }
@@ -56,6 +59,9 @@ TEST_F(NetPort, Rfc2217OffersItsOptionsAndSendsTheLineSettings) {
     dcb.stopBits = 2; // two
     // Every command answered but SET-CONTROL, as a server may leave one it cannot carry out:
     // the open waits a short while and names what is missing.
+    // Before its settings, the port offers its options and nothing else.
+    const Bytes offers{kIac, kWill, 0, kIac, kDo, 0, kIac, kWill, 3, kIac, kDo, 3, kIac, kWill, 44};
+    EXPECT_EQ(server.Received(offers.size()), offers);
     for (const uint8_t command : {1, 2, 3, 4, 10}) {
         server.Send(ComPort(static_cast<uint8_t>(100 + command), {0}));
     }
@@ -65,7 +71,7 @@ TEST_F(NetPort, Rfc2217OffersItsOptionsAndSendsTheLineSettings) {
     EXPECT_FALSE(plat::TakeLineErrors(handle, &e)) << "the mask answered 0: no line states";
     const Bytes sent = server.Received(60);
     const Bytes expected[] = {
-        {kIac, kWill, 0, kIac, kDo, 0, kIac, kWill, 3, kIac, kDo, 3, kIac, kWill, 44},
+        offers,
         ComPort(kSetBaudRate, {0x00, 0x00, 0x96, 0x00}), // 38400
         ComPort(kSetDataSize, {8}),
         ComPort(kSetParity, {kParityEven}),
