@@ -1,4 +1,5 @@
-// Linux's socket request of the network ports: an acknowledgement at once (TCP_QUICKACK).
+// Linux's socket requests of the network ports: an acknowledgement at once (TCP_QUICKACK), and
+// a bound on unacknowledged bytes (TCP_USER_TIMEOUT).
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -13,6 +14,15 @@ void AckAtOnce(int fd) {
     setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 #else
     (void)fd;
+#endif
+}
+
+void BoundUnacknowledged(int fd, unsigned milliseconds) {
+#ifdef TCP_USER_TIMEOUT
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &milliseconds, sizeof milliseconds);
+#else
+    (void)fd;
+    (void)milliseconds;
 #endif
 }
 

@@ -14,8 +14,14 @@ inline constexpr Socket kNoSocket = -1;
 
 /// Resolves `host` once and connects to its addresses in turn until one answers, all within
 /// `timeoutMs`; the connected socket has TCP_NODELAY set, so that a request goes out as one
-/// segment at once. kNoSocket on failure, with `*error` set.
+/// segment at once, and gives up when what it sent stays unacknowledged for
+/// kUnacknowledgedLimitMs. kNoSocket on failure, with `*error` set.
 Socket Connect(const char* host, uint16_t port, uint32_t timeoutMs, uint32_t* error);
+
+/// A server that acknowledges nothing for this long is gone (a device server without power sends
+/// no FIN and no RST): a few retransmissions, even on a slow network, and far below the system's
+/// own quarter of an hour.
+inline constexpr unsigned kUnacknowledgedLimitMs = 10000;
 
 /// Sends all `size` bytes with one call where the system takes them at once, waiting for room
 /// up to `timeoutMs`. False on an error or when the time ran out, with `*error` set.

@@ -106,6 +106,7 @@ Socket Connect(const char* host, uint16_t port, uint32_t timeoutMs, uint32_t* er
     }
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    sys::BoundUnacknowledged(fd, kUnacknowledgedLimitMs);
     return fd;
 }
 

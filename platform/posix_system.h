@@ -63,6 +63,12 @@ bool SetRs485(int fd, bool on);
 /// would cost up to 40 ms a piece. Where the system has no such request, nothing.
 void AckAtOnce(int fd);
 
+/// Has the system give up the connection when bytes it sent stay unacknowledged for
+/// `milliseconds` (Linux: TCP_USER_TIMEOUT). A device server that loses its power sends no FIN
+/// and no RST: without a bound, the connection would count as up for the quarter of an hour of
+/// retransmissions, and the driver would not connect again. Where the system cannot, nothing.
+void BoundUnacknowledged(int fd, unsigned milliseconds);
+
 /// Asks the device to pass received bytes on at once (ASYNC_LOW_LATENCY): a USB adapter then
 /// drops its latency timer, 16 ms by default on FTDI's, to 1 ms. False, with errno, for a
 /// device that takes no such setting (a pseudo-terminal) or refuses it.

@@ -15,8 +15,9 @@ namespace {
 
 bool g_started = false;
 
-/// SIO_TCP_SET_ACK_FREQUENCY, which older MinGW headers lack.
+/// SIO_TCP_SET_ACK_FREQUENCY and TCP_MAXRT, which older MinGW headers lack.
 constexpr DWORD kSetAckFrequency = _WSAIOW(IOC_VENDOR, 23);
+constexpr int kMaxRetransmitTime = 5;
 
 bool Started(uint32_t* error) {
     if (!g_started) {
@@ -125,6 +126,10 @@ Socket Connect(const char* host, uint16_t port, uint32_t timeoutMs, uint32_t* er
     DWORD returned = 0;
     ::WSAIoctl(s, kSetAckFrequency, &everySegment, sizeof everySegment, nullptr, 0, &returned,
                nullptr, nullptr);
+    // A server that acknowledges nothing for a while is gone, not slow (TCP_MAXRT, in seconds).
+    const DWORD maxRetransmitSeconds = kUnacknowledgedLimitMs / 1000;
+    ::setsockopt(s, IPPROTO_TCP, kMaxRetransmitTime,
+                 reinterpret_cast<const char*>(&maxRetransmitSeconds), sizeof maxRetransmitSeconds);
     return static_cast<Socket>(s);
 }
 
