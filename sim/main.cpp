@@ -115,6 +115,22 @@ bool MakeLink(const std::string& link, const std::string& target) {
     return true;
 }
 
+/// --listen: serves `device` on HOST:PORT as well; `*served` gets the URL to open (the port the
+/// system chose where PORT is 0), empty without --listen. False after a message.
+bool ServeOnTcp(const std::string& listen, const std::string& host, uint16_t port,
+                const std::string& device, TcpBridge& bridge, std::string* served) {
+    if (listen.empty()) {
+        return true;
+    }
+    std::string error;
+    if (!bridge.Start(host, port, device, &error)) {
+        std::fprintf(stderr, "h51sim: --listen %s: %s\n", listen.c_str(), error.c_str());
+        return false;
+    }
+    *served = ListenUrl(host, bridge.Port());
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -279,8 +295,8 @@ int main(int argc, char** argv) {
     }
     const std::string name = sim.DeviceName();
     TcpBridge bridge;
-    if (!o.listen.empty() && !bridge.Start(listenHost, listenPort, name, &error)) {
-        std::fprintf(stderr, "h51sim: --listen %s: %s\n", o.listen.c_str(), error.c_str());
+    std::string url;
+    if (!ServeOnTcp(o.listen, listenHost, listenPort, name, bridge, &url)) {
         sim.Stop();
         return 1;
     }
@@ -289,8 +305,6 @@ int main(int argc, char** argv) {
         sim.Stop();
         return 1;
     }
-    // With port 0 the system chose the port: the URL printed is the one to open.
-    const std::string url = o.listen.empty() ? "" : ListenUrl(listenHost, bridge.Port());
     std::printf("%s\n", name.c_str());
     if (!url.empty()) {
         std::printf("%s\n", url.c_str());

@@ -50,6 +50,32 @@ IniOverlay::~IniOverlay() {
     }
 }
 
+bool IniOverlay::Enter(const fs::path& iniDir, uint32_t driverNumber,
+                       const std::vector<IniSetting>& settings, std::string* error) {
+    if (settings.empty()) {
+        return true;
+    }
+    if (!Make(iniDir, driverNumber, settings, error)) {
+        return false;
+    }
+    std::error_code ec;
+    fs::current_path(dir_, ec);
+    if (ec) {
+        *error = fmt::format("cannot change to {}: {}", dir_.string(), ec.message());
+        return false;
+    }
+    iniDir_ = iniDir;
+    return true;
+}
+
+void IniOverlay::Leave() {
+    if (!iniDir_.empty()) {
+        std::error_code ec;
+        fs::current_path(iniDir_, ec);
+        iniDir_.clear();
+    }
+}
+
 bool IniOverlay::Make(const fs::path& iniDir, uint32_t driverNumber,
                       const std::vector<IniSetting>& settings, std::string* error) {
     std::string content;

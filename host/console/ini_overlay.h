@@ -26,14 +26,21 @@ public:
     IniOverlay(const IniOverlay&) = delete;
     IniOverlay& operator=(const IniOverlay&) = delete;
 
-    /// False with `error` set when the directory or the file cannot be made, or a setting is
-    /// too long for the driver's lines.
-    bool Make(const std::filesystem::path& iniDir, uint32_t driverNumber,
-              const std::vector<IniSetting>& settings, std::string* error);
+    /// Makes the file and changes into its directory; nothing at all without settings. False
+    /// with `error` set when the directory or the file cannot be made, a setting is too long for
+    /// the driver's lines, or the directory cannot be entered.
+    bool Enter(const std::filesystem::path& iniDir, uint32_t driverNumber,
+               const std::vector<IniSetting>& settings, std::string* error);
+    /// Back to the ini directory, once the driver has read the file.
+    void Leave();
     const std::filesystem::path& Path() const { return dir_; }
 
 private:
+    bool Make(const std::filesystem::path& iniDir, uint32_t driverNumber,
+              const std::vector<IniSetting>& settings, std::string* error);
+
     std::filesystem::path dir_;
+    std::filesystem::path iniDir_;
 };
 
 } // namespace merixhost

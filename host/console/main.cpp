@@ -87,6 +87,20 @@ std::string ScanLoop(Scanner& scanner, Demo* plant, const Options& options,
     return StopReason();
 }
 
+/// What merixhost tells the driver through its initialisation file: the trace, and a port that
+/// the host's 11 characters cannot name.
+std::vector<IniSetting> OverlaidSettings(const std::filesystem::path& tracePath,
+                                         const PortName& port) {
+    std::vector<IniSetting> settings;
+    if (!tracePath.empty()) {
+        settings.emplace_back("TRACE", tracePath.string());
+    }
+    if (!port.PortLine().empty()) {
+        settings.emplace_back("PORT", port.PortLine());
+    }
+    return settings;
+}
+
 int Run(Options& options) {
     for (std::string* path : {&options.gatesPath, &options.driverPath, &options.logPath,
                               &options.csvValues, &options.csvEvents, &options.csvStations}) {
@@ -161,27 +175,11 @@ int Run(Options& options) {
         }
     }
     // The driver reads its initialisation file at ColdStart alone: for a trace, or a port that
-    // the host's name cannot carry, it reads a copy with those lines, and the current directory
-    // is the ini directory again afterwards.
-    std::vector<IniSetting> overlaid;
-    if (!tracePath.empty()) {
-        overlaid.emplace_back("TRACE", tracePath.string());
-    }
-    if (!port.PortLine().empty()) {
-        overlaid.emplace_back("PORT", port.PortLine());
-    }
+    // the host's name cannot carry, it reads a copy with those lines.
     IniOverlay overlay;
-    const std::filesystem::path iniDir = std::filesystem::current_path();
-    if (!overlaid.empty()) {
-        std::error_code ec;
-        if (!overlay.Make(iniDir, options.driverNumber, overlaid, &error)) {
-            return Fail(error);
-        }
-        std::filesystem::current_path(overlay.Path(), ec);
-        if (ec) {
-            return Fail(
-                fmt::format("cannot change to {}: {}", overlay.Path().string(), ec.message()));
-        }
+    if (!overlay.Enter(std::filesystem::current_path(), options.driverNumber,
+                       OverlaidSettings(tracePath, port), &error)) {
+        return Fail(error);
     }
     std::optional<TraceTail> traceTail;
     if (!tracePath.empty()) {
@@ -191,10 +189,7 @@ int Run(Options& options) {
     log.Install();
     merix::StartParams sp = StartParamsFor(options, port.Name());
     driver.ColdStart(sp);
-    if (!overlaid.empty()) {
-        std::error_code ec;
-        std::filesystem::current_path(iniDir, ec);
-    }
+    overlay.Leave();
     if (!tracePath.empty()) {
         PlainView::Line(fmt::format("line trace: {}", tracePath.string()));
     }

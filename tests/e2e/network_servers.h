@@ -9,7 +9,6 @@
 //     Ser2net server;
 //     ASSERT_TRUE(server.Start(sim.DeviceName(), true, "9600e81", &why)) << why;
 //     ... PORT = server.Url() ...
-//     ASSERT_TRUE(server.Restart(&why)) << why;   // the same port, a new process
 #pragma once
 
 #include <fcntl.h>
@@ -278,13 +277,6 @@ public:
     /// Ends ser2net, and with it any connection. Safe to call more than once.
     void Stop() { server_.Stop(); }
 
-    /// Stops ser2net and starts it again on the same port.
-    bool Restart(std::string* whyNot = nullptr) {
-        std::string ignored;
-        Stop();
-        return Launch(whyNot != nullptr ? whyNot : &ignored);
-    }
-
 private:
     bool Launch(std::string* whyNot) {
         if (std::string why = Missing(); !why.empty()) {
@@ -385,14 +377,6 @@ public:
 
     /// Ends the slave, and with it any connection. Safe to call more than once.
     void Stop() { server_.Stop(); }
-
-    /// Stops the slave and starts it again on the same port, the tables at their starting
-    /// values.
-    bool Restart(std::string* whyNot = nullptr) {
-        std::string ignored;
-        Stop();
-        return Launch(whyNot != nullptr ? whyNot : &ignored);
-    }
 
 private:
     bool Launch(std::string* whyNot) {
