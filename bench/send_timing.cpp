@@ -5,6 +5,7 @@
 #include "bench_report.h"
 #include "pty_pair.h"
 #include "serial/com_port.h"
+#include "serial/function_table.h"
 #include "serial/transmitter.h"
 
 namespace merix::bench {
@@ -42,7 +43,7 @@ void MeasureLine(const Line& line, int frames) {
     std::vector<double> overshoot;
     const double cpuStart = ThreadCpuMicros();
     for (int i = 0; i < frames; ++i) {
-        const uint8_t request[] = {0x01, 0x03, 0x00, 0x64, 0x00, 0x01};
+        const uint8_t request[] = {1, kReadHoldingRegisters, 0x00, 0x64, 0x00, 0x01};
         std::copy(std::begin(request), std::end(request), ctx.txBuf);
         Send(ctx, ctx.txBuf, 6);
         overshoot.push_back((ctx.pracDelay - ctx.calcDelay) * 1000.0);

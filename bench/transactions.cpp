@@ -15,6 +15,7 @@
 #include "host/qorlib_control.h"
 #include "merix/vpi.h"
 #include "platform/platform.h"
+#include "serial/function_table.h"
 #include "serial/line_direction.h"
 #include "serial/line_trace.h"
 #include "sim/simulator.h"
@@ -403,10 +404,11 @@ void TraceCostSection(int seconds) {
         ctx.perfFrequency = frequency;
         ctx.msecPerChar = 1.146f;
         StartLineTrace(ctx, path, kTraceDefaultMiB);
-        uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, static_cast<uint8_t>(count), 0, 0};
+        uint8_t request[] = {1,    kReadHoldingRegisters,       0x00, 0x00,
+                             0x00, static_cast<uint8_t>(count), 0,    0};
         const uint32_t replyLength = 5 + 2 * static_cast<uint32_t>(count);
-        ctx.rxBuf[0] = 0x01;
-        ctx.rxBuf[1] = 0x03;
+        ctx.rxBuf[0] = request[0];
+        ctx.rxBuf[1] = request[1];
         ctx.rxBuf[2] = static_cast<uint8_t>(2 * count);
         const double start = ThreadCpuMicros();
         for (int i = 0; i < kHookRounds; ++i) {

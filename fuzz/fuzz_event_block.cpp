@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int updated = Update_Events(&cb, replyLength);
         ASAN_UNPOISON_MEMORY_REGION(ctx->rxBuf, kRxBufSize);
         FUZZ_CHECK(updated == 0);
-        if (ctx->rxBuf[1] == 0xC1) {
+        if (ctx->rxBuf[1] == kInitRefused) {
             FUZZ_CHECK(ctx->fEF[st] == 1);
             FUZZ_CHECK(ctx->evtConflictAlert[st] != 0xFFFF);
         } else {

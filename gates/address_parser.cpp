@@ -170,12 +170,12 @@ int32_t ParseOrdinary(const char* copy, std::size_t len, GateParseRecord& rec) {
     }
     rec.address = address;
     rec.function = copy[2] - '0';
-    if (rec.function < 1 || rec.function > 4) {
+    if (rec.function < 0 || !ReadsGates(static_cast<uint8_t>(rec.function))) {
         RunTimeError(kAreaGates, kPlaceFunction, 0);
         return kResultRefused;
     }
     rec.bitNumber = -1;
-    rec.valueWidth = rec.function <= 2 ? 1 : 16;
+    rec.valueWidth = ReadsRegisters(static_cast<uint8_t>(rec.function)) ? 16 : 1;
     return kResultOk;
 }
 
@@ -299,7 +299,8 @@ int32_t BlockAddressParser(CallBlock* cb) {
     if (rec.function == kInternalFunction) {
         return kResultFailed;
     }
-    if (rec.function == 3 || rec.function == 4) {
+    if (rec.function >= 0 && rec.function <= 0xFF &&
+        ReadsRegisters(static_cast<uint8_t>(rec.function))) {
         return rec.blockLength <= kMaxRegisterBlock ? 0 : 2;
     }
     rec.valueWidth = 1;

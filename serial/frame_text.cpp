@@ -12,32 +12,6 @@ namespace merix {
 
 namespace {
 
-// Data bytes (between function and CRC) that a request with a fixed layout carries; -1 when
-// the layout has its own byte count or is unknown.
-int FixedDataLength(uint8_t function) {
-    switch (function) {
-    case kReadCoils:
-    case kReadDiscreteInputs:
-    case kReadHoldingRegisters:
-    case kReadInputRegisters:
-    case kWriteSingleCoil:
-    case kWriteSingleRegister:
-    case 0x08: // diagnostics: sub-function and data
-        return 4;
-    case kEventNext:
-    case kEventRepeat:
-    case 0x07: // read exception status
-    case 0x0B: // comm event counter
-    case 0x0C: // comm event log
-    case 0x11: // report server id
-        return 0;
-    case 0x16: // mask write register
-        return 6;
-    default:
-        return -1;
-    }
-}
-
 bool CrcOk(std::span<const uint8_t> frame) {
     return CrcMatches(frame.data(), static_cast<int>(frame.size()));
 }
@@ -73,9 +47,52 @@ void AppendEventBlock(TextBuffer& out, std::span<const uint8_t> block) {
     }
 }
 
+// " addr 100 count 10": the two words of a request or of a write's echo, as the row names them.
+void AppendWords(TextBuffer& out, const FunctionRow& row, std::span<const uint8_t> data) {
+    for (std::size_t i = 0; i < row.words.size(); ++i) {
+        const WordField& field = row.words[i];
+        out.Printf(field.hex ? " %.*s 0x%04X" : " %.*s %u", static_cast<int>(field.label.size()),
+                   field.label.data(), Word(data, 2 * i));
+    }
+}
+
+void AppendRequestFields(TextBuffer& out, const FunctionRow& row, std::span<const uint8_t> data) {
+    const RequestFields f = DecodeRequestFields(row, data);
+    switch (row.request) {
+    case RequestLayout::kAddressCount:
+    case RequestLayout::kAddressValue:
+        AppendWords(out, row, data);
+        break;
+    case RequestLayout::kEventSetUp:
+        out.Printf(" %.*s %u", static_cast<int>(row.words[0].label.size()),
+                   row.words[0].label.data(), f.eventCount);
+        break;
+    case RequestLayout::kClock: {
+        const auto& t = f.time;
+        out.Printf(" %02u-%02u-%02u %02u:%02u:%02u.%03u", t[7], t[6], t[5], t[4], t[3], t[2],
+                   t[0] + 100u * t[1]);
+        break;
+    }
+    case RequestLayout::kEmpty:
+        break;
+    }
+}
+
+// Register values as numbers, up to 16 of them.
+void AppendRegisters(TextBuffer& out, std::span<const uint8_t> data) {
+    out.Append(":");
+    for (std::size_t i = 0; i + 1 < data.size() && i < 32; i += 2) {
+        out.Printf(" %u", Word(data, i));
+    }
+    if (data.size() > 32) {
+        out.Append(" ...");
+    }
+}
+
 } // namespace
 
 void TextBuffer::Clear() {
+
     size_ = 0;
     if (capacity_ > 0) {
         data_[0] = '\0';
@@ -113,62 +130,8 @@ void TextBuffer::Truncate(std::size_t size) {
 }
 
 std::string_view FunctionName(uint8_t function) {
-    switch (function & ~kExceptionBit & 0xFF) {
-    case kReadCoils:
-        return "read coils";
-    case kReadDiscreteInputs:
-        return "read inputs";
-    case kReadHoldingRegisters:
-        return "read registers";
-    case kReadInputRegisters:
-        return "read input registers";
-    case kWriteSingleCoil:
-        return "write coil";
-    case kWriteSingleRegister:
-        return "write register";
-    case kEventInit:
-        return "event init";
-    case kEventNext:
-        return "event next block";
-    case kEventRepeat:
-        return "event repeat block";
-    case kTimeSync:
-        return "time sync";
-    default:
-        return "unknown function";
-    }
-}
-
-std::optional<std::size_t> ExpectedRequestLength(std::span<const uint8_t> head) {
-    if (head.size() < 2) {
-        return std::nullopt;
-    }
-    const uint8_t function = head[1];
-    const int fixed = FixedDataLength(function);
-    if (fixed >= 0) {
-        return 4 + static_cast<std::size_t>(fixed);
-    }
-    // Layouts that carry their own byte count: where it sits, and what precedes it.
-    std::size_t countAt = 0;
-    switch (function) {
-    case kEventInit:
-    case kTimeSync:
-        countAt = 2;
-        break;
-    case 0x0F: // write multiple coils
-    case 0x10: // write multiple registers
-        countAt = 6;
-        break;
-    case 0x17: // read/write multiple registers
-        countAt = 10;
-        break;
-    default:
-        return std::nullopt;
-    }
-    if (head.size() <= countAt) {
-        return std::nullopt;
-    }
-    return countAt + 1 + head[countAt] + 2;
+    const FunctionRow* row = FindFunction(function & ~kExceptionBit & 0xFF);
+    return row != nullptr ? row->name : "unknown function";
 }
 
 void AppendHex(TextBuffer& out, std::span<const uint8_t> bytes, std::size_t limit) {
@@ -208,34 +171,8 @@ void DescribeRequest(TextBuffer& out, std::span<const uint8_t> frame) {
         out.Append(" | length does not fit the function");
         return;
     }
-    const auto data = frame.subspan(2, frame.size() - 4);
-    switch (frame[1]) {
-    case kReadCoils:
-    case kReadDiscreteInputs:
-    case kReadHoldingRegisters:
-    case kReadInputRegisters:
-        out.Printf(" addr %u count %u", Word(data, 0), Word(data, 2));
-        break;
-    case kWriteSingleCoil:
-    case kWriteSingleRegister:
-        out.Printf(" addr %u value 0x%04X", Word(data, 0), Word(data, 2));
-        break;
-    case kEventInit:
-        // The count is the last word of the field, whatever the field's length.
-        out.Printf(" events %u", data.size() >= 3 ? Word(data, data.size() - 2) : 0u);
-        break;
-    case kTimeSync: {
-        // ms % 100, ms / 100, s, min, h, day, month, year % 100 behind the byte count.
-        uint8_t t[8] = {};
-        for (std::size_t i = 0; i < 8 && i + 1 < data.size(); ++i) {
-            t[i] = data[i + 1];
-        }
-        out.Printf(" %02u-%02u-%02u %02u:%02u:%02u.%03u", t[7], t[6], t[5], t[4], t[3], t[2],
-                   t[0] + 100u * t[1]);
-        break;
-    }
-    default:
-        break;
+    if (const FunctionRow* row = FindFunction(frame[1])) {
+        AppendRequestFields(out, *row, frame.subspan(2, frame.size() - 4));
     }
     out.Append(" | CRC ok");
 }
@@ -256,9 +193,10 @@ void DescribeReply(TextBuffer& out, std::span<const uint8_t> frame) {
         AppendCrcVerdict(out, frame);
         return;
     }
-    if (function == kWriteSingleCoil || function == kWriteSingleRegister) {
+    const FunctionRow* row = FindFunction(function);
+    if (row != nullptr && row->reply == ReplyLayout::kEcho) {
         if (frame.size() >= 6) {
-            out.Printf(" addr %u value 0x%04X", Word(frame, 2), Word(frame, 4));
+            AppendWords(out, *row, frame.subspan(2, 4));
         }
         out.Append(" | ");
         AppendCrcVerdict(out, frame);
@@ -277,16 +215,11 @@ void DescribeReply(TextBuffer& out, std::span<const uint8_t> frame) {
         return;
     }
     const auto data = frame.subspan(3, n);
-    if (function == kEventNext || function == kEventRepeat) {
+    const ReplyLayout layout = row != nullptr ? row->reply : ReplyLayout::kBits;
+    if (layout == ReplyLayout::kEventBlock) {
         AppendEventBlock(out, data);
-    } else if (function == kReadHoldingRegisters || function == kReadInputRegisters) {
-        out.Append(":");
-        for (std::size_t i = 0; i + 1 < n && i < 32; i += 2) {
-            out.Printf(" %u", Word(data, i));
-        }
-        if (n > 32) {
-            out.Append(" ...");
-        }
+    } else if (layout == ReplyLayout::kRegisters) {
+        AppendRegisters(out, data);
     } else if (n > 0) {
         out.Append(": ");
         AppendHex(out, data, 16);

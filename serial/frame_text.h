@@ -6,9 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string_view>
+
+#include "serial/function_table.h"
 
 namespace merix {
 
@@ -47,10 +48,6 @@ private:
 
 /// "read registers", "event next block", ... (the exception bit is ignored).
 std::string_view FunctionName(uint8_t function);
-
-/// The length a request frame will have, CRC included, once enough of its head is known;
-/// nullopt while the head is too short to tell or when the function has no fixed layout.
-std::optional<std::size_t> ExpectedRequestLength(std::span<const uint8_t> head);
 
 /// Bytes as "01 03 00 64"; longer runs are cut with " ..." after `limit` bytes.
 void AppendHex(TextBuffer& out, std::span<const uint8_t> bytes, std::size_t limit = 64);

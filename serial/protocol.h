@@ -1,6 +1,6 @@
-// The facts of the expanded Modbus RTU protocol that H51 controllers speak: function codes,
-// frame sizes and limits, and how multi-byte fields are read. Every layer and tool (the
-// transactions, the gates, the trace, the simulator, the fuzzers) takes them from here: a
+// The facts of the expanded Modbus RTU protocol that H51 controllers speak: the functions
+// (their table), frame sizes and limits, and how multi-byte fields are read. Every layer and tool
+// (the transactions, the gates, the trace, the simulator, the fuzzers) takes them from here: a
 // second definition, even of the same value, is a future inconsistency.
 #pragma once
 
@@ -8,29 +8,9 @@
 #include <cstdint>
 #include <span>
 
+#include "serial/function_table.h"
+
 namespace merix {
-
-enum FunctionCode : uint8_t {
-    kReadCoils = 0x01,
-    kReadDiscreteInputs = 0x02,
-    kReadHoldingRegisters = 0x03,
-    kReadInputRegisters = 0x04,
-    kWriteSingleCoil = 0x05,
-    kWriteSingleRegister = 0x06,
-    kEventInit = 0x41,   ///< event set-up: empties the buffer, answers the state bitmap
-    kEventNext = 0x42,   ///< the next block of buffered events
-    kEventRepeat = 0x43, ///< the last block again
-    kTimeSync = 0x46,    ///< clock broadcast
-};
-
-/// Set in the function byte of a reply that refuses the request (an exception reply).
-inline constexpr uint8_t kExceptionBit = 0x80;
-
-/// The event functions' refusals: the set-up's (the event count does not match) and the
-/// repeat's (no block to repeat).
-inline constexpr uint8_t kInitRefused = kExceptionBit | kEventInit;
-inline constexpr uint8_t kNextRefused = kExceptionBit | kEventNext;
-inline constexpr uint8_t kRepeatRefused = kExceptionBit | kEventRepeat;
 
 /// Modbus over serial line: an RTU frame is at most 256 bytes.
 inline constexpr std::size_t kMaxRtuFrame = 256;

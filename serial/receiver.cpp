@@ -12,10 +12,11 @@ namespace merix {
 
 namespace {
 
-constexpr uint32_t kEchoRest = 6; // address and value echoed, then the CRC
+// A write's reply echoes its request's address and value, then the CRC.
+constexpr uint32_t kEchoRest = FixedRequestData(RequestLayout::kAddressValue) + 2;
 
-bool IsEventFunction(uint8_t function) {
-    return function == kInitRefused || function == kNextRefused || function == kRepeatRefused;
+bool IsEventRefusal(uint8_t function) {
+    return (function & kExceptionBit) != 0 && IsEventFunction(function & ~kExceptionBit);
 }
 
 ReceiveResult ExceptionVerdict(uint8_t code, uint8_t function, int32_t station) {
@@ -27,7 +28,7 @@ ReceiveResult ExceptionVerdict(uint8_t code, uint8_t function, int32_t station) 
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal data address (PLC %d)", station);
         // The event functions answer "no such data" when a block cannot be repeated or the
         // event count does not match; the event transaction handles those itself.
-        return IsEventFunction(function) ? kRxFrame : kRxRefused;
+        return IsEventRefusal(function) ? kRxFrame : kRxRefused;
     case 3:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal data value (PLC %d)", station);
         return kRxRefused;

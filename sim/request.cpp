@@ -29,34 +29,14 @@ ParseResult ParseRequest(std::span<const uint8_t> frame) {
         result.error = RequestError::LengthMismatch;
         return result;
     }
-    switch (r.function) {
-    case kReadCoils:
-    case kReadDiscreteInputs:
-    case kReadHoldingRegisters:
-    case kReadInputRegisters:
-        r.address = Word(data, 0);
-        r.count = Word(data, 2);
-        break;
-    case kWriteSingleCoil:
-    case kWriteSingleRegister:
-        r.address = Word(data, 0);
-        r.value = Word(data, 2);
-        break;
-    case kEventInit:
-        r.byteCount = data[0];
-        // The count is the last word of the field, whatever the field's length.
-        if (data.size() >= 3) {
-            r.eventCount = Word(data, data.size() - 2);
-        }
-        break;
-    case kTimeSync:
-        r.byteCount = data[0];
-        for (size_t i = 0; i < r.time.size() && i + 1 < data.size(); ++i) {
-            r.time[i] = data[i + 1];
-        }
-        break;
-    default:
-        break;
+    if (const merix::FunctionRow* row = merix::FindFunction(r.function)) {
+        const merix::RequestFields f = merix::DecodeRequestFields(*row, data);
+        r.address = f.address;
+        r.count = f.count;
+        r.value = f.value;
+        r.byteCount = f.byteCount;
+        r.eventCount = f.eventCount;
+        r.time = f.time;
     }
     return result;
 }

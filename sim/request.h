@@ -14,7 +14,7 @@
 
 namespace h51sim {
 
-// The function codes, and the frame lengths and names the trace shares with the driver.
+// The function codes, and the frame lengths, layouts and names the trace shares with the driver.
 using merix::FunctionCode;
 using enum merix::FunctionCode;
 using merix::ExpectedRequestLength;

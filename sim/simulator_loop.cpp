@@ -158,8 +158,10 @@ Simulator::Outgoing Simulator::Answer(const RxFrame& frame, ReceivedFrame& recor
 
     Outgoing out;
     out.station = request.station;
-    // Time synchronisation is never answered, so there is no reply for a fault to spoil.
-    if (request.function != kTimeSync) {
+    // A broadcast function (the time synchronisation) is never answered, so there is no reply
+    // for a fault to spoil.
+    if (const merix::FunctionRow* row = merix::FindFunction(request.function);
+        row == nullptr || row->reply != merix::ReplyLayout::kNone) {
         out.fault = slot->faults.Next(request.function);
     }
     const FaultKind kind = out.fault ? out.fault->kind : FaultKind::NoReply;

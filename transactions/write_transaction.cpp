@@ -27,9 +27,17 @@ constexpr RetryTexts kWriteTexts{"MERIX> SingleWrite() : sRetry=%d, reply_len=%d
                                  "MERIX> SingleWrite() Delay : Calc. %.3f, Prac. %.3f",
                                  "MERIX> SingleWrite() Wrong receive (still %d tries)"};
 
+/// The row of the read function that a gate's address names, or nullptr for any other gate.
+const FunctionRow* GateRead(const GateAccessRecord& gate) {
+    const bool read = gate.function >= 0 && gate.function <= 0xFF &&
+                      ReadsGates(static_cast<uint8_t>(gate.function));
+    return read ? FindFunction(static_cast<uint8_t>(gate.function)) : nullptr;
+}
+
 int BuildWriteRequest(const GateAccessRecord& gate, uint8_t* frame) {
     const int16_t value = ValueWord(gate.valuePtr);
-    const bool coil = gate.function == 1;
+    const FunctionRow* read = GateRead(gate);
+    const bool coil = read != nullptr && read->writtenWith == kWriteSingleCoil;
     frame[0] = static_cast<uint8_t>(gate.station);
     frame[1] = coil ? kWriteSingleCoil : kWriteSingleRegister;
     frame[2] = static_cast<uint8_t>(gate.address >> 8);
@@ -127,7 +135,7 @@ int32_t SingleWrite(CallBlock* cb) {
     if (ctx.comOn == 0) {
         return kResultRefused;
     }
-    if (gate.function == 2 || gate.function == 4) {
+    if (const FunctionRow* read = GateRead(gate); read != nullptr && read->writtenWith == 0) {
         return kResultRefused; // discrete inputs and input registers cannot be written
     }
     return WriteTransaction(ctx, gate);

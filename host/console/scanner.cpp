@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "host/qorlib_control.h"
+#include "serial/function_table.h"
 
 namespace merixhost {
 namespace {
@@ -200,8 +201,9 @@ void Scanner::UpdateValueText(GateState& gate) {
     const auto& rec = gate.rec;
     if (gate.kind != GateKind::Block) {
         const int16_t word = Word(gate, 2);
-        const bool registerValue = (rec.function == 3 || rec.function == 4) && rec.gateType != 6 &&
-                                   gate.kind != GateKind::Internal;
+        const bool registerValue = rec.function >= 0 && rec.function <= 0xFF &&
+                                   merix::ReadsRegisters(static_cast<uint8_t>(rec.function)) &&
+                                   rec.gateType != 6 && gate.kind != GateKind::Internal;
         gate.valueText =
             registerValue ? std::to_string(static_cast<uint16_t>(word)) : std::to_string(word);
         return;
