@@ -2,13 +2,35 @@
 """Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/.
 
 The seeds are small, realistic inputs in each target's input layout (see the comment at the
-top of each fuzz_*.cpp). Run it again after changing a layout; the files are committed.
+top of each fuzz_*.cpp). It also writes the dictionaries of the frame targets: the function
+codes, as they are and with the exception bit. Both take the codes from the driver's table of
+functions. Run it again after changing a layout or a function; the files are committed.
 """
 import pathlib
+import re
 import shutil
 import struct
 
-ROOT = pathlib.Path(__file__).resolve().parent / "corpus"
+HERE = pathlib.Path(__file__).resolve().parent
+ROOT = HERE / "corpus"
+TABLE = (HERE.parent / "serial" / "function_table.h").read_text()
+
+
+def enum_codes() -> dict:
+    """The function codes by their names in the table, without the k: ReadCoils -> 1."""
+    body = re.search(r"enum FunctionCode : uint8_t \{(.*?)\};", TABLE, re.S).group(1)
+    return {name: int(code, 16) for name, code in re.findall(r"k(\w+) = (0x[0-9A-Fa-f]+)", body)}
+
+
+F = enum_codes()
+# Modbus functions that H51 controllers do not speak, by the name in their row's comment.
+FOREIGN = {name: int(code, 16)
+           for code, name in re.findall(r"\{(0x[0-9A-Fa-f]+), \{[^}]*\}\}, +// (.*)", TABLE)}
+EXCEPTION = int(re.search(r"kExceptionBit = (0x[0-9A-Fa-f]+)", TABLE).group(1), 16)
+READ_COILS, READ_REGS = F["ReadCoils"], F["ReadHoldingRegisters"]
+READ_INPUT_REGS = F["ReadInputRegisters"]
+WRITE_COIL, WRITE_REG = F["WriteSingleCoil"], F["WriteSingleRegister"]
+INIT, NEXT, REPEAT, TIME = F["EventInit"], F["EventNext"], F["EventRepeat"], F["TimeSync"]
 
 
 def crc16(frame: bytes) -> bytes:
@@ -46,24 +68,24 @@ def rx(flags: int, station: int, function: int, line: bytes, cuts: bytes = WHOLE
 
 FIXED, EVENT = 1, 2
 receiver = {
-    "read_registers": rx(0, 5, 3, with_crc(5, 3, 4, 0, 1, 0, 2)),
-    "read_coils": rx(0, 1, 1, with_crc(1, 1, 1, 0x05)),
-    "read_block": rx(0, 1, 3, with_crc(1, 3, 250, *range(250))),
-    "write_echo": rx(FIXED, 5, 6, with_crc(5, 6, 0, 100, 0, 7)),
-    "exception_address": rx(0, 5, 3, with_crc(5, 0x83, 2)),
-    "exception_other_function": rx(0, 5, 3, with_crc(5, 0x84, 1)),
-    "exception_device": rx(0, 5, 3, with_crc(5, 0x83, 4)),
-    "event_init_conflict": rx(EVENT, 5, 0x41, with_crc(5, 0xC1, 2)),
-    "event_repeat_refused": rx(EVENT, 5, 0x43, with_crc(5, 0xC3, 2)),
-    "event_header_then_silence": rx(EVENT, 5, 0x42, bytes([5, 0xC2]), bytes([2, 255, 255])),
-    "event_bitmap": rx(EVENT, 5, 0x41, with_crc(5, 0x41, 2, 0x05, 0x80)),
-    "event_block": rx(EVENT, 5, 0x42, with_crc(5, 0x42, 16, *record(12, 1, 645, 58, 59, 23),
+    "read_registers": rx(0, 5, READ_REGS, with_crc(5, READ_REGS, 4, 0, 1, 0, 2)),
+    "read_coils": rx(0, 1, READ_COILS, with_crc(1, READ_COILS, 1, 0x05)),
+    "read_block": rx(0, 1, READ_REGS, with_crc(1, READ_REGS, 250, *range(250))),
+    "write_echo": rx(FIXED, 5, WRITE_REG, with_crc(5, WRITE_REG, 0, 100, 0, 7)),
+    "exception_address": rx(0, 5, READ_REGS, with_crc(5, EXCEPTION | READ_REGS, 2)),
+    "exception_other_function": rx(0, 5, READ_REGS, with_crc(5, EXCEPTION | READ_INPUT_REGS, 1)),
+    "exception_device": rx(0, 5, READ_REGS, with_crc(5, EXCEPTION | READ_REGS, 4)),
+    "event_init_conflict": rx(EVENT, 5, INIT, with_crc(5, EXCEPTION | INIT, 2)),
+    "event_repeat_refused": rx(EVENT, 5, REPEAT, with_crc(5, EXCEPTION | REPEAT, 2)),
+    "event_header_then_silence": rx(EVENT, 5, NEXT, bytes([5, EXCEPTION | NEXT]), bytes([2, 255, 255])),
+    "event_bitmap": rx(EVENT, 5, INIT, with_crc(5, INIT, 2, 0x05, 0x80)),
+    "event_block": rx(EVENT, 5, NEXT, with_crc(5, NEXT, 16, *record(12, 1, 645, 58, 59, 23),
                                                *record(3, 0, 10, 1, 0, 0))),
-    "short_data": rx(0, 5, 3, bytes([5, 3, 4, 0, 1, 0]), bytes([6, 255, 255])),
-    "in_pieces": rx(0, 5, 3, with_crc(5, 3, 2, 0, 9), bytes([1, 1, 1])),
-    "wrong_station": rx(0, 5, 3, with_crc(7, 3, 2, 0, 1)),
-    "only_station": rx(0, 5, 3, bytes([5]), bytes([1, 255, 255])),
-    "silence": rx(0, 5, 3, b""),
+    "short_data": rx(0, 5, READ_REGS, bytes([5, READ_REGS, 4, 0, 1, 0]), bytes([6, 255, 255])),
+    "in_pieces": rx(0, 5, READ_REGS, with_crc(5, READ_REGS, 2, 0, 9), bytes([1, 1, 1])),
+    "wrong_station": rx(0, 5, READ_REGS, with_crc(7, READ_REGS, 2, 0, 1)),
+    "only_station": rx(0, 5, READ_REGS, bytes([5]), bytes([1, 255, 255])),
+    "silence": rx(0, 5, READ_REGS, b""),
 }
 
 
@@ -76,20 +98,20 @@ def ev(station: int, flags: int, count: int, block: bytes, reply: bytes,
 GATES_ALL, DEBUG, ALERT_OPEN, REFUSE = 0x10, 0x01, 0x02, 0x04
 two = record(12, 1, 645, 58, 59, 23) + record(3, 0, 10, 1, 0, 0)
 event_block = {
-    "two_records_and_bitmap": ev(5, GATES_ALL | DEBUG, 16, two, with_crc(5, 0x41, 2, 0x05, 0x80)),
-    "conflict": ev(5, GATES_ALL, 16, b"", with_crc(5, 0xC1, 2)),
-    "conflict_solved": ev(5, GATES_ALL | ALERT_OPEN, 8, b"", with_crc(5, 0x41, 1, 0xFF)),
+    "two_records_and_bitmap": ev(5, GATES_ALL | DEBUG, 16, two, with_crc(5, INIT, 2, 0x05, 0x80)),
+    "conflict": ev(5, GATES_ALL, 16, b"", with_crc(5, EXCEPTION | INIT, 2)),
+    "conflict_solved": ev(5, GATES_ALL | ALERT_OPEN, 8, b"", with_crc(5, INIT, 1, 0xFF)),
     "illegal_event_number": ev(1, GATES_ALL, 0, record(1, 1, 0, 0, 0, 0)
                                + record(2048, 1, 0, 0, 0, 0), b""),
     "illegal_value": ev(1, GATES_ALL, 0, record(7, 2, 0, 0, 0, 0), b""),
     "partial_record": ev(31, GATES_ALL, 0, record(2047, 1, 999, 59, 59, 23) + b"\x01\x00\x01\x00",
                          b""),
     "before_midnight": ev(2, GATES_ALL, 0, record(5, 1, 0, 58, 59, 23), b"", hour=0, minute=0),
-    "empty": ev(3, GATES_ALL, 0, b"", with_crc(3, 0x41, 0)),
+    "empty": ev(3, GATES_ALL, 0, b"", with_crc(3, INIT, 0)),
     "host_refuses": ev(4, GATES_ALL | REFUSE, 3, record(1, 0, 5, 5, 5, 5),
-                       with_crc(4, 0x41, 1, 0x07)),
-    "some_gates_missing": ev(6, 0x30, 2048, two, with_crc(6, 0x41, 4, 0xAA, 0x55, 0x0F, 0xF0)),
-    "count_beyond_bitmap": ev(7, GATES_ALL, 0x10040, b"", with_crc(7, 0x41, 2, 0xFF, 0xFF)),
+                       with_crc(4, INIT, 1, 0x07)),
+    "some_gates_missing": ev(6, 0x30, 2048, two, with_crc(6, INIT, 4, 0xAA, 0x55, 0x0F, 0xF0)),
+    "count_beyond_bitmap": ev(7, GATES_ALL, 0x10040, b"", with_crc(7, INIT, 2, 0xFF, 0xFF)),
 }
 
 
@@ -140,7 +162,9 @@ ini_file = {
                      b"SEND = DTR OFF RTS ON\n"
                      b"RECEIVE = DTR ON RTS OFF\n"
                      b"FDELAY = 15\n"
-                     b"IFG = 4\n",
+                     b"IFG = 4\n"
+                     b"PORT = rfc2217://[::1]:2217\n"
+                     b"RS485 = ON\n",
     "lowercase_crlf": b"debug = off\r\nsend = rts on\r\nreceive = rts on\r\nfdelay = -10\r\n"
                       b"ifg = 0\r\n",
     "packed_pairs": b"SEND=DTRONRTSOFF\nRECEIVE=RTSONDTROFF\n",
@@ -159,35 +183,47 @@ def sim(*parts: int) -> bytes:
 
 
 sim_request = {
-    "read_registers": sim(1, 3, 0, 100, 0, 1),
-    "read_coils": sim(5, 1, 0, 0, 0, 16),
-    "write_register": sim(5, 6, 0, 100, 0x12, 0x34),
-    "write_coil": sim(5, 5, 0, 7, 0xFF, 0),
-    "event_init": sim(5, 0x41, 4, 0, 0, 0, 16),
-    "event_next": sim(5, 0x42),
-    "event_repeat": sim(5, 0x43),
-    "time_sync": sim(0, 0x46, 8, 45, 6, 58, 59, 23, 8, 12, 26),
-    "write_multiple": sim(1, 0x10, 0, 0, 0, 2, 4, 0, 1, 0, 2),
-    "bad_crc": bytes([1, 3, 0, 100, 0, 1, 0, 0]),
-    "length_mismatch": sim(1, 3, 0, 100, 0),
-    "too_short": bytes([1, 3, 0]),
+    "read_registers": sim(1, READ_REGS, 0, 100, 0, 1),
+    "read_coils": sim(5, READ_COILS, 0, 0, 0, 16),
+    "write_register": sim(5, WRITE_REG, 0, 100, 0x12, 0x34),
+    "write_coil": sim(5, WRITE_COIL, 0, 7, 0xFF, 0),
+    "event_init": sim(5, INIT, 4, 0, 0, 0, 16),
+    "event_next": sim(5, NEXT),
+    "event_repeat": sim(5, REPEAT),
+    "time_sync": sim(0, TIME, 8, 45, 6, 58, 59, 23, 8, 12, 26),
+    "write_multiple": sim(1, FOREIGN["write multiple registers"], 0, 0, 0, 2, 4, 0, 1, 0, 2),
+    "bad_crc": bytes([1, READ_REGS, 0, 100, 0, 1, 0, 0]),
+    "length_mismatch": sim(1, READ_REGS, 0, 100, 0),
+    "too_short": bytes([1, READ_REGS, 0]),
 }
 
 # The trace's decoder: a capacity byte, then the frame; requests and replies alike.
 frame_text = {
-    "request_wide": bytes([255]) + sim(1, 3, 0, 100, 0, 1),
-    "request_narrow": bytes([12]) + sim(1, 3, 0, 100, 0, 1),
-    "event_init_request": bytes([255]) + sim(5, 0x41, 4, 0, 0, 0, 16),
-    "time_sync_request": bytes([80]) + sim(0, 0x46, 8, 45, 6, 58, 59, 23, 8, 12, 26),
-    "event_block_reply": bytes([255]) + sim(5, 0x42, 16, *record(12, 1, 645, 58, 59, 23),
+    "request_wide": bytes([255]) + sim(1, READ_REGS, 0, 100, 0, 1),
+    "request_narrow": bytes([12]) + sim(1, READ_REGS, 0, 100, 0, 1),
+    "event_init_request": bytes([255]) + sim(5, INIT, 4, 0, 0, 0, 16),
+    "time_sync_request": bytes([80]) + sim(0, TIME, 8, 45, 6, 58, 59, 23, 8, 12, 26),
+    "event_block_reply": bytes([255]) + sim(5, NEXT, 16, *record(12, 1, 645, 58, 59, 23),
                                             *record(2047, 0, 0, 0, 0, 0)),
-    "bitmap_reply": bytes([40]) + sim(5, 0x41, 2, 0x05, 0x80),
-    "registers_reply": bytes([255]) + sim(1, 3, 4, 0x12, 0x34, 0x56, 0x78),
-    "exception_reply": bytes([255]) + sim(1, 0x83, 2),
-    "no_room": bytes([0]) + sim(1, 3, 2, 0, 42),
-    "one_byte": bytes([1]) + sim(1, 3, 2, 0, 42),
-    "cut_short": bytes([255, 1, 3, 4, 0]),
+    "bitmap_reply": bytes([40]) + sim(5, INIT, 2, 0x05, 0x80),
+    "registers_reply": bytes([255]) + sim(1, READ_REGS, 4, 0x12, 0x34, 0x56, 0x78),
+    "exception_reply": bytes([255]) + sim(1, EXCEPTION | READ_REGS, 2),
+    "no_room": bytes([0]) + sim(1, READ_REGS, 2, 0, 42),
+    "one_byte": bytes([1]) + sim(1, READ_REGS, 2, 0, 42),
+    "cut_short": bytes([255, 1, READ_REGS, 4, 0]),
 }
+
+
+
+def write_dict(target: str) -> None:
+    """Every function code of ours as it is and refused, and the foreign ones."""
+    lines = [f"# Function codes, written by make_seeds.py from serial/function_table.h."]
+    for name, code in F.items():
+        lines.append(f'{name}="\\x{code:02X}"')
+        lines.append(f'{name}Refused="\\x{EXCEPTION | code:02X}"')
+    lines += [f'Foreign{code:02X}="\\x{code:02X}"' for code in FOREIGN.values()]
+    (HERE / "dict" / f"{target}.dict").write_text("\n".join(lines) + "\n")
+
 
 write("fuzz_receiver", receiver)
 write("fuzz_event_block", event_block)
@@ -195,3 +231,5 @@ write("fuzz_address_parser", address_parser)
 write("fuzz_ini_file", ini_file)
 write("fuzz_sim_request", sim_request)
 write("fuzz_frame_text", frame_text)
+for target in ("fuzz_receiver", "fuzz_event_block", "fuzz_sim_request", "fuzz_frame_text"):
+    write_dict(target)
