@@ -15,9 +15,9 @@
 #include "host/qorlib_control.h"
 #include "merix/vpi.h"
 #include "platform/platform.h"
-#include "serial/function_table.h"
 #include "serial/line_direction.h"
 #include "serial/line_trace.h"
+#include "serial/protocol.h"
 #include "sim/simulator.h"
 
 namespace merix::bench {
@@ -406,7 +406,7 @@ void TraceCostSection(int seconds) {
         StartLineTrace(ctx, path, kTraceDefaultMiB);
         uint8_t request[] = {1,    kReadHoldingRegisters,       0x00, 0x00,
                              0x00, static_cast<uint8_t>(count), 0,    0};
-        const uint32_t replyLength = 5 + 2 * static_cast<uint32_t>(count);
+        const uint32_t replyLength = kReplyOverhead + 2 * static_cast<uint32_t>(count);
         ctx.rxBuf[0] = request[0];
         ctx.rxBuf[1] = request[1];
         ctx.rxBuf[2] = static_cast<uint8_t>(2 * count);

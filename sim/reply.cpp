@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "serial/crc16.h"
+#include "serial/function_table.h"
 
 namespace h51sim {
 
@@ -13,7 +14,8 @@ void AppendCrc(std::vector<uint8_t>& frame) {
 }
 
 std::vector<uint8_t> BuildException(uint8_t station, uint8_t function, uint8_t code) {
-    std::vector<uint8_t> frame{station, static_cast<uint8_t>(function | 0x80), code};
+    std::vector<uint8_t> frame{station, static_cast<uint8_t>(function | merix::kExceptionBit),
+                               code};
     AppendCrc(frame);
     return frame;
 }
