@@ -83,15 +83,19 @@ TEST(PcapngBlocks, AreWrittenWholeAndLittleEndian) {
 }
 
 // tshark's fields of each packet, one line each.
-std::vector<std::string> Tshark(const std::string& file, std::string* errors) {
+constexpr const char* kFields =
+    "-e rtacser.eventtype -e merix.direction -e _ws.col.Info -e modbus.regval_uint16"
+    " -e modbus.bitval -e merix.event_set -e merix.event.number -e merix.event.value"
+    " -e merix.event.time -e merix.time -e frame.comment -e frame.interface_name";
+
+std::vector<std::string> Tshark(const std::string& file, std::string* errors,
+                                const char* fields = kFields) {
     const std::string lua = std::string(MERIX_SOURCE_DIR) + "/wireshark/merix.lua";
     // Its own empty configuration, so that no preference of the machine's user applies.
-    const std::string command =
-        "WIRESHARK_CONFIG_DIR=. tshark -r " + file + " -X lua_script:" + lua +
-        " -o mbrtu.tcp.port:0 -T fields -E 'separator=|' -E aggregator=,"
-        " -e rtacser.eventtype -e merix.direction -e _ws.col.Info -e modbus.regval_uint16"
-        " -e modbus.bitval -e merix.event_set -e merix.event.number -e merix.event.value"
-        " -e merix.event.time -e merix.time -e frame.comment 2>tshark.err";
+    const std::string command = "WIRESHARK_CONFIG_DIR=. tshark -r " + file +
+                                " -X lua_script:" + lua +
+                                " -o mbrtu.tcp.port:0 -T fields -E 'separator=|' -E aggregator=, " +
+                                fields + " 2>tshark.err";
     std::vector<std::string> lines;
     if (std::FILE* out = popen(command.c_str(), "r")) {
         char line[1024];
@@ -154,6 +158,9 @@ TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
     host->fRE[1] = 1;
     fake::QueueReply(WithCrc({0x01, 0xC3, 0x02})); // no block to repeat
     EXPECT_EQ(Call(kSingleRead, &events.rec), 0);
+    ChangeParams other{};
+    std::snprintf(other.portName, sizeof other.portName, "COM2");
+    ASSERT_EQ(Call(kChangeVpiParams, &other), 0); // the port from now on: a new interface
     AccessGate time("$TIME", 0, 3, 0xFFFC);
     EXPECT_EQ(Call(kSingleWrite, &time.rec), 0);
     StopAllLineCaptures();
@@ -171,6 +178,7 @@ TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
         const char* eventTimes = "";
         const char* time = "";
         const char* comment = "";
+        const char* port = "COM1";
     };
     const Row rows[] = {
         {"0x01", "1", "   Query: Unit:   1, Func:   3: Read Holding Registers"},
@@ -191,20 +199,24 @@ TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
         {"0x01", "1", "Request: st 1 fn 43 event repeat block"},
         {"0x02", "2", "Reply: st 1 fn C3 event repeat block exception 2"},
         {"0x01", "1", "Request: st 0 fn 46 time broadcast 26-12-08 23:59:58.645", "", "", "", "",
-         "", "", "26-12-08 23:59:58.645"},
+         "", "", "26-12-08 23:59:58.645", "", "COM2"},
     };
     std::vector<std::string> want;
     for (const Row& r : rows) {
         std::string line = r.type;
         for (const char* column :
              {r.direction, r.info, r.registers, r.bits, r.eventsSet, r.eventNumbers, r.eventValues,
-              r.eventTimes, r.time, r.comment}) {
+              r.eventTimes, r.time, r.comment, r.port}) {
             line += std::string("|") + column;
         }
         want.push_back(line);
     }
     std::string errors;
     EXPECT_EQ(Tshark("line.pcapng", &errors), want) << errors;
+
+    EXPECT_EQ(Tshark("line.pcapng", &errors, "-e frame.interface_description"),
+              std::vector<std::string>(want.size(), "merix instance 1: 9600 8E1, direction "
+                                                    "switched by the driver"));
 
     // Cut in the middle of its last block, as a full disk leaves it: the packets before are
     // whole, and tshark says where it stopped.
