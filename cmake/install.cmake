@@ -7,7 +7,8 @@ set(MERIX_SAMPLES ${PROJECT_SOURCE_DIR}/docs/samples/MERIX01.INI
                   ${PROJECT_SOURCE_DIR}/docs/samples/plant.gates)
 set(MERIX_DOCS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
                ${PROJECT_SOURCE_DIR}/docs/merixhost.md ${PROJECT_SOURCE_DIR}/docs/h51sim.md
-               ${PROJECT_SOURCE_DIR}/docs/merixhost-demo.png)
+               ${PROJECT_SOURCE_DIR}/docs/merixhost-demo.png
+               ${PROJECT_SOURCE_DIR}/docs/merix-wireshark.png)
 
 if(WIN32)
     # A host loads merix.dll from its driver folder; 32- and 64-bit builds each install theirs
