@@ -1,5 +1,5 @@
 // The line capture: its pcapng blocks byte for byte, and a capture made on the fake platform as
-// tshark reads it with wireshark/merix.lua (skipped where tshark is missing).
+// tshark reads it with wireshark/merix.lua (skipped where tshark is missing, and on Windows).
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -81,6 +81,8 @@ TEST(PcapngBlocks, AreWrittenWholeAndLittleEndian) {
         EXPECT_EQ(c.make(small), 0u) << c.what << ": a block that does not fit is not written";
     }
 }
+
+#ifndef _WIN32 // tshark is run as Debian installs it: the Windows build under Wine skips these
 
 // tshark's fields of each packet, one line each.
 constexpr const char* kFields =
@@ -256,6 +258,8 @@ TEST_F(LineCaptureTest, AFullFileBecomesTheOlderFileAndEachOpensAlone) {
     }
     EXPECT_EQ(packets, 2u * reads) << "every request and reply, in one file or the other";
 }
+
+#endif
 
 } // namespace
 } // namespace merix::test
