@@ -82,6 +82,26 @@ TEST(PcapngBlocks, AreWrittenWholeAndLittleEndian) {
     }
 }
 
+using LineCaptureFileTest = InDirTest;
+
+TEST_F(LineCaptureFileTest, AFileThatCannotBeOpenedGetsOneLogLineAndTheLineWorksOn) {
+    fs::create_directory("a-directory");
+    for (const std::string name : {"no/such/directory/c.pcapng", "a-directory"}) {
+        ResetLibraryStateForTests();
+        fake::Reset();
+        qorlib::ClearLog();
+        WriteFile("MERIX01.INI", "CAPTURE = " + name + "\n");
+        ASSERT_EQ(ColdStart(), 0);
+        EXPECT_TRUE(
+            qorlib::Logged("MERIX> Line capture file '" + name + "' cannot be opened: no capture"))
+            << name;
+        AccessGate gate("01300100", 1, 3, 100);
+        fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+        EXPECT_EQ(Call(kSingleRead, &gate.rec), 0) << name;
+        EXPECT_EQ(gate.Word(), 42);
+    }
+}
+
 #ifndef _WIN32 // tshark is run as Debian installs it: the Windows build under Wine skips these
 
 // tshark's fields of each packet, one line each.
