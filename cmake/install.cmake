@@ -7,7 +7,8 @@ set(MERIX_SAMPLES ${PROJECT_SOURCE_DIR}/docs/samples/MERIX01.INI
                   ${PROJECT_SOURCE_DIR}/docs/samples/plant.gates)
 set(MERIX_DOCS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
                ${PROJECT_SOURCE_DIR}/docs/merixhost.md ${PROJECT_SOURCE_DIR}/docs/h51sim.md
-               ${PROJECT_SOURCE_DIR}/docs/merixhost-demo.png)
+               ${PROJECT_SOURCE_DIR}/docs/merixhost-demo.png
+               ${PROJECT_SOURCE_DIR}/docs/merix-wireshark.png)
 
 if(WIN32)
     # A host loads merix.dll from its driver folder; 32- and 64-bit builds each install theirs
@@ -25,6 +26,7 @@ if(WIN32)
     endif()
     install(FILES ${MERIX_DOCS} DESTINATION docs COMPONENT docs)
     install(FILES ${MERIX_SAMPLES} DESTINATION samples COMPONENT docs)
+    install(FILES ${PROJECT_SOURCE_DIR}/wireshark/merix.lua DESTINATION wireshark COMPONENT docs)
     # Read on Windows, where Notepad of older systems shows LF-only text as one line.
     configure_file(${PROJECT_SOURCE_DIR}/docs/install-windows.txt
                    ${PROJECT_BINARY_DIR}/INSTALL.txt NEWLINE_STYLE CRLF)
@@ -69,6 +71,9 @@ if(TARGET merixhost)
                   ${PROJECT_SOURCE_DIR}/host/console/demo/demo-plant.json
             DESTINATION ${CMAKE_INSTALL_DATADIR}/merix/demo COMPONENT tools)
 endif()
+# The Wireshark dissector of the driver's line captures: a plugin to copy or to name with -X.
+install(FILES ${PROJECT_SOURCE_DIR}/wireshark/merix.lua
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/merix/wireshark COMPONENT tools)
 
 install(FILES ${MERIX_DOCS} ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
         COMPONENT docs)

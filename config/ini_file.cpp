@@ -250,6 +250,23 @@ void ReadTrace(Line& line, Reading& r) {
     }
 }
 
+// CAPTURE = a file name, in the case written: the line as a capture for Wireshark. Read as
+// TRACE is, and for the same reason.
+void ReadCapture(Line& line, Reading& r) {
+    if (line.cut) {
+        RefuseLine(line, r);
+        return;
+    }
+    if (r.settings == nullptr) {
+        return;
+    }
+    auto& path = r.settings->trace.capturePath;
+    ReadOriginalValue(line.original + (line.cursor - line.text), path);
+    if (path[0] == '\0') {
+        Log(kLogError, "MERIX> ReadIntFile() CAPTURE names no file in '%s'", r.fileName);
+    }
+}
+
 // RS485 = ON | OFF | 1 | 0, and nothing but blanks behind it: the port's own direction
 // control. Anything else is illegal: a half-read word ("ONE", "10") must not switch the line.
 void ReadRs485(Line& line, Reading& r) {
@@ -292,9 +309,10 @@ struct Keyword {
 
 // Tried in this order as prefixes of the line, each followed by "=": TRACE_MAX before TRACE.
 constexpr Keyword kKeywords[] = {
-    {"DEBUG", ReadDebug},   {"SEND", ReadSend},   {"RECEIVE", ReadReceive},
-    {"FDELAY", ReadFDelay}, {"IFG", ReadIfg},     {"TRACE_MAX", ReadTraceMax},
-    {"TRACE", ReadTrace},   {"RS485", ReadRs485}, {"PORT", ReadPort},
+    {"DEBUG", ReadDebug},     {"SEND", ReadSend},   {"RECEIVE", ReadReceive},
+    {"FDELAY", ReadFDelay},   {"IFG", ReadIfg},     {"TRACE_MAX", ReadTraceMax},
+    {"TRACE", ReadTrace},     {"RS485", ReadRs485}, {"PORT", ReadPort},
+    {"CAPTURE", ReadCapture},
 };
 
 // The names as MatchKeyword takes them, ended by an empty string.

@@ -7,6 +7,7 @@
 #include "driver/port_lifecycle.h"
 #include "platform/platform.h"
 #include "serial/com_port.h"
+#include "serial/line_capture.h"
 #include "serial/line_trace.h"
 #include "services/host_log.h"
 #include "services/instance_room.h"
@@ -177,6 +178,7 @@ int32_t ColdStart(CallBlock* cb) {
     const uint32_t handle = ctx.comOn != 0 ? OpenStartPort(ctx, sp) : 0;
     Log(kLogDetail, "MERIX> ColdStart(), comOn=%d, hf=%d", ctx.comOn, handle);
     StartLineTrace(ctx, settings.trace.path, settings.trace.maxMiB);
+    StartLineCapture(ctx, settings.trace.capturePath, settings.trace.maxMiB);
     return kResultOk;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/trace_file.h"
 #include "serial/crc16.h"
 #include "serial/frame_text.h"
+#include "serial/line_capture.h"
 #include "serial/line_direction.h"
 #include "serial/protocol.h"
 #include "serial/receiver.h"
@@ -428,6 +429,7 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
 }
 
 void StopLineTrace(const DriverContext& ctx) {
+    StopLineCapture(ctx);
     if (Slot* s = Find(ctx)) {
         WriteAttempt(*s);
         Close(*s);
@@ -435,6 +437,7 @@ void StopLineTrace(const DriverContext& ctx) {
 }
 
 void StopAllLineTraces() {
+    StopAllLineCaptures();
     gSlots.ForEach([](Slot& s) {
         if (s.ctx != nullptr) {
             WriteAttempt(s);
@@ -449,12 +452,14 @@ bool LineTraced(const DriverContext& ctx) {
 }
 
 void TraceSendBegins(const DriverContext& ctx) {
+    CaptureSendBegins(ctx);
     if (Slot* s = Find(ctx)) {
         WriteAttempt(*s);
     }
 }
 
 void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool written) {
+    CaptureSent(ctx, frame, written);
     Slot* s = Find(ctx);
     if (s == nullptr) {
         return;
@@ -478,6 +483,7 @@ void TraceReceiveBegins(const DriverContext& ctx) {
 }
 
 void TraceReceiveStep(const DriverContext& ctx, uint32_t total) {
+    CaptureReceiveStep(ctx, total);
     Slot* s = Find(ctx);
     if (s == nullptr) {
         return;
@@ -493,6 +499,7 @@ void TraceReceiveStep(const DriverContext& ctx, uint32_t total) {
 }
 
 void TraceReceiveEnds(const DriverContext& ctx, int result, TraceWhy why) {
+    CaptureReceiveEnds(ctx);
     if (Slot* s = Find(ctx)) {
         Attempt& a = s->attempt;
         a.rxResult = result;
@@ -503,6 +510,7 @@ void TraceReceiveEnds(const DriverContext& ctx, int result, TraceWhy why) {
 
 void TraceLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t parity,
                      uint32_t overrun) {
+    CaptureLineErrors(ctx, framing, parity, overrun);
     if (Slot* s = Find(ctx)) {
         uint32_t(&e)[3] = s->attempt.lineErrors;
         e[0] += framing;
@@ -513,6 +521,7 @@ void TraceLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t parity
 
 void TraceLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t framing,
                          uint32_t parity, uint32_t overrun) {
+    CaptureLateLineErrors(ctx, station, framing, parity, overrun);
     if (Slot* s = Find(ctx); s != nullptr && BeginOwnLine(*s)) {
         s->line.Printf("line errors on late bytes of station %d: %u framing, %u parity, %u overrun",
                        station, framing, parity, overrun);
@@ -521,6 +530,7 @@ void TraceLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t fra
 }
 
 void TracePortOpened(const DriverContext& ctx) {
+    CapturePortOpened(ctx);
     if (Slot* s = Find(ctx); s != nullptr && BeginOwnLine(*s)) {
         const std::string_view port = LinePortName(ctx);
         s->line.Printf("port %.*s opened, direction switched by the %s",
@@ -546,6 +556,7 @@ void TraceStationPutIntoError(const DriverContext& ctx, int32_t station) {
 }
 
 void TraceCommandEnds(const DriverContext& ctx) {
+    CaptureCommandEnds(ctx);
     if (Slot* s = Find(ctx)) {
         WriteAttempt(*s);
         const uint64_t now = plat::ClockMs();

@@ -55,7 +55,8 @@ enum class TraceWhy : uint8_t {
     kEchoDiffers,
 };
 
-// Hooks of the transmitter and the receiver. Each does nothing when `ctx` is not traced.
+// Hooks of the transmitter and the receiver. Each does nothing when `ctx` is not traced, and
+// tells the line capture (serial/line_capture.h) too.
 
 /// A request is about to be sent: the attempt before it, if any, is written out.
 void TraceSendBegins(const DriverContext& ctx);

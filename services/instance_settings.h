@@ -5,10 +5,12 @@
 
 namespace merix {
 
-/// The line trace: TRACE = <file>, TRACE_MAX = <MiB>.
+/// The line trace: TRACE = <file>, TRACE_MAX = <MiB>; and the line capture, CAPTURE = <file>,
+/// which rotates at the same size.
 struct TraceSettings {
     char path[256] = {}; ///< empty: no trace
     int maxMiB = 16;
+    char capturePath[256] = {}; ///< empty: no capture
 };
 
 struct InstanceSettings {

@@ -87,13 +87,17 @@ std::string ScanLoop(Scanner& scanner, Demo* plant, const Options& options,
     return StopReason();
 }
 
-/// What merixhost tells the driver through its initialisation file: the trace, and a port that
-/// the host's 11 characters cannot name.
+/// What merixhost tells the driver through its initialisation file: the trace, the capture,
+/// and a port that the host's 11 characters cannot name.
 std::vector<IniSetting> OverlaidSettings(const std::filesystem::path& tracePath,
+                                         const std::filesystem::path& capturePath,
                                          const PortName& port) {
     std::vector<IniSetting> settings;
     if (!tracePath.empty()) {
         settings.emplace_back("TRACE", tracePath.string());
+    }
+    if (!capturePath.empty()) {
+        settings.emplace_back("CAPTURE", capturePath.string());
     }
     if (!port.PortLine().empty()) {
         settings.emplace_back("PORT", port.PortLine());
@@ -167,6 +171,9 @@ int Run(Options& options) {
     const std::filesystem::path tracePath = options.tracePath.empty()
                                                 ? std::filesystem::path()
                                                 : std::filesystem::absolute(options.tracePath);
+    const std::filesystem::path capturePath = options.capturePath.empty()
+                                                  ? std::filesystem::path()
+                                                  : std::filesystem::absolute(options.capturePath);
     if (!options.iniDir.empty()) {
         std::error_code ec;
         std::filesystem::current_path(options.iniDir, ec);
@@ -178,7 +185,7 @@ int Run(Options& options) {
     // the host's name cannot carry, it reads a copy with those lines.
     IniOverlay overlay;
     if (!overlay.Enter(std::filesystem::current_path(), options.driverNumber,
-                       OverlaidSettings(tracePath, port), &error)) {
+                       OverlaidSettings(tracePath, capturePath, port), &error)) {
         return Fail(error);
     }
     std::optional<TraceTail> traceTail;
@@ -192,6 +199,9 @@ int Run(Options& options) {
     overlay.Leave();
     if (!tracePath.empty()) {
         PlainView::Line(fmt::format("line trace: {}", tracePath.string()));
+    }
+    if (!capturePath.empty()) {
+        PlainView::Line(fmt::format("line capture: {}", capturePath.string()));
     }
     if (driver.Context().hf == 0) {
         driver.End();

@@ -107,6 +107,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
     app.add_option("--trace", out.tracePath,
                    "have the driver write a timed, decoded trace of the line to FILE (TRACE in "
                    "its initialisation file); the live table shows its newest lines");
+    app.add_option("--capture", out.capturePath,
+                   "have the driver write the line to FILE as a pcapng capture for Wireshark "
+                   "(CAPTURE in its initialisation file)");
 
     app.add_option("-g,--gates", out.gatesPath,
                    demo ? "gate list file (default with the demo: its own)" : "gate list file")

@@ -28,8 +28,9 @@ struct Options {
     // Driver.
     std::string driverPath; ///< empty: next to merixhost, installed, else the build's
     uint32_t driverNumber = 1;
-    std::string iniDir;    ///< where the driver looks for MERIXnn.INT / .INI; empty: here
-    std::string tracePath; ///< the driver's line trace goes here; empty: no trace
+    std::string iniDir;      ///< where the driver looks for MERIXnn.INT / .INI; empty: here
+    std::string tracePath;   ///< the driver's line trace goes here; empty: no trace
+    std::string capturePath; ///< the driver's capture of the line goes here; empty: none
 
     // Scan.
     std::string gatesPath; ///< empty: the demo gate list (demo only)

@@ -42,7 +42,8 @@ check_debian_packages() {
         usr/share/man/man1/merixhost.1.gz usr/share/man/man1/h51sim.1.gz \
         $doc/copyright $doc/changelog.Debian.gz $doc/changelog.gz $doc/README.md \
         $doc/merixhost.md $doc/h51sim.md $doc/examples/MERIX01.INI $doc/examples/plant.gates \
-        usr/share/merix/demo/demo.gates usr/share/merix/demo/demo-plant.json
+        usr/share/merix/demo/demo.gates usr/share/merix/demo/demo-plant.json \
+        usr/share/merix/wireshark/merix.lua
     # dpkg refuses to install a package with a file that another one already holds.
     local shared
     shared=$(sort "$work"/libmerix0.txt "$work"/libmerix-dev.txt "$work"/merix-tools.txt | uniq -d)

@@ -54,7 +54,7 @@ expect_files "$work/installed.txt" "the installation" \
     share/man/man1/h51sim.1.gz share/doc/merix/README.md share/doc/merix/LICENSE \
     share/doc/merix/CHANGELOG.md share/doc/merix/merixhost.md share/doc/merix/h51sim.md \
     share/doc/merix/examples/MERIX01.INI share/doc/merix/examples/plant.gates \
-    share/merix/demo/demo.gates share/merix/demo/demo-plant.json
+    share/merix/demo/demo.gates share/merix/demo/demo-plant.json share/merix/wireshark/merix.lua
 # The Debian packages' own files (copyright, changelogs, their docs) stay out of it.
 if grep -E '^share/doc/(libmerix|merix-tools)' "$work/installed.txt"; then
     fail "the installation holds files of the Debian packages"
@@ -148,7 +148,7 @@ if [ -n "$cross" ] && [ -f "$cross/CPackConfig.cmake" ] && [ -f "$cross/merix.dl
             "$top/driver/x86/merix.dll" "$top/merixhost/merixhost.exe"
             "$top/merixhost/merix.dll" "$top/merixhost/QORLIB.dll"
             "$top/docs/README.md" "$top/docs/CHANGELOG.md" "$top/docs/merixhost.md"
-            "$top/samples/MERIX01.INI" "$top/samples/plant.gates")
+            "$top/samples/MERIX01.INI" "$top/samples/plant.gates" "$top/wireshark/merix.lua")
         if grep -q "the zip takes the 64-bit driver" "$work/zip.log"; then
             expected+=("$top/driver/x64/merix.dll")
         fi

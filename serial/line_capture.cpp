@@ -1,0 +1,437 @@
+#include "serial/line_capture.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/trace_file.h"
+#include "serial/frame_text.h"
+#include "serial/line_direction.h"
+#include "serial/pcapng_blocks.h"
+#include "services/host_log.h"
+#include "services/instance_room.h"
+#include "services/instance_table.h"
+
+namespace merix {
+
+namespace {
+
+constexpr uint64_t kMiB = 1024 * 1024;
+// As the trace's: a reader following the file sees each packet within a tenth of a second.
+constexpr uint64_t kFlushEveryMs = 100;
+// The largest packet block: headers, the longest reply, a comment and the flags.
+constexpr std::size_t kBlockSize = 128 + kRxBufSize + 128;
+
+constexpr const char* kErrorNames[3] = {"framing", "parity", "overrun"};
+constexpr LineEvent kErrorEvents[3] = {LineEvent::kFraming, LineEvent::kParity,
+                                       LineEvent::kOverrun};
+
+// One attempt: a request and what came back, kept until it is written.
+struct Attempt {
+    bool pending = false;
+    uint8_t tx[kTxBufSize] = {};
+    uint32_t txLength = 0;
+    bool written = false;
+    int64_t txUs = 0;      // the request's first byte went out
+    int64_t rxUs = -1;     // the first read that brought bytes of the reply returned
+    uint32_t rxLength = 0; // bytes of the reply read
+    bool rxEnded = false;  // and copied
+    uint8_t rx[kRxBufSize] = {};
+    int64_t errorsUs = -1;
+    uint32_t errors[3] = {}; // framing, parity, overrun
+};
+
+struct Slot {
+    const DriverContext* ctx = nullptr; // set while the capture is open
+    std::FILE* file = nullptr;
+    char path[1024] = {}; // absolute: the host may change its directory later
+    char older[sizeof path + 2] = {};
+    uint64_t maxBytes = 0;
+    uint64_t fileBytes = 0;
+    int64_t originTicks = 0;
+    int64_t frequency = 0;
+    uint64_t originMs = 0;
+    uint64_t flushedMs = 0;
+    int64_t originEpochUs = 0; // the wall clock when the capture started
+    uint32_t interface = 0;    // the port's latest description in this file
+    FixedText<96> portName;
+    FixedText<192> portText;
+    Attempt attempt;
+    uint8_t block[kBlockSize] = {};
+    char fileBuffer[8192] = {};
+
+    Slot() = default;
+    Slot(const Slot&) = delete;
+    Slot& operator=(const Slot&) = delete;
+    ~Slot();
+};
+
+InstanceTable<Slot> gSlots;
+int gOpenSlots = 0; // captures open: lets the others skip the look-up
+
+Slot* Find(const DriverContext& ctx) {
+    if (gOpenSlots == 0) {
+        return nullptr;
+    }
+    Slot* s = gSlots.Find(ctx);
+    return s != nullptr && s->ctx == &ctx ? s : nullptr;
+}
+
+// Microseconds since the capture started, from the high-resolution counter where there is
+// one; the wall clock is read once, at the start, and never on the transaction path.
+int64_t NowUs(const Slot& s) {
+    if (s.frequency > 0) {
+        int64_t now = 0;
+        plat::QueryPerformanceCounter(&now);
+        const int64_t d = now - s.originTicks;
+        return d / s.frequency * 1000000 + d % s.frequency * 1000000 / s.frequency;
+    }
+    return static_cast<int64_t>((plat::ClockMs() - s.originMs) * 1000);
+}
+
+uint64_t EpochUs(const Slot& s, int64_t us) {
+    return static_cast<uint64_t>(std::max<int64_t>(s.originEpochUs + us, 0));
+}
+
+void Fail(Slot& s);
+
+void Close(Slot& s, bool failed = false) {
+    if (s.file != nullptr) {
+        const bool flushed = std::fclose(s.file) == 0;
+        s.file = nullptr;
+        if (!flushed && !failed) {
+            Fail(s);
+        }
+    }
+    if (s.ctx != nullptr) {
+        s.ctx = nullptr;
+        --gOpenSlots;
+    }
+    s.attempt.pending = false;
+}
+
+// As the trace: one line in the host's log, and no file is truncated or written over.
+void Fail(Slot& s) {
+    Log(kLogError, "MERIX> Line capture file '%s' could not be written: capture stopped", s.path);
+    Close(s, true);
+}
+
+Slot::~Slot() {
+    Close(*this);
+}
+
+bool Put(Slot& s, std::size_t size) {
+    if (size == 0 || std::fwrite(s.block, 1, size, s.file) != size) {
+        return false;
+    }
+    s.fileBytes += size;
+    return true;
+}
+
+// A new file: the section and the port as it is now, so that the file opens on its own.
+bool Begin(Slot& s) {
+    s.file = plat::OpenRegularFile(s.path);
+    if (s.file == nullptr) {
+        return false;
+    }
+    std::setvbuf(s.file, s.fileBuffer, _IOFBF, sizeof s.fileBuffer);
+    s.fileBytes = 0;
+    s.interface = 0;
+    return Put(s, pcapng::SectionHeader(s.block, "merix line capture")) &&
+           Put(s, pcapng::Interface(s.block, s.portName.View(), s.portText.View()));
+}
+
+// Makes `path` the older file, replacing the one there: false when it cannot.
+bool MakeOlder(Slot& s) {
+    return plat::RenameOver(s.path, s.older);
+}
+
+// The file is full: it becomes the one older file kept, and a new one begins. Should the
+// rename fail, the full file stays as it is: the capture ends rather than write over it.
+bool Rotate(Slot& s) {
+    const bool closed = std::fclose(s.file) == 0;
+    s.file = nullptr;
+    return closed && MakeOlder(s) && Begin(s);
+}
+
+// Writes the block of `size` bytes in s.block, in a new file when this one is full; the
+// block is made afresh there, since its interface number was this file's. False when the
+// capture ended.
+template <typename Make> bool Emit(Slot& s, Make make) {
+    std::size_t size = make();
+    bool ok = size > 0;
+    if (ok && s.fileBytes + size > s.maxBytes) {
+        ok = Rotate(s);
+        size = make();
+    }
+    ok = ok && Put(s, size);
+    if (!ok) {
+        Fail(s);
+    }
+    return ok;
+}
+
+bool EmitPacket(Slot& s, int64_t us, LineEvent event, std::span<const uint8_t> data,
+                std::string_view comment) {
+    return Emit(s, [&] {
+        return pcapng::Packet(s.block, s.interface, EpochUs(s, us), event, data, comment);
+    });
+}
+
+// One packet for each kind of error seen, its count in the comment.
+bool EmitErrors(Slot& s, int64_t us, const uint32_t (&errors)[3], int32_t lateStation) {
+    for (int i = 0; i < 3; ++i) {
+        if (errors[i] == 0) {
+            continue;
+        }
+        FixedText<96> comment;
+        comment.Printf("%u %s error%s", errors[i], kErrorNames[i], errors[i] == 1 ? "" : "s");
+        if (lateStation >= 0) {
+            comment.Printf(" on late bytes of station %d", lateStation);
+        }
+        if (!EmitPacket(s, us, kErrorEvents[i], {}, comment.View())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void WriteAttempt(Slot& s) {
+    Attempt& a = s.attempt;
+    if (!a.pending) {
+        return;
+    }
+    a.pending = false;
+    if (!EmitPacket(s, a.txUs, LineEvent::kRequest, std::span(a.tx, a.txLength),
+                    a.written ? "" : "write failed")) {
+        return;
+    }
+    if (a.rxEnded && a.rxLength > 0 &&
+        !EmitPacket(s, a.rxUs, LineEvent::kReply, std::span(a.rx, a.rxLength), "")) {
+        return;
+    }
+    if (a.errorsUs >= 0) {
+        EmitErrors(s, a.errorsUs, a.errors, -1);
+    }
+}
+
+// The port as the interface describes it: name, settings, and how its direction is switched.
+void DescribePort(Slot& s, const DriverContext& ctx) {
+    const PortParams& p = ctx.portParams;
+    const std::string_view port = LinePortName(ctx);
+    static constexpr char kParity[] = "NOEMS?";
+    static constexpr const char* kStopBits[] = {"1", "1.5", "2", "?"};
+    s.portName.Clear();
+    s.portName.Append(port);
+    s.portText.Clear();
+    s.portText.Printf("merix instance %u: %u %u%c%s, direction switched by the %s", ctx.vpiNumber,
+                      p.baud, p.dataBits, kParity[p.parity < 5 ? p.parity : 5],
+                      kStopBits[p.stopBits < 3 ? p.stopBits : 3],
+                      LineDirectionText(LineDirectionOf(ctx)));
+}
+
+} // namespace
+
+void StartLineCapture(DriverContext& ctx, const char* path, int maxMiB) {
+    gSlots.Retire(ctx, ctx.vpiNumber, [](Slot& s) {
+        if (s.ctx != nullptr) {
+            WriteAttempt(s);
+            Close(s);
+        }
+    });
+    if (path == nullptr || path[0] == '\0') {
+        return;
+    }
+    Slot* slot = gSlots.Claim(ctx);
+    if (slot == nullptr) {
+        Log(kLogError, "MERIX> Line capture '%s' not started: no memory for instance %u", path,
+            ctx.vpiNumber);
+        return;
+    }
+    Slot& s = *slot;
+    s.maxBytes = static_cast<uint64_t>(maxMiB > 0 ? maxMiB : 1) * kMiB;
+    DescribePort(s, ctx);
+    bool ok =
+        plat::AbsolutePath(path, s.path, sizeof s.path) &&
+        std::snprintf(s.older, sizeof s.older, "%s.1", s.path) < static_cast<int>(sizeof s.older);
+    // A file from before is kept as the older file: appending to it would put this capture
+    // behind whatever its end holds, a block cut short included.
+    if (ok) {
+        std::FILE* before = plat::OpenRegularFile(s.path);
+        ok = before != nullptr;
+        if (ok) {
+            std::fseek(before, 0, SEEK_END);
+            const long size = std::ftell(before);
+            std::fclose(before);
+            ok = size <= 0 || MakeOlder(s);
+        }
+    }
+    if (!ok || !Begin(s)) {
+        if (s.file != nullptr) {
+            std::fclose(s.file);
+            s.file = nullptr;
+        }
+        Log(kLogError, "MERIX> Line capture file '%s' cannot be opened: no capture", path);
+        return;
+    }
+    if (std::fflush(s.file) != 0) {
+        ++gOpenSlots;
+        s.ctx = &ctx;
+        Fail(s);
+        return;
+    }
+    ++gOpenSlots;
+    s.ctx = &ctx;
+    s.frequency = ctx.perfFrequency;
+    if (s.frequency > 0) {
+        plat::QueryPerformanceCounter(&s.originTicks);
+    }
+    s.originMs = plat::ClockMs();
+    s.originEpochUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+    s.attempt.pending = false;
+    Log(kLogError, "MERIX> Line capture to '%s', at most %d MiB and one older file", s.path,
+        maxMiB);
+}
+
+void StopLineCapture(const DriverContext& ctx) {
+    if (Slot* s = Find(ctx)) {
+        WriteAttempt(*s);
+        Close(*s);
+    }
+}
+
+void StopAllLineCaptures() {
+    gSlots.ForEach([](Slot& s) {
+        if (s.ctx != nullptr) {
+            WriteAttempt(s);
+            Close(s);
+        }
+    });
+    gSlots.ReleaseAll();
+}
+
+bool LineCaptured(const DriverContext& ctx) {
+    return Find(ctx) != nullptr;
+}
+
+void CaptureSendBegins(const DriverContext& ctx) {
+    if (Slot* s = Find(ctx)) {
+        WriteAttempt(*s);
+    }
+}
+
+void CaptureSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool written) {
+    Slot* s = Find(ctx);
+    if (s == nullptr) {
+        return;
+    }
+    Attempt& a = s->attempt;
+    a = Attempt{};
+    a.pending = true;
+    a.txLength = static_cast<uint32_t>(std::min(frame.size(), sizeof a.tx));
+    std::memcpy(a.tx, frame.data(), a.txLength);
+    a.written = written;
+    // Back in receive state now: the first byte went out a hold's time ago.
+    const double holdUs = static_cast<double>(ctx.pracDelay) * 1000.0;
+    a.txUs = NowUs(*s) - static_cast<int64_t>(holdUs > 0 ? holdUs + 0.5 : 0);
+}
+
+void CaptureReceiveStep(const DriverContext& ctx, uint32_t total) {
+    Slot* s = Find(ctx);
+    if (s == nullptr || !s->attempt.pending) {
+        return;
+    }
+    Attempt& a = s->attempt;
+    if (total > 0 && a.rxUs < 0) {
+        a.rxUs = NowUs(*s);
+    }
+    a.rxLength = std::max(a.rxLength, std::min<uint32_t>(total, kRxBufSize));
+}
+
+void CaptureReceiveEnds(const DriverContext& ctx) {
+    Slot* s = Find(ctx);
+    if (s == nullptr || !s->attempt.pending) {
+        return;
+    }
+    Attempt& a = s->attempt;
+    std::memcpy(a.rx, ctx.rxBuf, a.rxLength);
+    a.rxEnded = true;
+}
+
+void CaptureLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t parity,
+                       uint32_t overrun) {
+    Slot* s = Find(ctx);
+    if (s == nullptr) {
+        return;
+    }
+    Attempt& a = s->attempt;
+    if (!a.pending) {
+        // Not after a request of this capture: an event of its own, now.
+        const uint32_t errors[3] = {framing, parity, overrun};
+        EmitErrors(*s, NowUs(*s), errors, -1);
+        return;
+    }
+    if (a.errorsUs < 0) {
+        a.errorsUs = NowUs(*s);
+    }
+    a.errors[0] += framing;
+    a.errors[1] += parity;
+    a.errors[2] += overrun;
+}
+
+void CaptureLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t framing,
+                           uint32_t parity, uint32_t overrun) {
+    Slot* s = Find(ctx);
+    if (s == nullptr) {
+        return;
+    }
+    WriteAttempt(*s);
+    if (s->ctx != nullptr) {
+        const uint32_t errors[3] = {framing, parity, overrun};
+        EmitErrors(*s, NowUs(*s), errors, station);
+    }
+}
+
+void CapturePortOpened(const DriverContext& ctx) {
+    Slot* s = Find(ctx);
+    if (s == nullptr) {
+        return;
+    }
+    WriteAttempt(*s);
+    if (s->ctx == nullptr) {
+        return;
+    }
+    DescribePort(*s, ctx);
+    const std::size_t size = pcapng::Interface(s->block, s->portName.View(), s->portText.View());
+    // A full file rotates, and the new one begins with this description as its first.
+    bool ok = false;
+    if (s->fileBytes + size > s->maxBytes) {
+        ok = Rotate(*s);
+    } else if (Put(*s, size)) {
+        ok = true;
+        ++s->interface;
+    }
+    if (!ok) {
+        Fail(*s);
+    }
+}
+
+void CaptureCommandEnds(const DriverContext& ctx) {
+    if (Slot* s = Find(ctx)) {
+        WriteAttempt(*s);
+        const uint64_t now = plat::ClockMs();
+        if (s->ctx != nullptr && now - s->flushedMs >= kFlushEveryMs) {
+            if (std::fflush(s->file) != 0) {
+                Fail(*s);
+                return;
+            }
+            s->flushedMs = now;
+        }
+    }
+}
+
+} // namespace merix
