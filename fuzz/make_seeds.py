@@ -164,7 +164,10 @@ ini_file = {
                      b"FDELAY = 15\n"
                      b"IFG = 4\n"
                      b"PORT = rfc2217://[::1]:2217\n"
-                     b"RS485 = ON\n",
+                     b"RS485 = ON\n"
+                     b"TRACE = line01.log\n"
+                     b"TRACE_MAX = 16\n"
+                     b"CAPTURE = line01.pcapng\n",
     "lowercase_crlf": b"debug = off\r\nsend = rts on\r\nreceive = rts on\r\nfdelay = -10\r\n"
                       b"ifg = 0\r\n",
     "packed_pairs": b"SEND=DTRONRTSOFF\nRECEIVE=RTSONDTROFF\n",
