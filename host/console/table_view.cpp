@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "host/console/counter_columns.h"
 #include "host/console/terminal.h"
 #include "host/qorlib_control.h"
 
@@ -47,21 +48,15 @@ std::string GateRow(const GateState& g) {
 /// A station's counters under their names; the heading when `stats` is null.
 std::string StationRow(const std::string& label, const StationStats* stats,
                        const std::string& state) {
-    const auto cell = [&](Counter c) -> std::string {
-        if (stats == nullptr) {
-            return c == Counter::kTurnaround ? "TURN us" : std::string(CounterName(c));
-        }
-        const auto value = stats->Get(c);
-        return value ? std::to_string(*value) : "-";
-    };
-    // The ways a reply goes wrong side by side, in the order the driver meets them.
-    // The port's line errors next to the corrupted replies they usually cause.
-    return fmt::format(
-        "{:<7} {:>8} {:>6} {:>6} {:>6} {:>6} {:>5} {:>5} {:>5} {:>6} {:>6} {:>6} {:>7} {:>8}  {}",
-        label, cell(Counter::kOk), cell(Counter::kFail), cell(Counter::kRetry),
-        cell(Counter::kSilence), cell(Counter::kShort), cell(Counter::kFraming),
-        cell(Counter::kParity), cell(Counter::kOverrun), cell(Counter::kCrc), cell(Counter::kWrong),
-        cell(Counter::kException), cell(Counter::kEvents), cell(Counter::kTurnaround), state);
+    std::string row = fmt::format("{:<7}", label);
+    for (const Counter c : TableColumns()) {
+        const auto value = stats == nullptr ? std::nullopt : stats->Get(c);
+        const std::string cell = stats == nullptr ? TableHeading(c)
+                                 : value          ? std::to_string(*value)
+                                                  : "-";
+        row += fmt::format(" {:>{}}", cell, TableColumnWidth(c));
+    }
+    return row + "  " + state;
 }
 
 std::string EventRow(const EventRecord& e) {
