@@ -11,6 +11,10 @@
 #include "services/run_time_error.h"
 
 namespace merix {
+
+// Each station's counters take the addresses below the next station's first.
+static_assert(kLineCounterCount <= kStatisticsStride, "a station's counters fit its stride");
+
 namespace {
 
 // Index 0 is a placeholder so that the table index is the name's index.

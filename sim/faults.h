@@ -29,9 +29,10 @@ enum class FaultKind {
     LostRequest,  ///< the request never reaches the station: nothing done, nothing answered
     RefusePoll,   ///< a poll for the next event block (0x42) is refused with exception code
                   ///< `param` (0: 6, busy) and the block stays in the buffer; only polls suffer it
+    // New kinds go here, and the count below names the last one.
 };
 
-inline constexpr size_t kFaultKinds = 9;
+inline constexpr size_t kFaultKinds = static_cast<size_t>(FaultKind::RefusePoll) + 1;
 
 /// Every fault kind with its name on the command line and in scenarios: the one list of them.
 /// A new kind is added to the enum and here; help texts, messages and tests follow.
@@ -46,6 +47,19 @@ inline constexpr std::array<std::pair<FaultKind, std::string_view>, kFaultKinds>
     {FaultKind::LostRequest, "lost_request"},
     {FaultKind::RefusePoll, "refuse_poll"},
 }};
+
+/// Whether kFaultKindNames names every kind once, in the enum's order: a row left out leaves
+/// a default row ({NoReply, ""}) at the end, out of order.
+constexpr bool FaultKindsNamedInOrder() {
+    for (size_t i = 0; i < kFaultKinds; ++i) {
+        if (static_cast<size_t>(kFaultKindNames[i].first) != i ||
+            kFaultKindNames[i].second.empty()) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(FaultKindsNamedInOrder(), "kFaultKindNames: one row per FaultKind, in its order");
 
 struct Fault {
     FaultKind kind = FaultKind::NoReply;

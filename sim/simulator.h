@@ -181,6 +181,10 @@ private:
     void Run();
     void HandleFrame(const RxFrame& frame);
     Outgoing Answer(const RxFrame& frame, ReceivedFrame& record);
+    /// The addressed station's reply as the fault planned for this request leaves it; the
+    /// fault goes into `out` and is counted.
+    std::vector<uint8_t> StationReply(Slot& slot, const Request& request, Clock::time_point now,
+                                      Outgoing& out);
     void SendPaced(const Outgoing& out);
     void FireEvents(Clock::time_point now);
     Clock::time_point NextWake(Clock::time_point now);

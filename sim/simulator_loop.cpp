@@ -158,11 +158,21 @@ Simulator::Outgoing Simulator::Answer(const RxFrame& frame, ReceivedFrame& recor
 
     Outgoing out;
     out.station = request.station;
+    std::vector<uint8_t> reply = StationReply(*slot, request, now, out);
+    trace_.Received(frame.bytes, out.fault ? FaultNote(*out.fault)
+                                           : (reply.empty() ? "no reply" : std::string()));
+    out.bytes = std::move(reply);
+    out.start = timing_.ReplyStart(frame.firstByte, frame.bytes.size()) + out.delay;
+    return out;
+}
+
+std::vector<uint8_t> Simulator::StationReply(Slot& slot, const Request& request,
+                                             Clock::time_point now, Outgoing& out) {
     // A broadcast function (the time synchronisation) is never answered, so there is no reply
     // for a fault to spoil.
     if (const merix::FunctionRow* row = merix::FindFunction(request.function);
         row == nullptr || row->reply != merix::ReplyLayout::kNone) {
-        out.fault = slot->faults.Next(request.function);
+        out.fault = slot.faults.Next(request.function);
     }
     const FaultKind kind = out.fault ? out.fault->kind : FaultKind::NoReply;
     const bool refused =
@@ -173,11 +183,11 @@ Simulator::Outgoing Simulator::Answer(const RxFrame& frame, ReceivedFrame& recor
         // A refusal: the station does not act on the request.
         reply = BuildException(request.station, request.function, RefusalCode(*out.fault));
     } else if (!lost) {
-        reply = BuildReply(request.station, slot->station.Execute(request, false, now));
+        reply = BuildReply(request.station, slot.station.Execute(request, false, now));
     }
     if (out.fault && !refused && !lost) {
         FaultedReply faulted =
-            ApplyFault(*out.fault, std::move(reply), request.station, slot->faults.Random());
+            ApplyFault(*out.fault, std::move(reply), request.station, slot.faults.Random());
         reply = std::move(faulted.bytes);
         out.delay = faulted.delay;
     }
@@ -185,14 +195,10 @@ Simulator::Outgoing Simulator::Answer(const RxFrame& frame, ReceivedFrame& recor
         const auto k = static_cast<size_t>(kind);
         ++counters_.faults;
         ++counters_.faultsByKind[k];
-        ++slot->counters.faults;
-        ++slot->counters.faultsByKind[k];
+        ++slot.counters.faults;
+        ++slot.counters.faultsByKind[k];
     }
-    trace_.Received(frame.bytes, out.fault ? FaultNote(*out.fault)
-                                           : (reply.empty() ? "no reply" : std::string()));
-    out.bytes = std::move(reply);
-    out.start = timing_.ReplyStart(frame.firstByte, frame.bytes.size()) + out.delay;
-    return out;
+    return reply;
 }
 
 void Simulator::SendPaced(const Outgoing& out) {

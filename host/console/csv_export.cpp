@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "host/console/counter_columns.h"
+
 namespace merixhost {
 namespace {
 
@@ -33,10 +35,7 @@ bool CsvExport::Open(const std::string& valuesPath, const std::string& eventsPat
                    error) &&
            OpenOne(eventsPath, "received,station,event,gate,address,value,timestamp,kind\n",
                    events_, error) &&
-           OpenOne(
-               stationsPath,
-               "time,station,ok,fail,rtry,sil,crc,wrng,exc,evt,turn_us,state,shrt,frm,par,ovr\n",
-               stations_, error);
+           OpenOne(stationsPath, (StationsCsvHeader() + "\n").c_str(), stations_, error);
 }
 
 void CsvExport::Close() {
@@ -99,13 +98,13 @@ void CsvExport::Stations(const StationTable& table, const merix::DriverContext& 
         if (!stats.Counted() || (st > 0 && !stats.used)) {
             continue;
         }
-        // The columns of the first files keep their places: counters added since (SHRT
-        // on) follow the state.
+        // The columns of the first files keep their places: counters added since follow the
+        // state.
         const auto column = [&](size_t i) {
             const auto& value = stats.counters[i];
             return value ? std::to_string(*value) : std::string();
         };
-        const auto firstAdded = static_cast<size_t>(Counter::kShort);
+        const auto firstAdded = static_cast<size_t>(kFirstAddedCounter);
         std::string counters;
         for (size_t i = 0; i < firstAdded; ++i) {
             counters += column(i) + ",";

@@ -56,16 +56,8 @@ std::optional<WriteRequest> ParseWrite(const std::string& text) {
     return write;
 }
 
-} // namespace
-
-std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
-    const std::string noDemo = NoDemoReason();
-    const bool demo = noDemo.empty();
-    CLI::App app{demo ? "merixhost: a console host for the merix driver. Without --port it runs a "
-                        "demonstration plant on a simulated line."
-                      : "merixhost: a console host for the merix driver.",
-                 "merixhost"};
-    app.set_version_flag("--version", "merixhost " MERIX_VERSION);
+/// What the options give as text, before it is checked and converted.
+struct OptionTexts {
     std::string parity = "even";
     std::string stopBits = "1";
     std::string replyTimeout = "500ms";
@@ -74,7 +66,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
     std::string timeSyncEvery;
     std::string refresh = "500ms";
     std::vector<std::string> writes;
+};
 
+void AddLineOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo) {
     app.add_option("-p,--port", out.port,
                    "serial port: " + PortNameHelp() + (demo ? "; none: the demo" : ""))
         ->check([](const std::string& s) { return s.empty() ? "empty port name" : ""; });
@@ -84,17 +78,19 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
     app.add_option("--data-bits", out.dataBits, "data bits")
         ->capture_default_str()
         ->check(CLI::Range(5, 8));
-    app.add_option("--stop-bits", stopBits, "1, 1.5 or 2")
+    app.add_option("--stop-bits", texts.stopBits, "1, 1.5 or 2")
         ->capture_default_str()
         ->check(CLI::IsMember({"1", "1.5", "2"}));
-    app.add_option("--parity", parity, "none, odd, even, mark, space (or N, O, E, M, S)")
+    app.add_option("--parity", texts.parity, "none, odd, even, mark, space (or N, O, E, M, S)")
         ->capture_default_str()
         ->check([](const std::string& s) { return ParityCode(s) ? "" : "unknown parity " + s; });
-    app.add_option("--reply-timeout", replyTimeout,
+    app.add_option("--reply-timeout", texts.replyTimeout,
                    "how long the driver waits for a reply (rounded up to 10ms)")
         ->capture_default_str()
         ->check(DurationCheck());
+}
 
+void AddDriverOptions(CLI::App& app, Options& out) {
     app.add_option("--driver", out.driverPath,
                    "driver library (default: " + DefaultDriverHelp() + ")");
     app.add_option("-n,--driver-number", out.driverNumber, "driver instance number")
@@ -110,20 +106,24 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
     app.add_option("--capture", out.capturePath,
                    "have the driver write the line to FILE as a pcapng capture for Wireshark "
                    "(CAPTURE in its initialisation file)");
+}
 
+void AddScanOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo) {
     app.add_option("-g,--gates", out.gatesPath,
                    demo ? "gate list file (default with the demo: its own)" : "gate list file")
         ->check(CLI::ExistingFile);
-    app.add_option("-i,--interval", interval, "scan interval of gates without every=")
+    app.add_option("-i,--interval", texts.interval, "scan interval of gates without every=")
         ->capture_default_str()
         ->check(DurationCheck());
-    app.add_option("--event-interval", eventInterval, "how often each station's events are polled")
+    app.add_option("--event-interval", texts.eventInterval,
+                   "how often each station's events are polled")
         ->capture_default_str()
         ->check(DurationCheck());
     app.add_flag("--sync-time", out.syncTime, "set the controllers' clocks once at the start");
-    app.add_option("--time-sync-every", timeSyncEvery, "set the controllers' clocks this often")
+    app.add_option("--time-sync-every", texts.timeSyncEvery,
+                   "set the controllers' clocks this often")
         ->check(DurationCheck());
-    app.add_option("-w,--write", writes,
+    app.add_option("-w,--write", texts.writes,
                    "write VALUE (-32768 to 65535) to gate NAME at the start; "
                    "repeatable")
         ->type_name("NAME=VALUE")
@@ -141,13 +141,15 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
                         : "stop after SECONDS; 0 runs until Ctrl-C (default: 0)")
         ->type_name("SECONDS")
         ->check(CLI::Range(0.0, 1e7));
+}
 
+void AddOutputOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo) {
     app.add_option("-l,--log", out.logPath, "write every driver log line to FILE");
     app.add_option("--log-level", out.logLevel,
                    "show driver log lines of this level and above on the screen (8 detail, "
                    "32 errors; 99 none)")
         ->capture_default_str();
-    app.add_option("--refresh", refresh, "table refresh period")
+    app.add_option("--refresh", texts.refresh, "table refresh period")
         ->capture_default_str()
         ->check(DurationCheck());
     app.add_flag("--plain", out.plain, "plain lines even on a terminal");
@@ -162,27 +164,27 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
                    demo ? "seed of the demo plant's random events and faults"
                         : "seed of the demo plant, which this build does not have")
         ->capture_default_str();
+}
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        // Help is a success; every other problem is the user's, with one exit code.
-        return app.exit(e) == 0 ? 0 : 2;
+/// The texts, checked by the parser already, as the values they stand for.
+void Convert(const OptionTexts& texts, Options& out) {
+    out.parityCode = *ParityCode(texts.parity);
+    out.stopBitsCode = texts.stopBits == "1" ? 0 : texts.stopBits == "1.5" ? 1 : 2;
+    out.replyTimeout = *ParseDuration(texts.replyTimeout);
+    out.interval = *ParseDuration(texts.interval);
+    out.eventInterval = *ParseDuration(texts.eventInterval);
+    out.refresh = *ParseDuration(texts.refresh);
+    if (!texts.timeSyncEvery.empty()) {
+        out.timeSyncEvery = ParseDuration(texts.timeSyncEvery);
     }
-
-    out.parityCode = *ParityCode(parity);
-    out.stopBitsCode = stopBits == "1" ? 0 : stopBits == "1.5" ? 1 : 2;
-    out.replyTimeout = *ParseDuration(replyTimeout);
-    out.interval = *ParseDuration(interval);
-    out.eventInterval = *ParseDuration(eventInterval);
-    out.refresh = *ParseDuration(refresh);
-    if (!timeSyncEvery.empty()) {
-        out.timeSyncEvery = ParseDuration(timeSyncEvery);
-    }
-    for (const auto& w : writes) {
+    for (const auto& w : texts.writes) {
         out.writes.push_back(*ParseWrite(w));
     }
-    if (out.Demo() && !demo) {
+}
+
+/// What single options cannot tell: whether they go together, and with this build.
+std::optional<int> CheckTogether(const Options& out, const std::string& noDemo) {
+    if (out.Demo() && !noDemo.empty()) {
         fmt::print(stderr, "merixhost: {}\n", noDemo);
         return 2;
     }
@@ -196,6 +198,31 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
         return 2;
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
+    const std::string noDemo = NoDemoReason();
+    const bool demo = noDemo.empty();
+    CLI::App app{demo ? "merixhost: a console host for the merix driver. Without --port it runs a "
+                        "demonstration plant on a simulated line."
+                      : "merixhost: a console host for the merix driver.",
+                 "merixhost"};
+    app.set_version_flag("--version", "merixhost " MERIX_VERSION);
+    OptionTexts texts;
+    AddLineOptions(app, out, texts, demo);
+    AddDriverOptions(app, out);
+    AddScanOptions(app, out, texts, demo);
+    AddOutputOptions(app, out, texts, demo);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help is a success; every other problem is the user's, with one exit code.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+    Convert(texts, out);
+    return CheckTogether(out, noDemo);
 }
 
 std::string LineText(const Options& options) {

@@ -38,13 +38,18 @@ std::string_view CounterName(Counter counter) {
     return merix::LineCounterName(counter);
 }
 
+std::string_view CounterUnit(Counter counter) {
+    return counter == Counter::kTurnaround ? "us" : "";
+}
+
 std::string CountersText(const StationStats& stats) {
     std::string text;
     for (size_t i = 0; i < kCounterCount; ++i) {
+        const auto counter = static_cast<Counter>(i);
         const auto value = stats.counters[i];
-        text += fmt::format("{}{} {}{}", i == 0 ? "" : ", ", CounterName(static_cast<Counter>(i)),
-                            value ? std::to_string(*value) : "-",
-                            static_cast<Counter>(i) == Counter::kTurnaround ? " us" : "");
+        const std::string_view unit = CounterUnit(counter);
+        text += fmt::format("{}{} {}{}{}", i == 0 ? "" : ", ", CounterName(counter),
+                            value ? std::to_string(*value) : "-", unit.empty() ? "" : " ", unit);
     }
     return text;
 }

@@ -62,6 +62,8 @@ using Counter = merix::LineCounter;
 inline constexpr size_t kCounterCount = merix::kLineCounterCount;
 /// The counter's name as its gate's address ends ("ST05SIL") and as the views head it.
 std::string_view CounterName(Counter counter);
+/// The unit of a counter that is a value rather than a count ("us"); empty for a count.
+std::string_view CounterUnit(Counter counter);
 
 struct StationStats {
     bool used = false;

@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "host/console/counter_columns.h"
 #include "host/console/terminal.h"
 #include "host/qorlib_control.h"
 
@@ -47,21 +48,15 @@ std::string GateRow(const GateState& g) {
 /// A station's counters under their names; the heading when `stats` is null.
 std::string StationRow(const std::string& label, const StationStats* stats,
                        const std::string& state) {
-    const auto cell = [&](Counter c) -> std::string {
-        if (stats == nullptr) {
-            return c == Counter::kTurnaround ? "TURN us" : std::string(CounterName(c));
-        }
-        const auto value = stats->Get(c);
-        return value ? std::to_string(*value) : "-";
-    };
-    // The ways a reply goes wrong side by side, in the order the driver meets them.
-    // The port's line errors next to the corrupted replies they usually cause.
-    return fmt::format(
-        "{:<7} {:>8} {:>6} {:>6} {:>6} {:>6} {:>5} {:>5} {:>5} {:>6} {:>6} {:>6} {:>7} {:>8}  {}",
-        label, cell(Counter::kOk), cell(Counter::kFail), cell(Counter::kRetry),
-        cell(Counter::kSilence), cell(Counter::kShort), cell(Counter::kFraming),
-        cell(Counter::kParity), cell(Counter::kOverrun), cell(Counter::kCrc), cell(Counter::kWrong),
-        cell(Counter::kException), cell(Counter::kEvents), cell(Counter::kTurnaround), state);
+    std::string row = fmt::format("{:<7}", label);
+    for (const Counter c : TableColumns()) {
+        const auto value = stats == nullptr ? std::nullopt : stats->Get(c);
+        const std::string cell = stats == nullptr ? TableHeading(c)
+                                 : value          ? std::to_string(*value)
+                                                  : "-";
+        row += fmt::format(" {:>{}}", cell, TableColumnWidth(c));
+    }
+    return row + "  " + state;
 }
 
 std::string EventRow(const EventRecord& e) {
@@ -70,30 +65,31 @@ std::string EventRow(const EventRecord& e) {
                        e.number, e.value);
 }
 
-} // namespace
-
-std::vector<TableLine> BuildTable(const Scanner& scanner, const LogRouter& log,
-                                  const ViewInfo& info, int width, int height) {
-    std::vector<TableLine> head;
-    std::vector<TableLine> gates;
-    std::vector<TableLine> rest;
+std::vector<TableLine> HeadLines(const ViewInfo& info) {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - info.start).count();
     const std::string run = info.duration
                                 ? fmt::format("{:.1f} s of {:g} s", elapsed, *info.duration)
                                 : fmt::format("{:.1f} s, Ctrl-C stops", elapsed);
-    head.push_back({fmt::format("merixhost  {}  {}  {}", info.title,
-                                ClockText(std::chrono::system_clock::now()), run),
-                    true});
-    head.push_back({fmt::format("{:<18} {:<13} {:<28} {:<12} {:<13} {:>6} {:>5}", "GATE", "ADDRESS",
-                                "VALUE", "LAST GOOD", "RESULT", "READS", "FAIL"),
-                    true});
+    return {{fmt::format("merixhost  {}  {}  {}", info.title,
+                         ClockText(std::chrono::system_clock::now()), run),
+             true},
+            {fmt::format("{:<18} {:<13} {:<28} {:<12} {:<13} {:>6} {:>5}", "GATE", "ADDRESS",
+                         "VALUE", "LAST GOOD", "RESULT", "READS", "FAIL"),
+             true}};
+}
+
+std::vector<TableLine> GateLines(const Scanner& scanner) {
+    std::vector<TableLine> gates;
     for (const auto& g : scanner.Gates()) {
         if (g.kind != GateKind::EventGate || !g.Accepted()) {
             gates.push_back({GateRow(g), false, !g.Accepted() || g.lastResult.value_or(0) != 0});
         }
     }
+    return gates;
+}
 
+std::vector<TableLine> AlertLines() {
     std::vector<TableLine> alerts{{"OPEN ALERTS", true}};
     for (const auto& a : qorlib::OpenAlerts()) {
         alerts.push_back(
@@ -102,6 +98,10 @@ std::vector<TableLine> BuildTable(const Scanner& scanner, const LogRouter& log,
     if (alerts.size() == 1) {
         alerts.push_back({"  none"});
     }
+    return alerts;
+}
+
+std::vector<TableLine> StationLines(const Scanner& scanner) {
     std::vector<TableLine> stations{{StationRow("STATION", nullptr, "STATE"), true}};
     const auto& ctx = scanner.Context();
     const auto& table = scanner.Stations();
@@ -115,8 +115,11 @@ std::vector<TableLine> BuildTable(const Scanner& scanner, const LogRouter& log,
     if (table[0].Counted()) {
         stations.push_back({StationRow("line", &table[0], "")});
     }
+    return stations;
+}
 
-    // The line trace's newest lines, under the stations they concern.
+/// The line trace's newest lines, under the stations they concern.
+std::vector<TableLine> TraceLines(const ViewInfo& info) {
     std::vector<TableLine> trace;
     if (info.trace != nullptr) {
         trace.push_back({"LINE TRACE (newest last)", true});
@@ -124,34 +127,27 @@ std::vector<TableLine> BuildTable(const Scanner& scanner, const LogRouter& log,
             trace.push_back({"  " + line, false, line.find("-- failed") != std::string::npos});
         }
     }
+    return trace;
+}
 
-    // Events and log lines take what the fixed sections leave; gates give way last.
-    const int fixed =
-        static_cast<int>(head.size() + alerts.size() + stations.size() + trace.size()) + 1;
-    int room = height - 1 - fixed;
-    // Keep the events' heading and three of them in sight on a small screen.
-    const int gateRows = std::min(static_cast<int>(gates.size()), std::max(room - 4, 1));
-    if (gateRows < static_cast<int>(gates.size())) {
-        const size_t hidden = gates.size() - static_cast<size_t>(gateRows - 1);
-        gates.resize(static_cast<size_t>(gateRows - 1));
+/// Leaves `rows` lines of gates at most, the last of them saying how many did not fit.
+void FitGates(std::vector<TableLine>& gates, int rows) {
+    if (rows < static_cast<int>(gates.size())) {
+        const size_t hidden = gates.size() - static_cast<size_t>(rows - 1);
+        gates.resize(static_cast<size_t>(rows - 1));
         gates.push_back({fmt::format("  ... {} more gates (a taller window shows them)", hidden)});
     }
-    room -= static_cast<int>(gates.size());
-    const auto& events = scanner.RecentEvents();
-    const int eventRows = std::clamp(room - 1, 0, kMaxEventRows);
-    room -= eventRows + 1;
-    const auto& logLines = log.Recent();
-    const int logRows =
-        std::clamp(room - 1, 0, std::min(kMaxLogRows, static_cast<int>(logLines.size())));
+}
 
-    std::vector<TableLine> out = head;
-    out.insert(out.end(), gates.begin(), gates.end());
-    out.push_back({fmt::format("EVENTS ({} received, {} start-up states; newest first)",
-                               scanner.EventCount(), scanner.StateCount()),
-                   true});
+/// The heading and the `rows` newest events.
+std::vector<TableLine> EventLines(const Scanner& scanner, int rows) {
+    std::vector<TableLine> out{
+        {fmt::format("EVENTS ({} received, {} start-up states; newest first)", scanner.EventCount(),
+                     scanner.StateCount()),
+         true}};
     // Polls of different stations deliver out of time order; the controllers' stamps tell.
     std::vector<const EventRecord*> newest;
-    for (const auto& e : events) {
+    for (const auto& e : scanner.RecentEvents()) {
         if (!e.IsState()) {
             newest.push_back(&e);
         }
@@ -159,20 +155,60 @@ std::vector<TableLine> BuildTable(const Scanner& scanner, const LogRouter& log,
     std::stable_sort(newest.begin(), newest.end(), [](const EventRecord* a, const EventRecord* b) {
         return std::pair(a->seconds, a->millis) > std::pair(b->seconds, b->millis);
     });
-    for (size_t i = 0; i < newest.size() && static_cast<int>(i) < eventRows; ++i) {
+    for (size_t i = 0; i < newest.size() && static_cast<int>(i) < rows; ++i) {
         out.push_back({EventRow(*newest[i])});
     }
-    out.insert(out.end(), alerts.begin(), alerts.end());
-    out.insert(out.end(), stations.begin(), stations.end());
-    out.insert(out.end(), trace.begin(), trace.end());
-    if (logRows > 0) {
+    return out;
+}
+
+/// The heading and the `rows` newest log lines; nothing when no row fits.
+std::vector<TableLine> LogLines(const LogRouter& log, int rows) {
+    std::vector<TableLine> out;
+    if (rows > 0) {
+        const auto& logLines = log.Recent();
         out.push_back(
             {fmt::format("DRIVER LOG (level {} and above, newest last)", log.ScreenLevel()), true});
-        for (size_t i = logLines.size() - static_cast<size_t>(logRows); i < logLines.size(); ++i) {
+        for (size_t i = logLines.size() - static_cast<size_t>(rows); i < logLines.size(); ++i) {
             const auto& l = logLines[i];
             out.push_back({fmt::format("  {} [{:2}] {}", ClockText(l.at), l.level, l.text)});
         }
     }
+    return out;
+}
+
+void Append(std::vector<TableLine>& out, const std::vector<TableLine>& lines) {
+    out.insert(out.end(), lines.begin(), lines.end());
+}
+
+} // namespace
+
+std::vector<TableLine> BuildTable(const Scanner& scanner, const LogRouter& log,
+                                  const ViewInfo& info, int width, int height) {
+    const std::vector<TableLine> head = HeadLines(info);
+    std::vector<TableLine> gates = GateLines(scanner);
+    const std::vector<TableLine> alerts = AlertLines();
+    const std::vector<TableLine> stations = StationLines(scanner);
+    const std::vector<TableLine> trace = TraceLines(info);
+
+    // Events and log lines take what the fixed sections leave; gates give way last.
+    const int fixed =
+        static_cast<int>(head.size() + alerts.size() + stations.size() + trace.size()) + 1;
+    int room = height - 1 - fixed;
+    // Keep the events' heading and three of them in sight on a small screen.
+    FitGates(gates, std::min(static_cast<int>(gates.size()), std::max(room - 4, 1)));
+    room -= static_cast<int>(gates.size());
+    const int eventRows = std::clamp(room - 1, 0, kMaxEventRows);
+    room -= eventRows + 1;
+    const int logRows =
+        std::clamp(room - 1, 0, std::min(kMaxLogRows, static_cast<int>(log.Recent().size())));
+
+    std::vector<TableLine> out = head;
+    Append(out, gates);
+    Append(out, EventLines(scanner, eventRows));
+    Append(out, alerts);
+    Append(out, stations);
+    Append(out, trace);
+    Append(out, LogLines(log, logRows));
     for (auto& line : out) {
         line.text = Fit(std::move(line.text), width - 1);
     }

@@ -36,8 +36,7 @@ int32_t Number(const char* text, size_t from, size_t count) {
 }
 
 /// The driver's counter names in their index order.
-constexpr const char* kCounters[] = {"OK",  "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC",
-                                     "EVT", "TURN", "SHRT", "FRM", "PAR", "OVR"};
+constexpr const auto& kCounters = merix::kLineCounterNames;
 constexpr int32_t kStatisticsBase = 256;
 
 /// A statistics gate's value: station S, counter i reads S * 100 + i, the whole line 40000 + i
@@ -57,7 +56,7 @@ int32_t FakeParse(merix::GateParseRecord& rec) {
             return 1;
         }
         for (int32_t i = 0; i < static_cast<int32_t>(std::size(kCounters)); ++i) {
-            if (std::strcmp(text + 4, kCounters[i]) == 0 && rec.gateType == 0) {
+            if (kCounters[static_cast<size_t>(i)] == text + 4 && rec.gateType == 0) {
                 rec.station = 255;
                 rec.function = 80;
                 rec.address = kStatisticsBase + Number(text, 2, 2) * 16 + i;
@@ -141,6 +140,18 @@ int32_t FakeVpiMain(merix::CallBlock* cb) {
         std::memcpy(value + (rec.count == 1 ? 2 : 2 * i), &word, 2);
     }
     return 0;
+}
+
+/// "OK 100, FAIL 101, ..., TURN 108 us, ...": every counter under its name, counter i of a
+/// station as CounterValue gives it from `first`; "-" for each when the counters were not read.
+std::string Counts(std::optional<int> first) {
+    std::string text;
+    for (size_t i = 0; i < kCounterCount; ++i) {
+        text += (i == 0 ? "" : ", ") + std::string(kCounters[i]) + " " +
+                (first ? std::to_string(*first + static_cast<int>(i)) : "-") +
+                (static_cast<Counter>(i) == Counter::kTurnaround ? " us" : "");
+    }
+    return text;
 }
 
 class ScannerTest : public ::testing::Test {
@@ -259,7 +270,7 @@ TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
     // The whole line first, then each station the list talks to: every counter of each.
     ASSERT_EQ(g_fake.statisticParses.size(), 3u * kCounterCount);
     EXPECT_EQ(g_fake.statisticParses.front(), "ST00OK");
-    EXPECT_EQ(g_fake.statisticParses.back(), "ST02OVR");
+    EXPECT_EQ(g_fake.statisticParses.back(), "ST02" + std::string(kCounters[kCounterCount - 1]));
     scanner.ReadStatistics();
     for (size_t st : {0u, 1u, 2u}) {
         for (size_t i = 0; i < kCounterCount; ++i) {
@@ -270,14 +281,11 @@ TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
     }
     EXPECT_FALSE(scanner.Stations()[3].Counted()) << "not in the list";
     EXPECT_EQ(StationLines(scanner),
-              (std::vector<std::string>{
-                  "station 1: OK 100, FAIL 101, RTRY 102, SIL 103, CRC 104, WRNG 105, EXC 106, "
-                  "EVT 107, TURN 108 us, SHRT 109, FRM 110, PAR 111, OVR 112, communicating",
-                  "station 2: OK 200, FAIL 201, RTRY 202, SIL 203, CRC 204, WRNG 205, EXC 206, "
-                  "EVT 207, TURN 208 us, SHRT 209, FRM 210, PAR 211, OVR 212, communicating",
-                  "line: OK 40000, FAIL 40001, RTRY 40002, SIL 40003, CRC 40004, WRNG 40005, "
-                  "EXC 40006, EVT 40007, TURN 40008 us, SHRT 40009, FRM 40010, PAR 40011, "
-                  "OVR 40012"}));
+              (std::vector<std::string>{"station 1: " + Counts(100) + ", communicating",
+                                        "station 2: " + Counts(200) + ", communicating",
+                                        "line: " + Counts(40000)}));
+    EXPECT_NE(StationLines(scanner)[0].find("TURN 108 us"), std::string::npos)
+        << "the turnaround, a value, carries its unit";
 
     // A driver without statistics refuses the first gate and is not asked for the others;
     // the stations are still listed, without counters.
@@ -293,9 +301,7 @@ TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
     EXPECT_EQ(reports.back(), "statistics: 'ST00OK' refused by the driver (Run Time Error 3060); "
                               "the stations show no counters");
     EXPECT_EQ(StationLines(fresh),
-              std::vector<std::string>{"station 1: OK -, FAIL -, RTRY -, SIL -, CRC -, WRNG -, "
-                                       "EXC -, EVT -, TURN - us, SHRT -, FRM -, PAR -, OVR -, "
-                                       "communicating"});
+              std::vector<std::string>{"station 1: " + Counts(std::nullopt) + ", communicating"});
 }
 
 TEST_F(ScannerTest, WritesOnlyWhatTheDriverCanWrite) {

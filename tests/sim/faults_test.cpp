@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <ranges>
+#include <regex>
+#include <sstream>
+
 #include "serial/crc16.h"
 #include "sim/line_timing.h"
 #include "sim/reply.h"
@@ -108,6 +114,34 @@ TEST(FaultKindNames, RoundTrip) {
         EXPECT_EQ(ParseFaultKind(FaultKindName(k)), k);
     }
     EXPECT_FALSE(ParseFaultKind("bad crc"));
+}
+
+// The man page's list of kinds, "no_reply, bad_crc, ... or refuse_poll; repeatable.", is
+// written for readers; it names exactly the table's kinds, in its order.
+TEST(FaultKindNames, ManPageListsEveryKindAndNoOther) {
+    std::ifstream in(H51SIM_MAN_PAGE);
+    ASSERT_TRUE(in) << H51SIM_MAN_PAGE;
+    std::stringstream page;
+    page << in.rdbuf();
+    std::string text = page.str();
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    const size_t from = text.find(".IR kind : ");
+    const size_t to = text.find("; repeatable", from);
+    ASSERT_NE(to, std::string::npos) << "the --fault entry's list of kinds";
+    std::string list = text.substr(from + 11, to - from - 11);
+    std::vector<std::string> listed;
+    for (std::regex word("[a-z_]+");
+         const auto& m : std::ranges::subrange(std::sregex_iterator(list.begin(), list.end(), word),
+                                               std::sregex_iterator())) {
+        if (m.str() != "or") {
+            listed.push_back(m.str());
+        }
+    }
+    std::vector<std::string> names;
+    for (const auto& [kind, name] : kFaultKindNames) {
+        names.emplace_back(name);
+    }
+    EXPECT_EQ(listed, names) << "docs/man/h51sim.1 follows kFaultKindNames";
 }
 
 struct TimingCase {
