@@ -6,9 +6,11 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/trace_file.h"
+#include "serial/capped_file.h"
 #include "serial/frame_text.h"
+#include "serial/line_clock.h"
 #include "serial/line_direction.h"
+#include "serial/line_settings_text.h"
 #include "serial/pcapng_blocks.h"
 #include "services/host_log.h"
 #include "services/instance_room.h"
@@ -18,7 +20,6 @@ namespace merix {
 
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
 // As the trace's: a reader following the file sees each packet within a tenth of a second.
 constexpr uint64_t kFlushEveryMs = 100;
 // The largest packet block: headers, the longest reply, a comment and the flags.
@@ -45,14 +46,8 @@ struct Attempt {
 
 struct Slot {
     const DriverContext* ctx = nullptr; // set while the capture is open
-    std::FILE* file = nullptr;
-    char path[1024] = {}; // absolute: the host may change its directory later
-    char older[sizeof path + 2] = {};
-    uint64_t maxBytes = 0;
-    uint64_t fileBytes = 0;
-    int64_t originTicks = 0;
-    int64_t frequency = 0;
-    uint64_t originMs = 0;
+    CappedFile file;
+    LineClock clock;
     uint64_t flushedMs = 0;
     int64_t originEpochUs = 0; // the wall clock when the capture started
     uint32_t interface = 0;    // the port's latest description in this file
@@ -60,7 +55,6 @@ struct Slot {
     FixedText<192> portText;
     Attempt attempt;
     uint8_t block[kBlockSize] = {};
-    char fileBuffer[8192] = {};
 
     Slot() = default;
     Slot(const Slot&) = delete;
@@ -79,18 +73,6 @@ Slot* Find(const DriverContext& ctx) {
     return s != nullptr && s->ctx == &ctx ? s : nullptr;
 }
 
-// Microseconds since the capture started, from the high-resolution counter where there is
-// one; the wall clock is read once, at the start, and never on the transaction path.
-int64_t NowUs(const Slot& s) {
-    if (s.frequency > 0) {
-        int64_t now = 0;
-        plat::QueryPerformanceCounter(&now);
-        const int64_t d = now - s.originTicks;
-        return d / s.frequency * 1000000 + d % s.frequency * 1000000 / s.frequency;
-    }
-    return static_cast<int64_t>((plat::ClockMs() - s.originMs) * 1000);
-}
-
 uint64_t EpochUs(const Slot& s, int64_t us) {
     return static_cast<uint64_t>(std::max<int64_t>(s.originEpochUs + us, 0));
 }
@@ -98,12 +80,8 @@ uint64_t EpochUs(const Slot& s, int64_t us) {
 void Fail(Slot& s);
 
 void Close(Slot& s, bool failed = false) {
-    if (s.file != nullptr) {
-        const bool flushed = std::fclose(s.file) == 0;
-        s.file = nullptr;
-        if (!flushed && !failed) {
-            Fail(s);
-        }
+    if (!s.file.Close() && !failed) {
+        Fail(s);
     }
     if (s.ctx != nullptr) {
         s.ctx = nullptr;
@@ -114,7 +92,8 @@ void Close(Slot& s, bool failed = false) {
 
 // As the trace: one line in the host's log, and no file is truncated or written over.
 void Fail(Slot& s) {
-    Log(kLogError, "MERIX> Line capture file '%s' could not be written: capture stopped", s.path);
+    Log(kLogError, "MERIX> Line capture file '%s' could not be written: capture stopped",
+        s.file.Path());
     Close(s, true);
 }
 
@@ -123,37 +102,23 @@ Slot::~Slot() {
 }
 
 bool Put(Slot& s, std::size_t size) {
-    if (size == 0 || std::fwrite(s.block, 1, size, s.file) != size) {
-        return false;
-    }
-    s.fileBytes += size;
-    return true;
+    return size > 0 && s.file.Write(s.block, size);
 }
 
 // A new file: the section and the port as it is now, so that the file opens on its own.
 bool Begin(Slot& s) {
-    s.file = plat::OpenRegularFile(s.path);
-    if (s.file == nullptr) {
+    if (!s.file.Open()) {
         return false;
     }
-    std::setvbuf(s.file, s.fileBuffer, _IOFBF, sizeof s.fileBuffer);
-    s.fileBytes = 0;
     s.interface = 0;
     return Put(s, pcapng::SectionHeader(s.block, "merix line capture")) &&
            Put(s, pcapng::Interface(s.block, s.portName.View(), s.portText.View()));
 }
 
-// Makes `path` the older file, replacing the one there: false when it cannot.
-bool MakeOlder(Slot& s) {
-    return plat::RenameOver(s.path, s.older);
-}
-
 // The file is full: it becomes the one older file kept, and a new one begins. Should the
 // rename fail, the full file stays as it is: the capture ends rather than write over it.
 bool Rotate(Slot& s) {
-    const bool closed = std::fclose(s.file) == 0;
-    s.file = nullptr;
-    return closed && MakeOlder(s) && Begin(s);
+    return s.file.Close() && s.file.MoveToOlder() && Begin(s);
 }
 
 // Writes the block of `size` bytes in s.block, in a new file when this one is full; the
@@ -162,7 +127,7 @@ bool Rotate(Slot& s) {
 template <typename Make> bool Emit(Slot& s, Make make) {
     std::size_t size = make();
     bool ok = size > 0;
-    if (ok && s.fileBytes + size > s.maxBytes) {
+    if (ok && s.file.Full(size)) {
         ok = Rotate(s);
         size = make();
     }
@@ -219,17 +184,25 @@ void WriteAttempt(Slot& s) {
 
 // The port as the interface describes it: name, settings, and how its direction is switched.
 void DescribePort(Slot& s, const DriverContext& ctx) {
-    const PortParams& p = ctx.portParams;
-    const std::string_view port = LinePortName(ctx);
-    static constexpr char kParity[] = "NOEMS?";
-    static constexpr const char* kStopBits[] = {"1", "1.5", "2", "?"};
     s.portName.Clear();
-    s.portName.Append(port);
+    s.portName.Append(LinePortName(ctx));
     s.portText.Clear();
-    s.portText.Printf("merix instance %u: %u %u%c%s, direction switched by the %s", ctx.vpiNumber,
-                      p.baud, p.dataBits, kParity[p.parity < 5 ? p.parity : 5],
-                      kStopBits[p.stopBits < 3 ? p.stopBits : 3],
-                      LineDirectionText(LineDirectionOf(ctx)));
+    s.portText.Printf("merix instance %u: ", ctx.vpiNumber);
+    AppendLineSettings(s.portText, ctx);
+}
+
+// Names the file and begins it. A file from before is kept as the older file: appending to it
+// would put this capture behind whatever its end holds, a block cut short included.
+bool OpenFirstFile(Slot& s, const char* path, int maxMiB) {
+    if (!s.file.Name(path, maxMiB) || !s.file.Open()) {
+        return false;
+    }
+    const bool empty = s.file.Size() == 0;
+    if (!s.file.Close() || (!empty && !s.file.MoveToOlder()) || !Begin(s)) {
+        (void)s.file.Close();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -251,49 +224,23 @@ void StartLineCapture(DriverContext& ctx, const char* path, int maxMiB) {
         return;
     }
     Slot& s = *slot;
-    s.maxBytes = static_cast<uint64_t>(maxMiB > 0 ? maxMiB : 1) * kMiB;
     DescribePort(s, ctx);
-    bool ok =
-        plat::AbsolutePath(path, s.path, sizeof s.path) &&
-        std::snprintf(s.older, sizeof s.older, "%s.1", s.path) < static_cast<int>(sizeof s.older);
-    // A file from before is kept as the older file: appending to it would put this capture
-    // behind whatever its end holds, a block cut short included.
-    if (ok) {
-        std::FILE* before = plat::OpenRegularFile(s.path);
-        ok = before != nullptr;
-        if (ok) {
-            std::fseek(before, 0, SEEK_END);
-            const long size = std::ftell(before);
-            std::fclose(before);
-            ok = size <= 0 || MakeOlder(s);
-        }
-    }
-    if (!ok || !Begin(s)) {
-        if (s.file != nullptr) {
-            std::fclose(s.file);
-            s.file = nullptr;
-        }
+    if (!OpenFirstFile(s, path, maxMiB)) {
         Log(kLogError, "MERIX> Line capture file '%s' cannot be opened: no capture", path);
-        return;
-    }
-    if (std::fflush(s.file) != 0) {
-        ++gOpenSlots;
-        s.ctx = &ctx;
-        Fail(s);
         return;
     }
     ++gOpenSlots;
     s.ctx = &ctx;
-    s.frequency = ctx.perfFrequency;
-    if (s.frequency > 0) {
-        plat::QueryPerformanceCounter(&s.originTicks);
+    if (!s.file.Flush()) {
+        Fail(s);
+        return;
     }
-    s.originMs = plat::ClockMs();
+    s.clock.Start(ctx.perfFrequency);
     s.originEpochUs = std::chrono::duration_cast<std::chrono::microseconds>(
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
     s.attempt.pending = false;
-    Log(kLogError, "MERIX> Line capture to '%s', at most %d MiB and one older file", s.path,
+    Log(kLogError, "MERIX> Line capture to '%s', at most %d MiB and one older file", s.file.Path(),
         maxMiB);
 }
 
@@ -337,7 +284,7 @@ void CaptureSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool 
     a.written = written;
     // Back in receive state now: the first byte went out a hold's time ago.
     const double holdUs = static_cast<double>(ctx.pracDelay) * 1000.0;
-    a.txUs = NowUs(*s) - static_cast<int64_t>(holdUs > 0 ? holdUs + 0.5 : 0);
+    a.txUs = s->clock.NowUs() - static_cast<int64_t>(holdUs > 0 ? holdUs + 0.5 : 0);
 }
 
 void CaptureReceiveStep(const DriverContext& ctx, uint32_t total) {
@@ -347,7 +294,7 @@ void CaptureReceiveStep(const DriverContext& ctx, uint32_t total) {
     }
     Attempt& a = s->attempt;
     if (total > 0 && a.rxUs < 0) {
-        a.rxUs = NowUs(*s);
+        a.rxUs = s->clock.NowUs();
     }
     a.rxLength = std::max(a.rxLength, std::min<uint32_t>(total, kRxBufSize));
 }
@@ -372,11 +319,11 @@ void CaptureLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t pari
     if (!a.pending) {
         // Not after a request of this capture: an event of its own, now.
         const uint32_t errors[3] = {framing, parity, overrun};
-        EmitErrors(*s, NowUs(*s), errors, -1);
+        EmitErrors(*s, s->clock.NowUs(), errors, -1);
         return;
     }
     if (a.errorsUs < 0) {
-        a.errorsUs = NowUs(*s);
+        a.errorsUs = s->clock.NowUs();
     }
     a.errors[0] += framing;
     a.errors[1] += parity;
@@ -392,7 +339,7 @@ void CaptureLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t f
     WriteAttempt(*s);
     if (s->ctx != nullptr) {
         const uint32_t errors[3] = {framing, parity, overrun};
-        EmitErrors(*s, NowUs(*s), errors, station);
+        EmitErrors(*s, s->clock.NowUs(), errors, station);
     }
 }
 
@@ -409,7 +356,7 @@ void CapturePortOpened(const DriverContext& ctx) {
     const std::size_t size = pcapng::Interface(s->block, s->portName.View(), s->portText.View());
     // A full file rotates, and the new one begins with this description as its first.
     bool ok = false;
-    if (s->fileBytes + size > s->maxBytes) {
+    if (s->file.Full(size)) {
         ok = Rotate(*s);
     } else if (Put(*s, size)) {
         ok = true;
@@ -425,7 +372,7 @@ void CaptureCommandEnds(const DriverContext& ctx) {
         WriteAttempt(*s);
         const uint64_t now = plat::ClockMs();
         if (s->ctx != nullptr && now - s->flushedMs >= kFlushEveryMs) {
-            if (std::fflush(s->file) != 0) {
+            if (!s->file.Flush()) {
                 Fail(*s);
                 return;
             }

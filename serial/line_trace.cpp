@@ -5,11 +5,13 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/trace_file.h"
+#include "serial/capped_file.h"
 #include "serial/crc16.h"
 #include "serial/frame_text.h"
 #include "serial/line_capture.h"
+#include "serial/line_clock.h"
 #include "serial/line_direction.h"
+#include "serial/line_settings_text.h"
 #include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "services/host_log.h"
@@ -22,7 +24,6 @@ namespace {
 
 // Reads of one reply that the receiver makes: head, byte count, rest; room to spare.
 constexpr int kMaxSteps = 8;
-constexpr uint64_t kMiB = 1024 * 1024;
 // The file is flushed when a command ends, at most this often: a reader following the file
 // sees each line within a tenth of a second, and a busy line costs few system calls.
 constexpr uint64_t kFlushEveryMs = 100;
@@ -58,18 +59,11 @@ struct Attempt {
 
 struct Slot {
     const DriverContext* ctx = nullptr; // set while the trace is open
-    std::FILE* file = nullptr;
-    char path[1024] = {}; // absolute: the host may change its directory later
-    char older[sizeof path + 2] = {};
-    uint64_t maxBytes = 0;
-    uint64_t fileBytes = 0;
-    int64_t originTicks = 0;
-    int64_t frequency = 0;
-    uint64_t originMs = 0;
+    CappedFile file;
+    LineClock clock;
     uint64_t flushedMs = 0;
     Attempt attempt;
     FixedText<4096> line;
-    char fileBuffer[8192] = {};
 
     Slot() = default;
     Slot(const Slot&) = delete;
@@ -89,29 +83,13 @@ Slot* Find(const DriverContext& ctx) {
     return s != nullptr && s->ctx == &ctx ? s : nullptr;
 }
 
-// Microseconds since the trace started, from the high-resolution counter where there is one.
-int64_t NowUs(const Slot& s) {
-    if (s.frequency > 0) {
-        int64_t now = 0;
-        plat::QueryPerformanceCounter(&now);
-        const int64_t d = now - s.originTicks;
-        // Split, so that a trace left on for months cannot overflow the product.
-        return d / s.frequency * 1000000 + d % s.frequency * 1000000 / s.frequency;
-    }
-    return static_cast<int64_t>((plat::ClockMs() - s.originMs) * 1000);
-}
-
 void Fail(Slot& s);
 
 // Ends the trace; the last lines are flushed as the file closes. `failed`: the failure that
 // ends it is in the log already.
 void Close(Slot& s, bool failed = false) {
-    if (s.file != nullptr) {
-        const bool flushed = std::fclose(s.file) == 0;
-        s.file = nullptr;
-        if (!flushed && !failed) {
-            Fail(s);
-        }
+    if (!s.file.Close() && !failed) {
+        Fail(s);
     }
     if (s.ctx != nullptr) {
         s.ctx = nullptr;
@@ -123,7 +101,8 @@ void Close(Slot& s, bool failed = false) {
 // The trace ends after a failed write, flush or rename: one line in the host's log, and no
 // file is ever truncated or written twice over.
 void Fail(Slot& s) {
-    Log(kLogError, "MERIX> Line trace file '%s' could not be written: trace stopped", s.path);
+    Log(kLogError, "MERIX> Line trace file '%s' could not be written: trace stopped",
+        s.file.Path());
     Close(s, true);
 }
 
@@ -131,31 +110,15 @@ Slot::~Slot() {
     Close(*this);
 }
 
-// Appending, and binary: the size the cap counts is the size on disk, on Windows too (text
-// mode would add a CR to every line behind the count's back).
-bool OpenFile(Slot& s) {
-    s.file = plat::OpenRegularFile(s.path);
-    if (s.file == nullptr) {
-        return false;
-    }
-    // The slot's own buffer: stdio would otherwise allocate one at the first write.
-    std::setvbuf(s.file, s.fileBuffer, _IOFBF, sizeof s.fileBuffer);
-    std::fseek(s.file, 0, SEEK_END);
-    const long size = std::ftell(s.file);
-    s.fileBytes = size > 0 ? static_cast<uint64_t>(size) : 0;
-    return true;
-}
-
 // The file is full: it becomes the one older file kept, and a new one begins. Should the
 // rename fail, the full file stays as it is: the trace ends rather than write over it.
 bool Rotate(Slot& s) {
-    const bool closed = std::fclose(s.file) == 0;
-    s.file = nullptr;
-    if (!closed || !plat::RenameOver(s.path, s.older) || !OpenFile(s)) {
+    if (!s.file.Close() || !s.file.MoveToOlder() || !s.file.Open()) {
         return false;
     }
-    std::fprintf(s.file, "# merix line trace, continued (the earlier part is in %s)\n", s.older);
-    return true;
+    FixedText<sizeof "# merix line trace, continued (the earlier part is in )\n" + 1026> head;
+    head.Printf("# merix line trace, continued (the earlier part is in %s)\n", s.file.Older());
+    return s.file.Write(head.View().data(), head.Size());
 }
 
 // Writes the line in s.line. On a failure the trace ends, with one line in the host's log,
@@ -164,13 +127,10 @@ bool Emit(Slot& s) {
     s.line.Append("\n");
     const std::string_view text = s.line.View();
     bool ok = true;
-    if (s.fileBytes + text.size() > s.maxBytes) {
+    if (s.file.Full(text.size())) {
         ok = Rotate(s);
     }
-    if (ok) {
-        ok = std::fwrite(text.data(), 1, text.size(), s.file) == text.size();
-        s.fileBytes += text.size();
-    }
+    ok = ok && s.file.Write(text.data(), text.size());
     s.line.Clear();
     if (!ok) {
         Fail(s);
@@ -365,7 +325,7 @@ bool BeginOwnLine(Slot& s) {
     if (s.ctx == nullptr) {
         return false;
     }
-    Stamp(s, NowUs(s), "--");
+    Stamp(s, s.clock.NowUs(), "--");
     return true;
 }
 
@@ -391,40 +351,28 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
         return;
     }
     Slot& s = *slot;
-    if (!plat::AbsolutePath(path, s.path, sizeof s.path) ||
-        std::snprintf(s.older, sizeof s.older, "%s.1", s.path) >=
-            static_cast<int>(sizeof s.older) ||
-        !OpenFile(s)) {
+    if (!s.file.Name(path, maxMiB) || !s.file.Open()) {
         Log(kLogError, "MERIX> Line trace file '%s' cannot be opened: no trace", path);
         return;
     }
-    s.maxBytes = static_cast<uint64_t>(maxMiB > 0 ? maxMiB : 1) * kMiB;
     ++gOpenSlots;
     s.ctx = &ctx;
-    s.frequency = ctx.perfFrequency;
-    if (s.frequency > 0) {
-        plat::QueryPerformanceCounter(&s.originTicks);
-    }
-    s.originMs = plat::ClockMs();
+    s.clock.Start(ctx.perfFrequency);
     s.attempt.pending = false;
     const plat::LocalTime t = plat::Now();
-    const PortParams& p = ctx.portParams;
     const std::string_view port = LinePortName(ctx);
-    static constexpr char kParity[] = "NOEMS?";
-    static constexpr const char* kStopBits[] = {"1", "1.5", "2", "?"};
-    s.line.Printf("# merix line trace of instance %u, port %.*s %u %u%c%s, direction switched "
-                  "by the %s; started %04d-%02d-%02d %02d:%02d:%02d; times in seconds since then",
-                  ctx.vpiNumber, static_cast<int>(port.size()), port.data(), p.baud, p.dataBits,
-                  kParity[p.parity < 5 ? p.parity : 5], kStopBits[p.stopBits < 3 ? p.stopBits : 3],
-                  LineDirectionText(LineDirectionOf(ctx)), t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+    s.line.Printf("# merix line trace of instance %u, port %.*s ", ctx.vpiNumber,
+                  static_cast<int>(port.size()), port.data());
+    AppendLineSettings(s.line, ctx);
+    s.line.Printf("; started %04d-%02d-%02d %02d:%02d:%02d; times in seconds since then", t.year,
+                  t.month, t.day, t.hour, t.minute, t.second);
     if (Emit(s)) {
-        if (std::fflush(s.file) != 0) {
+        if (!s.file.Flush()) {
             Fail(s);
             return;
         }
-        Log(kLogError, "MERIX> Line trace to '%s', at most %d MiB and one older file", s.path,
-            maxMiB);
+        Log(kLogError, "MERIX> Line trace to '%s', at most %d MiB and one older file",
+            s.file.Path(), maxMiB);
     }
 }
 
@@ -470,7 +418,7 @@ void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool wr
     a.txLength = static_cast<uint32_t>(std::min(frame.size(), sizeof a.tx));
     std::memcpy(a.tx, frame.data(), a.txLength);
     a.written = written;
-    a.sentUs = NowUs(*s);
+    a.sentUs = s->clock.NowUs();
     a.calcDelay = ctx.calcDelay;
     a.pracDelay = ctx.pracDelay;
 }
@@ -478,7 +426,7 @@ void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool wr
 void TraceReceiveBegins(const DriverContext& ctx) {
     if (Slot* s = Find(ctx)) {
         s->attempt.receiving = true;
-        s->attempt.listenUs = NowUs(*s);
+        s->attempt.listenUs = s->clock.NowUs();
     }
 }
 
@@ -489,7 +437,7 @@ void TraceReceiveStep(const DriverContext& ctx, uint32_t total) {
         return;
     }
     Attempt& a = s->attempt;
-    const int64_t now = NowUs(*s);
+    const int64_t now = s->clock.NowUs();
     if (a.stepCount < kMaxSteps) {
         a.steps[a.stepCount++] = Step{now, total};
     } else {
@@ -561,7 +509,7 @@ void TraceCommandEnds(const DriverContext& ctx) {
         WriteAttempt(*s);
         const uint64_t now = plat::ClockMs();
         if (s->ctx != nullptr && now - s->flushedMs >= kFlushEveryMs) {
-            if (std::fflush(s->file) != 0) {
+            if (!s->file.Flush()) {
                 Fail(*s);
                 return;
             }
