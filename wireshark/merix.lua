@@ -10,8 +10,8 @@
 -- it is a request (DATA_TX_START) or a reply (DATA_RX_START), or names a line error of the port
 -- (FRAMING_ERROR, PARITY_ERROR, SERIAL_OVERFLOW_EVENT). Wireshark's own RTAC serial dissector
 -- shows that header; this one decodes the frame behind it:
---   - the event functions of H51 controllers: 0x41 set-up, 0x42 next block, 0x43 repeat block,
---     0x46 time broadcast, and their exception replies;
+--   - the event functions of H51 controllers: 0x41 event init (the set-up), 0x42 next block,
+--     0x43 repeat block, 0x46 time sync (a broadcast), and their exception replies;
 --   - Modbus functions 1 to 6 go to Wireshark's own Modbus RTU dissector, which shows the
 --     register values and coil states.
 -- A request and a reply are told apart by the direction in the capture, never by their length.
@@ -29,6 +29,8 @@ local merix = Proto("merix", "merix H51 line")
 local kRequest, kReply = 1, 2
 local kStationPort, kHostPort = 0, 1
 
+-- As the driver's line trace names them (serial/function_table.h), so that a frame reads the
+-- same in both.
 local function_names = {
     [0x01] = "read coils",
     [0x02] = "read inputs",
@@ -36,10 +38,10 @@ local function_names = {
     [0x04] = "read input registers",
     [0x05] = "write coil",
     [0x06] = "write register",
-    [0x41] = "event set-up",
+    [0x41] = "event init",
     [0x42] = "event next block",
     [0x43] = "event repeat block",
-    [0x46] = "time broadcast",
+    [0x46] = "time sync",
 }
 local line_events = {
     [0x07] = "framing error",

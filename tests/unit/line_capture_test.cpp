@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "gates/address_parser.h"
+#include "serial/function_table.h"
 #include "serial/line_capture.h"
 #include "serial/pcapng_blocks.h"
 #include "test_support.h"
@@ -83,6 +85,19 @@ TEST(PcapngBlocks, AreWrittenWholeAndLittleEndian) {
 }
 
 using LineCaptureFileTest = InDirTest;
+
+// The dissector names each function as the trace does: its table is a copy of the driver's.
+TEST(MerixLua, NamesEveryFunctionAsTheTraceDoes) {
+    std::ifstream file(std::string(MERIX_SOURCE_DIR) + "/wireshark/merix.lua");
+    const std::string lua((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(lua.empty());
+    for (const FunctionRow& row : kFunctions) {
+        char entry[64];
+        std::snprintf(entry, sizeof entry, "[0x%02X] = \"%.*s\",", row.code,
+                      static_cast<int>(row.name.size()), row.name.data());
+        EXPECT_NE(lua.find(entry), std::string::npos) << entry;
+    }
+}
 
 TEST_F(LineCaptureFileTest, AFileThatCannotBeOpenedGetsOneLogLineAndTheLineWorksOn) {
     fs::create_directory("a-directory");
@@ -213,15 +228,15 @@ TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
         {"0x02", "2", "Response: Unit:   1, Func:   5: Write Single Coil"},
         {"0x01", "1", "   Query: Unit:   1, Func:   6: Write Single Register"},
         {"0x02", "2", "Response: Unit:   1, Func:   6: Write Single Register"},
-        {"0x01", "1", "Request: st 1 fn 41 event set-up events 3"},
-        {"0x02", "2", "Reply: st 1 fn 41 event set-up events set: 0, 2, 9", "", "", "0,2,9"},
+        {"0x01", "1", "Request: st 1 fn 41 event init events 3"},
+        {"0x02", "2", "Reply: st 1 fn 41 event init events set: 0, 2, 9", "", "", "0,2,9"},
         {"0x01", "1", "Request: st 1 fn 42 event next block"},
         {"0x02", "2", "Reply: st 1 fn 42 event next block 2 events", "", "", "", "3,258", "1,0",
          "23:59:58.456,10:00:00.005"},
         {"0x01", "1", "Request: st 1 fn 43 event repeat block"},
         {"0x02", "2", "Reply: st 1 fn C3 event repeat block exception 2"},
-        {"0x01", "1", "Request: st 0 fn 46 time broadcast 26-12-08 23:59:58.645", "", "", "", "",
-         "", "", "26-12-08 23:59:58.645", "", "COM2"},
+        {"0x01", "1", "Request: st 0 fn 46 time sync 26-12-08 23:59:58.645", "", "", "", "", "", "",
+         "26-12-08 23:59:58.645", "", "COM2"},
     };
     std::vector<std::string> want;
     for (const Row& r : rows) {
