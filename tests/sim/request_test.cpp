@@ -114,6 +114,11 @@ INSTANTIATE_TEST_SUITE_P(Heads, ExpectedLengthTest,
                                            LengthCase{{0x01, 0x41, 0x04}, 9},
                                            LengthCase{{0x00, 0x46, 0x08}, 13},
                                            LengthCase{{0x01, 0x10, 0, 0, 0, 2, 4}, 13},
+                                           // Modbus functions H51 does not speak, known only
+                                           // by their length: a frame of their own ends there.
+                                           LengthCase{{0x01, 0x08}, 8}, LengthCase{{0x01, 0x11}, 4},
+                                           LengthCase{{0x01, 0x16}, 10},
+                                           LengthCase{{0x01, 0x17, 0, 0, 0, 1, 0, 0, 0, 1, 2}, 15},
                                            LengthCase{{0x01, 0x65, 0x00}, std::nullopt}));
 
 TEST(Framer, CutsTwoFramesThatArriveInOneChunk) {
