@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <thread>
 
 #include "child_process.h"
@@ -289,6 +290,22 @@ TEST_F(MerixhostRun, PortThatCannotBeOpenedStopsWithAMessage) {
     const std::string output = ReadText(Path("output.txt"));
     EXPECT_NE(output.find("could not open the port '/nonexist/x'"), std::string::npos) << output;
     EXPECT_NE(output.find("Run Time Error 2010"), std::string::npos) << output;
+}
+
+TEST_F(MerixhostRun, ManPageNamesEveryOptionOfTheHelp) {
+    ChildProcess host(Command({"--help"}), Path("help.txt"));
+    ASSERT_EQ(host.Wait(kRunTimeout), 0);
+    const std::string help = ReadText(Path("help.txt"));
+    std::string page = ReadText(MERIXHOST_MAN_PAGE);
+    ASSERT_FALSE(page.empty()) << MERIXHOST_MAN_PAGE;
+    // roff escapes each minus of an option: \-\-csv\-stations
+    page = std::regex_replace(page, std::regex(R"(\\-)"), "-");
+    const std::regex option("--[a-z0-9-]+");
+    for (auto it = std::sregex_iterator(help.begin(), help.end(), option);
+         it != std::sregex_iterator(); ++it) {
+        EXPECT_NE(page.find(it->str()), std::string::npos)
+            << "docs/man/merixhost.1 lacks " << it->str();
+    }
 }
 
 } // namespace
