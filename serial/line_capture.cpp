@@ -5,23 +5,20 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
 #include "serial/capped_file.h"
 #include "serial/frame_text.h"
 #include "serial/line_clock.h"
 #include "serial/line_direction.h"
+#include "serial/line_recorder_slots.h"
 #include "serial/line_settings_text.h"
 #include "serial/pcapng_blocks.h"
 #include "services/host_log.h"
 #include "services/instance_room.h"
-#include "services/instance_table.h"
 
 namespace merix {
 
 namespace {
 
-// As the trace's: a reader following the file sees each packet within a tenth of a second.
-constexpr uint64_t kFlushEveryMs = 100;
 // The largest packet block: headers, the longest reply, a comment and the flags.
 constexpr std::size_t kBlockSize = 128 + kRxBufSize + 128;
 
@@ -55,50 +52,14 @@ struct Slot {
     FixedText<192> portText;
     Attempt attempt;
     uint8_t block[kBlockSize] = {};
-
-    Slot() = default;
-    Slot(const Slot&) = delete;
-    Slot& operator=(const Slot&) = delete;
-    ~Slot();
+    // A room given to another instance, or freed, closes its file with it (CappedFile).
 };
 
-InstanceTable<Slot> gSlots;
-int gOpenSlots = 0; // captures open: lets the others skip the look-up
-
-Slot* Find(const DriverContext& ctx) {
-    if (gOpenSlots == 0) {
-        return nullptr;
-    }
-    Slot* s = gSlots.Find(ctx);
-    return s != nullptr && s->ctx == &ctx ? s : nullptr;
-}
+void WriteAttempt(Slot& s);
+LineRecorderSlots<Slot, WriteAttempt> gSlots("capture");
 
 uint64_t EpochUs(const Slot& s, int64_t us) {
     return static_cast<uint64_t>(std::max<int64_t>(s.originEpochUs + us, 0));
-}
-
-void Fail(Slot& s);
-
-void Close(Slot& s, bool failed = false) {
-    if (!s.file.Close() && !failed) {
-        Fail(s);
-    }
-    if (s.ctx != nullptr) {
-        s.ctx = nullptr;
-        --gOpenSlots;
-    }
-    s.attempt.pending = false;
-}
-
-// As the trace: one line in the host's log, and no file is truncated or written over.
-void Fail(Slot& s) {
-    Log(kLogError, "MERIX> Line capture file '%s' could not be written: capture stopped",
-        s.file.Path());
-    Close(s, true);
-}
-
-Slot::~Slot() {
-    Close(*this);
 }
 
 bool Put(Slot& s, std::size_t size) {
@@ -133,7 +94,7 @@ template <typename Make> bool Emit(Slot& s, Make make) {
     }
     ok = ok && Put(s, size);
     if (!ok) {
-        Fail(s);
+        gSlots.Fail(s);
     }
     return ok;
 }
@@ -208,12 +169,7 @@ bool OpenFirstFile(Slot& s, const char* path, int maxMiB) {
 } // namespace
 
 void StartLineCapture(DriverContext& ctx, const char* path, int maxMiB) {
-    gSlots.Retire(ctx, ctx.vpiNumber, [](Slot& s) {
-        if (s.ctx != nullptr) {
-            WriteAttempt(s);
-            Close(s);
-        }
-    });
+    gSlots.Retire(ctx);
     if (path == nullptr || path[0] == '\0') {
         return;
     }
@@ -229,10 +185,9 @@ void StartLineCapture(DriverContext& ctx, const char* path, int maxMiB) {
         Log(kLogError, "MERIX> Line capture file '%s' cannot be opened: no capture", path);
         return;
     }
-    ++gOpenSlots;
-    s.ctx = &ctx;
+    gSlots.Opened(s, ctx);
     if (!s.file.Flush()) {
-        Fail(s);
+        gSlots.Fail(s);
         return;
     }
     s.clock.Start(ctx.perfFrequency);
@@ -245,34 +200,25 @@ void StartLineCapture(DriverContext& ctx, const char* path, int maxMiB) {
 }
 
 void StopLineCapture(const DriverContext& ctx) {
-    if (Slot* s = Find(ctx)) {
-        WriteAttempt(*s);
-        Close(*s);
-    }
+    gSlots.Stop(ctx);
 }
 
 void StopAllLineCaptures() {
-    gSlots.ForEach([](Slot& s) {
-        if (s.ctx != nullptr) {
-            WriteAttempt(s);
-            Close(s);
-        }
-    });
-    gSlots.ReleaseAll();
+    gSlots.StopAll();
 }
 
 bool LineCaptured(const DriverContext& ctx) {
-    return Find(ctx) != nullptr;
+    return gSlots.Find(ctx) != nullptr;
 }
 
 void CaptureSendBegins(const DriverContext& ctx) {
-    if (Slot* s = Find(ctx)) {
+    if (Slot* s = gSlots.Find(ctx)) {
         WriteAttempt(*s);
     }
 }
 
 void CaptureSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool written) {
-    Slot* s = Find(ctx);
+    Slot* s = gSlots.Find(ctx);
     if (s == nullptr) {
         return;
     }
@@ -288,7 +234,7 @@ void CaptureSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool 
 }
 
 void CaptureReceiveStep(const DriverContext& ctx, uint32_t total) {
-    Slot* s = Find(ctx);
+    Slot* s = gSlots.Find(ctx);
     if (s == nullptr || !s->attempt.pending) {
         return;
     }
@@ -300,7 +246,7 @@ void CaptureReceiveStep(const DriverContext& ctx, uint32_t total) {
 }
 
 void CaptureReceiveEnds(const DriverContext& ctx) {
-    Slot* s = Find(ctx);
+    Slot* s = gSlots.Find(ctx);
     if (s == nullptr || !s->attempt.pending) {
         return;
     }
@@ -311,7 +257,7 @@ void CaptureReceiveEnds(const DriverContext& ctx) {
 
 void CaptureLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t parity,
                        uint32_t overrun) {
-    Slot* s = Find(ctx);
+    Slot* s = gSlots.Find(ctx);
     if (s == nullptr) {
         return;
     }
@@ -332,7 +278,7 @@ void CaptureLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t pari
 
 void CaptureLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t framing,
                            uint32_t parity, uint32_t overrun) {
-    Slot* s = Find(ctx);
+    Slot* s = gSlots.Find(ctx);
     if (s == nullptr) {
         return;
     }
@@ -344,7 +290,7 @@ void CaptureLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t f
 }
 
 void CapturePortOpened(const DriverContext& ctx) {
-    Slot* s = Find(ctx);
+    Slot* s = gSlots.Find(ctx);
     if (s == nullptr) {
         return;
     }
@@ -363,22 +309,12 @@ void CapturePortOpened(const DriverContext& ctx) {
         ++s->interface;
     }
     if (!ok) {
-        Fail(*s);
+        gSlots.Fail(*s);
     }
 }
 
 void CaptureCommandEnds(const DriverContext& ctx) {
-    if (Slot* s = Find(ctx)) {
-        WriteAttempt(*s);
-        const uint64_t now = plat::ClockMs();
-        if (s->ctx != nullptr && now - s->flushedMs >= kFlushEveryMs) {
-            if (!s->file.Flush()) {
-                Fail(*s);
-                return;
-            }
-            s->flushedMs = now;
-        }
-    }
+    gSlots.CommandEnds(ctx);
 }
 
 } // namespace merix

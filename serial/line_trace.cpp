@@ -11,12 +11,12 @@
 #include "serial/line_capture.h"
 #include "serial/line_clock.h"
 #include "serial/line_direction.h"
+#include "serial/line_recorder_slots.h"
 #include "serial/line_settings_text.h"
 #include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "services/host_log.h"
 #include "services/instance_room.h"
-#include "services/instance_table.h"
 
 namespace merix {
 
@@ -24,9 +24,6 @@ namespace {
 
 // Reads of one reply that the receiver makes: head, byte count, rest; room to spare.
 constexpr int kMaxSteps = 8;
-// The file is flushed when a command ends, at most this often: a reader following the file
-// sees each line within a tenth of a second, and a busy line costs few system calls.
-constexpr uint64_t kFlushEveryMs = 100;
 
 struct Step {
     int64_t atUs;   // when the read returned
@@ -64,51 +61,11 @@ struct Slot {
     uint64_t flushedMs = 0;
     Attempt attempt;
     FixedText<4096> line;
-
-    Slot() = default;
-    Slot(const Slot&) = delete;
-    Slot& operator=(const Slot&) = delete;
-    /// A room given to another instance, or freed, takes its open file with it.
-    ~Slot();
+    // A room given to another instance, or freed, closes its file with it (CappedFile).
 };
 
-InstanceTable<Slot> gSlots;
-int gOpenSlots = 0; // traces open: lets untraced instances skip the look-up
-
-Slot* Find(const DriverContext& ctx) {
-    if (gOpenSlots == 0) {
-        return nullptr;
-    }
-    Slot* s = gSlots.Find(ctx);
-    return s != nullptr && s->ctx == &ctx ? s : nullptr;
-}
-
-void Fail(Slot& s);
-
-// Ends the trace; the last lines are flushed as the file closes. `failed`: the failure that
-// ends it is in the log already.
-void Close(Slot& s, bool failed = false) {
-    if (!s.file.Close() && !failed) {
-        Fail(s);
-    }
-    if (s.ctx != nullptr) {
-        s.ctx = nullptr;
-        --gOpenSlots;
-    }
-    s.attempt.pending = false;
-}
-
-// The trace ends after a failed write, flush or rename: one line in the host's log, and no
-// file is ever truncated or written twice over.
-void Fail(Slot& s) {
-    Log(kLogError, "MERIX> Line trace file '%s' could not be written: trace stopped",
-        s.file.Path());
-    Close(s, true);
-}
-
-Slot::~Slot() {
-    Close(*this);
-}
+void WriteAttempt(Slot& s);
+LineRecorderSlots<Slot, WriteAttempt> gSlots("trace");
 
 // The file is full: it becomes the one older file kept, and a new one begins. Should the
 // rename fail, the full file stays as it is: the trace ends rather than write over it.
@@ -133,7 +90,7 @@ bool Emit(Slot& s) {
     ok = ok && s.file.Write(text.data(), text.size());
     s.line.Clear();
     if (!ok) {
-        Fail(s);
+        gSlots.Fail(s);
     }
     return ok;
 }
@@ -332,15 +289,7 @@ bool BeginOwnLine(Slot& s) {
 } // namespace
 
 void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
-    // This context's trace ends, whatever instance it was, and so does one that an earlier
-    // context of this instance left open: that context is gone, and on Windows its open file
-    // would refuse ours.
-    gSlots.Retire(ctx, ctx.vpiNumber, [](Slot& s) {
-        if (s.ctx != nullptr) {
-            WriteAttempt(s);
-            Close(s);
-        }
-    });
+    gSlots.Retire(ctx);
     if (path == nullptr || path[0] == '\0') {
         return;
     }
@@ -355,8 +304,7 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
         Log(kLogError, "MERIX> Line trace file '%s' cannot be opened: no trace", path);
         return;
     }
-    ++gOpenSlots;
-    s.ctx = &ctx;
+    gSlots.Opened(s, ctx);
     s.clock.Start(ctx.perfFrequency);
     s.attempt.pending = false;
     const plat::LocalTime t = plat::Now();
@@ -368,7 +316,7 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
                   t.month, t.day, t.hour, t.minute, t.second);
     if (Emit(s)) {
         if (!s.file.Flush()) {
-            Fail(s);
+            gSlots.Fail(s);
             return;
         }
         Log(kLogError, "MERIX> Line trace to '%s', at most %d MiB and one older file",
@@ -378,37 +326,28 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
 
 void StopLineTrace(const DriverContext& ctx) {
     StopLineCapture(ctx);
-    if (Slot* s = Find(ctx)) {
-        WriteAttempt(*s);
-        Close(*s);
-    }
+    gSlots.Stop(ctx);
 }
 
 void StopAllLineTraces() {
     StopAllLineCaptures();
-    gSlots.ForEach([](Slot& s) {
-        if (s.ctx != nullptr) {
-            WriteAttempt(s);
-            Close(s);
-        }
-    });
-    gSlots.ReleaseAll();
+    gSlots.StopAll();
 }
 
 bool LineTraced(const DriverContext& ctx) {
-    return Find(ctx) != nullptr;
+    return gSlots.Find(ctx) != nullptr;
 }
 
 void TraceSendBegins(const DriverContext& ctx) {
     CaptureSendBegins(ctx);
-    if (Slot* s = Find(ctx)) {
+    if (Slot* s = gSlots.Find(ctx)) {
         WriteAttempt(*s);
     }
 }
 
 void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool written) {
     CaptureSent(ctx, frame, written);
-    Slot* s = Find(ctx);
+    Slot* s = gSlots.Find(ctx);
     if (s == nullptr) {
         return;
     }
@@ -424,7 +363,7 @@ void TraceSent(const DriverContext& ctx, std::span<const uint8_t> frame, bool wr
 }
 
 void TraceReceiveBegins(const DriverContext& ctx) {
-    if (Slot* s = Find(ctx)) {
+    if (Slot* s = gSlots.Find(ctx)) {
         s->attempt.receiving = true;
         s->attempt.listenUs = s->clock.NowUs();
     }
@@ -432,7 +371,7 @@ void TraceReceiveBegins(const DriverContext& ctx) {
 
 void TraceReceiveStep(const DriverContext& ctx, uint32_t total) {
     CaptureReceiveStep(ctx, total);
-    Slot* s = Find(ctx);
+    Slot* s = gSlots.Find(ctx);
     if (s == nullptr) {
         return;
     }
@@ -448,7 +387,7 @@ void TraceReceiveStep(const DriverContext& ctx, uint32_t total) {
 
 void TraceReceiveEnds(const DriverContext& ctx, int result, TraceWhy why) {
     CaptureReceiveEnds(ctx);
-    if (Slot* s = Find(ctx)) {
+    if (Slot* s = gSlots.Find(ctx)) {
         Attempt& a = s->attempt;
         a.rxResult = result;
         a.rxWhy = why;
@@ -459,7 +398,7 @@ void TraceReceiveEnds(const DriverContext& ctx, int result, TraceWhy why) {
 void TraceLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t parity,
                      uint32_t overrun) {
     CaptureLineErrors(ctx, framing, parity, overrun);
-    if (Slot* s = Find(ctx)) {
+    if (Slot* s = gSlots.Find(ctx)) {
         uint32_t(&e)[3] = s->attempt.lineErrors;
         e[0] += framing;
         e[1] += parity;
@@ -470,7 +409,7 @@ void TraceLineErrors(const DriverContext& ctx, uint32_t framing, uint32_t parity
 void TraceLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t framing,
                          uint32_t parity, uint32_t overrun) {
     CaptureLateLineErrors(ctx, station, framing, parity, overrun);
-    if (Slot* s = Find(ctx); s != nullptr && BeginOwnLine(*s)) {
+    if (Slot* s = gSlots.Find(ctx); s != nullptr && BeginOwnLine(*s)) {
         s->line.Printf("line errors on late bytes of station %d: %u framing, %u parity, %u overrun",
                        station, framing, parity, overrun);
         Emit(*s);
@@ -479,7 +418,7 @@ void TraceLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t fra
 
 void TracePortOpened(const DriverContext& ctx) {
     CapturePortOpened(ctx);
-    if (Slot* s = Find(ctx); s != nullptr && BeginOwnLine(*s)) {
+    if (Slot* s = gSlots.Find(ctx); s != nullptr && BeginOwnLine(*s)) {
         const std::string_view port = LinePortName(ctx);
         s->line.Printf("port %.*s opened, direction switched by the %s",
                        static_cast<int>(port.size()), port.data(),
@@ -489,7 +428,7 @@ void TracePortOpened(const DriverContext& ctx) {
 }
 
 void TraceAttemptEnds(const DriverContext& ctx, TraceOutcome outcome, TraceWhy why) {
-    if (Slot* s = Find(ctx)) {
+    if (Slot* s = gSlots.Find(ctx)) {
         Attempt& a = s->attempt;
         a.told = true;
         a.outcome = outcome;
@@ -498,24 +437,14 @@ void TraceAttemptEnds(const DriverContext& ctx, TraceOutcome outcome, TraceWhy w
 }
 
 void TraceStationPutIntoError(const DriverContext& ctx, int32_t station) {
-    if (Slot* s = Find(ctx)) {
+    if (Slot* s = gSlots.Find(ctx)) {
         s->attempt.intoError = station;
     }
 }
 
 void TraceCommandEnds(const DriverContext& ctx) {
     CaptureCommandEnds(ctx);
-    if (Slot* s = Find(ctx)) {
-        WriteAttempt(*s);
-        const uint64_t now = plat::ClockMs();
-        if (s->ctx != nullptr && now - s->flushedMs >= kFlushEveryMs) {
-            if (!s->file.Flush()) {
-                Fail(*s);
-                return;
-            }
-            s->flushedMs = now;
-        }
-    }
+    gSlots.CommandEnds(ctx);
 }
 
 } // namespace merix
