@@ -1,6 +1,9 @@
 // The line trace: what a commissioning engineer reads when a line misbehaves.
 #ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 #endif
 
 #include <filesystem>
@@ -349,6 +352,48 @@ TEST_F(LineTraceTest, AFailedRotationEndsTheTraceAndKeepsTheFullFile) {
     }
     EXPECT_EQ(failures, 1) << "one line, not one a read";
 }
+
+#ifndef _WIN32
+// The disk fills while the file is open: the bytes still buffered cannot be written when it
+// closes either, and that is the same failure, said once.
+TEST_F(LineTraceTest, AFullDiskEndsTheRecordingWithOneLogLine) {
+    const struct {
+        const char* ini;
+        const char* file;
+        const char* failure;
+    } cases[] = {
+        {"TRACE = t.log\n", "t.log", "could not be written: trace stopped"},
+        {"CAPTURE = c.pcapng\n", "c.pcapng", "could not be written: capture stopped"},
+    };
+    constexpr rlim_t kDisk = 64 * 1024;
+    for (const auto& c : cases) {
+        ResetLibraryStateForTests();
+        fake::Reset();
+        qorlib::ClearLog();
+        StartTraced(c.ini);
+        struct rlimit before {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN); // a write past it fails instead
+        struct rlimit disk = before;
+        disk.rlim_cur = kDisk;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &disk), 0);
+        AccessGate gate("01300100", 1, 3, 100);
+        for (int i = 0; i < 1000; ++i) {
+            fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+            ASSERT_EQ(Read(gate), 0) << c.ini << "the line works on";
+        }
+        StopAllLineTraces();
+        setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_LE(fs::file_size(c.file), kDisk) << c.ini;
+        int failures = 0;
+        for (const auto& line : qorlib::Log()) {
+            failures += line.text.find(c.failure) != std::string::npos;
+        }
+        EXPECT_EQ(failures, 1) << c.ini;
+    }
+}
+#endif
 
 } // namespace
 } // namespace merix::test
