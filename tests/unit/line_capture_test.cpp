@@ -88,7 +88,10 @@ using LineCaptureFileTest = InDirTest;
 
 TEST_F(LineCaptureFileTest, AFileThatCannotBeOpenedGetsOneLogLineAndTheLineWorksOn) {
     fs::create_directory("a-directory");
-    for (const std::string name : {"no/such/directory/c.pcapng", "a-directory"}) {
+    // A capture found at the start is kept as the older file; here a folder stands in its way.
+    WriteFile("kept.pcapng", "an earlier capture");
+    fs::create_directories("kept.pcapng.1/inside");
+    for (const std::string name : {"no/such/directory/c.pcapng", "a-directory", "kept.pcapng"}) {
         ResetLibraryStateForTests();
         fake::Reset();
         qorlib::ClearLog();
@@ -102,6 +105,7 @@ TEST_F(LineCaptureFileTest, AFileThatCannotBeOpenedGetsOneLogLineAndTheLineWorks
         EXPECT_EQ(Call(kSingleRead, &gate.rec), 0) << name;
         EXPECT_EQ(gate.Word(), 42);
     }
+    EXPECT_EQ(fs::file_size("kept.pcapng"), 18u) << "the earlier capture, kept as it was";
 }
 
 #ifndef _WIN32 // tshark is run as Debian installs it: the Windows build under Wine skips these

@@ -71,7 +71,9 @@ TEST_F(LineTraceTest, ShowsRequestsRepliesSilencesAndOutcomes) {
 
     const auto lines = Lines("Line.Trace");
     ASSERT_FALSE(lines.empty());
-    EXPECT_TRUE(lines[0].starts_with("# merix line trace of instance"));
+    EXPECT_TRUE(lines[0].starts_with("# merix line trace of instance 1, port COM1 9600 8E1, "
+                                     "direction switched by the driver; started "))
+        << lines[0];
     EXPECT_EQ(Matching(lines, "TX 01 03").size(), 2u) << "the request and its retry";
     EXPECT_TRUE(Matching(lines, "TX 01 03")[0].starts_with(
         "TX 01 03 00 64 00 01 C5 D5 | st 1 fn 03 read registers addr 100 count 1 | CRC ok | "
