@@ -33,14 +33,19 @@ bool CappedFile::Open() {
     return true;
 }
 
+// A closed file takes nothing: a caller that missed a failed open or rename gets its failure
+// again, not a write through a null stream.
 bool CappedFile::Write(const void* data, std::size_t size) {
+    if (file_ == nullptr) {
+        return false;
+    }
     const bool ok = std::fwrite(data, 1, size, file_) == size;
     bytes_ += size;
     return ok;
 }
 
 bool CappedFile::Flush() {
-    return std::fflush(file_) == 0;
+    return file_ != nullptr && std::fflush(file_) == 0;
 }
 
 bool CappedFile::Close() {

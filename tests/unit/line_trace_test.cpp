@@ -375,7 +375,15 @@ TEST_F(LineTraceTest, AFullDiskEndsTheRecordingWithOneLogLine) {
         StartTraced(c.ini);
         struct rlimit before {};
         ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN); // a write past it fails instead
+        // The small disk ends with the case, however it ends: the other tests write files too.
+        struct SmallDisk {
+            struct rlimit before;
+            void (*oldHandler)(int);
+            ~SmallDisk() {
+                setrlimit(RLIMIT_FSIZE, &before);
+                std::signal(SIGXFSZ, oldHandler);
+            }
+        } small{before, std::signal(SIGXFSZ, SIG_IGN)}; // a write past it fails instead
         struct rlimit disk = before;
         disk.rlim_cur = kDisk;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &disk), 0);
@@ -385,8 +393,6 @@ TEST_F(LineTraceTest, AFullDiskEndsTheRecordingWithOneLogLine) {
             ASSERT_EQ(Read(gate), 0) << c.ini << "the line works on";
         }
         StopAllLineTraces();
-        setrlimit(RLIMIT_FSIZE, &before);
-        std::signal(SIGXFSZ, oldHandler);
         EXPECT_LE(fs::file_size(c.file), kDisk) << c.ini;
         int failures = 0;
         for (const auto& line : qorlib::Log()) {
