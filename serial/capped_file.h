@@ -25,7 +25,6 @@ public:
 
     /// Opens the named file for appending, binary: the bytes it holds count towards the cap.
     bool Open();
-    bool IsOpen() const { return file_ != nullptr; }
     /// The bytes in the file, those still buffered included.
     uint64_t Size() const { return bytes_; }
     /// True when `size` more bytes would pass the cap.

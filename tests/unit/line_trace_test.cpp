@@ -88,11 +88,17 @@ TEST_F(LineTraceTest, ShowsRequestsRepliesSilencesAndOutcomes) {
                                         "-- retry: no reply", "-- retry: no reply",
                                         "-- failed: no reply; station 2 put into error"}));
     EXPECT_EQ(Matching(lines, "RX silence for").size(), 5u);
+    for (const auto& line : qorlib::Log()) {
+        EXPECT_EQ(line.text.find("could not be written"), std::string::npos)
+            << "a trace that ends as it should: " << line.text;
+    }
 }
 
 // The request is stamped when its write began: the measured hold before the lines went back to
 // receive, from which the reply's reads count.
 TEST_F(LineTraceTest, TheRequestIsStampedWhenItsWriteBegan) {
+    fake::SetCounter(10'000'000, 1000);
+    fake::AdvanceClock(5000); // the counter's origin lies well before the trace begins
     StartTraced("TRACE = t.log\n");
     AccessGate gate("01300100", 1, 3, 100);
     fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
@@ -114,6 +120,7 @@ TEST_F(LineTraceTest, TheRequestIsStampedWhenItsWriteBegan) {
         << lines[2];
     EXPECT_GT(hold, 1.0) << "a hold worth stamping";
     EXPECT_NEAR(tx + hold / 1000, rx - firstRead / 1000, 1e-6);
+    EXPECT_LT(tx, 1.0) << "since the trace began, not since the counter's origin";
 }
 
 TEST_F(LineTraceTest, EachOutcomeIsWrittenAsTheTransactionTold) {
