@@ -4,6 +4,7 @@
 
 #include "config/ini_file.h"
 #include "driver/commands.h"
+#include "driver/context_check.h"
 #include "driver/port_lifecycle.h"
 #include "platform/platform.h"
 #include "serial/com_port.h"
@@ -154,6 +155,11 @@ int32_t ColdStart(CallBlock* cb) {
     // open below. Their handles come from the rooms, never from `hf`, which holds whatever
     // the host's memory held before.
     RetireInstanceRooms(ctx, cb->driverNumber, ReleaseForColdStart);
+    // The files of the instance that used this memory before end now too: what this start
+    // records, its port's open first, goes into this instance's own.
+    ctx.vpiNumber = cb->driverNumber;
+    RetireLineRecordings(ctx);
+    ForgetStrayNotices(ctx);
     ctx.comOn = sp.comOn;
     ctx.replyTimeout = sp.replyTimeout;
     ctx.hf = 0;
@@ -161,7 +167,6 @@ int32_t ColdStart(CallBlock* cb) {
     // Host memory may hold anything: a leftover flag would give ordinary reads the event
     // reads' tolerance of a reply cut after its header.
     ctx.fReadEvent = 0;
-    ctx.vpiNumber = cb->driverNumber;
     Log(kLogDetail, "MERIX> version compiled on Nov 24 2002 at time 17:08:47");
     InitStationTables(ctx);
     ClaimRooms(ctx);

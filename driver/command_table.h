@@ -4,12 +4,18 @@
 #include <array>
 
 #include "driver/commands.h"
+#include "driver/context_check.h"
 
 namespace merix {
 
 struct CommandSlot {
     CommandRoutine routine; ///< nullptr: the code is rejected
     const char* name;       ///< printed by the "worked" log line
+    ContextUse use = ContextUse::kOwn;
+    bool needsParams = false; ///< the routine reads its parameter record
+    /// What the command wrote into the trace and the capture is in their files when it
+    /// returns, not at the next flush: the port commands, after which a host may stop.
+    bool flushes = false;
 };
 
 inline constexpr int kCommandSlots = 16;

@@ -1,5 +1,6 @@
 #include "driver/library_state.h"
 
+#include "driver/context_check.h"
 #include "serial/line_trace.h"
 #include "services/instance_room.h"
 #include "services/line_statistics.h"
@@ -21,6 +22,7 @@ void ResetLibraryStateForTests() {
     ReleaseLineStatistics();
     ReleaseInstanceRooms();
     StopAllLineTraces();
+    ForgetAllStrayNotices();
 }
 
 } // namespace merix

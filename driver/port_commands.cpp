@@ -56,6 +56,14 @@ void GiveUpPort(DriverContext& ctx) {
     RecordPort(ctx, 0, false);
 }
 
+/// A device server's port kept unconnected by a failed open connects again by itself: the
+/// instance's requests must go on reaching it.
+void KeepComOnForReconnect(DriverContext& ctx) {
+    if (ctx.hf != 0 && PortOfContext(ctx)) {
+        ctx.comOn = 1;
+    }
+}
+
 } // namespace
 
 int32_t CloseCom(CallBlock* cb) {
@@ -76,15 +84,19 @@ int32_t CloseCom(CallBlock* cb) {
 
 int32_t EndVpi(CallBlock* cb) {
     Library().stopFlag = 1;
-    const int32_t r = CloseCom(cb) & 0xFFFF;
-    if (cb->context->hf != 0) {
-        // The port would not close: nothing will close it now, so its timer period goes.
-        ReleaseTimerPeriod();
-        RecordPort(*cb->context, 0, false);
+    int32_t r = kResultOk;
+    if (cb->context != nullptr) {
+        r = CloseCom(cb) & 0xFFFF;
+        if (cb->context->hf != 0) {
+            // The port would not close: nothing will close it now, so its timer period goes.
+            ReleaseTimerPeriod();
+            RecordPort(*cb->context, 0, false);
+        }
     }
     // No command of any instance runs from now on: every port and period they hold goes too.
     ForEachInstanceRoom(ReleaseForEndVpi);
     StopAllLineTraces();
+    plat::StopNetwork();
     Log(kLogDetail, "MERIX> EndVpi() exited, %d", r);
     return r;
 }
@@ -108,6 +120,7 @@ int32_t ReOpenCom(CallBlock* cb) {
     }
     const uint32_t handle = OpenSavedPort(ctx);
     if (handle == 0) {
+        KeepComOnForReconnect(ctx);
         RunTimeError(kAreaPort, kPlaceReOpen, 0);
         return kResultFailed;
     }
@@ -138,6 +151,7 @@ int32_t ChangeVpiParams(CallBlock* cb) {
     std::memcpy(ctx.portParams.portName, cp.portName, kPortNameSize);
     const uint32_t handle = OpenSavedPort(ctx);
     if (handle == 0) {
+        KeepComOnForReconnect(ctx);
         RunTimeError(kAreaPort, kPlaceChangeParams, 0);
         return kResultFailed;
     }

@@ -95,6 +95,40 @@ void SetUpLink(InstanceRoom& room, const char* name, plat::Handle handle) {
 
 } // namespace
 
+namespace {
+
+/// `hf` holds `handle` now, and the room knows it.
+void HoldPort(DriverContext& ctx, plat::Handle handle) {
+    if (ctx.hf == 0) {
+        HoldTimerPeriod();
+    }
+    ctx.hf = handle;
+    RecordPort(ctx, handle, true);
+}
+
+/// A device server that cannot be reached at an open is no reason to give its line up: the
+/// port is kept unconnected in `hf`, with its settings, and is connected again as a lost
+/// connection is, before a transaction and at most every kReconnectEveryMs. A malformed name
+/// or a device is not kept.
+bool KeepUnreachedPort(DriverContext& ctx, InstanceRoom& room, const char* name,
+                       const PortSettings& settings, uint32_t error) {
+    if (ctx.hf != 0 || plat::KindOfName(name) == plat::PortKind::kDevice ||
+        error == plat::kErrorInvalidName) {
+        return false;
+    }
+    const plat::Handle handle = plat::KeepNetworkPort(name, error);
+    if (handle == plat::kInvalidHandle ||
+        ComConfigure(name, handle, settings, ctx.portParams.lineMask) != kComOk) {
+        return false;
+    }
+    HoldPort(ctx, handle);
+    ComSetTimeout(handle, static_cast<int>(ctx.replyTimeout));
+    KeepNetworkLink(room, name, error);
+    return true;
+}
+
+} // namespace
+
 uint32_t OpenSavedPort(DriverContext& ctx) {
     const PortParams& p = ctx.portParams;
     InstanceRoom* room = FindInstanceRoom(ctx);
@@ -126,15 +160,15 @@ uint32_t OpenSavedPort(DriverContext& ctx) {
                                    : kOpenReadTimeoutMs;
     const int code = ComOpen(name, settings, p.lineMask, &handle, connectMs);
     if (code != kComOk) {
-        Log(kLogDetail, "MERIX> OpenSavedPort() %s not opened, code %d, system error %u", name,
-            code, plat::LastError());
+        const uint32_t error = plat::LastError();
+        Log(kLogDetail, "MERIX> OpenSavedPort() %s not opened, code %d, system error %u%s", name,
+            code, error, NetworkErrorText(error));
+        if (code == kComOpenFailed) {
+            KeepUnreachedPort(ctx, *room, name, settings, error); // not open all the same
+        }
         return 0;
     }
-    if (ctx.hf == 0) {
-        HoldTimerPeriod();
-    }
-    ctx.hf = handle;
-    RecordPort(ctx, handle, true);
+    HoldPort(ctx, handle);
     SetUpLink(*room, name, handle);
     TracePortOpened(ctx);
     return handle;

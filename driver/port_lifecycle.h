@@ -19,8 +19,10 @@ enum PortErrorPlace : int32_t {
 
 /// Opens the port with the saved PortParams. On success stores the handle in `hf` and in the
 /// instance's room, and returns it; on failure logs the code and the system error at level 8,
-/// returns 0 and leaves `hf` alone. An instance without room opens nothing: no command could
-/// close what it opened. A saved name that is empty or not terminated within its 12 bytes fails
+/// returns 0 and leaves `hf` alone, but for a device server that could not be reached: its
+/// port is kept unconnected in `hf` and the room, and the line connects again by itself
+/// (serial/network_link.h). An instance without room opens nothing: no command could close
+/// what it opened. A saved name that is empty or not terminated within its 12 bytes fails
 /// without touching the system.
 ///
 /// The 1 ms timer period is held while an instance has a port: an open that gives `hf` a

@@ -1,5 +1,8 @@
 // The driver's only export: times each call and dispatches it through the command table.
+#include <optional>
+
 #include "driver/command_table.h"
+#include "driver/context_check.h"
 #include "driver/library_state.h"
 #include "merix/vpi.h"
 #include "serial/line_trace.h"
@@ -16,7 +19,6 @@ constexpr double kWorkedLimitSeconds = 1.5;
 extern "C" int32_t MERIX_CDECL VpiMain(merix::CallBlock* callBlock) {
     using namespace merix;
     LibraryState& lib = Library();
-    const uint32_t code = callBlock->command;
 
     const double between = TimerElapsed(lib.betweenTimer);
     if (between > kBetweenLimitSeconds) {
@@ -27,6 +29,11 @@ extern "C" int32_t MERIX_CDECL VpiMain(merix::CallBlock* callBlock) {
     if (lib.stopFlag != 0) {
         return kResultOk;
     }
+    if (callBlock == nullptr) {
+        Log(kLogError, "MERIX> VpiMain() called without a call block, refused");
+        return kResultFailed;
+    }
+    const uint32_t code = callBlock->command;
     // The code is unsigned on the wire; a host's negative code arrives as a huge value.
     if (code < 1 || code > static_cast<uint32_t>(kCommandSlots)) {
         RunTimeError(kAreaEntry, kPlaceCommandCode, 0);
@@ -38,9 +45,17 @@ extern "C" int32_t MERIX_CDECL VpiMain(merix::CallBlock* callBlock) {
         return kResultFailed;
     }
 
+    if (const std::optional<int32_t> refused =
+            RefuseStrayCommand(*callBlock, slot.use, slot.needsParams, slot.name)) {
+        TimerStart(lib.betweenTimer);
+        return *refused;
+    }
+
     const int32_t result = slot.routine(callBlock);
     if (callBlock->context != nullptr) {
-        TraceCommandEnds(*callBlock->context);
+        // A failed transaction is what a reader of the trace looks for next: in the file now.
+        const bool now = slot.flushes || (slot.use == ContextUse::kLine && result != kResultOk);
+        TraceCommandEnds(*callBlock->context, now);
     }
 
     const double worked = TimerElapsed(lib.workedTimer);

@@ -92,6 +92,17 @@ bool Unusable(plat::Handle h) {
     return true;
 }
 
+/// Unusable, but for a network port's settings and timeouts, which it keeps for the server
+/// while its connection is down, as the real backends do.
+bool Unsettable(plat::Handle h) {
+    const auto it = M().openHandles.find(h);
+    if (it != M().openHandles.end() &&
+        plat::KindOfName(it->second.c_str()) != plat::PortKind::kDevice) {
+        return false;
+    }
+    return Unusable(h);
+}
+
 /// A live handle holds its name: Windows opens a COM port for exclusive access.
 bool HeldOpen(const std::string& name) {
     for (const auto& [handle, opened] : M().openHandles) {
@@ -326,7 +337,8 @@ Handle CreateFileA(const char* name, uint32_t) {
     if (M().unplugged.count(name) != 0 ||
         (!existing.empty() &&
          std::find(existing.begin(), existing.end(), name) == existing.end())) {
-        M().lastError = kErrorFileNotFound;
+        // A device server that is down refuses the connection.
+        M().lastError = KindOfName(name) == PortKind::kDevice ? kErrorFileNotFound : 10061;
         return kInvalidHandle;
     }
     if (fake::HeldOpen(name) && std::strcmp(name, "NUL") != 0) {
@@ -354,7 +366,7 @@ bool CloseHandle(Handle h) {
 
 bool GetCommState(Handle h, Dcb* dcb) {
     fake::Record("GetCommState");
-    if (fake::Fails("GetCommState") || fake::Unusable(h)) {
+    if (fake::Fails("GetCommState") || fake::Unsettable(h)) {
         return false;
     }
     *dcb = M().dcb;
@@ -363,7 +375,7 @@ bool GetCommState(Handle h, Dcb* dcb) {
 
 bool SetCommState(Handle h, const Dcb& dcb) {
     fake::Record("SetCommState(" + std::to_string(dcb.baudRate) + ")");
-    if (fake::Fails("SetCommState") || fake::Unusable(h)) {
+    if (fake::Fails("SetCommState") || fake::Unsettable(h)) {
         return false;
     }
     // Wine takes these; Windows refuses them with ERROR_INVALID_PARAMETER.
@@ -382,7 +394,7 @@ bool SetCommState(Handle h, const Dcb& dcb) {
 
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
     fake::Record("GetCommTimeouts");
-    if (fake::Fails("GetCommTimeouts") || fake::Unusable(h)) {
+    if (fake::Fails("GetCommTimeouts") || fake::Unsettable(h)) {
         return false;
     }
     *timeouts = M().timeouts;
@@ -391,7 +403,7 @@ bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
 
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
     fake::Record("SetCommTimeouts(" + std::to_string(timeouts.readTotalTimeoutConstant) + ")");
-    if (fake::Fails("SetCommTimeouts") || fake::Unusable(h)) {
+    if (fake::Fails("SetCommTimeouts") || fake::Unsettable(h)) {
         return false;
     }
     M().timeouts = timeouts;
@@ -400,7 +412,7 @@ bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
 
 bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue) {
     fake::Record("SetupComm(" + std::to_string(inQueue) + "," + std::to_string(outQueue) + ")");
-    return !fake::Fails("SetupComm") && !fake::Unusable(h);
+    return !fake::Fails("SetupComm") && !fake::Unsettable(h);
 }
 
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
@@ -580,6 +592,26 @@ bool Reconnect(Handle h) {
 
 uint32_t UnansweredSettings(Handle) {
     return 0;
+}
+
+Handle KeepNetworkPort(const char* name, uint32_t error) {
+    fake::Record(std::string("KeepNetworkPort(") + name + ")");
+    if (KindOfName(name) == PortKind::kDevice) {
+        M().lastError = kErrorInvalidName;
+        return kInvalidHandle;
+    }
+    const Handle h = fake::FreeHandle();
+    M().openHandles[h] = name;
+    M().deadHandles[h] = error;
+    return h;
+}
+
+bool RefusedSocketOption(Handle, int, const char**, uint32_t*) {
+    return false;
+}
+
+void StopNetwork() {
+    fake::Record("StopNetwork");
 }
 
 bool SetLowLatency(Handle h) {

@@ -4,6 +4,8 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <cerrno>
+
 #include "platform/posix_system.h"
 
 namespace merix::plat::sys {
@@ -17,12 +19,15 @@ void AckAtOnce(int fd) {
 #endif
 }
 
-void BoundUnacknowledged(int fd, unsigned milliseconds) {
+int BoundUnacknowledged(int fd, unsigned milliseconds) {
 #ifdef TCP_USER_TIMEOUT
-    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &milliseconds, sizeof milliseconds);
+    return setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &milliseconds, sizeof milliseconds) == 0
+               ? 0
+               : errno;
 #else
     (void)fd;
     (void)milliseconds;
+    return ENOPROTOOPT;
 #endif
 }
 

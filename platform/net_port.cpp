@@ -1,5 +1,6 @@
 #include "platform/net_port.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -15,9 +16,10 @@ namespace {
 /// overflowing queue loses them, and counted as an overrun.
 constexpr std::size_t kInputRoom = 4096;
 constexpr std::size_t kChunk = 512;
-/// How long a SetCommState waits for the server's answers. Only the log needs them: a server
-/// that answers late, another way (ser2net answers the line-state mask with a notification) or
-/// never (some leave a SET-CONTROL they cannot carry out unanswered) must not hold up an open.
+/// How long a SetCommState waits for the server's answers at most; never longer than the
+/// connect's bound, which is the reply timeout. Only the log needs them: a server that answers
+/// late, another way (ser2net answers the line-state mask with a notification) or never (some
+/// leave a SET-CONTROL they cannot carry out unanswered) must not hold up an open.
 constexpr int64_t kAnswerWaitMs = 200;
 /// Bounds a send of negotiation or control bytes, which a live server takes at once.
 constexpr uint32_t kControlSendMs = 200;
@@ -43,7 +45,13 @@ struct Port {
     bool overflowed = false;
     bool lineStateKnown = false; ///< the server applies the mask, or sent a notification
     uint32_t asked = 0;          ///< COM port commands sent by the last SetCommState
-    uint32_t answered = 0;       ///< those answered since
+    uint32_t answered = 0;       ///< those the server confirmed since, with the value sent
+    /// The value each command sent (its first byte, a baud rate's four), for the confirmation.
+    std::array<uint32_t, 32> askedValue{};
+    /// Found at the open, for every reconnect: a reconnect asks no name server.
+    net::AddressList addresses;
+    net::RefusedOption refused[net::kMaxRefusedOptions];
+    int refusedCount = 0;
 };
 
 std::array<Port, kPorts> g_ports;
@@ -114,7 +122,15 @@ void Subnegotiated(Port& port, std::span<const uint8_t> sub) {
         return;
     }
     const auto command = static_cast<uint8_t>(sub[1] - telnet::kServerAnswer);
-    if (command < 32) {
+    // The server answers with the value it applies: another value confirms nothing. A baud
+    // rate is four bytes, every other setting one.
+    uint32_t value = 0;
+    for (std::size_t i = 2; i < sub.size() && i < 6; ++i) {
+        value = value << 8 | sub[i];
+    }
+    // The mask's answer is the mask the server applies, whatever it is (see below).
+    if (command < 32 &&
+        (value == port.askedValue[command] || command == telnet::kSetLineStateMask)) {
         port.answered |= 1u << command;
     }
     if (command == telnet::kSetLineStateMask) {
@@ -220,8 +236,24 @@ uint8_t StopValue(uint8_t stopBits) {
     }
 }
 
-/// Sends the line settings of `port.dcb` and waits up to kAnswerWaitMs for the answers.
-bool SendLineSettings(Port& port) {
+/// Receives until `done(port)` or `deadline`; false once the connection is lost.
+template <typename Done> bool PumpUntil(Port& port, int64_t deadline, Done done) {
+    while (!done(port)) {
+        const int64_t left = deadline - net::NowMs();
+        if (left <= 0) {
+            break;
+        }
+        if (!Pump(port, static_cast<uint32_t>(left))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+/// Sends the line settings of `port.dcb` once the server has agreed to COM port control, and
+/// waits for the answers up to kAnswerWaitMs, and never past `deadline`. A server that refuses
+/// the option, or does not answer in time, is sent none: its own settings govern the line.
+bool SendLineSettings(Port& port, int64_t deadline) {
     const uint32_t baud = port.dcb.baudRate;
     const uint8_t baudBytes[4] = {static_cast<uint8_t>(baud >> 24),
                                   static_cast<uint8_t>(baud >> 16), static_cast<uint8_t>(baud >> 8),
@@ -246,40 +278,98 @@ bool SendLineSettings(Port& port) {
     for (const auto& c : commands) {
         n += telnet::EncodeComPort(c.command, c.value, std::span(out).subspan(n));
         port.asked |= 1u << c.command;
+        uint32_t value = 0;
+        for (const uint8_t b : c.value) {
+            value = value << 8 | b;
+        }
+        port.askedValue[c.command] = value;
+    }
+    if (!PumpUntil(port, deadline, [](const Port& p) {
+            return !p.negotiation.LocalAsked(telnet::kOptionComPort);
+        })) {
+        return false;
+    }
+    if (!port.negotiation.Local(telnet::kOptionComPort)) {
+        port.asked = 0; // none sent
+        return true;
     }
     if (!SendControl(port, out, n)) {
         return false;
     }
-    const int64_t deadline = net::NowMs() + kAnswerWaitMs;
-    while ((port.answered & port.asked) != port.asked) {
-        const int64_t left = deadline - net::NowMs();
-        if (left <= 0) {
-            break;
-        }
-        if (!Pump(port, static_cast<uint32_t>(left))) {
+    const int64_t answers = std::min(deadline, net::NowMs() + kAnswerWaitMs);
+    return PumpUntil(port, answers,
+                     [](const Port& p) { return (p.answered & p.asked) == p.asked; });
+}
+
+bool SameAddresses(const net::AddressList& a, const net::AddressList& b) {
+    if (a.count != b.count) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.count; ++i) {
+        if (a.at[i].length != b.at[i].length ||
+            std::memcmp(a.at[i].bytes, b.at[i].bytes, a.at[i].length) != 0) {
             return false;
         }
     }
     return true;
 }
 
-/// A fresh connection for `port`: the Telnet state and what arrived on the old one go.
+/// Connects to the addresses found before; when none of them answers (or there are none yet),
+/// asks for the name's addresses again within what is left of the bound, and tries those that
+/// are new. The error of the connect tried, or else of the look-up.
+bool Reach(Port& port, int64_t deadline, net::Connection* c, uint32_t* error) {
+    const auto left = [deadline] {
+        const int64_t ms = deadline - net::NowMs();
+        return ms > 0 ? static_cast<uint32_t>(ms) : 0u;
+    };
+    const bool known = port.addresses.count > 0;
+    if (known && net::Connect(port.addresses, left(), c, error)) {
+        return true;
+    }
+    net::AddressList fresh;
+    uint32_t lookUp = 0;
+    if (left() == 0) {
+        *error = known ? *error : net::kErrorTimedOut;
+        return false;
+    }
+    if (!net::Resolve(port.address.host, port.address.port, left(), &fresh, &lookUp)) {
+        *error = known ? *error : lookUp;
+        return false;
+    }
+    if (known && SameAddresses(fresh, port.addresses)) {
+        return false;
+    }
+    port.addresses = fresh;
+    if (left() == 0) {
+        *error = net::kErrorTimedOut;
+        return false;
+    }
+    return net::Connect(port.addresses, left(), c, error);
+}
+
+/// A fresh connection for `port` within `timeoutMs`, look-up and RFC 2217's negotiation
+/// included: the Telnet state and what arrived on the old one go.
 bool Connect(Port& port, uint32_t timeoutMs) {
+    const int64_t deadline = net::NowMs() + timeoutMs;
     net::Close(port.socket);
+    port.socket = net::kNoSocket;
     port.decoder = telnet::Decoder{};
     port.negotiation = telnet::Negotiation{};
     port.head = port.tail = 0;
     port.errors = LineErrors{};
     port.overflowed = false;
     port.lineStateKnown = false;
-    uint32_t error = 0;
-    port.socket = net::Connect(port.address.host, port.address.port, timeoutMs, &error);
-    if (port.socket == net::kNoSocket) {
+    uint32_t error = net::kErrorHostNotFound;
+    net::Connection c;
+    if (!Reach(port, deadline, &c, &error)) {
         port.lostError = error;
         return Fail(error);
     }
+    port.socket = c.socket;
+    port.refusedCount = c.refusedCount;
+    std::copy_n(c.refused, c.refusedCount, port.refused);
     port.lostError = 0;
-    if (IsRfc2217(port) && (!Offer(port) || (port.dcbSet && !SendLineSettings(port)))) {
+    if (IsRfc2217(port) && (!Offer(port) || (port.dcbSet && !SendLineSettings(port, deadline)))) {
         return Fail(port.lostError);
     }
     return true;
@@ -309,24 +399,38 @@ bool Owns(Handle h) {
     return h >= kFirstHandle && h < kFirstHandle + kPorts;
 }
 
-Handle Open(const NetAddress& address, uint32_t connectTimeoutMs) {
+namespace {
+
+/// A free port for `address`, or nullptr (ERROR_TOO_MANY_OPEN_FILES).
+Port* FreePort(const NetAddress& address, Handle* handle) {
     for (std::size_t i = 0; i < kPorts; ++i) {
         Port& port = g_ports[i];
-        if (port.used) {
-            continue;
-        }
-        port = Port{};
-        port.address = address;
-        if (!Connect(port, connectTimeoutMs == 0 ? kConnectBoundMs : connectTimeoutMs)) {
-            net::Close(port.socket);
+        if (!port.used) {
             port = Port{};
-            return kInvalidHandle;
+            port.address = address;
+            *handle = kFirstHandle + static_cast<Handle>(i);
+            return &port;
         }
-        port.used = true;
-        return kFirstHandle + static_cast<Handle>(i);
     }
-    Fail(4); // ERROR_TOO_MANY_OPEN_FILES
-    return kInvalidHandle;
+    Fail(4);
+    return nullptr;
+}
+
+} // namespace
+
+Handle Open(const NetAddress& address, uint32_t connectTimeoutMs) {
+    Handle handle = kInvalidHandle;
+    Port* port = FreePort(address, &handle);
+    if (port == nullptr) {
+        return kInvalidHandle;
+    }
+    if (!Connect(*port, connectTimeoutMs == 0 ? kConnectBoundMs : connectTimeoutMs)) {
+        net::Close(port->socket);
+        *port = Port{};
+        return kInvalidHandle;
+    }
+    port->used = true;
+    return handle;
 }
 
 Handle OpenByName(const char* name, uint32_t connectTimeoutMs) {
@@ -336,6 +440,22 @@ Handle OpenByName(const char* name, uint32_t connectTimeoutMs) {
         return kInvalidHandle;
     }
     return Open(address, connectTimeoutMs);
+}
+
+Handle Keep(const char* name, uint32_t error) {
+    NetAddress address;
+    if (!ParseNetAddress(name, &address)) {
+        Fail(kErrorInvalidName);
+        return kInvalidHandle;
+    }
+    Handle handle = kInvalidHandle;
+    Port* port = FreePort(address, &handle);
+    if (port == nullptr) {
+        return kInvalidHandle;
+    }
+    port->used = true;
+    port->lostError = error == 0 ? net::kErrorTimedOut : error;
+    return handle;
 }
 
 bool Close(Handle h) {
@@ -358,13 +478,18 @@ bool GetCommState(Handle h, Dcb* dcb) {
 }
 
 bool SetCommState(Handle h, const Dcb& dcb) {
-    Port* port = Live(h);
+    Port* port = Find(h);
     if (port == nullptr) {
-        return false;
+        return Fail(kErrorInvalidHandle);
     }
     port->dcb = dcb;
     port->dcbSet = true;
-    return !IsRfc2217(*port) || SendLineSettings(*port) || Fail(port->lostError);
+    if (port->lostError != 0) {
+        return true; // kept for the server: they go out when it is connected again
+    }
+    const uint32_t bound = port->timeouts.readTotalTimeoutConstant;
+    const int64_t deadline = net::NowMs() + (bound == 0 ? kAnswerWaitMs : bound);
+    return !IsRfc2217(*port) || SendLineSettings(*port, deadline) || Fail(port->lostError);
 }
 
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
@@ -535,7 +660,24 @@ bool Reconnect(Handle h) {
 
 uint32_t Unanswered(Handle h) {
     const Port* port = Find(h);
-    return port == nullptr ? 0 : port->asked & ~port->answered;
+    if (port == nullptr) {
+        return 0;
+    }
+    if (IsRfc2217(*port) && port->dcbSet && port->lostError == 0 &&
+        !port->negotiation.Local(telnet::kOptionComPort)) {
+        return kComPortRefused;
+    }
+    return port->asked & ~port->answered;
+}
+
+bool Refused(Handle h, int index, const char** name, uint32_t* code) {
+    const Port* port = Find(h);
+    if (port == nullptr || index < 0 || index >= port->refusedCount) {
+        return false;
+    }
+    *name = port->refused[index].name;
+    *code = port->refused[index].code;
+    return true;
 }
 
 void CloseAll() {
@@ -566,6 +708,18 @@ bool Reconnect(Handle h) {
 
 uint32_t UnansweredSettings(Handle h) {
     return netport::Unanswered(h);
+}
+
+Handle KeepNetworkPort(const char* name, uint32_t error) {
+    return netport::Keep(name, error);
+}
+
+bool RefusedSocketOption(Handle h, int index, const char** name, uint32_t* code) {
+    return netport::Refused(h, index, name, code);
+}
+
+void StopNetwork() {
+    net::Shutdown();
 }
 
 } // namespace merix::plat

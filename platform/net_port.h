@@ -25,17 +25,21 @@ inline constexpr uint32_t kPorts = 64;
 /// True for the handles of network ports.
 bool Owns(Handle h);
 
-/// Connects to `address` within `connectTimeoutMs`; for RFC 2217 offers the options it needs.
-/// kInvalidHandle on failure. Every call here that fails tells the backend's LastError its code
-/// (platform/last_error.h).
+/// Connects to `address` within `connectTimeoutMs`, its name looked up within the same bound;
+/// for RFC 2217 offers the options it needs. kInvalidHandle on failure. Every call here that
+/// fails tells the backend's LastError its code (platform/last_error.h).
 Handle Open(const NetAddress& address, uint32_t connectTimeoutMs);
 /// Open for a name of platform/net_address.h; a malformed one fails with ERROR_INVALID_NAME.
 Handle OpenByName(const char* name, uint32_t connectTimeoutMs);
+/// A port for `name` that is not connected: as a connection lost with `error`, until Reconnect.
+Handle Keep(const char* name, uint32_t error);
 bool Close(Handle h);
 
 bool GetCommState(Handle h, Dcb* dcb);
-/// Keeps the DCB; over RFC 2217 sends its baud rate, data bits, parity and stop bits, no flow
-/// control and the line-state mask, and waits a short while for the server's answers. DTR and
+/// Keeps the DCB; over RFC 2217, once the server has agreed to COM port control, sends its baud
+/// rate, data bits, parity and stop bits, no flow control and the line-state mask, and waits a
+/// short while (within the read timeout) for the server's answers. A lost connection keeps
+/// them for the reconnect. DTR and
 /// RTS are never switched over the network: the device server turns its line around itself.
 bool SetCommState(Handle h, const Dcb& dcb);
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts);
@@ -56,9 +60,11 @@ bool Lost(Handle h);
 /// Connects again within the read timeout in force, with the settings of the last
 /// SetCommState; true once connected.
 bool Reconnect(Handle h);
-/// The COM port commands of the last SetCommState that the server did not answer in time, as
-/// bits 1 << command.
+/// The COM port commands of the last SetCommState that the server did not confirm in time, as
+/// bits 1 << command; kComPortRefused when it did not agree to COM port control.
 uint32_t Unanswered(Handle h);
+/// The `index`th socket option the system refused on the connection now up.
+bool Refused(Handle h, int index, const char** name, uint32_t* code);
 
 /// Closes every network port (unit tests and fuzzers start afresh).
 void CloseAll();

@@ -12,11 +12,51 @@ namespace merix::plat::net {
 using Socket = intptr_t;
 inline constexpr Socket kNoSocket = -1;
 
-/// Resolves `host` once and connects to its addresses in turn until one answers, all within
-/// `timeoutMs`; the connected socket has TCP_NODELAY set, so that a request goes out as one
-/// segment at once, and gives up when what it sent stays unacknowledged for
-/// kUnacknowledgedLimitMs. kNoSocket on failure, with `*error` set.
-Socket Connect(const char* host, uint16_t port, uint32_t timeoutMs, uint32_t* error);
+/// The addresses a name stands for, each as the system's socket address bytes (a sockaddr_in or
+/// sockaddr_in6, its family inside): found once at an open, they serve every reconnect, so that
+/// a reconnect asks no name server.
+struct Address {
+    uint8_t bytes[28] = {}; ///< room for a sockaddr_in6, the larger of the two
+    uint32_t length = 0;
+};
+inline constexpr std::size_t kMaxAddresses = 8;
+struct AddressList {
+    Address at[kMaxAddresses];
+    std::size_t count = 0;
+};
+
+/// Finds the addresses of `host` within `timeoutMs`, in the system's order. A literal address
+/// is taken as it is and never reaches a name server; a name goes to the system's own bounded
+/// look-up (glibc's getaddrinfo_a, Windows' GetAddrInfoExW), cancelled when the time is up.
+/// The resolver may work on a thread of its own; the caller never waits past the bound. False
+/// with `*error`: kErrorHostNotFound when the name does not exist, kErrorTryAgain when the name
+/// server did not answer in time, or the system's own code.
+bool Resolve(const char* host, uint16_t port, uint32_t timeoutMs, AddressList* out,
+             uint32_t* error);
+
+/// A socket option that the system refused on a connection (TCP_NODELAY, TCP_MAXRT, ...),
+/// with its code: what the option would have bounded is then the system's default.
+struct RefusedOption {
+    const char* name = nullptr;
+    uint32_t code = 0;
+};
+inline constexpr int kMaxRefusedOptions = 4;
+struct Connection {
+    Socket socket = kNoSocket;
+    RefusedOption refused[kMaxRefusedOptions];
+    int refusedCount = 0;
+};
+
+/// Connects to `addresses` in turn until one answers, all within `timeoutMs`; a refusal ends an
+/// address at once and the next is tried. The socket is non-blocking, inherited by no child
+/// process, has TCP_NODELAY set, so that a request goes out as one segment at once, and gives up
+/// when what it sent stays unacknowledged for kUnacknowledgedLimitMs; an option the system
+/// refuses is listed in `out->refused`. False with `*error` (kErrorConnectionRefused when the
+/// last address tried refused, kErrorTimedOut when the time ran out).
+bool Connect(const AddressList& addresses, uint32_t timeoutMs, Connection* out, uint32_t* error);
+
+/// Ends what the first Connect or Resolve started (WSACleanup on Windows): the library stops.
+void Shutdown();
 
 /// A server that acknowledges nothing for this long is gone (a device server without power sends
 /// no FIN and no RST): a few retransmissions, even on a slow network, and far below the system's
@@ -43,7 +83,8 @@ inline constexpr uint32_t kErrorConnectionRefused = 10061; ///< WSAECONNREFUSED
 inline constexpr uint32_t kErrorConnectionReset = 10054;   ///< WSAECONNRESET
 inline constexpr uint32_t kErrorConnectionClosed = 10101;  ///< WSAEDISCON: closed by the server
 inline constexpr uint32_t kErrorHostNotFound = 11001;      ///< WSAHOST_NOT_FOUND
-inline constexpr uint32_t kErrorHostUnreachable = 10065;   ///< WSAEHOSTUNREACH
-inline constexpr uint32_t kErrorNetworkDown = 10050;       ///< WSAENETDOWN
+inline constexpr uint32_t kErrorTryAgain = 11002; ///< WSATRY_AGAIN: the name server did not answer
+inline constexpr uint32_t kErrorHostUnreachable = 10065; ///< WSAEHOSTUNREACH
+inline constexpr uint32_t kErrorNetworkDown = 10050;     ///< WSAENETDOWN
 
 } // namespace merix::plat::net

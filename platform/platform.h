@@ -160,9 +160,24 @@ bool ConnectionLost(Handle h);
 /// Connects a network port again, within its read timeout, and gives the server the settings
 /// of the last SetCommState; the handle stays the same.
 bool Reconnect(Handle h);
-/// The RFC 2217 commands (bits 1 << command) of the last SetCommState that the server left
-/// unanswered; they were sent all the same.
+/// The RFC 2217 commands (bits 1 << command) of the last SetCommState that the server did not
+/// confirm with the value sent; they were sent all the same. kComPortRefused when the server
+/// did not agree to COM port control: then none was sent, and its own settings govern the line.
 uint32_t UnansweredSettings(Handle h);
+inline constexpr uint32_t kComPortRefused = 1u << 31;
+/// For a network port's name whose server CreateFileA could not reach (`error`, its code): the
+/// port, kept unconnected with its address as a connection lost (ConnectionLost true, LastError
+/// `error`), takes its settings and timeouts for the server, and a Reconnect brings it to
+/// life. Nothing is sent or looked up. kInvalidHandle for a malformed name, or when no port is
+/// free.
+Handle KeepNetworkPort(const char* name, uint32_t error);
+
+/// The `index`th socket option (from 0) that the system refused on the connection of the network
+/// port `h` now up, with the system's code; false past the last, and for a device.
+bool RefusedSocketOption(Handle h, int index, const char** name, uint32_t* code);
+/// Gives back what the network ports took from the system (Winsock's WSAStartup): the library
+/// stops. A later network port starts it again.
+void StopNetwork();
 
 /// Asks a serial device to pass received bytes on at once rather than gather them (a USB
 /// adapter's latency timer; Linux: ASYNC_LOW_LATENCY). False, with the system's code, where

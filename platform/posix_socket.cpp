@@ -7,8 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/net_socket.h"
@@ -42,14 +45,18 @@ int WaitMs(int64_t deadline) {
     return left <= 0 ? 0 : static_cast<int>(left);
 }
 
-/// One address tried until `deadline`: the connected socket, or -1 with `*error` set.
-int ConnectOne(const addrinfo& a, int64_t deadline, uint32_t* error) {
-    const int fd = socket(a.ai_family, a.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a.ai_protocol);
+/// One address tried until `deadline`: the connected socket, or -1 with `*error` set. A refusal
+/// comes back at once, as the RST does.
+int ConnectOne(const Address& a, int64_t deadline, uint32_t* error) {
+    sockaddr_storage address{};
+    std::memcpy(&address, a.bytes, std::min<std::size_t>(a.length, sizeof address));
+    const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         *error = Code(errno);
         return -1;
     }
-    if (connect(fd, a.ai_addr, a.ai_addrlen) != 0 && errno != EINPROGRESS) {
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), a.length) != 0 &&
+        errno != EINPROGRESS) {
         *error = Code(errno);
         close(fd);
         return -1;
@@ -76,38 +83,60 @@ int ConnectOne(const addrinfo& a, int64_t deadline, uint32_t* error) {
 
 } // namespace
 
-Socket Connect(const char* host, uint16_t port, uint32_t timeoutMs, uint32_t* error) {
+bool Resolve(const char* host, uint16_t port, uint32_t timeoutMs, AddressList* out,
+             uint32_t* error) {
     const int64_t deadline = NowMs() + timeoutMs;
     char service[8];
     std::snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    // getaddrinfo takes no time limit; a name that a hung resolver holds up is the one wait
-    // not bounded here.
-    if (getaddrinfo(host, service, &hints, &found) != 0 || found == nullptr) {
-        *error = kErrorHostNotFound;
-        return kNoSocket;
+    // A literal address never reaches a name server.
+    const int rc = getaddrinfo(host, service, &hints, &found);
+    if (rc == 0) {
+        sys::CopyAddresses(found, out);
+        freeaddrinfo(found);
+        return out->count > 0 || (*error = kErrorHostNotFound, false);
     }
+    if (rc != EAI_NONAME) {
+        *error = rc == EAI_SYSTEM ? Code(errno) : kErrorHostNotFound;
+        return false;
+    }
+    return sys::LookUpName(host, service, deadline, out, error);
+}
+
+bool Connect(const AddressList& addresses, uint32_t timeoutMs, Connection* out, uint32_t* error) {
+    const int64_t deadline = NowMs() + timeoutMs;
     int fd = -1;
     *error = kErrorHostNotFound;
-    for (const addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-        if (a != found && NowMs() >= deadline) {
+    for (std::size_t i = 0; i < addresses.count && fd < 0; ++i) {
+        if (i > 0 && NowMs() >= deadline) {
             *error = kErrorTimedOut;
             break;
         }
-        fd = ConnectOne(*a, deadline, error);
+        fd = ConnectOne(addresses.at[i], deadline, error);
     }
-    freeaddrinfo(found);
     if (fd < 0) {
-        return kNoSocket;
+        return false;
     }
+    *out = Connection{};
+    out->socket = fd;
+    const auto refused = [out](const char* name, int code) {
+        if (code != 0 && out->refusedCount < kMaxRefusedOptions) {
+            out->refused[out->refusedCount++] = {name, Code(code)};
+        }
+    };
     const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    sys::BoundUnacknowledged(fd, kUnacknowledgedLimitMs);
-    return fd;
+    refused("TCP_NODELAY",
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0 ? 0 : errno);
+    refused("TCP_USER_TIMEOUT", sys::BoundUnacknowledged(fd, kUnacknowledgedLimitMs));
+    return true;
+}
+
+void Shutdown() {
+    sys::CancelLookUps();
 }
 
 bool Send(Socket s, const uint8_t* bytes, std::size_t size, uint32_t timeoutMs, uint32_t* error) {
@@ -181,3 +210,20 @@ int64_t NowMs() {
 }
 
 } // namespace merix::plat::net
+
+namespace merix::plat::sys {
+
+void CopyAddresses(const addrinfo* found, net::AddressList* out) {
+    out->count = 0;
+    for (const addrinfo* a = found; a != nullptr && out->count < net::kMaxAddresses;
+         a = a->ai_next) {
+        if (a->ai_addrlen > sizeof out->at[0].bytes) {
+            continue; // neither IPv4 nor IPv6
+        }
+        net::Address& to = out->at[out->count++];
+        std::memcpy(to.bytes, a->ai_addr, a->ai_addrlen);
+        to.length = static_cast<uint32_t>(a->ai_addrlen);
+    }
+}
+
+} // namespace merix::plat::sys

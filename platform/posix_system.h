@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/net_socket.h"
+
+struct addrinfo;
+
 namespace merix::plat::sys {
 
 /// A baud rate and the terminal speed code (a speed_t) that names it.
@@ -67,7 +71,20 @@ void AckAtOnce(int fd);
 /// `milliseconds` (Linux: TCP_USER_TIMEOUT). A device server that loses its power sends no FIN
 /// and no RST: without a bound, the connection would count as up for the quarter of an hour of
 /// retransmissions, and the driver would not connect again. Where the system cannot, nothing.
-void BoundUnacknowledged(int fd, unsigned milliseconds);
+/// 0, or the errno of the system's refusal.
+int BoundUnacknowledged(int fd, unsigned milliseconds);
+
+/// The addresses of `found` (IPv4 and IPv6, at most kMaxAddresses) into `out`, in its order.
+void CopyAddresses(const addrinfo* found, net::AddressList* out);
+/// The addresses of the name `host` from the system's resolver, waited for until `deadlineMs`
+/// (net::NowMs) at most; a look-up not done by then is cancelled. False with `*error`:
+/// kErrorHostNotFound, kErrorTryAgain (the name server did not answer in time), or the
+/// system's code. The resolver may go on on its own thread after a cancel; the caller never
+/// waits for it.
+bool LookUpName(const char* host, const char* service, int64_t deadlineMs, net::AddressList* out,
+                uint32_t* error);
+/// Cancels the look-ups still with the resolver (the library stops).
+void CancelLookUps();
 
 /// Asks the device to pass received bytes on at once (ASYNC_LOW_LATENCY): a USB adapter then
 /// drops its latency timer, 16 ms by default on FTDI's, to 1 ms. False, with errno, for a

@@ -101,6 +101,8 @@ public:
     uint8_t Answer(uint8_t verb, uint8_t option);
     /// True when the client does `option` (WILL agreed).
     bool Local(uint8_t option) const { return local_[option] == kYes; }
+    /// True while the client's own WILL for `option` awaits the server's answer.
+    bool LocalAsked(uint8_t option) const { return local_[option] == kWantYes; }
     /// True when the server does `option` (DO agreed).
     bool Remote(uint8_t option) const { return remote_[option] == kYes; }
 

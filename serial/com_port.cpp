@@ -94,19 +94,24 @@ int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask, p
     if (std::strcmp(name, "NUL") == 0) {
         return kComOk; // the null device is used as opened, unconfigured
     }
+    return ComConfigure(name, *handle, settings, lineMask);
+}
+
+int ComConfigure(const char* name, plat::Handle handle, const PortSettings& settings,
+                 uint16_t lineMask) {
     plat::Dcb dcb;
-    if (!plat::GetCommState(*handle, &dcb)) {
-        plat::CloseHandle(*handle);
+    if (!plat::GetCommState(handle, &dcb)) {
+        plat::CloseHandle(handle);
         return kComGetStateFailed;
     }
     plat::CommTimeouts timeouts;
     timeouts.readTotalTimeoutConstant = kOpenReadTimeoutMs;
     timeouts.writeTotalTimeoutMultiplier = WriteTimeoutPerByteMs(settings);
     timeouts.writeTotalTimeoutConstant = kWriteMarginMs;
-    if (!plat::SetCommTimeouts(*handle, timeouts)) {
+    if (!plat::SetCommTimeouts(handle, timeouts)) {
         // The caller treats the port as not open and never closes it: a handle left open
         // here would keep the (exclusive) port busy until the host exits.
-        plat::CloseHandle(*handle);
+        plat::CloseHandle(handle);
         return kComOpenFailed;
     }
     SetLine(dcb, settings, lineMask);
@@ -117,14 +122,14 @@ int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask, p
             "MERIX> ComOpen() %s: %d data bits with %s stop bits refused, Windows does not "
             "support that combination",
             name, static_cast<int>(dcb.byteSize), StopBitsText(dcb.stopBits));
-        plat::CloseHandle(*handle);
+        plat::CloseHandle(handle);
         return kComSetStateFailed;
     }
-    if (!plat::SetCommState(*handle, dcb)) {
-        plat::CloseHandle(*handle);
+    if (!plat::SetCommState(handle, dcb)) {
+        plat::CloseHandle(handle);
         return kComSetStateFailed;
     }
-    plat::SetupComm(*handle, kQueueSize, kQueueSize);
+    plat::SetupComm(handle, kQueueSize, kQueueSize);
     return kComOk;
 }
 

@@ -48,6 +48,10 @@ uint32_t WriteTimeoutPerByteMs(const PortSettings& settings);
 /// A port behind a device server is connected within `connectTimeoutMs`.
 int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask, plat::Handle* handle,
             uint32_t connectTimeoutMs = kOpenReadTimeoutMs);
+/// ComOpen's steps after the open: the settings and timeouts of an opened `handle`, closed
+/// again on a failure.
+int ComConfigure(const char* name, plat::Handle handle, const PortSettings& settings,
+                 uint16_t lineMask);
 int ComClose(plat::Handle handle);
 /// True when the device behind an open handle is gone (an unplugged USB adapter): the port
 /// answers no ClearCommError any more. Clears the device's error state on the way.

@@ -130,8 +130,9 @@ void WriteAttempt(Slot& s) {
         return;
     }
     a.pending = false;
-    if (!EmitPacket(s, a.txUs, LineEvent::kRequest, std::span(a.tx, a.txLength),
-                    a.written ? "" : "write failed")) {
+    // A request that did not reach the port is no query on the line: Wireshark would list
+    // one that never was. The trace keeps its line.
+    if (a.written && !EmitPacket(s, a.txUs, LineEvent::kRequest, std::span(a.tx, a.txLength), "")) {
         return;
     }
     if (a.rxEnded && a.rxLength > 0 &&
@@ -197,6 +198,10 @@ void StartLineCapture(DriverContext& ctx, const char* path, int maxMiB) {
     s.attempt.pending = false;
     Log(kLogError, "MERIX> Line capture to '%s', at most %d MiB and one older file", s.file.Path(),
         maxMiB);
+}
+
+void RetireLineCapture(const DriverContext& ctx) {
+    gSlots.Retire(ctx);
 }
 
 void StopLineCapture(const DriverContext& ctx) {
@@ -313,8 +318,8 @@ void CapturePortOpened(const DriverContext& ctx) {
     }
 }
 
-void CaptureCommandEnds(const DriverContext& ctx) {
-    gSlots.CommandEnds(ctx);
+void CaptureCommandEnds(const DriverContext& ctx, bool flushNow) {
+    gSlots.CommandEnds(ctx, flushNow);
 }
 
 } // namespace merix

@@ -25,6 +25,8 @@ namespace merix {
 /// older file: every capture file begins with its own header. A file that cannot be opened
 /// gets one level-32 line; the driver goes on without a capture.
 void StartLineCapture(DriverContext& ctx, const char* path, int maxMiB);
+/// Ends the capture held at `ctx`'s address and one an earlier context of its instance left.
+void RetireLineCapture(const DriverContext& ctx);
 /// Writes what is pending and closes the capture of `ctx`, if any.
 void StopLineCapture(const DriverContext& ctx);
 /// Closes every capture: the library is stopped for good.
@@ -52,7 +54,8 @@ void CaptureLateLineErrors(const DriverContext& ctx, int32_t station, uint32_t f
                            uint32_t parity, uint32_t overrun);
 /// The port was opened again, perhaps with other settings: a new interface describes it.
 void CapturePortOpened(const DriverContext& ctx);
-/// The host's command is over: what is pending is written, and the file flushed now and then.
-void CaptureCommandEnds(const DriverContext& ctx);
+/// The host's command is over: what is pending is written, and the file flushed now and then;
+/// at once when `flushNow`.
+void CaptureCommandEnds(const DriverContext& ctx, bool flushNow);
 
 } // namespace merix

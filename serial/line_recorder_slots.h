@@ -86,20 +86,20 @@ public:
 
     /// A command has ended: its last attempt is written, and the file flushed at most every
     /// tenth of a second, so that a reader following it sees each record soon and a busy line
-    /// costs few system calls.
-    void CommandEnds(const DriverContext& ctx) {
+    /// costs few system calls; at once when `now` (a failure, a port command).
+    void CommandEnds(const DriverContext& ctx, bool now) {
         Slot* s = Find(ctx);
         if (s == nullptr) {
             return;
         }
         WriteOut(*s);
-        const uint64_t now = plat::ClockMs();
-        if (s->ctx != nullptr && now - s->flushedMs >= kFlushEveryMs) {
+        const uint64_t ms = plat::ClockMs();
+        if (s->ctx != nullptr && (now || ms - s->flushedMs >= kFlushEveryMs)) {
             if (!s->file.Flush()) {
                 Fail(*s);
                 return;
             }
-            s->flushedMs = now;
+            s->flushedMs = ms;
         }
     }
 

@@ -324,6 +324,11 @@ void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB) {
     }
 }
 
+void RetireLineRecordings(const DriverContext& ctx) {
+    RetireLineCapture(ctx);
+    gSlots.Retire(ctx);
+}
+
 void StopLineTrace(const DriverContext& ctx) {
     StopLineCapture(ctx);
     gSlots.Stop(ctx);
@@ -442,9 +447,9 @@ void TraceStationPutIntoError(const DriverContext& ctx, int32_t station) {
     }
 }
 
-void TraceCommandEnds(const DriverContext& ctx) {
-    CaptureCommandEnds(ctx);
-    gSlots.CommandEnds(ctx);
+void TraceCommandEnds(const DriverContext& ctx, bool flushNow) {
+    CaptureCommandEnds(ctx, flushNow);
+    gSlots.CommandEnds(ctx, flushNow);
 }
 
 } // namespace merix

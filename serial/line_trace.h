@@ -25,6 +25,9 @@ namespace merix {
 /// it becomes the one older file kept, or stops it when `path` is empty. A file that cannot
 /// be opened gets one level-32 line; the driver goes on without a trace.
 void StartLineTrace(DriverContext& ctx, const char* path, int maxMiB);
+/// Ends the trace and the capture held at `ctx`'s address, whatever instance they were, and
+/// those an earlier context of its instance (`ctx.vpiNumber`) left open.
+void RetireLineRecordings(const DriverContext& ctx);
 /// Writes what is pending and closes the trace of `ctx`, if any.
 void StopLineTrace(const DriverContext& ctx);
 /// Closes every trace: the library is stopped for good.
@@ -89,7 +92,8 @@ void TraceAttemptEnds(const DriverContext& ctx, TraceOutcome outcome,
 /// The last attempt put `station` into the error state.
 void TraceStationPutIntoError(const DriverContext& ctx, int32_t station);
 
-/// The host's command is over: what is pending is written and the file flushed.
-void TraceCommandEnds(const DriverContext& ctx);
+/// The host's command is over: what is pending is written, and the file flushed at most every
+/// tenth of a second; at once when `flushNow` (a failed transaction, a port command).
+void TraceCommandEnds(const DriverContext& ctx, bool flushNow = false);
 
 } // namespace merix

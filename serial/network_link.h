@@ -20,6 +20,14 @@ inline constexpr uint64_t kReconnectEveryMs = 5000;
 /// and notes the connect in `room`; a line lost before is said to be back.
 void SetUpNetworkLink(InstanceRoom& room, const char* name, plat::Handle handle);
 
+/// For a port kept unconnected because its server could not be reached at the open (`error`):
+/// the line counts as lost from now, with the lost line's log line, and is tried again after
+/// kReconnectEveryMs.
+void KeepNetworkLink(InstanceRoom& room, const char* name, uint32_t error);
+
+/// What a network port's failure code means, as ": text" for a log line; "" for other codes.
+const char* NetworkErrorText(uint32_t error);
+
 /// True when the instance's line can carry a request: any device, and a network port whose
 /// connection is up or, lost, comes back at a try now. One level-32 line says when the line is
 /// lost and one when it is back.

@@ -52,6 +52,8 @@ TEST_F(EntryTest, AfterEndVpiEveryCodeAnswers0WithoutEffect) {
 TEST_F(EntryTest, BetweenLineAfterMoreThan15SecondsSinceLoad) {
     // A command that does nothing but be timed: a block write, which the driver refuses.
     AccessGate block("01300100", 1, 3, 100, kGateType0, 4);
+    ColdStart();
+    qorlib::ClearLog();
     fake::AdvanceClock(15000);
     Call(kBlockWrite, &block.rec);
     EXPECT_TRUE(LogTexts().empty()) << "exactly 15 s logs nothing";
@@ -63,6 +65,7 @@ TEST_F(EntryTest, BetweenLineAfterMoreThan15SecondsSinceLoad) {
 
 TEST_F(EntryTest, RejectedCodesDoNotRestartTheBetweenTimer) {
     AccessGate block("01300100", 1, 3, 100, kGateType0, 4);
+    ColdStart();
     fake::AdvanceClock(10000);
     Call(kBlockWrite, &block.rec); // between timer restarts at 10 s
     fake::AdvanceClock(10000);
