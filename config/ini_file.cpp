@@ -139,8 +139,10 @@ bool ReadPiece(std::FILE* file, char (&line)[kLineBufferSize], bool* cut) {
     }
     *cut = line[kLineBufferSize - 1] == '\0' && line[kLineBufferSize - 2] != '\n';
     if (*cut) {
+        // A line that filled the buffer exactly is whole when its line end, or the file's end,
+        // comes next; the line end is taken with it.
         const int c = std::fgetc(file);
-        *cut = c != EOF; // the last line, without a line end, filled the buffer exactly
+        *cut = c != EOF && c != '\n';
         if (*cut) {
             std::ungetc(c, file);
         }

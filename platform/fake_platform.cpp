@@ -29,6 +29,7 @@ struct Machine {
     std::map<std::string, Failure> failures;
     uint32_t lastError = 0;
     int64_t shortWrite = -1;
+    uint64_t writeDelayUs = 0;
     std::vector<std::string> existing;
     int64_t frequency = 1'000'000;
     int64_t ticksPerRead = 1;
@@ -289,6 +290,9 @@ void AdvanceMicros(uint64_t us) {
 void ShortWriteNext(uint32_t bytes) {
     M().shortWrite = bytes;
 }
+void DelayWrites(uint64_t us) {
+    M().writeDelayUs = us;
+}
 void SetExistingPorts(std::vector<std::string> names) {
     M().existing = std::move(names);
 }
@@ -514,6 +518,7 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
         n = std::min<uint32_t>(count, static_cast<uint32_t>(M().shortWrite));
         M().shortWrite = -1;
     }
+    fake::AdvanceUs(M().writeDelayUs); // the call takes its time before a byte goes out
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     M().written.emplace_back(bytes, bytes + n);
     *written = n;

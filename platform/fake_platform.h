@@ -117,6 +117,9 @@ int TimerPeriodRaises();
 /// The clock in microseconds (the millisecond clock of AdvanceClock and ClockMs, finer).
 uint64_t ClockMicros();
 void AdvanceMicros(uint64_t us);
+/// From now on each WriteFile returns `us` after its call, its bytes going out only then: a
+/// thread preempted in the call, or a busy USB bus.
+void DelayWrites(uint64_t us);
 /// The next WriteFile writes only this many bytes.
 void ShortWriteNext(uint32_t bytes);
 /// CreateFileA fails for names not in this list, when the list is not empty.

@@ -32,18 +32,24 @@ void AppendHead(TextBuffer& out, std::span<const uint8_t> frame) {
 
 // Records of 8 bytes: event number (low byte first), value, then the controller's time stamp
 // as ms % 100, ms / 100, seconds, minutes, hours.
+// As the driver takes a block: any block that ends in FF FF carries the overflow marker, and the
+// records stop before it only where whole records come before it.
 void AppendEventBlock(TextBuffer& out, std::span<const uint8_t> block) {
+    const std::size_t n = block.size();
+    const bool marker = n >= 2 && block[n - 2] == 0xFF && block[n - 1] == 0xFF;
+    const std::size_t records = marker && (n - 2) % kEventRecordSize == 0 ? n - 2 : n;
     std::size_t at = 0;
-    for (; at + kEventRecordSize <= block.size(); at += kEventRecordSize) {
+    for (; at + kEventRecordSize <= records; at += kEventRecordSize) {
         const auto r = block.subspan(at, kEventRecordSize);
         out.Printf(" [ev %u=%u %02u:%02u:%02u.%03u]", EventNumber(r, 0), r[2], r[7], r[6], r[5],
                    r[3] + 100u * r[4]);
     }
-    const auto rest = block.subspan(at);
-    if (rest.size() == 2 && rest[0] == 0xFF && rest[1] == 0xFF) {
+    const std::size_t end = marker ? n - 2 : n;
+    if (at < end) {
+        out.Printf(" [%u stray bytes]", static_cast<unsigned>(end - at));
+    }
+    if (marker) {
         out.Append(" [overflow marker]");
-    } else if (!rest.empty()) {
-        out.Printf(" [%u stray bytes]", static_cast<unsigned>(rest.size()));
     }
 }
 

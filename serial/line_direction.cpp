@@ -1,5 +1,6 @@
 #include "serial/line_direction.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/platform.h"
@@ -144,8 +145,16 @@ Hold DirectionSwitch::UntilSent(float holdTime, uint32_t frameBytes,
     // Without the wait the gap before the next request, the reply timeout and the turnaround
     // would count from a point inside the request: after a broadcast, the next request would
     // queue right behind it, and the stations would see one frame with a bad CRC.
+    // The write call returns once the bytes are queued, which may be well after the mark
+    // taken before it (a preempted thread, a busy USB bus): the frame cannot have left before
+    // the call returned, so its end is planned from the later of the two.
+    WriteStart returned = start;
+    returned.ms = std::max(start.ms, plat::ClockMs());
+    if (int64_t now = 0; start.counter && plat::QueryPerformanceCounter(&now)) {
+        returned.ticks = std::max(start.ticks, now);
+    }
     const bool drained = plat::WaitWritten(ctx_.hf);
-    Hold hold = SleepUntilFrameEnd(ctx_, frameBytes, start);
+    Hold hold = SleepUntilFrameEnd(ctx_, frameBytes, returned);
     hold.left = drained;
     return hold;
 }

@@ -161,8 +161,16 @@ local function event_block_reply(tvb, tree, n)
     if not count then
         return ""
     end
+    -- As the driver takes a block: its last two bytes FF FF are the overflow marker, whatever
+    -- comes before them. The records are the whole ones before the marker where only whole
+    -- records come before it, else the whole ones of the block: the marker then lies in the
+    -- last record or behind a partial one. (The driver delivers the records of a marked block
+    -- only while its overflow alert is open; the block that raises the alert goes undelivered.)
+    local last = 3 + count
+    local overflow = count >= 2 and tvb(last - 2, 2):uint() == 0xFFFF
+    local records_end = (overflow and (count - 2) % 8 == 0) and last - 2 or last
     local at, events = 3, 0
-    while at + 8 <= 3 + count do
+    while at + 8 <= records_end do
         local r = tvb(at, 8)
         local item = tree:add(f.record, r)
         local number = r(0, 2):le_uint()
@@ -174,12 +182,13 @@ local function event_block_reply(tvb, tree, n)
         at = at + 8
         events = events + 1
     end
-    local rest = 3 + count - at
-    local overflow = rest == 2 and tvb(at, 2):uint() == 0xFFFF
+    -- Bytes behind the records that are no marker: a partial record.
+    local stray_end = overflow and last - 2 or last
+    if stray_end > at then
+        tree:add(f.stray, tvb(at, stray_end - at))
+    end
     if overflow then
-        tree:add(f.overflow, tvb(at, 2))
-    elseif rest > 0 then
-        tree:add(f.stray, tvb(at, rest))
+        tree:add(f.overflow, tvb(last - 2, 2))
     end
     return string.format("%u event%s%s", events, events == 1 and "" or "s",
         overflow and ", overflow marker" or "")

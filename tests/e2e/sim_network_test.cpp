@@ -1,15 +1,18 @@
 // Lines behind device servers: PORT = tcp:// or rfc2217:// in the initialisation file, and the
 // plant run through h51sim's own listener, Debian's ser2net (raw and RFC 2217) in front of h51sim
 // on a pseudo-terminal, and pymodbus as an RTU slave on TCP; a server that goes away and comes
-// back; servers that misbehave; and a lasting device path longer than the host's name.
+// back; servers that misbehave; a server that answers the connect late; and a lasting device path
+// longer than the host's name.
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <sstream>
 
 #include "network_servers.h"
+#include "platform/platform.h"
 #include "platform/telnet_codec.h"
 #include "scripted_server.h"
 #include "services/host_log.h"
@@ -34,13 +37,14 @@ int LogCount(const std::string& part) {
 }
 
 /// ColdStart of instance 1 in `ctx` with PORT = `port` in its initialisation file; the host's
-/// own name is one that opens nothing here.
-int32_t StartOnPort(DriverContext& ctx, const std::string& port, uint32_t baud) {
+/// own name is one that opens nothing here. The reply timeout counts in tens of milliseconds.
+int32_t StartOnPort(DriverContext& ctx, const std::string& port, uint32_t baud,
+                    uint32_t replyTimeout = 30) {
     std::ofstream("MERIX01.INI") << "PORT = " << port << "\n";
     StartParams sp{};
     std::snprintf(sp.portName, sizeof sp.portName, "COM1");
     sp.comOn = 1;
-    sp.replyTimeout = 30;
+    sp.replyTimeout = replyTimeout;
     sp.baud = static_cast<uint16_t>(baud);
     sp.dataBits = 8;
     sp.parity = 2;
@@ -171,16 +175,26 @@ INSTANTIATE_TEST_SUITE_P(Servers, NetworkLine,
                                            Server::kSer2netRfc2217),
                          ServerName);
 
-class NetworkRestart : public NetworkLineBase {
+/// What the host does while the server is down: nothing, or what hosts do exactly when a line
+/// is failing, reopen or restart it. The line comes back by itself all the same.
+enum class WhileDown { kNothing, kReOpenCom, kColdStart };
+
+class NetworkRestart : public NetworkLineBase, public ::testing::WithParamInterface<WhileDown> {
 protected:
     Server Kind() const override { return Server::kSimListener; }
 };
 
-TEST_F(NetworkRestart, AServerThatComesBackIsConnectedAgainWithoutTheHost) {
+TEST_P(NetworkRestart, AServerThatComesBackIsConnectedAgainWithoutTheHost) {
     Gate reg("01300100", 1, 3, 100);
     ASSERT_EQ(Read(reg), 0);
     const uint16_t port = bridge.Port();
     bridge.Stop();
+    if (GetParam() == WhileDown::kReOpenCom) {
+        EXPECT_EQ(Call(kReOpenCom), kResultFailed) << "not open now";
+    } else if (GetParam() == WhileDown::kColdStart) {
+        EXPECT_EQ(StartOnPort(ctx, url, LineSettings().baud), 0);
+    }
+    EXPECT_NE(ctx.hf, 0u) << "the port is kept for the server";
     for (int i = 0; i < 3; ++i) {
         const auto start = Clock::now();
         EXPECT_EQ(Read(reg), kResultFailed);
@@ -201,6 +215,16 @@ TEST_F(NetworkRestart, AServerThatComesBackIsConnectedAgainWithoutTheHost) {
     EXPECT_EQ(LogCount(url + ": connection lost"), 1);
     EXPECT_EQ(LogCount(url + ": connection is back"), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(HostActions, NetworkRestart,
+                         ::testing::Values(WhileDown::kNothing, WhileDown::kReOpenCom,
+                                           WhileDown::kColdStart),
+                         [](const auto& info) {
+                             return std::string(info.param == WhileDown::kNothing ? "Nothing"
+                                                : info.param == WhileDown::kReOpenCom
+                                                    ? "ReOpenCom"
+                                                    : "ColdStart");
+                         });
 
 /// The driver alone, in a directory of its own, with a server the test brings.
 class NetworkPort : public ::testing::Test {
@@ -254,16 +278,16 @@ struct BadServerCase {
 };
 
 const BadServerCase kBadServers[] = {
+    // A server that cannot be reached keeps its port, for the line to come back by itself.
     {"NameNotResolved",
-     [](ScriptedServer&) { return std::string("tcp://no-such-host.invalid:502"); }, false, false,
-     "not opened, code 1, system error 11001"},
+     [](ScriptedServer&) { return std::string("tcp://no-such-host.invalid:502"); }, false, true,
+     "not opened, code 1, system error 11001: the name was not found"},
     {"Refused", [](ScriptedServer&) { return "tcp://127.0.0.1:" + std::to_string(FreeTcpPort()); },
-     false, false, "not opened, code 1, system error 10061"},
+     false, true, "not opened, code 1, system error 10061: connection refused"},
     {"ClosesAtOnce", [](ScriptedServer& s) { return s.Url("tcp://"); }, true, true,
      ": connection lost, system error"},
     {"NeverAnswers", [](ScriptedServer& s) { return s.Url("rfc2217://"); }, false, true,
-     "the server did not answer SET-BAUDRATE SET-DATASIZE SET-PARITY SET-STOPSIZE SET-CONTROL "
-     "SET-LINESTATE-MASK in time"},
+     "the device server did not agree to COM port control: no line setting sent"},
     {"EndlessSubnegotiation",
      [](ScriptedServer& s) {
          Bytes endless{plat::telnet::kIac, plat::telnet::kSb, plat::telnet::kOptionComPort};
@@ -293,6 +317,82 @@ TEST_P(NetworkBadServer, GetsItsLogLineAndResultAndHoldsNothingUp) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, NetworkBadServer, ::testing::ValuesIn(kBadServers),
                          [](const auto& info) { return std::string(info.param.name); });
+
+/// The SYNs that listeners dropped because their accept queue was full (TcpExt
+/// ListenOverflows); -1 where the system does not tell.
+long ListenOverflows() {
+    std::ifstream in("/proc/net/netstat");
+    for (std::string names, values; std::getline(in, names) && std::getline(in, values);) {
+        if (!names.starts_with("TcpExt:")) {
+            continue;
+        }
+        std::istringstream n(names);
+        std::istringstream v(values);
+        for (std::string name, value; n >> name && v >> value;) {
+            if (name == "ListenOverflows") {
+                return std::stol(value);
+            }
+        }
+    }
+    return -1;
+}
+
+/// A server on the loopback that answers a connect late, as one across a slow network does: a
+/// first client fills its accept queue, so that the kernel drops the SYN of the next one, and
+/// the server takes the first client off the queue only then. The next client is connected when
+/// it sends its SYN again, a second after the first (Linux).
+class LateServer {
+public:
+    LateServer() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        bind(listener_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+        listen(listener_, 0); // room for one client
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length);
+        port_ = ntohs(a.sin_port);
+        first_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        connect(first_, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+        const long before = ListenOverflows();
+        taker_ = std::thread([this, before] {
+            // Half a second at most: well before the SYN is sent again.
+            for (int i = 0; i < 250 && ListenOverflows() == before; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            taken_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        });
+    }
+    ~LateServer() {
+        taker_.join();
+        for (const int fd : {taken_, first_, listener_}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
+    LateServer(const LateServer&) = delete;
+    LateServer& operator=(const LateServer&) = delete;
+    std::string Url() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int listener_ = -1;
+    int first_ = -1;
+    int taken_ = -1;
+    uint16_t port_ = 0;
+    std::thread taker_;
+};
+
+// The connect at an open waits as long as a reply would: 300 tens of milliseconds here, so a
+// server that answers it a second late is connected.
+TEST_F(NetworkPort, AServerThatAnswersTheConnectLateIsConnectedWithinTheReplyTimeout) {
+    LateServer server;
+    ASSERT_EQ(StartOnPort(ctx, server.Url(), 19200, 300), 0);
+    EXPECT_EQ(LogCount(" not opened"), 0);
+    ASSERT_NE(ctx.hf, 0u);
+    EXPECT_FALSE(plat::ConnectionLost(ctx.hf));
+}
 
 TEST_F(NetworkPort, ALastingDevicePathLongerThanTheHostsNameOpensAndReads) {
     h51sim::LineConfig line;

@@ -57,16 +57,20 @@ TEST_F(NetPort, Rfc2217OffersItsOptionsAndSendsTheLineSettings) {
     dcb.byteSize = 8;
     dcb.parity = 2;   // even
     dcb.stopBits = 2; // two
-    // Every command answered but SET-CONTROL, as a server may leave one it cannot carry out:
-    // the open waits a short while and names what is missing.
-    // Before its settings, the port offers its options and nothing else.
+    // Before its settings, the port offers its options and nothing else; they go out once the
+    // server agrees to COM port control. Every command confirmed but SET-CONTROL, as a server
+    // may leave one it cannot carry out, and SET-PARITY, answered with another parity: the open
+    // waits a short while and names what is unconfirmed.
     const Bytes offers{kIac, kWill, 0, kIac, kDo, 0, kIac, kWill, 3, kIac, kDo, 3, kIac, kWill, 44};
     EXPECT_EQ(server.Received(offers.size()), offers);
-    for (const uint8_t command : {1, 2, 3, 4, 10}) {
-        server.Send(ComPort(static_cast<uint8_t>(100 + command), {0}));
-    }
+    server.Send({kIac, kDo, 44});
+    server.Send(ComPort(100 + kSetBaudRate, {0x00, 0x00, 0x96, 0x00}));
+    server.Send(ComPort(100 + kSetDataSize, {8}));
+    server.Send(ComPort(100 + kSetParity, {kParityOdd}));
+    server.Send(ComPort(100 + kSetStopSize, {kStopTwo}));
+    server.Send(ComPort(100 + kSetLineStateMask, {0}));
     ASSERT_TRUE(plat::SetCommState(handle, dcb));
-    EXPECT_EQ(plat::UnansweredSettings(handle), 1u << kSetControl);
+    EXPECT_EQ(plat::UnansweredSettings(handle), (1u << kSetControl) | (1u << kSetParity));
     plat::LineErrors e;
     EXPECT_FALSE(plat::TakeLineErrors(handle, &e)) << "the mask answered 0: no line states";
     const Bytes sent = server.Received(60);
@@ -83,6 +87,19 @@ TEST_F(NetPort, Rfc2217OffersItsOptionsAndSendsTheLineSettings) {
         EXPECT_TRUE(Contains(sent, e)) << "missing " << e.size() << "-byte command " << int(e[3]);
     }
     EXPECT_EQ(plat::KindOfPort(handle), plat::PortKind::kRfc2217);
+}
+
+TEST_F(NetPort, Rfc2217SendsNoSettingsToAServerThatRefusesComPortControl) {
+    handle = Open("rfc2217://");
+    server.Received(15);
+    server.Forget();
+    server.Send({kIac, kDont, 44});
+    ASSERT_TRUE(plat::SetCommState(handle, plat::Dcb{}));
+    EXPECT_EQ(plat::UnansweredSettings(handle), plat::kComPortRefused);
+    uint32_t n = 0;
+    const uint8_t frame[] = {0x01};
+    ASSERT_TRUE(plat::WriteFile(handle, frame, sizeof frame, &n));
+    EXPECT_EQ(server.Received(1), (Bytes{0x01})) << "no setting went out before the data";
 }
 
 TEST_F(NetPort, Rfc2217DoublesIacBothWaysAndAnswersNegotiation) {
@@ -107,6 +124,7 @@ TEST_F(NetPort, LineStateNotificationsBecomeLineErrorsAndRawPortsHaveNone) {
     plat::LineErrors e;
     EXPECT_FALSE(plat::TakeLineErrors(handle, &e)) << "no word from the server on line states";
     server.Send(ComPort(106, {kLineFraming | kLineBreak}));
+    server.Send(ComPort(106, {kLineBreak})); // a break alone: a framing error all the same
     server.Send(ComPort(106, {kLineParity | kLineOverrun}));
     server.Send(ComPort(106, {0x60})); // the shift registers empty: no error
     server.Send(ComPort(102, {8}));    // SET-DATASIZE's answer: no line state, whatever its value
@@ -115,7 +133,7 @@ TEST_F(NetPort, LineStateNotificationsBecomeLineErrorsAndRawPortsHaveNone) {
     server.Send({0x11});
     ASSERT_TRUE(plat::ReadFile(handle, &byte, 1, &n)); // all that came before is decoded
     ASSERT_TRUE(plat::TakeLineErrors(handle, &e));
-    EXPECT_EQ(e.framing, 1u) << "a break is a framing error, counted once with it";
+    EXPECT_EQ(e.framing, 2u) << "a break is a framing error, counted once with one";
     EXPECT_EQ(e.parity, 1u);
     EXPECT_EQ(e.overrun, 1u);
     ASSERT_TRUE(plat::TakeLineErrors(handle, &e));
@@ -189,6 +207,18 @@ TEST_F(NetPort, ALostConnectionFailsEveryCallUntilReconnected) {
     server.Send({0x07});
     ASSERT_TRUE(plat::ReadFile(handle, in, 1, &n));
     EXPECT_EQ(in[0], 0x07);
+    // Bytes that the lost connection left unread are not the new connection's.
+    server.Send({0x08, 0x09});
+    for (int i = 0; i < 500 && n < 2; ++i) {
+        ASSERT_TRUE(plat::ClearCommError(handle, &errors, &n));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(n, 2u) << "both in the input, neither read";
+    server.DropClient();
+    ASSERT_TRUE(plat::Reconnect(handle));
+    server.Send({0x0A});
+    ASSERT_TRUE(plat::ReadFile(handle, in, 1, &n));
+    EXPECT_EQ(in[0], 0x0A);
     ASSERT_TRUE(plat::CloseHandle(handle));
     handle = 0;
     server.DropClient();

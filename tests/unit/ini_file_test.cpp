@@ -163,6 +163,10 @@ INSTANTIATE_TEST_SUITE_P(
         Rs485Case{"RS485 ON\n", false, {Illegal(1)}},
         // A cut line is refused whole: its rest is no line of its own.
         Rs485Case{"RS485 = ON" + std::string(300, ' ') + "X\nRS485 = 1\n", true, {Illegal(1), kOn}},
+        // The longest line whose line end fits the buffer is whole, not cut.
+        Rs485Case{"RS485 = ON" + std::string(244, ' ') + "\nRS485 = 1\n", true, {kOn, kOn}},
+        // 255 characters fill the buffer exactly: with the line end after them, still whole.
+        Rs485Case{"RS485 = ON" + std::string(245, ' ') + "\nRS485 = 1\n", true, {kOn, kOn}},
         // PORT: a lasting device path of any length, or a device server's
         // address, kept as written; a name that does not read is refused whole.
         Rs485Case{"PORT = /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n",

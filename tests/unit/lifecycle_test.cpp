@@ -414,6 +414,102 @@ INSTANTIATE_TEST_SUITE_P(
                     true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A context the host let go, one that never saw a ColdStart, or none at all: a command through
+// it reaches no line, waits for nothing and answers as a port not open (a failed poll for an
+// event read), whatever the memory holds. The old context's handle number is the new one's.
+struct StrayCase {
+    const char* name;
+    uint32_t command;
+    const char* address;
+    int32_t function;
+    int32_t expected;
+};
+enum class Stray { kRestarted, kNeverStarted, kClosed, kOthersHandle };
+std::string StrayName(const ::testing::TestParamInfo<std::tuple<Stray, StrayCase>>& info) {
+    static const char* const kStrays[] = {"Restarted", "NeverStarted", "Closed", "OthersHandle"};
+    return std::string(kStrays[static_cast<int>(std::get<0>(info.param))]) +
+           std::get<1>(info.param).name;
+}
+class StrayContext : public RestartTest,
+                     public ::testing::WithParamInterface<std::tuple<Stray, StrayCase>> {};
+
+TEST_P(StrayContext, ReachesNoLineAndAnswersAtOnce) {
+    const auto& [stray, c] = GetParam();
+    HostContext restarted;
+    HostContext* through = &host;
+    if (stray == Stray::kRestarted) {
+        ASSERT_EQ(Start(host, 1, "COM1"), 0);
+        ASSERT_EQ(Start(restarted, 1, "COM1"), 0);
+        ASSERT_EQ(host->hf, restarted->hf) << "the system gave the number out again";
+    } else if (stray == Stray::kNeverStarted) {
+        through = &restarted; // filled with a marker, as host memory may hold anything
+    } else if (stray == Stray::kOthersHandle) {
+        ASSERT_EQ(Start(host, 1, "COM1"), 0);
+        ASSERT_EQ(Start(restarted, 2, "COM2"), 0);
+        host->hf = restarted->hf; // its own port open, but another instance's handle in hf
+    } else {
+        ASSERT_EQ(Start(host, 1, "COM1"), 0);
+        CallBlock close{host.ctx.get(), kCloseCom, 1, 0, nullptr};
+        ASSERT_EQ(VpiMain(&close), 0);
+        host->comOn = 1; // as a host may leave it
+    }
+    fake::ClearWritten();
+    fake::ClearCalls();
+    qorlib::ClearLog();
+    const uint64_t before = fake::ClockMicros();
+    AccessGate gate(c.address, 1, c.function, 100);
+    gate.SetWord(0x0099);
+    for (int i = 0; i < 2; ++i) {
+        CallBlock cb{through->ctx.get(), c.command, 1, 0, &gate.rec};
+        EXPECT_EQ(VpiMain(&cb), c.expected);
+    }
+    EXPECT_TRUE(fake::Written().empty()) << "nothing reaches the line";
+    EXPECT_TRUE(fake::Calls().empty()) << "no port call, no wait";
+    EXPECT_EQ(fake::ClockMicros(), before);
+    int said = 0;
+    for (const auto& line : qorlib::Log()) {
+        said += line.level == kLogError && line.text.find("not sent") != std::string::npos;
+    }
+    EXPECT_EQ(said, 1) << "one line per context and kind of command";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, StrayContext,
+    ::testing::Combine(::testing::Values(Stray::kRestarted, Stray::kNeverStarted, Stray::kClosed,
+                                         Stray::kOthersHandle),
+                       ::testing::Values(StrayCase{"Read", kSingleRead, "01300100", 3, 1},
+                                         StrayCase{"BlockRead", kBlockRead, "01300100", 3, 1},
+                                         StrayCase{"Write", kSingleWrite, "01300100", 6, 1},
+                                         StrayCase{"EventRead", kSingleRead, "$EVENT", 3, 2},
+                                         StrayCase{"TimeBroadcast", kSingleWrite, "$TIME", 16, 1})),
+    StrayName);
+
+TEST_F(RestartTest, EveryCommandWithoutAContextAnswersWithoutACrash) {
+    AccessGate gate("01300100", 1, 3, 100);
+    StartParams sp{};
+    for (uint32_t command = 1; command <= 16; ++command) {
+        CallBlock cb{nullptr, command, 1, 0,
+                     command == kColdStart ? static_cast<void*>(&sp) : &gate.rec};
+        if (command == kGetVpiInfo) {
+            cb.params = nullptr; // it needs no context, but its record
+        }
+        if (command != kEndVpi) {
+            EXPECT_EQ(VpiMain(&cb), 2) << "command " << command;
+        }
+    }
+    CallBlock end{nullptr, kEndVpi, 1, 0, nullptr};
+    EXPECT_EQ(VpiMain(&end), 0) << "stopped: every call answers 0";
+    EXPECT_NE(VpiMain(nullptr), 2);
+}
+
+TEST_F(RestartTest, EndVpiWithoutAContextStillStopsTheLibrary) {
+    ColdStart();
+    CallBlock end{nullptr, kEndVpi, 1, 0, nullptr};
+    EXPECT_EQ(VpiMain(&end), 0);
+    EXPECT_EQ(fake::OpenHandles(), 0);
+    EXPECT_EQ(Call(kSingleRead), 0) << "stopped";
+}
+
 TEST_F(RestartTest, AnInstanceStartedInANewContextTakesOverItsPortAndTrace) {
     fake::SetCounter(10'000'000, 1000);
     WriteFile("MERIX01.INI", "TRACE = t.log\n");

@@ -268,6 +268,107 @@ TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
     EXPECT_NE(errors.find("cut short in the middle of a packet"), std::string::npos) << errors;
 }
 
+// The dissector finds an event block's overflow marker, and the records with it, where the
+// driver does. Each block goes to the driver, which tells the marker by its overflow read (result
+// 1) and decodes a marked block's records only while that overflow's alert is open: then it is
+// given the block once more, and its event gates tell which records it took. Its capture goes to
+// tshark.
+TEST_F(LineCaptureTest, TsharkFindsTheOverflowMarkerAndTheRecordsWhereTheDriverDoes) {
+    fake::SetCounter(10'000'000, 1000);
+    WriteFile("MERIX01.INI", "CAPTURE = events.pcapng\n");
+    constexpr int kEvents = 8;
+    const auto address = [](int event) {
+        char text[16];
+        std::snprintf(text, sizeof text, "E01%04d", event);
+        return std::string(text);
+    };
+    for (int e = 0; e < kEvents; ++e) {
+        qorlib::DefineGate(address(e), 1);
+    }
+    ASSERT_EQ(ColdStart(), 0);
+    AccessGate events("$EVENT", 1, 3, 0xFFFD);
+    const Frame setUp = WithCrc({0x01,   // station
+                                 0x41,   // event init
+                                 0x01,   // byte count
+                                 0x00}); // no event set
+    host->fEF[1] = 1;
+    fake::QueueReply(setUp);
+    ASSERT_EQ(Call(kSingleRead, &events.rec), 0);
+
+    struct MarkerCase {
+        const char* what;
+        Frame data; // the block behind its byte count
+    };
+    const MarkerCase cases[] = {
+        {"whole records, then the marker",
+         {0x01, 0x00, 0x01, 0, 0, 0, 0, 10, // event 1 = 1 at 10:00:00.000
+          0x02, 0x00, 0x00, 0, 0, 0, 0, 10, // event 2 = 0 at 10:00:00.000
+          0xFF, 0xFF}},                     // the marker
+        {"the marker alone", {0xFF, 0xFF}}, // the marker
+        {"the marker behind a partial record",
+         {0x03, 0x00, 0x01, 0, 0, 0, 0, 10, // event 3 = 1 at 10:00:00.000
+          0x04, 0x00, 0x01,                 // the first 3 bytes of a record
+          0xFF, 0xFF}},                     // the marker
+        {"FF FF the last two bytes of a record",
+         {0x05, 0x00, 0x01, 0, 0, 0, 0, 10,        // event 5 = 1 at 10:00:00.000
+          0x06, 0x00, 0x00, 0, 0, 0, 0xFF, 0xFF}}, // event 6 = 0, minutes and hours FF
+        {"FF FF across a record's end",
+         {0x07, 0x00, 0x01, 0, 0, 0, 0, 0xFF, // event 7 = 1, hours FF
+          0xFF}},                             // one byte more
+        {"no marker",
+         {0x01, 0x00, 0x00, 0, 0, 0, 0, 10,   // event 1 = 0 at 10:00:00.000
+          0x02, 0x00, 0x01, 0, 0, 0, 0, 10}}, // event 2 = 1 at 10:00:00.000
+        {"one FF is no marker",
+         {0x03, 0x00, 0x00, 0, 0, 0, 0, 10, // event 3 = 0 at 10:00:00.000
+          0x00, 0xFF}},                     // the first 2 bytes of a record
+    };
+    // What the driver made of each 0x42 reply on the line, as tshark shows its fields.
+    struct Seen {
+        const char* what;
+        std::string fields; // the marker's bytes | the numbers of the records decoded
+    };
+    std::vector<Seen> driver;
+    for (const MarkerCase& c : cases) {
+        Frame block{0x01,                                 // station
+                    0x42,                                 // event next block
+                    static_cast<uint8_t>(c.data.size())}; // byte count
+        block.insert(block.end(), c.data.begin(), c.data.end());
+        block = WithCrc(block);
+        qorlib::ClearHistory();
+        fake::QueueReply(block);
+        const int32_t result = Call(kSingleRead, &events.rec);
+        ASSERT_TRUE(result == 0 || result == 1) << c.what;
+        const bool marker = result == 1;
+        if (marker) {
+            fake::QueueReply(setUp);
+            ASSERT_EQ(Call(kSingleRead, &events.rec), 0) << c.what;
+            qorlib::ClearHistory();
+            fake::QueueReply(block);
+            ASSERT_EQ(Call(kSingleRead, &events.rec), 0) << c.what;
+            ASSERT_TRUE(qorlib::OpenAlerts().empty()) << c.what << ": the overflow is over";
+        }
+        std::string numbers;
+        for (int e = 0; e < kEvents; ++e) {
+            if (!qorlib::History(address(e), 1).empty()) {
+                numbers += (numbers.empty() ? "" : ",") + std::to_string(e);
+            }
+        }
+        const std::string fields = (marker ? "ffff|" : "|") + numbers;
+        driver.insert(driver.end(), marker ? 2 : 1, Seen{c.what, fields});
+    }
+    StopAllLineCaptures();
+
+    std::string errors;
+    const std::vector<std::string> shown =
+        Tshark("events.pcapng", &errors,
+               "-Y 'merix.direction == 2 && merix.function == 0x42' -e merix.overflow"
+               " -e merix.event.number");
+    ASSERT_EQ(shown.size(), driver.size()) << errors;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        EXPECT_EQ(shown[i], driver[i].fields) << driver[i].what;
+    }
+}
+
 TEST_F(LineCaptureTest, AFullFileBecomesTheOlderFileAndEachOpensAlone) {
     fake::SetCounter(10'000'000, 1000);
     WriteFile("MERIX01.INI", "CAPTURE = c.pcapng\nTRACE_MAX = 1\n");

@@ -362,6 +362,36 @@ TEST_F(LineTraceTest, AFailedRotationEndsTheTraceAndKeepsTheFullFile) {
     EXPECT_EQ(failures, 1) << "one line, not one a read";
 }
 
+// A busy line's records reach the file a tenth of a second apart, not at every command: the
+// trace's and the capture's alike.
+TEST_F(LineTraceTest, GoodReadsAreFlushedAtMostEveryTenthOfASecond) {
+    const struct {
+        const char* ini;
+        const char* file;
+    } cases[] = {
+        {"TRACE = t.log\n", "t.log"},
+        {"CAPTURE = c.pcapng\n", "c.pcapng"},
+    };
+    for (const auto& c : cases) {
+        ResetLibraryStateForTests();
+        fake::Reset();
+        StartTraced(c.ini);
+        AccessGate gate("01300100", 1, 3, 100);
+        const auto read = [&] {
+            fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+            ASSERT_EQ(Read(gate), 0) << c.file;
+        };
+        fake::AdvanceClock(1000);
+        read();
+        const auto flushed = fs::file_size(c.file);
+        read();
+        EXPECT_EQ(fs::file_size(c.file), flushed) << c.file << ": the next read, soon after";
+        fake::AdvanceClock(100);
+        read();
+        EXPECT_GT(fs::file_size(c.file), flushed) << c.file << ": a tenth of a second on";
+    }
+}
+
 #ifndef _WIN32
 // The disk fills while the file is open: the bytes still buffered cannot be written when it
 // closes either, and that is the same failure, said once.

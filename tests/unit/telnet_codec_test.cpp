@@ -82,6 +82,8 @@ TEST(TelnetNegotiation, AnswersOnlyAChangeAndTakesWhatItAskedFor) {
     Negotiation n;
     n.Asked(kWill, kOptionComPort);
     n.Asked(kDo, kOptionBinary);
+    n.Asked(kWill, kOptionBinary);
+    n.Asked(kDo, kOptionComPort);
     const struct {
         uint8_t verb;
         uint8_t option;
@@ -89,6 +91,8 @@ TEST(TelnetNegotiation, AnswersOnlyAChangeAndTakesWhatItAskedFor) {
     } steps[] = {
         {kDo, kOptionComPort, 0},             // the answer to the client's own WILL
         {kWill, kOptionBinary, 0},            // and to its DO
+        {kDont, kOptionBinary, 0},            // its WILL refused: asked is not on, no WONT
+        {kWont, kOptionComPort, 0},           // its DO refused: no DONT (or the two would loop)
         {kDo, 1, kWont},                      // echo: not for a serial line
         {kWill, 1, kDont},                    //
         {kWill, kOptionSuppressGoAhead, kDo}, // offered by the server: taken

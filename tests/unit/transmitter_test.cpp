@@ -231,6 +231,7 @@ TEST_F(Rs485Test, APortThatTakesTheModeSendsWithoutSwitchingOrBusyWait) {
                                         "TakeLineErrors",             // on bytes read away
                                         "QueryPerformanceCounter",    // T0
                                         "WriteFile(8)",               //
+                                        "QueryPerformanceCounter",    // the write returned
                                         "WaitWritten",                // what the system knows
                                         "QueryPerformanceCounter",    //
                                         "Sleep(12)",                  // (8 + 1) x 1.146 + 1 ms
@@ -259,13 +260,18 @@ TEST_F(Rs485Test, APortThatRefusesItIsSwitchedByTheDriver) {
 // Whoever turns the line around, the gap before the next request, the reply timeout and the
 // turnaround count from the end of the frame on the wire, not from a write that returned
 // while the UART still had the frame to send (Windows).
-class FrameEnd : public Rs485Test, public ::testing::WithParamInterface<bool> {};
+struct FrameEndCase {
+    bool portSwitched;
+    uint64_t writeDelayUs; ///< between the mark before the write and its first byte
+};
+class FrameEnd : public Rs485Test, public ::testing::WithParamInterface<FrameEndCase> {};
 
 TEST_P(FrameEnd, TheNextRequestAndTheTurnaroundCountFromTheFramesEnd) {
-    const bool portSwitched = GetParam();
+    const bool portSwitched = GetParam().portSwitched;
     constexpr uint64_t kTurnaroundUs = 5000;
     fake::PaceReplies(kTurnaroundUs);
     StartRs485(portSwitched);
+    fake::DelayWrites(GetParam().writeDelayUs);
     host->IFG = 4;
     AccessGate time("$TIME", 0, 3, 0xFFFC);
     time.SetWord(1);
@@ -284,7 +290,10 @@ TEST_P(FrameEnd, TheNextRequestAndTheTurnaroundCountFromTheFramesEnd) {
     EXPECT_LE(turn, kTurnaroundUs + 1500) << "the request's own time is not counted";
 }
 
-INSTANTIATE_TEST_SUITE_P(SwitchedByThePortOrTheDriver, FrameEnd, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(SwitchedByThePortOrTheDriver, FrameEnd,
+                         ::testing::Values(FrameEndCase{false, 0}, FrameEndCase{true, 0},
+                                           // a write call that returns late
+                                           FrameEndCase{true, 10'000}));
 
 TEST_F(Rs485Test, ARequestThatNeverLeavesThePortFailsTheSend) {
     StartRs485(true);
