@@ -13,7 +13,7 @@ const std::array<CommandSlot, kCommandSlots>& CommandTable() {
         {SingleWrite, "SingleWrite", ContextUse::kLine, true},
         {nullptr, ""},
         {nullptr, ""},
-        {BlockWrite, "BlockWrite", ContextUse::kLine, true},
+        {BlockWrite, "BlockWrite", ContextUse::kOwn}, // refused whatever it is given
         {EndVpi, "EndVpi", ContextUse::kOptional, false, true},
         {CloseCom, "CloseCom", ContextUse::kOwn, false, true},
         {ReOpenCom, "ReOpenCom", ContextUse::kOwn, false, true},

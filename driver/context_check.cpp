@@ -40,7 +40,7 @@ bool FirstNotice(const DriverContext* ctx, LineUse use) {
 /// The kind of line use a read or write gate asks for, from the host's record alone: an event
 /// read is answered as a failed poll, every other as a port not open.
 LineUse UseOf(uint32_t command, const GateAccessRecord& gate) {
-    if (command == kSingleWrite || command == kBlockWrite) {
+    if (command == kSingleWrite) {
         return LineUse::kWrite;
     }
     if (command != kSingleRead || gate.addressString == nullptr) {

@@ -4,10 +4,19 @@
 // back; servers that misbehave; a server that answers the connect late; and a lasting device path
 // longer than the host's name.
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -392,6 +401,80 @@ TEST_F(NetworkPort, AServerThatAnswersTheConnectLateIsConnectedWithinTheReplyTim
     EXPECT_EQ(LogCount(" not opened"), 0);
     ASSERT_NE(ctx.hf, 0u);
     EXPECT_FALSE(plat::ConnectionLost(ctx.hf));
+}
+
+// A name server that never answers holds no command past the reply timeout: not the open, not
+// a reopen, not a read that connects again. The test runs itself again in a process with a mount
+// namespace of its own, whose resolv.conf names a silent server on the loopback (a socket that
+// never reads); where the system lets it make none, it is skipped.
+constexpr const char* kSilentNameServer = "MERIX_SILENT_NAME_SERVER";
+
+/// In the namespace: a silent name server at 127.0.0.2, named by /etc/resolv.conf. False, with
+/// `*why`, where the system does not allow it.
+bool UseSilentNameServer(std::string* why) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)) {
+        *why = std::string("no mount namespace: ") + std::strerror(errno);
+        return false;
+    }
+    const int silent = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(53);
+    a.sin_addr.s_addr = htonl(0x7F000002);
+    if (bind(silent, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        *why = std::string("no name server socket: ") + std::strerror(errno);
+        return false;
+    }
+    const std::string conf = std::filesystem::absolute("resolv.conf");
+    std::ofstream(conf) << "nameserver 127.0.0.2\noptions timeout:5 attempts:2\n";
+    if (mount(conf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) {
+        *why = std::string("resolv.conf not replaced: ") + std::strerror(errno);
+        return false;
+    }
+    return true; // the socket stays open, unread, until the process ends
+}
+
+TEST_F(NetworkPort, ANameServerThatNeverAnswersHoldsNoCommandPastTheReplyTimeout) {
+    if (const char* skipped = std::getenv(kSilentNameServer)) {
+        std::string why;
+        if (!UseSilentNameServer(&why)) {
+            std::ofstream(skipped) << why;
+            return;
+        }
+        const auto bound = std::chrono::milliseconds(200 + 1000); // one reply timeout, a margin
+        auto start = Clock::now();
+        ASSERT_EQ(StartOnPort(ctx, "tcp://plc-behind-a-silent-dns.example:502", 19200, 20), 0);
+        EXPECT_LT(Clock::now() - start, bound) << "ColdStart";
+        EXPECT_EQ(
+            LogCount("not opened, code 1, system error 11002: the name server did not answer"), 1);
+        start = Clock::now();
+        EXPECT_EQ(Call(kReOpenCom, nullptr), kResultFailed);
+        EXPECT_LT(Clock::now() - start, bound) << "ReOpenCom";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5100)); // the next try is due
+        Gate reg("01300005", 1, 3, 5);
+        start = Clock::now();
+        EXPECT_EQ(Call(kSingleRead, &reg.rec), kResultFailed);
+        EXPECT_LT(Clock::now() - start, bound) << "a read that connects again";
+        return;
+    }
+    const std::string skipped = std::filesystem::absolute("skipped");
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv(kSilentNameServer, skipped.c_str(), 1);
+        execl("/proc/self/exe", "merix_e2e_tests",
+              "--gtest_filter=NetworkPort."
+              "ANameServerThatNeverAnswersHoldsNoCommandPastTheReplyTimeout",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (std::ifstream in(skipped); in) {
+        std::string why;
+        std::getline(in, why);
+        GTEST_SKIP() << why;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "see the child's output";
 }
 
 TEST_F(NetworkPort, ALastingDevicePathLongerThanTheHostsNameOpensAndReads) {
