@@ -238,14 +238,17 @@ TEST(NetPortOpen, FailsWithTheReasonAndWithinItsBound) {
     const struct {
         const char* name;
         uint32_t error;
+        uint32_t orElse; ///< where the machine's name servers do not answer in time
     } cases[] = {
-        {"tcp://no-such-host.invalid:502", plat::net::kErrorHostNotFound},
-        {"tcp://127.0.0.1:1", plat::net::kErrorConnectionRefused},
-        {"rfc2217://host", plat::kErrorInvalidName},
+        {"tcp://no-such-host.invalid:502", plat::net::kErrorHostNotFound,
+         plat::net::kErrorTryAgain},
+        {"tcp://127.0.0.1:1", plat::net::kErrorConnectionRefused, 0},
+        {"rfc2217://host", plat::kErrorInvalidName, 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(plat::CreateFileA(c.name, 500), plat::kInvalidHandle) << c.name;
-        EXPECT_EQ(plat::LastError(), c.error) << c.name;
+        const uint32_t error = plat::LastError();
+        EXPECT_TRUE(error == c.error || (c.orElse != 0 && error == c.orElse)) << c.name << error;
     }
 }
 
