@@ -329,10 +329,11 @@ TEST_F(LineCaptureTest, TsharkFindsTheOverflowMarkerAndTheRecordsWhereTheDriverD
     };
     std::vector<Seen> driver;
     for (const MarkerCase& c : cases) {
-        Frame block{0x01,                                 // station
-                    0x42,                                 // event next block
-                    static_cast<uint8_t>(c.data.size())}; // byte count
-        block.insert(block.end(), c.data.begin(), c.data.end());
+        Frame block(3 + c.data.size());
+        block[0] = 0x01;                                // station
+        block[1] = 0x42;                                // event next block
+        block[2] = static_cast<uint8_t>(c.data.size()); // byte count
+        std::copy(c.data.begin(), c.data.end(), block.begin() + 3);
         block = WithCrc(block);
         qorlib::ClearHistory();
         fake::QueueReply(block);
