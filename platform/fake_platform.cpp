@@ -1,6 +1,8 @@
 // Fake platform backend: deterministic, scripted, and recording. See fake_platform.h.
 #include "platform/fake_platform.h"
 
+#include "platform/net_socket.h"
+
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -30,6 +32,8 @@ struct Machine {
     uint32_t lastError = 0;
     int64_t shortWrite = -1;
     uint64_t writeDelayUs = 0;
+    uint64_t lookUpMs = 0;  ///< a network port's name look-up
+    uint64_t connectMs = 0; ///< the connect after it
     std::vector<std::string> existing;
     int64_t frequency = 1'000'000;
     int64_t ticksPerRead = 1;
@@ -159,6 +163,24 @@ double CharacterUs() {
     const double stopBits = d.stopBits == 0 ? 1.0 : d.stopBits == 1 ? 1.5 : 2.0;
     const double bits = 1.0 + d.byteSize + (d.parity != 0 ? 1.0 : 0.0) + stopBits;
     return bits * 1e6 / d.baudRate;
+}
+
+/// A device server reached within `boundMs`, as the real backends reach one: the name looked up
+/// and the connect made within the one bound, the clock on by what they took. False with the
+/// code of what ran out: the look-up (WSATRY_AGAIN) or the connect (WSAETIMEDOUT).
+bool ServerReached(uint64_t boundMs) {
+    if (M().lookUpMs > boundMs) {
+        Advance(boundMs);
+        M().lastError = plat::net::kErrorTryAgain;
+        return false;
+    }
+    if (M().lookUpMs + M().connectMs > boundMs) {
+        Advance(boundMs);
+        M().lastError = plat::net::kErrorTimedOut;
+        return false;
+    }
+    Advance(M().lookUpMs + M().connectMs);
+    return true;
 }
 
 uint32_t BytesBeforeSilence() {
@@ -293,6 +315,10 @@ void ShortWriteNext(uint32_t bytes) {
 void DelayWrites(uint64_t us) {
     M().writeDelayUs = us;
 }
+void SlowServer(uint64_t lookUpMs, uint64_t connectMs) {
+    M().lookUpMs = lookUpMs;
+    M().connectMs = connectMs;
+}
 void SetExistingPorts(std::vector<std::string> names) {
     M().existing = std::move(names);
 }
@@ -332,7 +358,7 @@ namespace merix::plat {
 
 using fake::M;
 
-Handle CreateFileA(const char* name, uint32_t) {
+Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
     fake::Record(std::string("CreateFileA(") + name + ")");
     const auto& existing = M().existing;
     if (fake::Fails("CreateFileA")) {
@@ -343,6 +369,9 @@ Handle CreateFileA(const char* name, uint32_t) {
          std::find(existing.begin(), existing.end(), name) == existing.end())) {
         // A device server that is down refuses the connection.
         M().lastError = KindOfName(name) == PortKind::kDevice ? kErrorFileNotFound : 10061;
+        return kInvalidHandle;
+    }
+    if (KindOfName(name) != PortKind::kDevice && !fake::ServerReached(connectTimeoutMs)) {
         return kInvalidHandle;
     }
     if (fake::HeldOpen(name) && std::strcmp(name, "NUL") != 0) {
@@ -589,6 +618,10 @@ bool Reconnect(Handle h) {
     }
     if (M().unplugged.count(fake::OpenedAs(h)) != 0) {
         M().lastError = 10061; // WSAECONNREFUSED: the server is not back yet
+        return false;
+    }
+    const uint32_t bound = M().timeouts.readTotalTimeoutConstant;
+    if (!fake::ServerReached(bound == 0 ? 1000 : bound)) {
         return false;
     }
     M().deadHandles.erase(h);

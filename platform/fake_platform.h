@@ -120,6 +120,12 @@ void AdvanceMicros(uint64_t us);
 /// From now on each WriteFile returns `us` after its call, its bytes going out only then: a
 /// thread preempted in the call, or a busy USB bus.
 void DelayWrites(uint64_t us);
+/// From now on a network port's server is slow: its name's look-up takes `lookUpMs` (a name
+/// server that does not answer: kStalledForeverMs), and the connect after it `connectMs` (a far
+/// network; Windows' own retries of a refused connect). An open or Reconnect gets both within
+/// its bound, or fails when the bound runs out, the look-up's with WSATRY_AGAIN, the connect's
+/// with WSAETIMEDOUT.
+void SlowServer(uint64_t lookUpMs, uint64_t connectMs);
 /// The next WriteFile writes only this many bytes.
 void ShortWriteNext(uint32_t bytes);
 /// CreateFileA fails for names not in this list, when the list is not empty.

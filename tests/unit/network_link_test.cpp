@@ -77,5 +77,59 @@ TEST_F(NetworkLinkTest, ReOpenComConnectsAgainRatherThanBeside) {
     EXPECT_EQ(Read(), 0);
 }
 
+// A server the driver reaches slowly, or not at all: the look-up and the connect share one bound,
+// the reply timeout (in 10 ms units), at the open and at every reconnect, and a server not
+// reached at the open keeps its port, connected again by itself once the server is back.
+struct SlowServerCase {
+    const char* name;
+    uint64_t lookUpMs;
+    uint64_t connectMs;
+    bool reached; ///< within the 200 ms reply timeout
+    const char* logged = "";
+};
+
+class SlowServerTest : public InDirTest, public ::testing::WithParamInterface<SlowServerCase> {};
+
+TEST_P(SlowServerTest, NoCommandWaitsPastTheReplyTimeoutAndTheLineHeals) {
+    const SlowServerCase& c = GetParam();
+    WriteFile("MERIX01.INI", std::string("PORT = ") + kServer + "\n");
+    fake::SlowServer(c.lookUpMs, c.connectMs);
+    constexpr uint64_t kBoundMs = 200;
+    uint64_t before = fake::ClockMicros();
+    ASSERT_EQ(ColdStart(9600, 8, 0, 2, 1, "COM1", 20), 0);
+    EXPECT_LE(fake::ClockMicros() - before, kBoundMs * 1000) << "ColdStart";
+    ASSERT_NE(host->hf, 0u) << "the port is kept for the server";
+    AccessGate gate("01300100", 1, 3, 100);
+    const auto readOnce = [&] {
+        fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x12, 0x34}));
+        return Call(kSingleRead, &gate.rec);
+    };
+    if (c.reached) {
+        EXPECT_EQ(readOnce(), 0);
+        return;
+    }
+    EXPECT_TRUE(qorlib::Logged(std::string("MERIX> OpenSavedPort() ") + kServer +
+                                   " not opened, code 1, system error " + c.logged,
+                               kLogDetail));
+    fake::AdvanceClock(5000); // the next try is due
+    before = fake::ClockMicros();
+    EXPECT_EQ(readOnce(), kResultFailed);
+    // One bounded try, and the retries' pauses: every later attempt fails at once.
+    EXPECT_LE(fake::ClockMicros() - before, (kBoundMs + 4 * 50 + 50) * 1000) << "a read";
+    fake::SlowServer(0, 0);
+    fake::AdvanceClock(5000);
+    EXPECT_EQ(readOnce(), 0) << "back by itself";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, SlowServerTest,
+    ::testing::Values(
+        // 150 ms is within 20 units of 10 ms: a bound taken as 20 ms would refuse it.
+        SlowServerCase{"AcceptsAfter150ms", 0, 150, true},
+        SlowServerCase{"NameServerNeverAnswers", fake::kStalledForeverMs, 0, false,
+                       "11002: the name server did not answer"},
+        SlowServerCase{"LookUpAndConnectShareTheBound", 120, 120, false, "10060: timed out"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace merix::test
