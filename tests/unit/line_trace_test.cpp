@@ -268,6 +268,14 @@ TEST(TraceReplyText, EveryKindOfReplyIsDescribed) {
         {{0x01, 0x42, 0x08, 0x03, 0x00, 0x01, 56, 4, 58, 59, 23},
          true,
          "st 1 fn 42 event next block 8 bytes [ev 3=1 23:59:58.456] | CRC ok"},
+        // The overflow marker after whole records, and after a partial one, as the driver
+        // takes it: any block that ends in FF FF.
+        {{0x01, 0x42, 0x0A, 0x03, 0x00, 0x01, 56, 4, 58, 59, 23, 0xFF, 0xFF},
+         true,
+         "st 1 fn 42 event next block 10 bytes [ev 3=1 23:59:58.456] [overflow marker] | CRC ok"},
+        {{0x01, 0x42, 0x05, 0x03, 0x00, 0x01, 0xFF, 0xFF},
+         true,
+         "st 1 fn 42 event next block 5 bytes [3 stray bytes] [overflow marker] | CRC ok"},
         // Cut after the header: no data to show, and no CRC to judge.
         {{0x01, 0x03}, false, "st 1 fn 03 read registers | no byte count"},
     };
