@@ -304,6 +304,45 @@ void ReadPort(Line& line, Reading& r) {
     Log(kLogError, "MERIX> PORT = %s", port);
 }
 
+/// A whole number in [lo, hi] and nothing but blanks behind it, into the setting `member`;
+/// anything else is an illegal line and leaves the setting as it was. `format` logs the value.
+void ReadBounded(Line& line, Reading& r, long lo, long hi, int InstanceSettings::*member,
+                 const char* format) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(line.cursor, &end, 10);
+    const char* rest = end;
+    while (*rest == ' ' || *rest == '\t') {
+        ++rest;
+    }
+    const bool whole = *rest == '\0' || *rest == '\n';
+    if (end == line.cursor || errno == ERANGE || v < lo || v > hi || !whole || line.cut) {
+        RefuseLine(line, r);
+        return;
+    }
+    if (r.settings != nullptr) {
+        r.settings->*member = static_cast<int>(v);
+    }
+    Log(kLogError, format, v);
+}
+
+// DEMOTE = 0 to 3600 seconds: how long a station that failed for good is set aside; 0, never.
+void ReadDemote(Line& line, Reading& r) {
+    ReadBounded(line, r, 0, kMaxDemoteSeconds, &InstanceSettings::demoteSeconds,
+                "MERIX> DEMOTE = %ld s");
+}
+
+// RETRIES = 1 to 10: the attempts of a transaction.
+void ReadRetries(Line& line, Reading& r) {
+    ReadBounded(line, r, 1, kMaxAttempts, &InstanceSettings::attempts, "MERIX> RETRIES = %ld");
+}
+
+// RETRY_PAUSE = 0 to 5000 ms: the pause before each retry.
+void ReadRetryPause(Line& line, Reading& r) {
+    ReadBounded(line, r, 0, kMaxRetryPauseMs, &InstanceSettings::retryPauseMs,
+                "MERIX> RETRY_PAUSE = %ld ms");
+}
+
 struct Keyword {
     const char* name;
     void (*read)(Line& line, Reading& r);
@@ -311,10 +350,11 @@ struct Keyword {
 
 // Tried in this order as prefixes of the line, each followed by "=": TRACE_MAX before TRACE.
 constexpr Keyword kKeywords[] = {
-    {"DEBUG", ReadDebug},     {"SEND", ReadSend},   {"RECEIVE", ReadReceive},
-    {"FDELAY", ReadFDelay},   {"IFG", ReadIfg},     {"TRACE_MAX", ReadTraceMax},
-    {"TRACE", ReadTrace},     {"RS485", ReadRs485}, {"PORT", ReadPort},
-    {"CAPTURE", ReadCapture},
+    {"DEBUG", ReadDebug},     {"SEND", ReadSend},     {"RECEIVE", ReadReceive},
+    {"FDELAY", ReadFDelay},   {"IFG", ReadIfg},       {"TRACE_MAX", ReadTraceMax},
+    {"TRACE", ReadTrace},     {"RS485", ReadRs485},   {"PORT", ReadPort},
+    {"CAPTURE", ReadCapture}, {"DEMOTE", ReadDemote}, {"RETRY_PAUSE", ReadRetryPause},
+    {"RETRIES", ReadRetries},
 };
 
 // The names as MatchKeyword takes them, ended by an empty string.

@@ -23,6 +23,15 @@ enum class LineDirection : uint8_t {
     kServerSwitched, ///< a device server on the network: its port turns the line around
 };
 
+/// A station set aside after a transaction that failed for good (DEMOTE): its transactions
+/// answer at once until `untilMs`, and the first one after it probes the station.
+struct StationDemotion {
+    uint64_t untilMs = 0;      ///< ClockMs at which the period ends
+    const char* why = nullptr; ///< what failed; nullptr: the station is not demoted
+    bool said = false;         ///< the period's first refusal is in the log
+    bool probing = false;      ///< the transaction in progress probes the station
+};
+
 struct InstanceRoom {
     uint32_t vpiNumber = 0;
     plat::Handle port = 0;     ///< opened by this library for the instance, not closed since
@@ -41,6 +50,7 @@ struct InstanceRoom {
     /// request, at most once every kReconnectEveryMs (serial/network_link.h).
     bool linkLost = false;
     uint64_t lastConnectMs = 0; ///< ClockMs of the last connect, made or tried
+    StationDemotion demotion[kStationCount];
 };
 
 /// silentSinceOpen once a station has answered since the open.

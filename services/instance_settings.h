@@ -13,6 +13,15 @@ struct TraceSettings {
     char capturePath[256] = {}; ///< empty: no capture
 };
 
+/// The attempts of a transaction and the pause before each retry, unless RETRIES and
+/// RETRY_PAUSE say otherwise.
+inline constexpr int kDefaultAttempts = 5;
+inline constexpr int kMaxAttempts = 10;
+inline constexpr int kDefaultRetryPauseMs = 50;
+inline constexpr int kMaxRetryPauseMs = 5000;
+/// DEMOTE's longest period, in seconds.
+inline constexpr int kMaxDemoteSeconds = 3600;
+
 struct InstanceSettings {
     TraceSettings trace;
     /// RS485 = ON: the port is asked to switch the line direction itself.
@@ -20,6 +29,13 @@ struct InstanceSettings {
     /// PORT = a device path of any length, tcp://HOST:PORT or rfc2217://HOST:PORT: opened in
     /// place of the host's port name. Empty: the host's name.
     char port[256] = {};
+    /// DEMOTE = seconds: a station whose transaction failed for good is set aside that long;
+    /// 0, off.
+    int demoteSeconds = 0;
+    /// RETRIES = attempts per transaction, 1 to kMaxAttempts.
+    int attempts = kDefaultAttempts;
+    /// RETRY_PAUSE = ms before each retry, 0 to kMaxRetryPauseMs.
+    int retryPauseMs = kDefaultRetryPauseMs;
 };
 
 } // namespace merix

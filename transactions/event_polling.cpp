@@ -15,6 +15,7 @@
 #include "transactions/delivered_blocks.h"
 #include "transactions/event_delivery.h"
 #include "transactions/retry_pass.h"
+#include "transactions/station_demotion.h"
 #include "transactions/station_entry.h"
 #include "transactions/transaction_runner.h"
 #include "transactions/value_buffer.h"
@@ -153,7 +154,7 @@ private:
 
     /// The last try failed (its line is logged): the station goes into error.
     bool GiveUp() {
-        PutIntoError(ctx_, st_);
+        PutIntoError(ctx_, pass_);
         return Finish(FailRead(ctx_, st_));
     }
     /// The controller has no block to repeat: the next read asks for the next one. The
@@ -204,8 +205,16 @@ int32_t EventRead::Run() {
         Log(kLogDetail, "MERIX> ReadEvent() Communication with PLC %d switched OFF", st_);
         return kResultFailed;
     }
+    const Demotion demotion = CheckDemotion(ctx_, st_);
+    if (demotion == Demotion::kRefused) {
+        return kResultFailed; // the events wait in the controller's buffer
+    }
+    pass_ = FirstPass(ctx_, st_, demotion == Demotion::kProbe);
     const int32_t result = Transact();
     CountLine(ctx_, st_, result == kResultOk ? LineCounter::kOk : LineCounter::kFail);
+    if (demotion == Demotion::kProbe) {
+        EndProbe(ctx_, st_, false); // a failure for good demoted it again already
+    }
     return result;
 }
 

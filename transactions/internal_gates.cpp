@@ -1,9 +1,12 @@
 #include "transactions/internal_gates.h"
 
+#include <algorithm>
+
 #include "merix/qorlib.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
 #include "services/line_statistics.h"
+#include "transactions/station_demotion.h"
 #include "transactions/station_entry.h"
 #include "transactions/value_buffer.h"
 
@@ -96,6 +99,18 @@ int32_t SwitchStation(DriverContext& ctx, int32_t s, int16_t value) {
     return kResultOk;
 }
 
+/// DEML: the station's seconds left, or the longest of them for the whole line (station 0).
+uint32_t DemotionSecondsLeftOf(const DriverContext& ctx, int32_t station) {
+    if (station != 0) {
+        return DemotionSecondsLeft(ctx, station);
+    }
+    uint32_t longest = 0;
+    for (int32_t s = 1; s < kStationCount; ++s) {
+        longest = std::max(longest, DemotionSecondsLeft(ctx, s));
+    }
+    return longest;
+}
+
 } // namespace
 
 int32_t ReadInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
@@ -118,7 +133,9 @@ int32_t ReadInternalGate(DriverContext& ctx, const GateAccessRecord& gate) {
         int32_t station = 0;
         LineCounter counter{};
         if (StatisticsGate(gate.address, &station, &counter)) {
-            value = ReadLineCounter(ctx, station, counter).value_or(0);
+            value = counter == LineCounter::kDemotedLeft
+                        ? DemotionSecondsLeftOf(ctx, station)
+                        : ReadLineCounter(ctx, station, counter).value_or(0);
             break;
         }
         if (!HasStationEntry(gate.address)) {

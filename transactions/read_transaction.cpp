@@ -12,6 +12,7 @@
 #include "transactions/event_polling.h"
 #include "transactions/internal_gates.h"
 #include "transactions/retry_pass.h"
+#include "transactions/station_demotion.h"
 #include "transactions/station_entry.h"
 #include "transactions/transaction_runner.h"
 #include "transactions/value_buffer.h"
@@ -104,7 +105,7 @@ bool StoreReadValues(const GateAccessRecord& gate, const uint8_t* reply, uint32_
 
 namespace {
 
-int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool tracked);
+int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool tracked, bool probe);
 
 } // namespace
 
@@ -120,8 +121,15 @@ int32_t DoRead(CallBlock* cb) {
         Log(kLogDetail, "MERIX> DoRead() Communication with PLC %d switched off", station);
         return kResultFailed;
     }
-    const int32_t result = ReadTransaction(ctx, gate, tracked);
+    const Demotion demotion = CheckDemotion(ctx, station);
+    if (demotion == Demotion::kRefused) {
+        return kResultFailed;
+    }
+    const int32_t result = ReadTransaction(ctx, gate, tracked, demotion == Demotion::kProbe);
     CountLine(ctx, station, result == kResultOk ? LineCounter::kOk : LineCounter::kFail);
+    if (demotion == Demotion::kProbe) {
+        EndProbe(ctx, station, false); // a failure for good demoted it again already
+    }
     return result;
 }
 
@@ -159,10 +167,11 @@ private:
                                   "MERIX> DoRead() error reading reply, retry %d"};
 };
 
-int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool tracked) {
+int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool tracked,
+                        bool probe) {
     const int32_t station = gate.station;
     const int iTlen = BuildReadRequest(gate, ctx.txBuf);
-    RetryState pass{.station = station};
+    RetryState pass = FirstPass(ctx, station, probe);
     ReadSteps steps(ctx, pass, iTlen);
     RunAttempts(ctx, kReadTexts, pass, steps);
 
@@ -180,7 +189,7 @@ int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool t
             result = kResultRefused;
         }
         if (tracked) {
-            PutIntoError(ctx, station);
+            PutIntoError(ctx, pass);
         }
         Log(kLogDetail, "MERIX> DoRead() : message with length iTlen=%d failed", iTlen);
         return result;

@@ -2,6 +2,7 @@
 
 #include "serial/transmitter.h"
 #include "services/host_log.h"
+#include "services/instance_room.h"
 #include "services/line_statistics.h"
 
 namespace merix {
@@ -9,7 +10,7 @@ namespace merix {
 bool RetryState::Begin(DriverContext& ctx, const RetryTexts& texts) {
     retrying = !first;
     if (retrying) {
-        WaitGap(ctx, kRetryGapMs);
+        WaitGap(ctx, pauseMs);
         Log(kLogDetail, texts.pass, sRetry, replyLength);
         if (ctx.debugFlag == 0) {
             Log(kLogDetail, texts.delay, static_cast<double>(ctx.calcDelay),
@@ -29,6 +30,20 @@ bool RetryState::Begin(DriverContext& ctx, const RetryTexts& texts) {
         --sRetry;
     }
     return true;
+}
+
+RetryState FirstPass(const DriverContext& ctx, int32_t station, bool probe) {
+    RetryState pass{.station = station};
+    if (const InstanceRoom* room = FindInstanceRoom(ctx)) {
+        pass.attempts = static_cast<int16_t>(room->settings.attempts);
+        pass.pauseMs = static_cast<uint16_t>(room->settings.retryPauseMs);
+    }
+    if (probe) {
+        pass.attempts = 1;
+        pass.budget = 0;
+    }
+    pass.sRetry = pass.attempts;
+    return pass;
 }
 
 void RetryState::RequestSent(const DriverContext& ctx) const {

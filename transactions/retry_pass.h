@@ -1,5 +1,6 @@
-// The retry discipline shared by reads, writes and event reads: five tries, and a budget of
-// thirteen extra tries for wrong replies, with a 50 ms pause before every try but the first.
+// The retry discipline shared by reads, writes and event reads: five tries (RETRIES), and a
+// budget of thirteen extra tries for wrong replies, with a 50 ms pause (RETRY_PAUSE) before
+// every try but the first. A probe of a demoted station makes one try and no more.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include "merix/vpi.h"
 #include "serial/line_trace.h"
 #include "serial/receiver.h"
+#include "services/instance_settings.h"
 
 namespace merix {
 
@@ -52,9 +54,11 @@ struct RetryTexts {
 };
 
 struct RetryState {
-    int32_t station = -1; ///< the station whose statistics count the retries
-    int16_t sRetry = 5;
-    int16_t budget = 13; ///< further tries after wrong replies
+    int32_t station = -1;                    ///< the station whose statistics count the retries
+    int16_t attempts = kDefaultAttempts;     ///< tries of the transaction
+    int16_t sRetry = kDefaultAttempts;       ///< tries left
+    int16_t budget = 13;                     ///< further tries after wrong replies
+    uint16_t pauseMs = kDefaultRetryPauseMs; ///< before every try but the first
     PassResult result = kPassOk;
     TraceWhy why = TraceWhy::kNone; ///< why the pass was not good, for the line trace
     uint32_t replyLength = 0;
@@ -69,11 +73,18 @@ struct RetryState {
     /// The pass's request went out: a retry is counted only once it is on the line.
     void RequestSent(const DriverContext& ctx) const;
 
+    /// The number of the pass in progress among the retries (0: the first retry).
+    int RetryNumber() const { return attempts - 1 - sRetry; }
+
     /// The loop test after a pass that did not return.
     bool Done() const { return sRetry == 0 || result == kPassOk; }
     /// No pass follows this one: the loop test ends the loop, or a wrong reply found the
     /// wrong-reply budget used up (Begin then refuses the next pass).
     bool Over() const { return Done() || (result == kPassWrongReply && budget == 0); }
 };
+
+/// The first pass of a transaction to `station`, with the instance's RETRIES and RETRY_PAUSE;
+/// a probe makes one try, with no wrong-reply budget.
+RetryState FirstPass(const DriverContext& ctx, int32_t station, bool probe = false);
 
 } // namespace merix

@@ -7,6 +7,7 @@
 #include "serial/transmitter.h"
 #include "services/host_log.h"
 #include "services/line_statistics.h"
+#include "transactions/station_demotion.h"
 #include "transactions/station_entry.h"
 
 namespace merix {
@@ -18,7 +19,7 @@ Then FixedRequestSteps::SendFailed(int sent) {
 
 Then FixedRequestSteps::ReceiveFailed(ReceiveResult) {
     if (pass_.result != kPassWrongReply) {
-        Log(kLogDetail, texts_.receiveFailed, 4 - pass_.sRetry);
+        Log(kLogDetail, texts_.receiveFailed, pass_.RetryNumber());
     }
     return Then::kNextAttempt;
 }
@@ -36,7 +37,24 @@ bool ReplyCrcGood(const DriverContext& ctx, RetryState& pass) {
     return false;
 }
 
-void PutIntoError(DriverContext& ctx, int32_t station) {
+namespace {
+
+/// What the last attempt of a transaction that failed for good met, for the demotion's line.
+const char* FailureText(const RetryState& pass) {
+    switch (pass.why) {
+    case TraceWhy::kSendFailed:
+        return "a request that could not be sent";
+    case TraceWhy::kCrcBad:
+        return "a bad CRC";
+    default:
+        return pass.replyLength > 0 ? "a reply cut short" : "no answer";
+    }
+}
+
+} // namespace
+
+void PutIntoError(DriverContext& ctx, const RetryState& pass) {
+    const int32_t station = pass.station;
     if (!HasStationEntry(station)) {
         return;
     }
@@ -44,6 +62,7 @@ void PutIntoError(DriverContext& ctx, int32_t station) {
         TraceStationPutIntoError(ctx, station);
     }
     ctx.plcState[station] = kInError;
+    Demote(ctx, station, FailureText(pass));
 }
 
 namespace {

@@ -68,9 +68,9 @@ bool IsExceptionReply(const DriverContext& ctx);
 /// station's statistics count it and `pass.why` says so.
 bool ReplyCrcGood(const DriverContext& ctx, RetryState& pass);
 
-/// The transaction failed for good: `station` goes into the error state, and the trace is
-/// told when it was communicating before.
-void PutIntoError(DriverContext& ctx, int32_t station);
+/// The transaction of `pass` failed for good: its station goes into the error state, and is
+/// demoted where DEMOTE is set; the trace is told when it was communicating before.
+void PutIntoError(DriverContext& ctx, const RetryState& pass);
 
 /// Runs attempts until one is good, the budgets are used up, or a step stops the loop. After
 /// each attempt the line trace is told how it went: good, retry or failed, and why.

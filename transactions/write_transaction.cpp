@@ -12,6 +12,7 @@
 #include "services/line_statistics.h"
 #include "transactions/internal_gates.h"
 #include "transactions/retry_pass.h"
+#include "transactions/station_demotion.h"
 #include "transactions/time_sync.h"
 #include "transactions/transaction_runner.h"
 #include "transactions/value_buffer.h"
@@ -94,14 +95,22 @@ private:
 };
 
 int WriteTransaction(DriverContext& ctx, const GateAccessRecord& gate) {
+    const Demotion demotion = CheckDemotion(ctx, gate.station);
+    if (demotion == Demotion::kRefused) {
+        return kResultFailed; // nothing sent: not written
+    }
     const int length = BuildWriteRequest(gate, ctx.txBuf);
     ctx.fixedReply = 1;
-    RetryState pass{.station = gate.station};
+    RetryState pass = FirstPass(ctx, gate.station, demotion == Demotion::kProbe);
     WriteSteps steps(ctx, pass, length);
     RunAttempts(ctx, kWriteTexts, pass, steps);
     ctx.fixedReply = 0;
     const CommandResult result = ResultOf(pass.result);
     CountLine(ctx, gate.station, result == kResultOk ? LineCounter::kOk : LineCounter::kFail);
+    if (demotion == Demotion::kProbe) {
+        // A write puts no station into error: a probe that went unanswered demotes it here.
+        EndProbe(ctx, gate.station, pass.result == kPassFailed);
+    }
     return result;
 }
 
