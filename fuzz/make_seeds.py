@@ -167,7 +167,10 @@ ini_file = {
                      b"RS485 = ON\n"
                      b"TRACE = line01.log\n"
                      b"TRACE_MAX = 16\n"
-                     b"CAPTURE = line01.pcapng\n",
+                     b"CAPTURE = line01.pcapng\n"
+                     b"DEMOTE = 10\n"
+                     b"RETRIES = 3\n"
+                     b"RETRY_PAUSE = 20\n",
     "lowercase_crlf": b"debug = off\r\nsend = rts on\r\nreceive = rts on\r\nfdelay = -10\r\n"
                       b"ifg = 0\r\n",
     "packed_pairs": b"SEND=DTRONRTSOFF\nRECEIVE=RTSONDTROFF\n",
