@@ -1,5 +1,10 @@
 // Reads, writes, station switching and the time broadcast against the simulated line.
+#include <chrono>
+#include <fstream>
+#include <thread>
+
 #include "sim_line.h"
+#include "work_in.h"
 
 namespace merix::test {
 namespace {
@@ -130,6 +135,37 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"IllegalAddress", {h51sim::FaultKind::Exception, 2}, 5, 1, 5, 0},
                       FaultCase{"DeviceFailure", {h51sim::FaultKind::Exception, 4}, 5, 2, 5, 1}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// DEMOTE on a real line: a station that stopped answering costs one failed read, then nothing
+// until its probe, while the other stations are read as usual.
+class SimDemotion : public SimLine {
+protected:
+    void SetUp() override {
+        std::ofstream("MERIX01.INI") << "DEMOTE = 1\n";
+        SimLine::SetUp();
+    }
+    WorkIn work{"merix_demotion_"};
+};
+
+TEST_F(SimDemotion, ASilentStationIsAnsweredAtOnceUntilItsProbe) {
+    sim->InjectFaults(1, {h51sim::FaultKind::NoReply, 0}, 5);
+    Gate silent("01300100", 1, 3, 100);
+    Gate live("02300100", 2, 3, 100);
+    ASSERT_EQ(Read(silent), kResultFailed);
+    ASSERT_EQ(sim->StationCounters(1)->requests, 5u);
+    for (int i = 0; i < 3; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Read(silent), kResultFailed);
+        // Well under a millisecond on any machine; a bound a busy one keeps.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+        EXPECT_EQ(Read(live), 0);
+    }
+    EXPECT_EQ(sim->StationCounters(1)->requests, 5u) << "nothing sent while demoted";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(Read(silent), 0) << "the probe finds it back";
+    EXPECT_EQ(sim->StationCounters(1)->requests, 6u) << "one probe";
+    EXPECT_EQ(Read(silent), 0);
+}
 
 } // namespace
 } // namespace merix::test
