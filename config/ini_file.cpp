@@ -269,9 +269,9 @@ void ReadCapture(Line& line, Reading& r) {
     }
 }
 
-// RS485 = ON | OFF | 1 | 0, and nothing but blanks behind it: the port's own direction
-// control. Anything else is illegal: a half-read word ("ONE", "10") must not switch the line.
-void ReadRs485(Line& line, Reading& r) {
+/// ON | OFF | 1 | 0, and nothing but blanks behind it, into the switch `member`; `name` in its
+/// line. Anything else is illegal: a half-read word ("ONE", "10") must not switch anything.
+void ReadSwitch(Line& line, Reading& r, bool InstanceSettings::*member, const char* name) {
     const int word = MatchKeyword(line.cursor, kRs485Words, ' ');
     const bool whole = *line.cursor == '\0' || *line.cursor == '\n';
     if (word < 0 || !whole || line.cut) {
@@ -280,9 +280,14 @@ void ReadRs485(Line& line, Reading& r) {
     }
     const bool on = word % 2 == 1;
     if (r.settings != nullptr) {
-        r.settings->rs485 = on;
+        r.settings->*member = on;
     }
-    Log(kLogError, "MERIX> RS485 = %s", on ? "ON" : "OFF");
+    Log(kLogError, "MERIX> %s = %s", name, on ? "ON" : "OFF");
+}
+
+// RS485: the port's own direction control.
+void ReadRs485(Line& line, Reading& r) {
+    ReadSwitch(line, r, &InstanceSettings::rs485, "RS485");
 }
 
 // PORT = the port to open in place of the host's name: a device path of any length, or a
@@ -343,6 +348,11 @@ void ReadRetryPause(Line& line, Reading& r) {
                 "MERIX> RETRY_PAUSE = %ld ms");
 }
 
+// ECHO: the line echoes every request (a transceiver that hears itself).
+void ReadEcho(Line& line, Reading& r) {
+    ReadSwitch(line, r, &InstanceSettings::echo, "ECHO");
+}
+
 struct Keyword {
     const char* name;
     void (*read)(Line& line, Reading& r);
@@ -354,7 +364,7 @@ constexpr Keyword kKeywords[] = {
     {"FDELAY", ReadFDelay},   {"IFG", ReadIfg},       {"TRACE_MAX", ReadTraceMax},
     {"TRACE", ReadTrace},     {"RS485", ReadRs485},   {"PORT", ReadPort},
     {"CAPTURE", ReadCapture}, {"DEMOTE", ReadDemote}, {"RETRY_PAUSE", ReadRetryPause},
-    {"RETRIES", ReadRetries},
+    {"RETRIES", ReadRetries}, {"ECHO", ReadEcho},
 };
 
 // The names as MatchKeyword takes them, ended by an empty string.

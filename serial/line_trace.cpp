@@ -168,6 +168,9 @@ void AppendWhy(TextBuffer& out, const Attempt& a) {
     case TraceWhy::kEchoDiffers:
         out.Append("echo differs");
         break;
+    case TraceWhy::kLineEcho:
+        out.Append("line echo missing or changed: a collision");
+        break;
     case TraceWhy::kNone:
         out.Append("reply not taken");
         break;

@@ -36,6 +36,9 @@ struct InstanceSettings {
     int attempts = kDefaultAttempts;
     /// RETRY_PAUSE = ms before each retry, 0 to kMaxRetryPauseMs.
     int retryPauseMs = kDefaultRetryPauseMs;
+    /// ECHO = ON: the line hears its own requests; each request's echo is read and compared
+    /// before the reply.
+    bool echo = false;
 };
 
 } // namespace merix

@@ -28,15 +28,18 @@ enum class LineCounter : uint8_t {
     /// "DEML": the seconds the station's demotion still runs (a value, not a count; 0: not
     /// demoted); for the whole line, the longest of them
     kDemotedLeft,
+    /// "ECHO": requests whose echo on a line that echoes came back changed (a collision) or
+    /// not at all
+    kEcho,
     kEnd, ///< not a counter: how many there are
 };
 inline constexpr int kLineCounterCount = static_cast<int>(LineCounter::kEnd);
 
 /// The counter's name in a statistics gate; index by the counter. The one list of the names:
 /// the console's table, its CSV files and their tests follow it.
-inline constexpr std::string_view kLineCounterNames[] = {"OK",   "FAIL", "RTRY", "SIL",  "CRC",
-                                                         "WRNG", "EXC",  "EVT",  "TURN", "SHRT",
-                                                         "FRM",  "PAR",  "OVR",  "DEM",  "DEML"};
+inline constexpr std::string_view kLineCounterNames[] = {
+    "OK",   "FAIL", "RTRY", "SIL", "CRC", "WRNG", "EXC",  "EVT",
+    "TURN", "SHRT", "FRM",  "PAR", "OVR", "DEM",  "DEML", "ECHO"};
 static_assert(sizeof kLineCounterNames / sizeof kLineCounterNames[0] == kLineCounterCount,
               "every counter has a name, in the order of the enum");
 
