@@ -85,6 +85,7 @@ void SetUpLink(InstanceRoom& room, const char* name, plat::Handle handle) {
     }
     room.lastAwaited = 0;
     room.silentSinceOpen = 0;
+    room.echoSeen = false;
     plat::LineErrors before;
     room.lineErrorsReported = ComLineErrors(handle, &before);
     if (!room.lineErrorsReported) {

@@ -32,6 +32,7 @@ struct Machine {
     uint32_t lastError = 0;
     int64_t shortWrite = -1;
     uint64_t writeDelayUs = 0;
+    bool echo = false;      ///< the line hears its own requests
     uint64_t lookUpMs = 0;  ///< a network port's name look-up
     uint64_t connectMs = 0; ///< the connect after it
     std::vector<std::string> existing;
@@ -186,7 +187,7 @@ bool ServerReached(uint64_t boundMs) {
 uint32_t BytesBeforeSilence() {
     uint32_t n = 0;
     for (const auto& piece : M().input) {
-        if (piece.silence) {
+        if (piece.silence || piece.readyUs > M().clockUs) {
             break;
         }
         n += static_cast<uint32_t>(piece.bytes.size());
@@ -311,6 +312,9 @@ void AdvanceMicros(uint64_t us) {
 }
 void ShortWriteNext(uint32_t bytes) {
     M().shortWrite = bytes;
+}
+void EchoRequests(bool on) {
+    M().echo = on;
 }
 void DelayWrites(uint64_t us) {
     M().writeDelayUs = us;
@@ -448,6 +452,16 @@ bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue) {
     return !fake::Fails("SetupComm") && !fake::Unsettable(h);
 }
 
+bool PendingInput(Handle h, uint32_t* inQueue) {
+    fake::Record("PendingInput");
+    *inQueue = 0;
+    if (fake::Unusable(h)) {
+        return false;
+    }
+    *inQueue = fake::BytesBeforeSilence();
+    return true;
+}
+
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     fake::Record("ClearCommError");
     *errors = 0;
@@ -556,8 +570,18 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
     M().wireTimes.push_back(fake::WireSpan{onWire, M().wireFreeUs});
     // Sent with the transmitter off, the request reaches nobody.
     const bool heard = !(M().rs485Ignored && M().dcb.fRtsControl == kRtsToggle);
+    if (M().echo && heard) {
+        fake::Piece echo = fake::Bytes(std::vector<uint8_t>(bytes, bytes + n));
+        echo.readyUs = onWire;
+        M().input.push_back(std::move(echo));
+    }
     if (!M().replies.empty()) {
         uint64_t at = M().wireFreeUs + M().turnaroundUs;
+        // No station answers before the 3.5 characters of silence that end the request (at
+        // least 1.75 ms: Modbus over serial line, 2.5.1.1).
+        const uint64_t ready =
+            M().wireFreeUs +
+            std::max<uint64_t>(1750, static_cast<uint64_t>(fake::CharacterUs() * 3.5));
         for (auto& piece : M().replies.front()) {
             if (!heard) {
                 break;
@@ -566,6 +590,7 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
                 piece.atUs = at;
                 at += static_cast<uint64_t>(fake::CharacterUs() * piece.bytes.size() + 0.5);
             }
+            piece.readyUs = ready;
             M().input.push_back(std::move(piece));
         }
         M().replies.pop_front();

@@ -16,6 +16,9 @@ struct Piece {
     std::vector<uint8_t> bytes;
     bool silence = false;
     uint64_t atUs = 0; ///< paced replies: when the first byte left arrives (PaceReplies)
+    /// When ClearCommError counts the bytes as received: a station answers only after the
+    /// request's end and the silence that ends it, an echo while the request is sent.
+    uint64_t readyUs = 0;
 };
 Piece Bytes(std::vector<uint8_t> bytes);
 Piece Silence();
@@ -126,6 +129,9 @@ void DelayWrites(uint64_t us);
 /// its bound, or fails when the bound runs out, the look-up's with WSATRY_AGAIN, the connect's
 /// with WSAETIMEDOUT.
 void SlowServer(uint64_t lookUpMs, uint64_t connectMs);
+/// From now on the line hears every request: its bytes come back while it is sent, before any
+/// reply, as on a transceiver whose receiver stays on.
+void EchoRequests(bool on);
 /// The next WriteFile writes only this many bytes.
 void ShortWriteNext(uint32_t bytes);
 /// CreateFileA fails for names not in this list, when the list is not empty.

@@ -529,6 +529,19 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     return true;
 }
 
+bool Pending(Handle h, uint32_t* inQueue) {
+    *inQueue = 0;
+    Port* port = Live(h);
+    if (port == nullptr) {
+        return false;
+    }
+    if (!PumpReady(*port)) {
+        return Fail(port->lostError);
+    }
+    *inQueue = static_cast<uint32_t>(Held(*port));
+    return true;
+}
+
 bool TakeLineErrors(Handle h, LineErrors* errors) {
     *errors = LineErrors{};
     Port* port = Live(h);

@@ -45,6 +45,8 @@ bool SetCommState(Handle h, const Dcb& dcb);
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts);
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts);
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue);
+/// The bytes received and not read; the line errors stay for ClearCommError.
+bool Pending(Handle h, uint32_t* inQueue);
 /// The server's NOTIFY-LINESTATE errors since the last call; false on a raw port, and on an
 /// RFC 2217 server that neither applies the line-state mask nor has sent a notification.
 bool TakeLineErrors(Handle h, LineErrors* errors);

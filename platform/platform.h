@@ -126,6 +126,9 @@ bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue);
 /// Clears the device's error state; *errors receives the kCe flags of the errors seen since
 /// the last call of this or of TakeLineErrors, *inQueue the count of received bytes pending.
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue);
+/// The count of received bytes pending, as ClearCommError tells it, but leaving the errors seen
+/// to the next ClearCommError or TakeLineErrors; false when the port cannot tell.
+bool PendingInput(Handle h, uint32_t* inQueue);
 /// The framing, parity and overrun errors the port saw since the last call of this or of
 /// ClearCommError; false when the port cannot report them (counts then 0). Where the system
 /// reports only flags (Windows), each flag set counts 1.

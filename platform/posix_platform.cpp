@@ -384,6 +384,23 @@ bool SetupComm(Handle h, uint32_t, uint32_t) {
     return netport::Owns(h) || Slot(h) != nullptr || FailWith(kErrorInvalidHandle);
 }
 
+bool PendingInput(Handle h, uint32_t* inQueue) {
+    *inQueue = 0;
+    if (netport::Owns(h)) {
+        return netport::Pending(h, inQueue);
+    }
+    PortSlot* slot = Slot(h);
+    if (slot == nullptr) {
+        return FailWith(kErrorInvalidHandle);
+    }
+    int pending = 0;
+    if (slot->vanished || !Kept(ioctl(slot->fd, FIONREAD, &pending) == 0)) {
+        return slot->vanished ? FailWith(kErrorBadCommand) : false;
+    }
+    *inQueue = static_cast<uint32_t>(pending < 0 ? 0 : pending);
+    return true;
+}
+
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     if (netport::Owns(h)) {
         return netport::ClearCommError(h, errors, inQueue);

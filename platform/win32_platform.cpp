@@ -124,6 +124,56 @@ bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue) {
     return Kept(::SetupComm(ToHandle(h), inQueue, outQueue) != 0);
 }
 
+namespace {
+
+/// Windows tells the bytes pending only with the errors seen, which its call clears: the
+/// errors a PendingInput met are kept here for the next ClearCommError of the handle.
+struct HeldErrors {
+    Handle handle = 0;
+    DWORD flags = 0;
+};
+HeldErrors g_heldErrors[16];
+
+DWORD TakeHeldErrors(Handle h) {
+    DWORD flags = 0;
+    for (HeldErrors& held : g_heldErrors) {
+        if (held.handle == h) {
+            flags |= held.flags;
+            held = HeldErrors{};
+        }
+    }
+    return flags;
+}
+
+void HoldErrors(Handle h, DWORD flags) {
+    for (HeldErrors& held : g_heldErrors) {
+        if (held.handle == h || held.handle == 0) {
+            held.handle = h;
+            held.flags |= flags;
+            return;
+        }
+    }
+    // Sixteen ports with errors untold: the oldest report is the one a reply misses.
+    g_heldErrors[0] = HeldErrors{h, flags};
+}
+
+} // namespace
+
+bool PendingInput(Handle h, uint32_t* inQueue) {
+    *inQueue = 0;
+    if (netport::Owns(h)) {
+        return netport::Pending(h, inQueue);
+    }
+    DWORD e = 0;
+    COMSTAT stat{};
+    const BOOL ok = ::ClearCommError(ToHandle(h), &e, &stat);
+    if (ok == TRUE && e != 0) {
+        HoldErrors(h, e);
+    }
+    *inQueue = stat.cbInQue;
+    return Kept(ok == TRUE);
+}
+
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     if (netport::Owns(h)) {
         return netport::ClearCommError(h, errors, inQueue);
@@ -131,7 +181,7 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
     DWORD e = 0;
     COMSTAT stat{};
     const BOOL ok = ::ClearCommError(ToHandle(h), &e, &stat);
-    *errors = e;
+    *errors = e | TakeHeldErrors(h);
     *inQueue = stat.cbInQue;
     return Kept(ok == TRUE);
 }

@@ -137,6 +137,11 @@ int ComClose(plat::Handle handle) {
     return plat::CloseHandle(handle) ? kComOk : kComFailed;
 }
 
+uint32_t ComPending(plat::Handle handle) {
+    uint32_t inQueue = 0;
+    return plat::PendingInput(handle, &inQueue) ? inQueue : 0;
+}
+
 bool ComGone(plat::Handle handle) {
     uint32_t errors = 0;
     uint32_t inQueue = 0;

@@ -53,6 +53,8 @@ int ComOpen(const char* name, const PortSettings& settings, uint16_t lineMask, p
 int ComConfigure(const char* name, plat::Handle handle, const PortSettings& settings,
                  uint16_t lineMask);
 int ComClose(plat::Handle handle);
+/// The bytes received and not read yet; 0 when the port cannot tell.
+uint32_t ComPending(plat::Handle handle);
 /// True when the device behind an open handle is gone (an unplugged USB adapter): the port
 /// answers no ClearCommError any more. Clears the device's error state on the way.
 bool ComGone(plat::Handle handle);

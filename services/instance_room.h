@@ -51,6 +51,9 @@ struct InstanceRoom {
     bool linkLost = false;
     uint64_t lastConnectMs = 0; ///< ClockMs of the last connect, made or tried
     StationDemotion demotion[kStationCount];
+    /// The line was found to echo its requests since the open (without ECHO = ON, which the
+    /// settings hold): their echo is read before each reply until the next open.
+    bool echoSeen = false;
 };
 
 /// silentSinceOpen once a station has answered since the open.

@@ -2,6 +2,7 @@
 
 #include "serial/crc16.h"
 #include "serial/line_direction.h"
+#include "serial/line_echo.h"
 #include "serial/line_errors.h"
 #include "serial/protocol.h"
 #include "serial/transmitter.h"
@@ -67,6 +68,27 @@ void PutIntoError(DriverContext& ctx, const RetryState& pass) {
 
 namespace {
 
+/// The attempt's request went out: its echo, where the line echoes, then the reply. `heard`
+/// becomes true when a station sent a byte.
+Then AwaitReply(DriverContext& ctx, RetryState& pass, TransactionSteps& steps, bool& heard) {
+    pass.RequestSent(ctx);
+    const auto length = static_cast<uint32_t>(steps.RequestLength()) + 2; // with its CRC
+    if (!TakeLineEcho(ctx, pass.station, length)) {
+        pass.result = kPassFailed;
+        pass.why = TraceWhy::kLineEcho;
+        pass.replyLength = 0;
+        return steps.ReceiveFailed(kRxFailed);
+    }
+    const ReceiveResult received = Receive(pass.station, ctx, &pass.replyLength);
+    heard = heard || received != kRxFailed || pass.replyLength > 0;
+    TakeLineErrors(ctx, pass.station);
+    if (received != kRxFrame) {
+        pass.result = PassOf(received); // why: as the receiver told the trace
+        return steps.ReceiveFailed(received);
+    }
+    return steps.FrameArrived();
+}
+
 /// The attempts of one transaction; true when a station sent at least one byte in any.
 bool Attempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
               TransactionSteps& steps) {
@@ -85,16 +107,7 @@ bool Attempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
             pass.why = TraceWhy::kSendFailed;
             then = steps.SendFailed(sent);
         } else {
-            pass.RequestSent(ctx);
-            const ReceiveResult received = Receive(pass.station, ctx, &pass.replyLength);
-            heard = heard || received != kRxFailed || pass.replyLength > 0;
-            TakeLineErrors(ctx, pass.station);
-            if (received != kRxFrame) {
-                pass.result = PassOf(received); // why: as the receiver told the trace
-                then = steps.ReceiveFailed(received);
-            } else {
-                then = steps.FrameArrived();
-            }
+            then = AwaitReply(ctx, pass, steps, heard);
         }
         const bool over = then == Then::kStop || pass.Over();
         TraceAttemptEnds(ctx,
