@@ -21,6 +21,9 @@ struct LineConfig {
     double turnaroundMs = -1.0; ///< below 0: 3.5 character times
     uint64_t seed = 1;          ///< random events and faults
     bool pacing = true;         ///< false: replies go out at once, in one write
+    /// The line hears every request: each byte is sent back as it arrives, as a transceiver
+    /// whose receiver stays on (2-wire adapters, automatic direction) sends its own bytes back.
+    bool echo = false;
 };
 
 /// Checks a configuration; false with the reason in `why` when it cannot be used.

@@ -49,11 +49,12 @@ struct LineOptions {
     CLI::Option* turnaround;
     CLI::Option* seed;
     CLI::Option* noPacing;
+    CLI::Option* echo;
 
     Options::Given Given() const {
         return {baud->count() > 0,     dataBits->count() > 0,   parity->count() > 0,
                 stopBits->count() > 0, turnaround->count() > 0, seed->count() > 0,
-                noPacing->count() > 0};
+                noPacing->count() > 0, echo->count() > 0};
     }
 };
 
@@ -76,7 +77,10 @@ LineOptions AddLineOptions(CLI::App& app, Options& o) {
         app.add_option("--seed", o.seed, "Seed of random events and faults")->capture_default_str();
     auto* noPacing = app.add_flag("--no-pacing", o.noPacing,
                                   "Send replies at once instead of at the line's pace");
-    return {baud, dataBits, parity, stopBits, turnaround, seed, noPacing};
+    auto* echo = app.add_flag("--echo", o.echo,
+                              "Send every request back as it arrives, as a transceiver that hears "
+                              "itself");
+    return {baud, dataBits, parity, stopBits, turnaround, seed, noPacing, echo};
 }
 
 void AddStationOptions(CLI::App& app, Options& o) {
@@ -147,6 +151,9 @@ void ApplyLineOptions(const Options& o, LineConfig& line) {
     }
     if (o.given.noPacing) {
         line.pacing = false;
+    }
+    if (o.given.echo) {
+        line.echo = true;
     }
 }
 

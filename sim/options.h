@@ -25,6 +25,7 @@ struct Options {
     double turnaroundMs = -1.0;
     uint64_t seed = 1;
     bool noPacing = false;
+    bool echo = false;
     std::vector<int> stations;
     uint16_t eventGates = 0;
     size_t eventCapacity = 500;
@@ -42,6 +43,7 @@ struct Options {
         bool turnaround = false;
         bool seed = false;
         bool noPacing = false;
+        bool echo = false;
     } given;
 };
 

@@ -62,6 +62,9 @@ void Simulator::Run() {
         if (count == 2 && fds[1].revents != 0) {
             const long n = endpoint_->Read(buffer.data(), buffer.size());
             if (n > 0) {
+                if (line_.echo) {
+                    endpoint_->Write(buffer.data(), static_cast<size_t>(n), kWriteRoom);
+                }
                 framer_.Push(std::span(buffer.data(), static_cast<size_t>(n)), Clock::now());
             } else if (n < 0 || (fds[1].revents & (POLLERR | POLLHUP)) != 0) {
                 lineFailed = true;

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <thread>
 
+#include "gates/address_parser.h"
+#include "services/line_statistics.h"
 #include "sim_line.h"
 #include "work_in.h"
 
@@ -165,6 +167,36 @@ TEST_F(SimDemotion, ASilentStationIsAnsweredAtOnceUntilItsProbe) {
     EXPECT_EQ(Read(silent), 0) << "the probe finds it back";
     EXPECT_EQ(sim->StationCounters(1)->requests, 6u) << "one probe";
     EXPECT_EQ(Read(silent), 0);
+}
+
+// A line that hears its own requests (h51sim --echo), with ECHO = ON: reads and writes of a
+// station on the line work, and a write to a station that is not there is never confirmed by
+// its own echo.
+class SimEchoLine : public SimLine {
+protected:
+    h51sim::LineConfig LineSettings() const override {
+        h51sim::LineConfig line = SimLine::LineSettings();
+        line.echo = true;
+        return line;
+    }
+    void SetUp() override {
+        std::ofstream("MERIX01.INI") << "ECHO = ON\n";
+        SimLine::SetUp();
+    }
+    WorkIn work{"merix_echo_"};
+};
+
+TEST_F(SimEchoLine, NoWriteIsConfirmedByItsEcho) {
+    Gate reg("01300100", 1, 3, 100);
+    ASSERT_EQ(Write(reg, 0x0123), 0);
+    reg.SetWord(0);
+    ASSERT_EQ(Read(reg), 0);
+    EXPECT_EQ(reg.Word(), 0x0123);
+    Gate absent("09600100", 9, 6, 100);
+    EXPECT_NE(Write(absent, 0x0099), 0) << "a register write to no station";
+    Gate coil("09500004", 9, 5, 4, kGateTypeDigital);
+    EXPECT_NE(Write(coil, 1), 0) << "a coil write to no station";
+    EXPECT_EQ(ReadLineCounter(ctx, 0, LineCounter::kEcho), 0u) << "every echo came back whole";
 }
 
 } // namespace
