@@ -13,6 +13,7 @@
 #include "serial/com_port.h"
 #include "serial/transmitter.h"
 #include "services/host_log.h"
+#include "transactions/write_permission.h"
 
 namespace merix {
 
@@ -353,6 +354,62 @@ void ReadEcho(Line& line, Reading& r) {
     ReadSwitch(line, r, &InstanceSettings::echo, "ECHO");
 }
 
+// WRITE = NONE | <gate> | <gate>-<gate> | <station> | $TIME: what the host may write, line by
+// line adding up (transactions/write_permission.h). Every WRITE line restricts the writes, the
+// illegal ones too: a plant that wrote one meant to, and what it allows cannot be told.
+void ReadWrite(Line& line, Reading& r) {
+    if (r.settings == nullptr) {
+        return;
+    }
+    WriteRules& rules = r.settings->writes;
+    if (line.cut) {
+        rules.restricted = true;
+        RefuseLine(line, r);
+        return;
+    }
+    char value[kLineBufferSize];
+    ReadOriginalValue(line.cursor, value); // upper-cased by the keyword's match
+    switch (AddWriteLine(rules, value, r.ctx)) {
+    case WriteLine::kAdded:
+    case WriteLine::kNone:
+        Log(kLogError, "MERIX> WRITE = %s", value);
+        break;
+    case WriteLine::kFull:
+        Log(kLogError, "MERIX> ReadIntFile() more than %d WRITE lines: line %u allows nothing",
+            kMaxWriteRules, r.lineCount);
+        LogIllegalLine(r);
+        break;
+    case WriteLine::kMalformed:
+        LogIllegalLine(r);
+        break;
+    }
+}
+
+// JOURNAL = a file name, in the case written: every write on record. Any JOURNAL line asks for
+// a journal; one whose name is cut short or missing names none, and without it the instance
+// writes nothing.
+void ReadJournal(Line& line, Reading& r) {
+    if (r.settings == nullptr) {
+        return;
+    }
+    r.settings->journalWanted = true;
+    auto& path = r.settings->journal;
+    path[0] = '\0';
+    if (line.cut) {
+        RefuseLine(line, r);
+        return;
+    }
+    ReadOriginalValue(line.original + (line.cursor - line.text), path);
+    if (path[0] == '\0') {
+        LogIllegalLine(r);
+    }
+}
+
+// VERIFY: a confirmed write is read back.
+void ReadVerify(Line& line, Reading& r) {
+    ReadSwitch(line, r, &InstanceSettings::verify, "VERIFY");
+}
+
 struct Keyword {
     const char* name;
     void (*read)(Line& line, Reading& r);
@@ -364,7 +421,8 @@ constexpr Keyword kKeywords[] = {
     {"FDELAY", ReadFDelay},   {"IFG", ReadIfg},       {"TRACE_MAX", ReadTraceMax},
     {"TRACE", ReadTrace},     {"RS485", ReadRs485},   {"PORT", ReadPort},
     {"CAPTURE", ReadCapture}, {"DEMOTE", ReadDemote}, {"RETRY_PAUSE", ReadRetryPause},
-    {"RETRIES", ReadRetries}, {"ECHO", ReadEcho},
+    {"RETRIES", ReadRetries}, {"ECHO", ReadEcho},     {"WRITE", ReadWrite},
+    {"JOURNAL", ReadJournal}, {"VERIFY", ReadVerify},
 };
 
 // The names as MatchKeyword takes them, ended by an empty string.

@@ -7,8 +7,9 @@
 namespace merix {
 
 /// Reads the file of the call block's driver number into its context: debug flag, line
-/// masks, fDelay and IFG, and the instance's other settings (trace, capture, RS485) into `settings`
-/// when given. Never fails; without a file the default masks apply.
+/// masks, fDelay and IFG, and the instance's other settings (trace, capture, RS485, the WRITE
+/// lines, the journal, ...) into `settings` when given. Never fails; without a file the default
+/// masks apply.
 void ReadIntFile(CallBlock* cb, InstanceSettings* settings = nullptr);
 
 /// Matches one keyword at `cursor`, a position in a NUL-terminated line.

@@ -16,6 +16,7 @@
 #include "services/run_time_error.h"
 #include "services/time_critical.h"
 #include "transactions/delivered_blocks.h"
+#include "transactions/write_journal.h"
 
 namespace merix {
 
@@ -184,6 +185,8 @@ int32_t ColdStart(CallBlock* cb) {
     Log(kLogDetail, "MERIX> ColdStart(), comOn=%d, hf=%d", ctx.comOn, handle);
     StartLineTrace(ctx, settings.trace.path, settings.trace.maxMiB);
     StartLineCapture(ctx, settings.trace.capturePath, settings.trace.maxMiB);
+    // The journal the instance kept before ends here, whatever this start asks for.
+    StartWriteJournal(ctx, settings);
     return kResultOk;
 }
 

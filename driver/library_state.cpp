@@ -5,6 +5,7 @@
 #include "services/instance_room.h"
 #include "services/line_statistics.h"
 #include "transactions/delivered_blocks.h"
+#include "transactions/write_journal.h"
 
 namespace merix {
 
@@ -23,6 +24,7 @@ void ResetLibraryStateForTests() {
     ReleaseInstanceRooms();
     StopAllLineTraces();
     ForgetAllStrayNotices();
+    StopAllWriteJournals();
 }
 
 } // namespace merix

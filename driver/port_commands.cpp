@@ -10,6 +10,7 @@
 #include "services/host_log.h"
 #include "services/instance_room.h"
 #include "services/run_time_error.h"
+#include "transactions/write_journal.h"
 
 namespace merix {
 
@@ -96,6 +97,7 @@ int32_t EndVpi(CallBlock* cb) {
     // No command of any instance runs from now on: every port and period they hold goes too.
     ForEachInstanceRoom(ReleaseForEndVpi);
     StopAllLineTraces();
+    StopAllWriteJournals();
     plat::StopNetwork();
     Log(kLogDetail, "MERIX> EndVpi() exited, %d", r);
     return r;

@@ -170,7 +170,13 @@ ini_file = {
                      b"CAPTURE = line01.pcapng\n"
                      b"DEMOTE = 10\n"
                      b"RETRIES = 3\n"
-                     b"RETRY_PAUSE = 20\n",
+                     b"RETRY_PAUSE = 20\n"
+                     b"WRITE = NONE\n"
+                     b"WRITE = 03300200-03300210\n"
+                     b"WRITE = 04\n"
+                     b"WRITE = $TIME\n"
+                     b"JOURNAL = writes01.log\n"
+                     b"VERIFY = ON\n",
     "lowercase_crlf": b"debug = off\r\nsend = rts on\r\nreceive = rts on\r\nfdelay = -10\r\n"
                       b"ifg = 0\r\n",
     "packed_pairs": b"SEND=DTRONRTSOFF\nRECEIVE=RTSONDTROFF\n",

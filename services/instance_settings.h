@@ -3,6 +3,8 @@
 // room.
 #pragma once
 
+#include <cstdint>
+
 namespace merix {
 
 /// The line trace: TRACE = <file>, TRACE_MAX = <MiB>; and the line capture, CAPTURE = <file>,
@@ -22,6 +24,32 @@ inline constexpr int kMaxRetryPauseMs = 5000;
 /// DEMOTE's longest period, in seconds.
 inline constexpr int kMaxDemoteSeconds = 3600;
 
+/// What one WRITE line lets the host write.
+enum class WriteRuleKind : uint8_t {
+    kGates,   ///< `first` to `last` of one station and read function, both ends included
+    kStation, ///< every coil and register of one station
+    kTime,    ///< the clock broadcast ($TIME)
+};
+
+struct WriteRule {
+    WriteRuleKind kind = WriteRuleKind::kGates;
+    int32_t station = 0;
+    int32_t function = 0; ///< the gate's read function: 1 coils, 3 registers
+    int32_t first = 0;
+    int32_t last = 0;
+};
+
+/// WRITE lines beyond this many are illegal lines.
+inline constexpr int kMaxWriteRules = 64;
+
+/// WRITE = NONE | <gate> | <gate>-<gate> | <station> | $TIME, one line each, adding up.
+/// Without any WRITE line every write goes out; with one, only what a rule names.
+struct WriteRules {
+    bool restricted = false; ///< a WRITE line was read, legal or not
+    int count = 0;
+    WriteRule rules[kMaxWriteRules] = {};
+};
+
 struct InstanceSettings {
     TraceSettings trace;
     /// RS485 = ON: the port is asked to switch the line direction itself.
@@ -39,6 +67,14 @@ struct InstanceSettings {
     /// ECHO = ON: the line hears its own requests; each request's echo is read and compared
     /// before the reply.
     bool echo = false;
+    /// WRITE lines: what may be written into the controllers.
+    WriteRules writes;
+    /// JOURNAL = a file, in the case written: one line for every write into a controller.
+    char journal[256] = {};
+    /// A JOURNAL line was read, legal or not: without a journal to write, nothing is written.
+    bool journalWanted = false;
+    /// VERIFY = ON: a confirmed write is read back and compared.
+    bool verify = false;
 };
 
 } // namespace merix

@@ -14,12 +14,15 @@ constexpr int kTimeSyncLength = 11;
 constexpr uint8_t kTimeBytes = 8;
 } // namespace
 
-int32_t SendTimeSync(CallBlock* cb) {
+int32_t SendTimeSync(CallBlock* cb, plat::LocalTime* sent) {
     DriverContext& ctx = *cb->context;
     WaitGap(ctx, kRetryGapMs);
 
     // Read once, before Send waits its gap: the frame leaves at least IFG ms after its stamp.
     const plat::LocalTime now = plat::Now();
+    if (sent != nullptr) {
+        *sent = now;
+    }
     uint8_t frame[kTimeSyncLength + 2] = {
         kBroadcastStation,
         kTimeSync,
@@ -34,11 +37,11 @@ int32_t SendTimeSync(CallBlock* cb) {
         static_cast<uint8_t>(now.year % 100),
     };
     ctx.fixedReply = 1;
-    const int sent = Send(ctx, frame, kTimeSyncLength);
+    const int rc = Send(ctx, frame, kTimeSyncLength);
     ctx.fixedReply = 0;
-    TraceAttemptEnds(ctx, sent == 0 ? TraceOutcome::kNoReplyAwaited : TraceOutcome::kFailed,
-                     sent == 0 ? TraceWhy::kNone : TraceWhy::kSendFailed);
-    if (sent != 0) {
+    TraceAttemptEnds(ctx, rc == 0 ? TraceOutcome::kNoReplyAwaited : TraceOutcome::kFailed,
+                     rc == 0 ? TraceWhy::kNone : TraceWhy::kSendFailed);
+    if (rc != 0) {
         RunTimeError(kAreaTransactions, kPlaceTimeSyncSend, 0);
         Log(kLogDetail, "MERIX> Time synchronization command could not be sent");
         return kResultFailed;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "merix/vpi.h"
+#include "platform/platform.h"
 
 namespace merix {
 
@@ -11,7 +12,7 @@ namespace merix {
 inline constexpr int32_t kPlaceTimeSyncSend = 7;
 
 /// Broadcasts the local date and time to station 0 (no reply). 0 when the frame went out,
-/// 2 when it could not be sent.
-int32_t SendTimeSync(CallBlock* cb);
+/// 2 when it could not be sent. `*sent`, when given, receives the time the frame carries.
+int32_t SendTimeSync(CallBlock* cb, plat::LocalTime* sent = nullptr);
 
 } // namespace merix

@@ -119,6 +119,8 @@ TEST_F(WriteTest, InputsCannotBeWrittenAndClosedPortRefuses) {
     EXPECT_EQ(Write(event, 1), 1);
     AccessGate events("$EVENT", 5, 3, 0xFFFD);
     EXPECT_EQ(Write(events, 1), 1);
+    AccessGate error("$ERROR", 5, 3, 0xFFFE); // would go out as register 65534
+    EXPECT_EQ(Write(error, 1), 1);
     Call(kCloseCom);
     AccessGate reg("05300001", 5, 3, 1);
     EXPECT_EQ(Write(reg, 1), 1);
