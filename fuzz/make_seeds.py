@@ -176,7 +176,8 @@ ini_file = {
                      b"WRITE = 04\n"
                      b"WRITE = $TIME\n"
                      b"JOURNAL = writes01.log\n"
-                     b"VERIFY = ON\n",
+                     b"VERIFY = ON\n"
+                     b"ECHO = ON\n",
     "lowercase_crlf": b"debug = off\r\nsend = rts on\r\nreceive = rts on\r\nfdelay = -10\r\n"
                       b"ifg = 0\r\n",
     "packed_pairs": b"SEND=DTRONRTSOFF\nRECEIVE=RTSONDTROFF\n",
