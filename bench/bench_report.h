@@ -36,5 +36,7 @@ void SendTimingSection(int frames);
 void TransactionSection(int seconds);
 void TraceCostSection(int seconds);
 void NetworkSection(int seconds);
+/// Its rounds are short of their own, whatever --seconds says: the section takes under a minute.
+void DemotionSection();
 
 } // namespace merix::bench

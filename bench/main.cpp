@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     int frames = 300;
     int seconds = 5;
-    const char* only = ""; // one section: send, transactions, trace or network
+    const char* only = ""; // one section: send, transactions, trace, network or demotion
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--frames") == 0) {
             frames = std::atoi(argv[i + 1]);
@@ -33,6 +33,9 @@ int main(int argc, char** argv) {
     }
     if (wanted("network")) {
         merix::bench::NetworkSection(seconds);
+    }
+    if (wanted("demotion")) {
+        merix::bench::DemotionSection();
     }
     return 0;
 }

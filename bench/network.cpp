@@ -1,12 +1,9 @@
 // Transactions per second on lines behind device servers on the loopback, beside the same
 // simulator on its pseudo-terminal: h51sim's own listener, and Debian's ser2net, raw and with
 // RFC 2217, in front of the pseudo-terminal. What the network path costs a scan.
-#include <unistd.h>
 
 #include <array>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +11,7 @@
 #include "bench_report.h"
 #include "driver/library_state.h"
 #include "host/qorlib_control.h"
+#include "line_start.h"
 #include "merix/vpi.h"
 #include "network_servers.h"
 #include "sim/simulator.h"
@@ -58,25 +56,7 @@ public:
             }
             port = ser2net_.Url();
         }
-        // PORT takes the pseudo-terminal's path too, whatever its length.
-        const auto previous = std::filesystem::current_path();
-        const auto dir = std::filesystem::temp_directory_path() /
-                         ("merix_bench_net_" + std::to_string(getpid()));
-        std::filesystem::create_directories(dir);
-        std::filesystem::current_path(dir);
-        std::ofstream("MERIX01.INI") << "PORT = " << port << "\n";
-        StartParams sp{};
-        std::snprintf(sp.portName, sizeof sp.portName, "COM1");
-        sp.comOn = 1;
-        sp.replyTimeout = 50;
-        sp.baud = static_cast<uint16_t>(baud);
-        sp.dataBits = 8;
-        sp.parity = 2;
-        CallBlock cb{&ctx_, kColdStart, 1, 0, &sp};
-        VpiMain(&cb);
-        std::filesystem::current_path(previous);
-        std::filesystem::remove_all(dir);
-        ok_ = ctx_.hf != 0;
+        ok_ = StartLine(ctx_, "PORT = " + port + "\n", baud, 50);
     }
     ~ServedLine() {
         CallBlock cb{&ctx_, kCloseCom, 1, 0, nullptr};

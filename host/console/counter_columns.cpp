@@ -21,11 +21,16 @@ std::string WithUnit(Counter counter, char separator) {
 std::vector<Counter> TableColumns() {
     // The ways a reply goes wrong side by side, in the order the driver meets them: silence,
     // then the line errors and cut replies that the later counters count, then the corrupted
-    // and wrong replies they usually cause; the events and the turnaround last.
+    // and wrong replies they usually cause; the events and the turnaround after them. The
+    // demotion's two last: they count no reply, but what the driver answered without the line.
+    const auto demoted = static_cast<size_t>(Counter::kDemoted);
+    const auto afterDemotion = static_cast<size_t>(Counter::kDemotedLeft) + 1;
     std::vector<Counter> order;
     AddRange(order, Counter::kOk, static_cast<size_t>(Counter::kCrc));
-    AddRange(order, kFirstAddedCounter, kCounterCount);
+    AddRange(order, kFirstAddedCounter, demoted);
+    AddRange(order, static_cast<Counter>(afterDemotion), kCounterCount);
     AddRange(order, Counter::kCrc, static_cast<size_t>(kFirstAddedCounter));
+    AddRange(order, Counter::kDemoted, afterDemotion);
     return order;
 }
 

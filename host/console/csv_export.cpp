@@ -99,7 +99,7 @@ void CsvExport::Stations(const StationTable& table, const merix::DriverContext& 
             continue;
         }
         // The columns of the first files keep their places: counters added since follow the
-        // state.
+        // state. A demoted station's state is "demoted" alone: its seconds are in deml_s.
         const auto column = [&](size_t i) {
             const auto& value = stats.counters[i];
             return value ? std::to_string(*value) : std::string();
@@ -114,7 +114,7 @@ void CsvExport::Stations(const StationTable& table, const merix::DriverContext& 
             added += "," + column(i);
         }
         fmt::print(stations_, "{},{},{}{}{}\n", now, st, counters,
-                   st == 0 ? "" : StationStateText(context.plcState[st]), added);
+                   st == 0 ? "" : StationStateText(stats, context.plcState[st]), added);
     }
     std::fflush(stations_);
 }

@@ -41,9 +41,11 @@ merix::StartParams StartParamsFor(const Options& options, const std::string& por
 }
 
 /// What merixhost tells the driver through its initialisation file: the trace, the capture,
-/// and a port that the host's 11 characters cannot name.
-std::vector<IniSetting> OverlaidSettings(const std::filesystem::path& tracePath,
+/// a port that the host's 11 characters cannot name, and the demotion and retries given.
+std::vector<IniSetting> OverlaidSettings(const Options& options,
+                                         const std::filesystem::path& tracePath,
                                          const std::filesystem::path& capturePath,
+                                         const std::filesystem::path& journalPath,
                                          const PortName& port) {
     std::vector<IniSetting> settings;
     if (!tracePath.empty()) {
@@ -52,8 +54,18 @@ std::vector<IniSetting> OverlaidSettings(const std::filesystem::path& tracePath,
     if (!capturePath.empty()) {
         settings.emplace_back("CAPTURE", capturePath.string());
     }
+    if (!journalPath.empty()) {
+        settings.emplace_back("JOURNAL", journalPath.string());
+    }
     if (!port.PortLine().empty()) {
         settings.emplace_back("PORT", port.PortLine());
+    }
+    for (const auto& [keyword, value] : {std::pair{"DEMOTE", options.demoteSeconds},
+                                         {"RETRIES", options.retries},
+                                         {"RETRY_PAUSE", options.retryPauseMs}}) {
+        if (value) {
+            settings.emplace_back(keyword, std::to_string(*value));
+        }
     }
     return settings;
 }
@@ -151,6 +163,7 @@ bool HostRun::OpenPort() {
     // --ini-dir says.
     tracePath_ = AbsoluteOrNone(options_.tracePath);
     const std::filesystem::path capturePath = AbsoluteOrNone(options_.capturePath);
+    const std::filesystem::path journalPath = AbsoluteOrNone(options_.journalPath);
     if (!options_.iniDir.empty()) {
         std::error_code ec;
         std::filesystem::current_path(options_.iniDir, ec);
@@ -158,10 +171,12 @@ bool HostRun::OpenPort() {
             return Fail(fmt::format("cannot change to {}: {}", options_.iniDir, ec.message()));
         }
     }
-    // The driver reads its initialisation file at ColdStart alone: for a trace, or a port that
-    // the host's name cannot carry, it reads a copy with those lines.
+    // The driver reads its initialisation file at ColdStart alone: for a trace, a port that
+    // the host's name cannot carry, or a setting of the command line, it reads a copy with
+    // those lines.
     if (!overlay_.Enter(std::filesystem::current_path(), options_.driverNumber,
-                        OverlaidSettings(tracePath_, capturePath, *port_), &error_)) {
+                        OverlaidSettings(options_, tracePath_, capturePath, journalPath, *port_),
+                        &error_)) {
         return Fail(error_);
     }
     if (!tracePath_.empty()) {

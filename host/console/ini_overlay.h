@@ -1,7 +1,7 @@
 // The driver reads its settings from its initialisation file at ColdStart alone. For settings
 // that merixhost gives on its command line (TRACE for --trace, PORT for a --port that the
-// host's 11-character name cannot carry), it hands the driver a copy of the user's file with
-// those lines put in place of the user's own.
+// host's 11-character name cannot carry, DEMOTE for --demote), it hands the driver a copy of
+// the user's file with those lines put in place of the user's own.
 #pragma once
 
 #include <cstdint>

@@ -106,6 +106,27 @@ void AddDriverOptions(CLI::App& app, Options& out) {
     app.add_option("--capture", out.capturePath,
                    "have the driver write the line to FILE as a pcapng capture for Wireshark "
                    "(CAPTURE in its initialisation file)");
+    app.add_option("--journal", out.journalPath,
+                   "have the driver keep a line for every write into a controller in FILE "
+                   "(JOURNAL in its initialisation file); a journal it cannot write stops "
+                   "every write");
+    // The driver's own bounds, checked here: it would skip a line beyond them as illegal, and
+    // the user would see no more than its log line.
+    app.add_option("--demote", out.demoteSeconds,
+                   "have the driver set a station that failed for good aside for SECONDS, 0 to "
+                   "3600; 0: never (DEMOTE in its initialisation file)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0, 3600));
+    app.add_option("--retries", out.retries,
+                   "attempts of each of the driver's transactions, 1 to 10 (RETRIES in its "
+                   "initialisation file; default 5)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 10));
+    app.add_option("--retry-pause", out.retryPauseMs,
+                   "the driver's pause before each retry, 0 to 5000 (RETRY_PAUSE in its "
+                   "initialisation file; default 50)")
+        ->type_name("MS")
+        ->check(CLI::Range(0, 5000));
 }
 
 void AddScanOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo) {

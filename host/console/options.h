@@ -31,6 +31,11 @@ struct Options {
     std::string iniDir;      ///< where the driver looks for MERIXnn.INT / .INI; empty: here
     std::string tracePath;   ///< the driver's line trace goes here; empty: no trace
     std::string capturePath; ///< the driver's capture of the line goes here; empty: none
+    std::string journalPath; ///< the driver's journal of every write goes here; empty: none
+    // DEMOTE, RETRIES and RETRY_PAUSE for the driver; unset: its initialisation file's own.
+    std::optional<int> demoteSeconds;
+    std::optional<int> retries;
+    std::optional<int> retryPauseMs;
 
     // Scan.
     std::string gatesPath; ///< empty: the demo gate list (demo only)

@@ -39,7 +39,14 @@ std::string_view CounterName(Counter counter) {
 }
 
 std::string_view CounterUnit(Counter counter) {
-    return counter == Counter::kTurnaround ? "us" : "";
+    switch (counter) {
+    case Counter::kTurnaround:
+        return "us";
+    case Counter::kDemotedLeft:
+        return "s";
+    default:
+        return "";
+    }
 }
 
 std::string CountersText(const StationStats& stats) {
@@ -54,7 +61,16 @@ std::string CountersText(const StationStats& stats) {
     return text;
 }
 
-const char* StationStateText(uint32_t plcState) {
+uint32_t DemotionLeft(const StationStats& stats, uint32_t plcState) {
+    return plcState == merix::kSwitchedOff ? 0 : stats.Get(Counter::kDemotedLeft).value_or(0);
+}
+
+const char* StationStateText(const StationStats& stats, uint32_t plcState) {
+    if (DemotionLeft(stats, plcState) > 0) {
+        // Whatever plcState says: a WarmStart brings the station back to communicating, yet
+        // its transactions still answer at once until the period is over.
+        return "demoted";
+    }
     switch (plcState) {
     case merix::kCommunicating:
         return "communicating";
@@ -65,6 +81,12 @@ const char* StationStateText(uint32_t plcState) {
     default:
         return "unknown";
     }
+}
+
+std::string StationStateShown(const StationStats& stats, uint32_t plcState) {
+    const uint32_t left = DemotionLeft(stats, plcState);
+    const char* name = StationStateText(stats, plcState);
+    return left > 0 ? fmt::format("{} {} s", name, left) : name;
 }
 
 } // namespace merixhost

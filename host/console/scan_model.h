@@ -97,7 +97,16 @@ std::string ResultText(int result);
 /// "OK 108, FAIL 0, ..., TURN 2210 us", with "-" for a counter not read.
 std::string CountersText(const StationStats& stats);
 
-/// Text of a station's plcState.
-const char* StationStateText(uint32_t plcState);
+/// The seconds the driver's demotion of a station still runs, as its DEML gate told them at
+/// the last read: 0 when it is not demoted or the gate was not read, and for a station
+/// switched off, whose switch is the user's word and outweighs the driver's period.
+uint32_t DemotionLeft(const StationStats& stats, uint32_t plcState);
+
+/// The name of a station's state: its plcState's ("communicating", "in error", "switched
+/// off"), or "demoted" while DemotionLeft runs.
+const char* StationStateText(const StationStats& stats, uint32_t plcState);
+
+/// The same as the views show it, with the seconds of a demotion: "demoted 7 s".
+std::string StationStateShown(const StationStats& stats, uint32_t plcState);
 
 } // namespace merixhost

@@ -13,13 +13,33 @@ std::vector<std::string> StationLines(const Scanner& scanner) {
     for (size_t st = 1; st < table.size(); ++st) {
         if (table[st].used) {
             lines.push_back(fmt::format("station {}: {}, {}", st, CountersText(table[st]),
-                                        StationStateText(ctx.plcState[st])));
+                                        StationStateShown(table[st], ctx.plcState[st])));
         }
     }
     if (table[0].Counted()) {
         lines.push_back(fmt::format("line: {}", CountersText(table[0])));
     }
     return lines;
+}
+
+std::optional<std::string> DemotedLine(const Scanner& scanner) {
+    const auto& ctx = scanner.Context();
+    const auto& table = scanner.Stations();
+    size_t scanned = 0;
+    size_t demoted = 0;
+    bool counted = false;
+    for (size_t st = 1; st < table.size(); ++st) {
+        if (table[st].used) {
+            ++scanned;
+            counted = counted || table[st].Counted();
+            demoted += DemotionLeft(table[st], ctx.plcState[st]) > 0 ? 1 : 0;
+        }
+    }
+    // Without the driver's statistics gates nothing tells a demotion.
+    if (!counted) {
+        return std::nullopt;
+    }
+    return fmt::format("stations demoted: {} of {}", demoted, scanned);
 }
 
 std::vector<std::string> SummaryLines(const Scanner& scanner, const RunOutcome& outcome) {
@@ -52,6 +72,9 @@ std::vector<std::string> SummaryLines(const Scanner& scanner, const RunOutcome& 
     const auto alerts = qorlib::Alerts();
     lines.push_back(fmt::format("  alerts: {} raised, {} still open", alerts.size(),
                                 qorlib::OpenAlerts().size()));
+    if (const auto demoted = DemotedLine(scanner)) {
+        lines.push_back("  " + *demoted);
+    }
     for (const auto& line : StationLines(scanner)) {
         lines.push_back("  " + line);
     }

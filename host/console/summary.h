@@ -1,6 +1,7 @@
 // The lines merixhost prints when it stops.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct RunOutcome {
 
 /// "station 1: OK 108, FAIL 0, ..., communicating" for each station, then the whole line.
 std::vector<std::string> StationLines(const Scanner& scanner);
+
+/// "stations demoted: 1 of 3": of the stations the gate list talks to, those the driver has
+/// demoted; nullopt for a driver without statistics gates, whose demotions nothing tells.
+std::optional<std::string> DemotedLine(const Scanner& scanner);
 
 std::vector<std::string> SummaryLines(const Scanner& scanner, const RunOutcome& outcome);
 

@@ -45,10 +45,12 @@ std::string GateRow(const GateState& g) {
                        g.failures);
 }
 
-/// A station's counters under their names; the heading when `stats` is null.
+/// A station's state and its counters under their names; the heading when `stats` is null.
+/// The state comes first, so that a window too narrow for every counter cuts counters, not
+/// the state ("demoted 3600 s" is the longest).
 std::string StationRow(const std::string& label, const StationStats* stats,
                        const std::string& state) {
-    std::string row = fmt::format("{:<7}", label);
+    std::string row = fmt::format("{:<7} {:<14}", label, state);
     for (const Counter c : TableColumns()) {
         const auto value = stats == nullptr ? std::nullopt : stats->Get(c);
         const std::string cell = stats == nullptr ? TableHeading(c)
@@ -56,7 +58,7 @@ std::string StationRow(const std::string& label, const StationStats* stats,
                                                   : "-";
         row += fmt::format(" {:>{}}", cell, TableColumnWidth(c));
     }
-    return row + "  " + state;
+    return row;
 }
 
 std::string EventRow(const EventRecord& e) {
@@ -107,9 +109,10 @@ std::vector<TableLine> StationLines(const Scanner& scanner) {
     const auto& table = scanner.Stations();
     for (size_t st = 1; st < table.size(); ++st) {
         if (table[st].used) {
+            const uint32_t state = ctx.plcState[st];
             stations.push_back(
-                {StationRow(std::to_string(st), &table[st], StationStateText(ctx.plcState[st])),
-                 false, ctx.plcState[st] != 0});
+                {StationRow(std::to_string(st), &table[st], StationStateShown(table[st], state)),
+                 false, state != 0 || DemotionLeft(table[st], state) > 0});
         }
     }
     if (table[0].Counted()) {

@@ -1,4 +1,4 @@
-// Durations, port names and CSV fields as merixhost handles them.
+// Durations, port names, CSV fields and station states as merixhost handles them.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,6 +7,7 @@
 #include "host/console/csv_export.h"
 #include "host/console/duration.h"
 #include "host/console/port_name.h"
+#include "host/console/scan_model.h"
 
 namespace merixhost {
 namespace {
@@ -65,6 +66,28 @@ TEST(CsvField, QuotesOnlyWhatNeedsIt) {
     EXPECT_EQ(CsvExport::Field("a,b"), "\"a,b\"");
     EXPECT_EQ(CsvExport::Field("say \"hi\""), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(CsvExport::Field("two\nlines"), "\"two\nlines\"");
+}
+
+TEST(StationState, ADemotionShowsWithItsSecondsUnlessTheStationIsSwitchedOff) {
+    const struct {
+        uint32_t plcState;
+        std::optional<uint32_t> demotedLeft; // the DEML gate; unset: not read
+        const char* shown;                   // the views
+        const char* name;                    // the stations CSV
+    } cases[] = {
+        {merix::kCommunicating, 0, "communicating", "communicating"},
+        {merix::kInError, 0, "in error", "in error"},
+        {merix::kInError, 7, "demoted 7 s", "demoted"},
+        {merix::kCommunicating, 3, "demoted 3 s", "demoted"}, // warm-started, the period runs
+        {merix::kSwitchedOff, 7, "switched off", "switched off"},
+        {merix::kInError, std::nullopt, "in error", "in error"}, // a driver without statistics
+    };
+    for (const auto& c : cases) {
+        StationStats stats;
+        stats.counters[static_cast<size_t>(Counter::kDemotedLeft)] = c.demotedLeft;
+        EXPECT_EQ(StationStateShown(stats, c.plcState), c.shown) << c.shown;
+        EXPECT_STREQ(StationStateText(stats, c.plcState), c.name) << c.shown;
+    }
 }
 
 } // namespace

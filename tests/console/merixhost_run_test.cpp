@@ -71,7 +71,8 @@ protected:
 // Values CSV: time, gate, address, station, operation, result, value.
 // Events CSV: received, station, event, gate, address, value, timestamp, kind.
 // Stations CSV: time, station, each counter under its name in lower case (turn_us for the
-// turnaround), with the state after the counters of the first files (before SHRT).
+// turnaround, deml_s for the demotion's seconds), with the state after the counters of the
+// first files (before SHRT).
 
 /// The stations CSV's header as the rule above makes it from the driver's counter names.
 std::vector<std::string> StationsHeader() {
@@ -84,7 +85,10 @@ std::vector<std::string> StationsHeader() {
         std::transform(name.begin(), name.end(), name.begin(), [](char c) {
             return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         });
-        header.push_back(static_cast<Counter>(i) == Counter::kTurnaround ? name + "_us" : name);
+        const auto counter = static_cast<Counter>(i);
+        header.push_back(counter == Counter::kTurnaround    ? name + "_us"
+                         : counter == Counter::kDemotedLeft ? name + "_s"
+                                                            : name);
     }
     return header;
 }
@@ -125,8 +129,9 @@ TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
                             "ev_a     E010000   6\n"
                             "ev_b     E010001   6\n"
                             "ev_c     E010002   6\n");
-    // The driver reads its settings from the directory --ini-dir names.
-    WriteFile("MERIX01.INI", "IFG = 7\n");
+    // The driver reads its settings from the directory --ini-dir names; an option puts its
+    // own line in place of the file's.
+    WriteFile("MERIX01.INI", "IFG = 7\nRETRIES = 9\n");
     ChildProcess host(Command({"--port",
                                sim.DeviceName(),
                                "--baud",
@@ -158,7 +163,13 @@ TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
                                "--log",
                                Path("merix.log"),
                                "--trace",
-                               Path("line.trace")}),
+                               Path("line.trace"),
+                               "--demote",
+                               "10",
+                               "--retries",
+                               "3",
+                               "--retry-pause",
+                               "20"}),
                       Path("output.txt"));
     ASSERT_TRUE(host.Started());
 
@@ -246,6 +257,11 @@ TEST_F(MerixhostRun, ScansASimulatedLineWritesAndCollectsEventsUntilStopped) {
     const std::string log = ReadText(Path("merix.log"));
     // The user's initialisation file still counts when merixhost adds the trace to it.
     EXPECT_NE(log.find("MERIX> IFG is set to 7"), std::string::npos);
+    for (const char* line :
+         {"MERIX> DEMOTE = 10 s", "MERIX> RETRIES = 3", "MERIX> RETRY_PAUSE = 20 ms"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(log.find("MERIX> RETRIES = 9"), std::string::npos);
     const std::string trace = ReadText(Path("line.trace"));
     EXPECT_NE(trace.find(" TX 01 03 00 0A 00 01 "), std::string::npos) << trace;
     EXPECT_NE(trace.find("st 1 fn 03 read registers 2 bytes: 1234 | CRC ok"), std::string::npos);

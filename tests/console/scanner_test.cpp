@@ -3,6 +3,7 @@
 // the station table, and which writes the host refuses before the driver sees them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -24,6 +25,7 @@ struct FakeDriver {
     std::map<int32_t, int16_t> writes; ///< address -> value
     bool statistics = true;            ///< false: a driver without statistics gates
     std::vector<std::string> statisticParses;
+    std::map<int32_t, uint16_t> demotedLeft; ///< station -> its DEML gate; 0 when not given
 };
 FakeDriver g_fake;
 
@@ -40,10 +42,14 @@ constexpr const auto& kCounters = merix::kLineCounterNames;
 constexpr int32_t kStatisticsBase = 256;
 
 /// A statistics gate's value: station S, counter i reads S * 100 + i, the whole line 40000 + i
-/// (beyond a signed 16-bit word).
+/// (beyond a signed 16-bit word); DEML, the seconds of a demotion, reads demotedLeft.
 uint16_t CounterValue(int32_t address) {
     const int32_t station = (address - kStatisticsBase) / 16;
     const int32_t index = (address - kStatisticsBase) % 16;
+    if (static_cast<Counter>(index) == Counter::kDemotedLeft) {
+        const auto it = g_fake.demotedLeft.find(station);
+        return it == g_fake.demotedLeft.end() ? 0 : it->second;
+    }
     return static_cast<uint16_t>((station == 0 ? 40000 : station * 100) + index);
 }
 
@@ -142,14 +148,21 @@ int32_t FakeVpiMain(merix::CallBlock* cb) {
     return 0;
 }
 
-/// "OK 100, FAIL 101, ..., TURN 108 us, ...": every counter under its name, counter i of a
-/// station as CounterValue gives it from `first`; "-" for each when the counters were not read.
-std::string Counts(std::optional<int> first) {
+/// "OK 100, FAIL 101, ..., TURN 108 us, ..., DEML 0 s": every counter under its name, counter
+/// i of a station as CounterValue gives it from `first` and DEML `demotedLeft`; "-" for each
+/// when the counters were not read.
+std::string Counts(std::optional<int> first, int demotedLeft = 0) {
     std::string text;
     for (size_t i = 0; i < kCounterCount; ++i) {
+        const auto counter = static_cast<Counter>(i);
+        const int value = counter == Counter::kDemotedLeft
+                              ? demotedLeft
+                              : first.value_or(0) + static_cast<int>(i);
         text += (i == 0 ? "" : ", ") + std::string(kCounters[i]) + " " +
-                (first ? std::to_string(*first + static_cast<int>(i)) : "-") +
-                (static_cast<Counter>(i) == Counter::kTurnaround ? " us" : "");
+                (first ? std::to_string(value) : "-") +
+                (counter == Counter::kTurnaround    ? " us"
+                 : counter == Counter::kDemotedLeft ? " s"
+                                                    : "");
     }
     return text;
 }
@@ -271,6 +284,8 @@ TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
     ASSERT_EQ(g_fake.statisticParses.size(), 3u * kCounterCount);
     EXPECT_EQ(g_fake.statisticParses.front(), "ST00OK");
     EXPECT_EQ(g_fake.statisticParses.back(), "ST02" + std::string(kCounters[kCounterCount - 1]));
+    // Station 2 is demoted, 7 s to go; the whole line's DEML is the longest.
+    g_fake.demotedLeft = {{2, 7}, {0, 7}};
     scanner.ReadStatistics();
     for (size_t st : {0u, 1u, 2u}) {
         for (size_t i = 0; i < kCounterCount; ++i) {
@@ -282,10 +297,13 @@ TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
     EXPECT_FALSE(scanner.Stations()[3].Counted()) << "not in the list";
     EXPECT_EQ(StationLines(scanner),
               (std::vector<std::string>{"station 1: " + Counts(100) + ", communicating",
-                                        "station 2: " + Counts(200) + ", communicating",
-                                        "line: " + Counts(40000)}));
+                                        "station 2: " + Counts(200, 7) + ", demoted 7 s",
+                                        "line: " + Counts(40000, 7)}));
     EXPECT_NE(StationLines(scanner)[0].find("TURN 108 us"), std::string::npos)
         << "the turnaround, a value, carries its unit";
+    const auto summary = SummaryLines(scanner, RunOutcome{});
+    EXPECT_NE(std::find(summary.begin(), summary.end(), "  stations demoted: 1 of 2"),
+              summary.end());
 
     // A driver without statistics refuses the first gate and is not asked for the others;
     // the stations are still listed, without counters.
@@ -302,6 +320,7 @@ TEST_F(ScannerTest, TheDriversCountersFillTheStationTable) {
                               "the stations show no counters");
     EXPECT_EQ(StationLines(fresh),
               std::vector<std::string>{"station 1: " + Counts(std::nullopt) + ", communicating"});
+    EXPECT_EQ(DemotedLine(fresh), std::nullopt) << "no gate tells a demotion";
 }
 
 TEST_F(ScannerTest, WritesOnlyWhatTheDriverCanWrite) {
