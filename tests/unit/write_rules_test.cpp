@@ -1,8 +1,10 @@
 // What may be written (WRITE lines), every write on record (JOURNAL) and a confirmed write
 // read back (VERIFY).
+#ifndef _WIN32
 #include <sys/resource.h>
 
 #include <csignal>
+#endif
 
 #include "gates/address_parser.h"
 #include "services/host_log.h"
@@ -320,6 +322,7 @@ INSTANTIATE_TEST_SUITE_P(Files, UnwritableJournal,
                                            "JOURNAL = " + std::string(300, 'j') + "\n",
                                            "JOURNAL = .\n")); // a folder
 
+#ifndef _WIN32
 // A journal line that cannot be appended after the request went out cannot undo the write: the
 // write's true result goes back, the line goes to the log, and no further write is made.
 TEST_F(WriteRulesTest, JournalThatFailsAfterTheWriteStopsTheWritesAfterIt) {
@@ -351,6 +354,7 @@ TEST_F(WriteRulesTest, JournalThatFailsAfterTheWriteStopsTheWritesAfterIt) {
     EXPECT_EQ(fake::Written().size(), 1u) << "nothing more is sent";
     EXPECT_EQ(std::filesystem::file_size("j.log"), size) << "the journal is left as it was";
 }
+#endif
 
 // VERIFY = ON: a confirmed write is read back in one read transaction.
 struct VerifyCase {
