@@ -25,7 +25,7 @@ bool SetNonBlocking(int fd) {
 
 } // namespace
 
-std::unique_ptr<LineEndpoint> LineEndpoint::OpenPty(std::string* error) {
+std::unique_ptr<LineEndpoint> LineEndpoint::OpenPty(int baud, std::string* error) {
     int master = -1;
     int slave = -1;
     char name[256] = {};
@@ -42,6 +42,8 @@ std::unique_ptr<LineEndpoint> LineEndpoint::OpenPty(std::string* error) {
         return nullptr;
     }
     cfmakeraw(&tio);
+    // A rate that termios does not name leaves the pty's own; such a line is not judged.
+    merix::plat::SetTermiosSpeed(static_cast<uint32_t>(baud), &tio);
     if (tcsetattr(slave, TCSANOW, &tio) != 0 || !SetNonBlocking(master)) {
         *error = ErrnoText("setting up the pseudo-terminal");
         close(master);
@@ -104,6 +106,14 @@ LineEndpoint::~LineEndpoint() {
     if (keepOpen_ >= 0) {
         close(keepOpen_);
     }
+}
+
+std::optional<uint32_t> LineEndpoint::MasterBaud() const {
+    termios tio{};
+    if (keepOpen_ < 0 || tcgetattr(keepOpen_, &tio) != 0) {
+        return std::nullopt;
+    }
+    return merix::plat::DcbFromTermios(tio).baudRate;
 }
 
 long LineEndpoint::Read(uint8_t* buffer, size_t size) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -15,10 +16,11 @@ namespace h51sim {
 
 class LineEndpoint {
 public:
-    /// A new pseudo-terminal in raw mode. One descriptor of its slave side stays open for the
-    /// endpoint's life, so that the master side never reads EIO (all slaves closed) while the
-    /// driver under test closes and reopens the port.
-    static std::unique_ptr<LineEndpoint> OpenPty(std::string* error);
+    /// A new pseudo-terminal in raw mode at `baud`, so that a master that sets no rate of its
+    /// own is on the line's. One descriptor of its slave side stays open for the endpoint's
+    /// life, so that the master side never reads EIO (all slaves closed) while the driver
+    /// under test closes and reopens the port.
+    static std::unique_ptr<LineEndpoint> OpenPty(int baud, std::string* error);
 
     /// A serial device set to the line's baud rate, data bits, parity and stop bits.
     static std::unique_ptr<LineEndpoint> OpenDevice(const std::string& path, const LineConfig& line,
@@ -35,6 +37,10 @@ public:
 
     /// Reads what is there without waiting: bytes read, 0 when none, -1 on an error.
     long Read(uint8_t* buffer, size_t size);
+
+    /// The rate the master last set on its side of a pseudo-terminal, which the pty keeps
+    /// (its parity it does not); nullopt for a real device, whose UART does the judging.
+    std::optional<uint32_t> MasterBaud() const;
 
     /// Writes all bytes, waiting up to `timeout` for room; the number written.
     size_t Write(const uint8_t* bytes, size_t size, std::chrono::milliseconds timeout);

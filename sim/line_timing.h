@@ -24,6 +24,9 @@ struct LineConfig {
     /// The line hears every request: each byte is sent back as it arrives, as a transceiver
     /// whose receiver stays on (2-wire adapters, automatic direction) sends its own bytes back.
     bool echo = false;
+    /// On a pseudo-terminal, bytes that the master sends at another baud rate than `baud` are
+    /// garbled and ignored, as a station's UART would; true takes them at any rate.
+    bool anyBaud = false;
 };
 
 /// Checks a configuration; false with the reason in `why` when it cannot be used.

@@ -50,11 +50,12 @@ struct LineOptions {
     CLI::Option* seed;
     CLI::Option* noPacing;
     CLI::Option* echo;
+    CLI::Option* anyBaud;
 
     Options::Given Given() const {
         return {baud->count() > 0,     dataBits->count() > 0,   parity->count() > 0,
                 stopBits->count() > 0, turnaround->count() > 0, seed->count() > 0,
-                noPacing->count() > 0, echo->count() > 0};
+                noPacing->count() > 0, echo->count() > 0,       anyBaud->count() > 0};
     }
 };
 
@@ -80,7 +81,10 @@ LineOptions AddLineOptions(CLI::App& app, Options& o) {
     auto* echo = app.add_flag("--echo", o.echo,
                               "Send every request back as it arrives, as a transceiver that hears "
                               "itself");
-    return {baud, dataBits, parity, stopBits, turnaround, seed, noPacing, echo};
+    auto* anyBaud = app.add_flag("--any-baud", o.anyBaud,
+                                 "Answer requests at any baud rate the master sets on the "
+                                 "pseudo-terminal (default: only at --baud, as a real line)");
+    return {baud, dataBits, parity, stopBits, turnaround, seed, noPacing, echo, anyBaud};
 }
 
 void AddStationOptions(CLI::App& app, Options& o) {
@@ -154,6 +158,9 @@ void ApplyLineOptions(const Options& o, LineConfig& line) {
     }
     if (o.given.echo) {
         line.echo = true;
+    }
+    if (o.given.anyBaud) {
+        line.anyBaud = true;
     }
 }
 

@@ -26,6 +26,7 @@ struct Options {
     uint64_t seed = 1;
     bool noPacing = false;
     bool echo = false;
+    bool anyBaud = false;
     std::vector<int> stations;
     uint16_t eventGates = 0;
     size_t eventCapacity = 500;
@@ -44,6 +45,7 @@ struct Options {
         bool seed = false;
         bool noPacing = false;
         bool echo = false;
+        bool anyBaud = false;
     } given;
 };
 

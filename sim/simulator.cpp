@@ -75,7 +75,7 @@ bool Simulator::AddStation(const StationConfig& config, std::string* error) {
 
 bool Simulator::Start(std::string* error) {
     std::string why;
-    auto endpoint = LineEndpoint::OpenPty(&why);
+    auto endpoint = LineEndpoint::OpenPty(line_.baud, &why);
     if (!endpoint) {
         if (error != nullptr) {
             *error = why;

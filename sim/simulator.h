@@ -40,6 +40,8 @@ struct Counters {
     uint64_t unaddressed = 0; ///< well-formed requests to a station that is not configured
     uint64_t replies = 0;     ///< replies put on the line (faulty ones included)
     uint64_t faults = 0;      ///< requests or replies that suffered an injected fault
+    /// Bytes the master sent at another baud rate than the line's: garbled, so ignored
+    uint64_t misratedBytes = 0;
     std::array<uint64_t, kFaultKinds> faultsByKind{}; ///< the same by FaultKind
 };
 
@@ -179,6 +181,9 @@ private:
 
     // The line thread (simulator_loop.cpp).
     void Run();
+    /// False, with the bytes counted and traced, when the master sends `n` bytes at another
+    /// rate than the line's: a station's UART makes nothing of them.
+    bool AtLineRate(size_t n);
     void HandleFrame(const RxFrame& frame);
     Outgoing Answer(const RxFrame& frame, ReceivedFrame& record);
     /// The addressed station's reply as the fault planned for this request leaves it; the

@@ -65,7 +65,9 @@ void Simulator::Run() {
                 if (line_.echo) {
                     endpoint_->Write(buffer.data(), static_cast<size_t>(n), kWriteRoom);
                 }
-                framer_.Push(std::span(buffer.data(), static_cast<size_t>(n)), Clock::now());
+                if (AtLineRate(static_cast<size_t>(n))) {
+                    framer_.Push(std::span(buffer.data(), static_cast<size_t>(n)), Clock::now());
+                }
             } else if (n < 0 || (fds[1].revents & (POLLERR | POLLHUP)) != 0) {
                 lineFailed = true;
                 SleepUntil(Clock::now() + kMaxIdle);
@@ -101,6 +103,24 @@ Clock::time_point Simulator::NextWake(Clock::time_point now) {
 bool Simulator::SleepUntil(Clock::time_point deadline) {
     std::unique_lock lock(stopMutex_);
     return !stopCv_.wait_until(lock, deadline, [&] { return stop_.load(); });
+}
+
+bool Simulator::AtLineRate(size_t n) {
+    if (line_.anyBaud) {
+        return true;
+    }
+    const std::optional<uint32_t> rate = endpoint_->MasterBaud();
+    if (!rate || *rate == 0 || *rate == static_cast<uint32_t>(line_.baud)) {
+        return true;
+    }
+    std::lock_guard lock(mutex_);
+    counters_.misratedBytes += n;
+    if (trace_.Enabled()) {
+        trace_.Note(std::to_string(n) + " bytes at " + std::to_string(*rate) + " baud on a " +
+                    std::to_string(line_.baud) + " baud line: garbled, ignored");
+    }
+    Notify();
+    return false;
 }
 
 void Simulator::HandleFrame(const RxFrame& frame) {

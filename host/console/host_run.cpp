@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "host/console/driver_settings.h"
 #include "host/console/run_loop.h"
 #include "host/console/summary.h"
 #include "host/console/terminal.h"
@@ -25,49 +26,6 @@ void MakeAbsolute(std::string& path) {
             path = absolute.string();
         }
     }
-}
-
-merix::StartParams StartParamsFor(const Options& options, const std::string& portName) {
-    merix::StartParams sp{};
-    std::snprintf(sp.portName, sizeof sp.portName, "%s", portName.c_str());
-    sp.comOn = 1;
-    // The driver counts the reply timeout in tens of milliseconds.
-    sp.replyTimeout = static_cast<uint32_t>((options.replyTimeout.count() + 9) / 10);
-    sp.baud = static_cast<uint16_t>(options.baud);
-    sp.dataBits = static_cast<int16_t>(options.dataBits);
-    sp.stopBits = static_cast<int16_t>(options.stopBitsCode);
-    sp.parity = static_cast<int16_t>(options.parityCode);
-    return sp;
-}
-
-/// What merixhost tells the driver through its initialisation file: the trace, the capture,
-/// a port that the host's 11 characters cannot name, and the demotion and retries given.
-std::vector<IniSetting> OverlaidSettings(const Options& options,
-                                         const std::filesystem::path& tracePath,
-                                         const std::filesystem::path& capturePath,
-                                         const std::filesystem::path& journalPath,
-                                         const PortName& port) {
-    std::vector<IniSetting> settings;
-    if (!tracePath.empty()) {
-        settings.emplace_back("TRACE", tracePath.string());
-    }
-    if (!capturePath.empty()) {
-        settings.emplace_back("CAPTURE", capturePath.string());
-    }
-    if (!journalPath.empty()) {
-        settings.emplace_back("JOURNAL", journalPath.string());
-    }
-    if (!port.PortLine().empty()) {
-        settings.emplace_back("PORT", port.PortLine());
-    }
-    for (const auto& [keyword, value] : {std::pair{"DEMOTE", options.demoteSeconds},
-                                         {"RETRIES", options.retries},
-                                         {"RETRY_PAUSE", options.retryPauseMs}}) {
-        if (value) {
-            settings.emplace_back(keyword, std::to_string(*value));
-        }
-    }
-    return settings;
 }
 
 std::filesystem::path AbsoluteOrNone(const std::string& path) {

@@ -8,6 +8,7 @@
 #include "host/console/demo.h"
 #include "host/console/driver_loader.h"
 #include "host/console/port_name.h"
+#include "host/console/scan_lists.h"
 #include "merix/version.h"
 
 namespace merixhost {
@@ -24,18 +25,6 @@ CLI::Validator DurationCheck() {
                                                "(e.g. 500ms, 2s, 1m)";
         },
         "DURATION");
-}
-
-std::optional<int> ParityCode(const std::string& text) {
-    static const std::pair<const char*, int> kNames[] = {
-        {"none", 0}, {"odd", 1}, {"even", 2}, {"mark", 3}, {"space", 4},
-        {"N", 0},    {"O", 1},   {"E", 2},    {"M", 3},    {"S", 4}};
-    for (const auto& [name, code] : kNames) {
-        if (text == name) {
-            return code;
-        }
-    }
-    return std::nullopt;
 }
 
 std::optional<WriteRequest> ParseWrite(const std::string& text) {
@@ -58,7 +47,9 @@ std::optional<WriteRequest> ParseWrite(const std::string& text) {
 
 /// What the options give as text, before it is checked and converted.
 struct OptionTexts {
+    std::string baud = "9600";
     std::string parity = "even";
+    std::string stations = "1-31";
     std::string stopBits = "1";
     std::string replyTimeout = "500ms";
     std::string interval = "1s";
@@ -72,18 +63,24 @@ void AddLineOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo) 
     app.add_option("-p,--port", out.port,
                    "serial port: " + PortNameHelp() + (demo ? "; none: the demo" : ""))
         ->check([](const std::string& s) { return s.empty() ? "empty port name" : ""; });
-    app.add_option("-b,--baud", out.baud, "baud rate")
+    app.add_option("-b,--baud", texts.baud,
+                   "baud rate, 50 to 65535; with --scan a comma list, e.g. 9600,19200,38400")
         ->capture_default_str()
-        ->check(CLI::Range(50, 65535));
+        ->check([](const std::string& s) {
+            return ParseBaudList(s) ? "" : "'" + s + "' is not a baud rate 50..65535 or a list";
+        });
     app.add_option("--data-bits", out.dataBits, "data bits")
         ->capture_default_str()
         ->check(CLI::Range(5, 8));
     app.add_option("--stop-bits", texts.stopBits, "1, 1.5 or 2")
         ->capture_default_str()
         ->check(CLI::IsMember({"1", "1.5", "2"}));
-    app.add_option("--parity", texts.parity, "none, odd, even, mark, space (or N, O, E, M, S)")
+    app.add_option("--parity", texts.parity,
+                   "none, odd, even, mark, space (or N, O, E, M, S); with --scan a comma list, "
+                   "e.g. even,none")
         ->capture_default_str()
-        ->check([](const std::string& s) { return ParityCode(s) ? "" : "unknown parity " + s; });
+        ->check(
+            [](const std::string& s) { return ParseParityList(s) ? "" : "unknown parity " + s; });
     app.add_option("--reply-timeout", texts.replyTimeout,
                    "how long the driver waits for a reply (rounded up to 10ms)")
         ->capture_default_str()
@@ -164,6 +161,23 @@ void AddScanOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo) 
         ->check(CLI::Range(0.0, 1e7));
 }
 
+void AddStationScanOptions(CLI::App& app, Options& out, OptionTexts& texts) {
+    app.add_flag("--scan", out.scan,
+                 "find the stations on the line: read one holding register of each station at "
+                 "each --baud and --parity given, with one attempt each, and write nothing");
+    app.add_option("--stations", texts.stations, "the stations --scan tries, e.g. 1-8 or 1,4,7-9")
+        ->capture_default_str()
+        ->check([](const std::string& s) {
+            return ParseStationList(s) ? "" : "'" + s + "' is not a list of stations 1..31";
+        });
+    app.add_option("--scan-register", out.scanRegister,
+                   "the holding register --scan reads of each station")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 65535));
+    app.add_option("--csv", out.scanCsv,
+                   "write the stations --scan found to FILE as CSV (the file is emptied first)");
+}
+
 void AddOutputOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo) {
     app.add_option("-l,--log", out.logPath, "write every driver log line to FILE");
     app.add_option("--log-level", out.logLevel,
@@ -189,7 +203,11 @@ void AddOutputOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo
 
 /// The texts, checked by the parser already, as the values they stand for.
 void Convert(const OptionTexts& texts, Options& out) {
-    out.parityCode = *ParityCode(texts.parity);
+    out.bauds = *ParseBaudList(texts.baud);
+    out.baud = out.bauds.front();
+    out.parityCodes = *ParseParityList(texts.parity);
+    out.parityCode = out.parityCodes.front();
+    out.scanStations = *ParseStationList(texts.stations);
     out.stopBitsCode = texts.stopBits == "1" ? 0 : texts.stopBits == "1.5" ? 1 : 2;
     out.replyTimeout = *ParseDuration(texts.replyTimeout);
     out.interval = *ParseDuration(texts.interval);
@@ -203,8 +221,35 @@ void Convert(const OptionTexts& texts, Options& out) {
     }
 }
 
+/// A scan reads one register of each station and nothing else, so what would write, or
+/// scan a gate list, does not go with it; its own options go with nothing else.
+std::optional<std::string> ScanConflict(const Options& out) {
+    if (!out.scan) {
+        if (out.bauds.size() > 1 || out.parityCodes.size() > 1) {
+            return "a list of baud rates or parities is for --scan only";
+        }
+        return out.scanCsv.empty() ? std::nullopt
+                                   : std::optional<std::string>("--csv goes with --scan");
+    }
+    if (out.Demo()) {
+        return "--scan needs --port";
+    }
+    if (!out.writes.empty() || out.syncTime || out.timeSyncEvery || !out.warmStarts.empty()) {
+        return "--scan writes nothing: no --write, --sync-time, --time-sync-every or "
+               "--warm-start with it";
+    }
+    if (!out.gatesPath.empty()) {
+        return "--scan reads no gate list: no --gates with it";
+    }
+    return std::nullopt;
+}
+
 /// What single options cannot tell: whether they go together, and with this build.
 std::optional<int> CheckTogether(const Options& out, const std::string& noDemo) {
+    if (const auto conflict = ScanConflict(out)) {
+        fmt::print(stderr, "merixhost: {}\n", *conflict);
+        return 2;
+    }
     if (out.Demo() && !noDemo.empty()) {
         fmt::print(stderr, "merixhost: {}\n", noDemo);
         return 2;
@@ -214,7 +259,7 @@ std::optional<int> CheckTogether(const Options& out, const std::string& noDemo) 
                            "2 stop bits\n");
         return 2;
     }
-    if (!out.Demo() && out.gatesPath.empty()) {
+    if (!out.Demo() && out.gatesPath.empty() && !out.scan) {
         fmt::print(stderr, "merixhost: --gates FILE is needed with --port\n");
         return 2;
     }
@@ -235,6 +280,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
     AddLineOptions(app, out, texts, demo);
     AddDriverOptions(app, out);
     AddScanOptions(app, out, texts, demo);
+    AddStationScanOptions(app, out, texts);
     AddOutputOptions(app, out, texts, demo);
     try {
         app.parse(argc, argv);

@@ -24,6 +24,10 @@ struct Options {
     int stopBitsCode = 0; ///< 0 one, 1 one and a half, 2 two
     int parityCode = 2;   ///< 0 none, 1 odd, 2 even, 3 mark, 4 space
     Millis replyTimeout{500};
+    // --baud and --parity as given: one setting, or with --scan each of a list in turn (the
+    // first is also `baud` and `parityCode`).
+    std::vector<int> bauds{9600};
+    std::vector<int> parityCodes{2};
 
     // Driver.
     std::string driverPath; ///< empty: next to merixhost, installed, else the build's
@@ -46,6 +50,13 @@ struct Options {
     std::vector<WriteRequest> writes;
     std::vector<int> warmStarts;
     std::optional<double> duration; ///< seconds; unset: 15 for the demo, else until stopped
+
+    // Finding the stations (--scan): one read of a holding register of each station at each
+    // line setting, and no scan of a gate list.
+    bool scan = false;
+    std::vector<int> scanStations; ///< ascending, 1 to 31
+    int scanRegister = 0;
+    std::string scanCsv; ///< the stations found, as CSV; empty: none
 
     // Output.
     std::string logPath;

@@ -36,6 +36,13 @@ public:
 
     bool Ok() const { return fd_ >= 0; }
 
+    /// Sets the rate of this side of the pseudo-terminal, as a master opening the port does.
+    bool SetSpeed(speed_t speed) {
+        termios tio{};
+        return tcgetattr(fd_, &tio) == 0 && cfsetspeed(&tio, speed) == 0 &&
+               tcsetattr(fd_, TCSANOW, &tio) == 0;
+    }
+
     /// Sends `frame` with its CRC appended.
     bool Send(std::vector<uint8_t> frame) {
         AppendCrc(frame);
