@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "serial/com_port.h"
+#include "serial/function_table.h"
 #include "serial/line_direction.h"
 #include "services/host_log.h"
 #include "services/instance_room.h"
@@ -53,12 +54,35 @@ bool TakeLineEcho(const DriverContext& ctx, int32_t station, uint32_t length) {
         return false;
     }
     // A device server turns the line around itself and hears nothing of it.
-    if (room->direction == LineDirection::kServerSwitched ||
-        !SwitchedBeforeAnyAnswer(ctx, length) || ComPending(ctx.hf) == 0) {
+    room->earlyLength = room->earlyAt = 0;
+    // A single write's reply repeats its request byte for byte: from a station that answers
+    // at once (a slave on a pseudo-terminal, one that does not wait out the silence) it would
+    // pass for an echo. Only a request whose reply differs from it can show the echo.
+    const bool replyRepeatsRequest =
+        length > 1 && (ctx.txBuf[1] == kWriteSingleCoil || ctx.txBuf[1] == kWriteSingleRegister);
+    if (room->direction == LineDirection::kServerSwitched || replyRepeatsRequest ||
+        !SwitchedBeforeAnyAnswer(ctx, length)) {
         return true;
     }
-    if (!EchoMatches(ctx, length)) {
-        return false; // no station answers that soon: noise, or a collision
+    // What is there already, and no more: a read of the whole echo would wait for bytes that
+    // may never come.
+    const uint32_t pending = std::min(ComPending(ctx.hf), length);
+    uint32_t read = 0;
+    if (pending == 0 || ComRead(ctx.hf, room->early, pending, &read) != kComOk || read == 0) {
+        return true;
+    }
+    if (std::memcmp(room->early, ctx.txBuf, read) != 0) {
+        // No repeat of the request: a station's reply after all (one that answered sooner than
+        // a line allows). The receiver takes these bytes first.
+        room->earlyLength = read;
+        return true;
+    }
+    uint32_t rest = 0;
+    if (read < length &&
+        (ComRead(ctx.hf, room->early + read, length - read, &rest) != kComOk ||
+         std::memcmp(room->early + read, ctx.txBuf + read, rest) != 0 || read + rest < length)) {
+        room->earlyLength = read + rest; // the request's first bytes, then something else
+        return true;
     }
     room->echoSeen = true;
     const std::string_view port = LinePortName(ctx);

@@ -1,11 +1,14 @@
 #include "serial/receiver.h"
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
 
 #include "serial/com_port.h"
 #include "serial/line_trace.h"
 #include "serial/protocol.h"
 #include "services/host_log.h"
+#include "services/instance_room.h"
 #include "services/line_statistics.h"
 
 namespace merix {
@@ -55,9 +58,31 @@ ReceiveResult ExceptionVerdict(uint8_t code, uint8_t function, int32_t station) 
     }
 }
 
+/// Takes bytes of the reply that the echo check read off the port already, at most `count`.
+uint32_t TakeEarly(DriverContext& ctx, uint8_t* out, uint32_t count) {
+    InstanceRoom* room = FindInstanceRoom(ctx);
+    if (room == nullptr || room->earlyAt >= room->earlyLength) {
+        return 0;
+    }
+    const uint32_t n = std::min(count, room->earlyLength - room->earlyAt);
+    std::memcpy(out, room->early + room->earlyAt, n);
+    room->earlyAt += n;
+    return n;
+}
+
 // Each read, with the reply bytes in the buffer after it, for the line trace.
 int TracedRead(DriverContext& ctx, uint32_t offset, uint32_t count, uint32_t* read) {
-    const int rc = ComRead(ctx.hf, ctx.rxBuf + offset, count, read);
+    const uint32_t early = TakeEarly(ctx, ctx.rxBuf + offset, count);
+    int rc = kComOk;
+    *read = 0;
+    if (early < count) {
+        rc = ComRead(ctx.hf, ctx.rxBuf + offset + early, count - early, read);
+    }
+    if (early > 0 && rc != kComOk) {
+        rc = kComOk; // what had come is the read's, whatever came after it
+        *read = 0;
+    }
+    *read += early;
     TraceReceiveStep(ctx, offset + *read);
     return rc;
 }

@@ -54,6 +54,11 @@ struct InstanceRoom {
     /// The line was found to echo its requests since the open (without ECHO = ON, which the
     /// settings hold): their echo is read before each reply until the next open.
     bool echoSeen = false;
+    /// Bytes the echo check read off the port that are no echo: the reply's first, which the
+    /// receiver takes before it reads the port again.
+    uint8_t early[kTxBufSize] = {};
+    uint32_t earlyLength = 0;
+    uint32_t earlyAt = 0;
 };
 
 /// silentSinceOpen once a station has answered since the open.

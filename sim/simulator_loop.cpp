@@ -228,7 +228,9 @@ void Simulator::SendPaced(const Outgoing& out) {
     const size_t n = out.bytes.size();
     size_t sent = 0;
     if (!line_.pacing) {
-        if (SleepUntil(Clock::now() + out.delay)) {
+        // At once, but not before the request has left the line and the silence that ends it:
+        // no station answers sooner, and a pseudo-terminal hands the request over in no time.
+        if (SleepUntil(out.start)) {
             sent = endpoint_->Write(out.bytes.data(), n, kWriteRoom);
         }
     } else {
