@@ -184,6 +184,36 @@ bool ServerReached(uint64_t boundMs) {
     return true;
 }
 
+/// What a request of `n` bytes, on the wire from `onWireUs`, brings into the input: its echo,
+/// where the line hears itself, and the next scripted reply, where a station heard it.
+void QueueAnswers(bool heard, const uint8_t* bytes, uint32_t n, uint64_t onWire) {
+    if (M().echo && heard) {
+        fake::Piece echo = fake::Bytes(std::vector<uint8_t>(bytes, bytes + n));
+        echo.readyUs = onWire;
+        M().input.push_back(std::move(echo));
+    }
+    if (!M().replies.empty()) {
+        uint64_t at = M().wireFreeUs + M().turnaroundUs;
+        // No station answers before the 3.5 characters of silence that end the request (at
+        // least 1.75 ms: Modbus over serial line, 2.5.1.1).
+        const uint64_t ready =
+            M().wireFreeUs +
+            std::max<uint64_t>(1750, static_cast<uint64_t>(fake::CharacterUs() * 3.5));
+        for (auto& piece : M().replies.front()) {
+            if (!heard) {
+                break;
+            }
+            if (M().paced) {
+                piece.atUs = at;
+                at += static_cast<uint64_t>(fake::CharacterUs() * piece.bytes.size() + 0.5);
+            }
+            piece.readyUs = ready;
+            M().input.push_back(std::move(piece));
+        }
+        M().replies.pop_front();
+    }
+}
+
 uint32_t BytesBeforeSilence() {
     uint32_t n = 0;
     for (const auto& piece : M().input) {
@@ -570,31 +600,7 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
     M().wireTimes.push_back(fake::WireSpan{onWire, M().wireFreeUs});
     // Sent with the transmitter off, the request reaches nobody.
     const bool heard = !(M().rs485Ignored && M().dcb.fRtsControl == kRtsToggle);
-    if (M().echo && heard) {
-        fake::Piece echo = fake::Bytes(std::vector<uint8_t>(bytes, bytes + n));
-        echo.readyUs = onWire;
-        M().input.push_back(std::move(echo));
-    }
-    if (!M().replies.empty()) {
-        uint64_t at = M().wireFreeUs + M().turnaroundUs;
-        // No station answers before the 3.5 characters of silence that end the request (at
-        // least 1.75 ms: Modbus over serial line, 2.5.1.1).
-        const uint64_t ready =
-            M().wireFreeUs +
-            std::max<uint64_t>(1750, static_cast<uint64_t>(fake::CharacterUs() * 3.5));
-        for (auto& piece : M().replies.front()) {
-            if (!heard) {
-                break;
-            }
-            if (M().paced) {
-                piece.atUs = at;
-                at += static_cast<uint64_t>(fake::CharacterUs() * piece.bytes.size() + 0.5);
-            }
-            piece.readyUs = ready;
-            M().input.push_back(std::move(piece));
-        }
-        M().replies.pop_front();
-    }
+    fake::QueueAnswers(heard, bytes, n, onWire);
     if (!M().lineErrorQueue.empty()) {
         fake::SeeLineErrors(M().lineErrorQueue.front());
         M().lineErrorQueue.pop_front();

@@ -56,7 +56,7 @@ enum class TraceWhy : uint8_t {
     kException, ///< an exception reply the transaction did not take
     kCrcBad,
     kEchoDiffers,
-    kLineEcho,    ///< the line's echo of the request did not come back whole and unchanged
+    kLineEcho, ///< the line's echo of the request did not come back whole and unchanged
 };
 
 // Hooks of the transmitter and the receiver. Each does nothing when `ctx` is not traced, and
