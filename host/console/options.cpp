@@ -176,6 +176,9 @@ void AddStationScanOptions(CLI::App& app, Options& out, OptionTexts& texts) {
         ->check(CLI::Range(0, 65535));
     app.add_option("--csv", out.scanCsv,
                    "write the stations --scan found to FILE as CSV (the file is emptied first)");
+    app.add_flag("--sniff", out.sniff,
+                 "listen to another master on the line and decode what it and the stations "
+                 "send; nothing is transmitted and no driver is loaded");
 }
 
 void AddOutputOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo) {
@@ -195,6 +198,9 @@ void AddOutputOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo
     app.add_option("--csv-stations", out.csvStations,
                    "write the driver's counters of each station to FILE as CSV each time the "
                    "table is refreshed (the file is emptied first)");
+    app.add_option("--report", out.reportPath,
+                   "write a self-contained HTML page of the run to FILE at its end (live or "
+                   "--sniff)");
     app.add_option("--seed", out.seed,
                    demo ? "seed of the demo plant's random events and faults"
                         : "seed of the demo plant, which this build does not have")
@@ -221,9 +227,36 @@ void Convert(const OptionTexts& texts, Options& out) {
     }
 }
 
+/// A listener transmits nothing and runs no driver: whatever would send, or needs the driver,
+/// does not go with it.
+std::optional<std::string> SniffConflict(const Options& out) {
+    if (out.Demo()) {
+        return "--sniff needs --port";
+    }
+    if (out.bauds.size() > 1 || out.parityCodes.size() > 1) {
+        return "--sniff listens at one baud rate and parity";
+    }
+    if (!out.writes.empty() || out.syncTime || out.timeSyncEvery || !out.warmStarts.empty()) {
+        return "--sniff transmits nothing: no --write, --sync-time, --time-sync-every or "
+               "--warm-start with it";
+    }
+    if (!out.gatesPath.empty() || !out.journalPath.empty() || !out.scanCsv.empty() ||
+        !out.csvValues.empty() || !out.csvEvents.empty() || !out.csvStations.empty()) {
+        return "--sniff runs no driver and scans no gates: no --gates, --journal, --csv or "
+               "--csv-* with it";
+    }
+    return std::nullopt;
+}
+
 /// A scan reads one register of each station and nothing else, so what would write, or
 /// scan a gate list, does not go with it; its own options go with nothing else.
 std::optional<std::string> ScanConflict(const Options& out) {
+    if (out.scan && out.sniff) {
+        return "--scan and --sniff go one at a time";
+    }
+    if (out.sniff) {
+        return SniffConflict(out);
+    }
     if (!out.scan) {
         if (out.bauds.size() > 1 || out.parityCodes.size() > 1) {
             return "a list of baud rates or parities is for --scan only";
@@ -240,6 +273,9 @@ std::optional<std::string> ScanConflict(const Options& out) {
     }
     if (!out.gatesPath.empty()) {
         return "--scan reads no gate list: no --gates with it";
+    }
+    if (!out.reportPath.empty()) {
+        return "--report is for a live run or --sniff; --scan has --csv";
     }
     return std::nullopt;
 }
@@ -259,7 +295,7 @@ std::optional<int> CheckTogether(const Options& out, const std::string& noDemo) 
                            "2 stop bits\n");
         return 2;
     }
-    if (!out.Demo() && out.gatesPath.empty() && !out.scan) {
+    if (!out.Demo() && out.gatesPath.empty() && !out.scan && !out.sniff) {
         fmt::print(stderr, "merixhost: --gates FILE is needed with --port\n");
         return 2;
     }

@@ -58,6 +58,13 @@ struct Options {
     int scanRegister = 0;
     std::string scanCsv; ///< the stations found, as CSV; empty: none
 
+    // Listening to another master (--sniff): the port is opened and nothing is transmitted;
+    // no driver is loaded and no gate list is read.
+    bool sniff = false;
+
+    // A self-contained HTML page of the run, written at its end; empty: none.
+    std::string reportPath;
+
     // Output.
     std::string logPath;
     int logLevel = 32;
