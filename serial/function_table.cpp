@@ -65,4 +65,21 @@ std::optional<std::size_t> ExpectedRequestLength(std::span<const uint8_t> head) 
     return length.countAt + 1 + head[length.countAt] + 2;
 }
 
+std::optional<std::size_t> ExpectedReplyLength(uint8_t function, std::span<const uint8_t> head) {
+    const FunctionRow* row = FindFunction(function);
+    if (row == nullptr || row->reply == ReplyLayout::kNone || head.size() < 2) {
+        return std::nullopt;
+    }
+    if ((head[1] & kExceptionBit) != 0) {
+        return kExceptionReplyLength;
+    }
+    if (row->reply == ReplyLayout::kEcho) {
+        return kEchoReplyLength;
+    }
+    if (head.size() < 3) {
+        return std::nullopt;
+    }
+    return kReplyOverhead + head[2];
+}
+
 } // namespace merix

@@ -255,4 +255,10 @@ RequestFields DecodeRequestFields(const FunctionRow& row, std::span<const uint8_
 /// nullopt while the head is too short to tell or when the function has no known layout.
 std::optional<std::size_t> ExpectedRequestLength(std::span<const uint8_t> head);
 
+/// The length a reply to a request of `function` will have, CRC included, once enough of its
+/// head is known: an exception reply by its function byte, a counted reply by its byte count;
+/// nullopt while the head is too short to tell, and for a function of no known reply layout or
+/// one that nobody answers.
+std::optional<std::size_t> ExpectedReplyLength(uint8_t function, std::span<const uint8_t> head);
+
 } // namespace merix

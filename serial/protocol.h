@@ -18,6 +18,10 @@ inline constexpr std::size_t kMaxRtuFrame = 256;
 inline constexpr uint8_t kBroadcastStation = 0;
 /// A reply's bytes around its data: station, function, byte count, and the CRC.
 inline constexpr uint32_t kReplyOverhead = 5;
+/// An exception reply: station, function with the exception bit, the code, and the CRC.
+inline constexpr std::size_t kExceptionReplyLength = 5;
+/// A single write's reply, the request again: station, function, address, value, CRC.
+inline constexpr std::size_t kEchoReplyLength = 8;
 
 /// An event record in a block: number (low byte first), value, time of day.
 inline constexpr uint32_t kEventRecordSize = 8;

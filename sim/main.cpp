@@ -140,6 +140,17 @@ sigset_t BlockStopSignals() {
 bool StartLine(const Options& o, const LineConfig& line, const std::string& listenHost,
                uint16_t listenPort, Simulator& sim, TcpBridge& bridge) {
     std::string error;
+    if (!o.tap.empty()) {
+        const std::string tap = sim.OpenTap(&error);
+        if (tap.empty()) {
+            std::fprintf(stderr, "h51sim: tap: %s\n", error.c_str());
+            return false;
+        }
+        if (!MakeLink(o.tap, tap)) {
+            return false;
+        }
+        std::fprintf(stderr, "h51sim: the line is heard on %s (%s)\n", o.tap.c_str(), tap.c_str());
+    }
     const bool started = o.device.empty() ? sim.Start(&error) : sim.StartOnDevice(o.device, &error);
     if (!started) {
         std::fprintf(stderr, "h51sim: %s\n", error.c_str());
@@ -193,6 +204,10 @@ void PrintLineCounters(const Counters& c) {
         static_cast<unsigned long long>(c.requests), static_cast<unsigned long long>(c.broadcasts),
         static_cast<unsigned long long>(c.unaddressed), static_cast<unsigned long long>(c.replies),
         static_cast<unsigned long long>(c.faults));
+    if (c.tapTransmitted != 0) {
+        std::fprintf(stderr, "h51sim: %llu bytes transmitted by the tap's listener\n",
+                     static_cast<unsigned long long>(c.tapTransmitted));
+    }
     if (c.faults != 0) {
         std::fprintf(stderr, "h51sim: faults by kind: %s\n",
                      DescribeFaultCounts(c.faultsByKind).c_str());

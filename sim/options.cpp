@@ -33,6 +33,11 @@ void AddPortOptions(CLI::App& app, Options& o) {
     app.add_option("-l,--link", o.link,
                    "Symlink to create to the pseudo-terminal, e.g. "
                    "/tmp/h51sim0");
+    app.add_option("--tap", o.tap,
+                   "Symlink to create to a second pseudo-terminal that hears the whole line, "
+                   "requests and replies, as a listener on the bus does; what it transmits is "
+                   "dropped and counted")
+        ->excludes(device);
     // A real device has its master at the far end of the wire, not here to be bridged.
     app.add_option("--listen", o.listen,
                    "Also serve the line on a TCP port as raw RTU bytes: tcp://HOST:PORT (port 0: "

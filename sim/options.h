@@ -17,6 +17,7 @@ struct Options {
     std::string scenario;
     std::string device;
     std::string link;
+    std::string tap;
     std::string listen;
     int baud = 9600;
     int dataBits = 8;

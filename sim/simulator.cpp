@@ -141,6 +141,23 @@ void Simulator::Stop() {
     thread_.join();
     std::lock_guard lock(mutex_);
     endpoint_.reset();
+    tap_.reset();
+}
+
+std::string Simulator::OpenTap(std::string* error) {
+    std::string why;
+    if (Running()) {
+        why = "the tap is opened before the line starts";
+    } else if (!tap_) {
+        tap_ = LineEndpoint::OpenPty(line_.baud, &why);
+    }
+    if (!tap_) {
+        if (error != nullptr) {
+            *error = why;
+        }
+        return {};
+    }
+    return tap_->Name();
 }
 
 std::string Simulator::DeviceName() const {

@@ -42,6 +42,8 @@ struct Counters {
     uint64_t faults = 0;      ///< requests or replies that suffered an injected fault
     /// Bytes the master sent at another baud rate than the line's: garbled, so ignored
     uint64_t misratedBytes = 0;
+    /// Bytes a listener on the tap transmitted: a listener must not, so they are dropped
+    uint64_t tapTransmitted = 0;
     std::array<uint64_t, kFaultKinds> faultsByKind{}; ///< the same by FaultKind
 };
 
@@ -83,6 +85,11 @@ public:
     bool Running() const { return thread_.joinable(); }
     /// The device a master opens, e.g. "/dev/pts/7"; empty before Start.
     std::string DeviceName() const;
+    /// Opens a second pseudo-terminal before Start on which a listener hears the whole line,
+    /// the master's requests and the stations' replies, as a bus hears them: what it transmits
+    /// is counted (tapTransmitted) and dropped, and a listener at another baud rate than the
+    /// line's hears garbage. Its slave's name, or empty after setting `error`.
+    std::string OpenTap(std::string* error = nullptr);
     const LineConfig& Line() const { return line_; }
     const LineTiming& Timing() const { return timing_; }
 
@@ -184,6 +191,10 @@ private:
     /// False, with the bytes counted and traced, when the master sends `n` bytes at another
     /// rate than the line's: a station's UART makes nothing of them.
     bool AtLineRate(size_t n);
+    /// Hands bytes that went over the line to the tap's listener, never waiting for it.
+    void Tap(const uint8_t* bytes, size_t n);
+    /// Drops what the tap's listener transmitted, counted and traced.
+    void DrainTap();
     void HandleFrame(const RxFrame& frame);
     Outgoing Answer(const RxFrame& frame, ReceivedFrame& record);
     /// The addressed station's reply as the fault planned for this request leaves it; the
@@ -211,6 +222,7 @@ private:
     Trace trace_;
 
     std::unique_ptr<LineEndpoint> endpoint_;
+    std::unique_ptr<LineEndpoint> tap_;
     std::string deviceName_;
     std::thread thread_;
     std::atomic<bool> stop_{false};

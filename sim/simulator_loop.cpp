@@ -47,28 +47,34 @@ void Simulator::Run() {
         const auto now = Clock::now();
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
             std::max(NextWake(now) - now, Clock::duration::zero()));
-        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {endpoint_->Fd(), POLLIN, 0}};
+        pollfd fds[3] = {{wake_[0], POLLIN, 0},
+                         {tap_ ? tap_->Fd() : -1, POLLIN, 0},
+                         {endpoint_->Fd(), POLLIN, 0}};
         // After a failed read the line is left alone until the next round, or this would spin.
-        const nfds_t count = lineFailed ? 1 : 2;
+        const nfds_t count = lineFailed ? 2 : 3;
         lineFailed = false;
         if (poll(fds, count, static_cast<int>(std::min(wait, kMaxIdle).count())) < 0) {
             continue;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            DrainTap();
         }
         if ((fds[0].revents & POLLIN) != 0) {
             char drain[64];
             while (read(wake_[0], drain, sizeof drain) > 0) {
             }
         }
-        if (count == 2 && fds[1].revents != 0) {
+        if (count == 3 && fds[2].revents != 0) {
             const long n = endpoint_->Read(buffer.data(), buffer.size());
             if (n > 0) {
+                Tap(buffer.data(), static_cast<size_t>(n));
                 if (line_.echo) {
                     endpoint_->Write(buffer.data(), static_cast<size_t>(n), kWriteRoom);
                 }
                 if (AtLineRate(static_cast<size_t>(n))) {
                     framer_.Push(std::span(buffer.data(), static_cast<size_t>(n)), Clock::now());
                 }
-            } else if (n < 0 || (fds[1].revents & (POLLERR | POLLHUP)) != 0) {
+            } else if (n < 0 || (fds[2].revents & (POLLERR | POLLHUP)) != 0) {
                 lineFailed = true;
                 SleepUntil(Clock::now() + kMaxIdle);
             }
@@ -121,6 +127,37 @@ bool Simulator::AtLineRate(size_t n) {
     }
     Notify();
     return false;
+}
+
+void Simulator::Tap(const uint8_t* bytes, size_t n) {
+    if (!tap_ || n == 0) {
+        return;
+    }
+    const std::optional<uint32_t> rate = tap_->MasterBaud();
+    if (rate && *rate != 0 && *rate != static_cast<uint32_t>(line_.baud)) {
+        // A UART at another rate samples the wrong bits: garbage, not the frame.
+        std::vector<uint8_t> garbled(bytes, bytes + n);
+        for (uint8_t& b : garbled) {
+            b = static_cast<uint8_t>(~b ^ 0x5A);
+        }
+        tap_->Write(garbled.data(), n, std::chrono::milliseconds(0));
+        return;
+    }
+    tap_->Write(bytes, n, std::chrono::milliseconds(0));
+}
+
+void Simulator::DrainTap() {
+    std::array<uint8_t, 256> drop{};
+    const long n = tap_->Read(drop.data(), drop.size());
+    if (n <= 0) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    counters_.tapTransmitted += static_cast<uint64_t>(n);
+    if (trace_.Enabled()) {
+        trace_.Note(std::to_string(n) + " bytes transmitted by the tap's listener: dropped");
+    }
+    Notify();
 }
 
 void Simulator::HandleFrame(const RxFrame& frame) {
@@ -232,6 +269,7 @@ void Simulator::SendPaced(const Outgoing& out) {
         // no station answers sooner, and a pseudo-terminal hands the request over in no time.
         if (SleepUntil(out.start)) {
             sent = endpoint_->Write(out.bytes.data(), n, kWriteRoom);
+            Tap(out.bytes.data(), sent);
         }
     } else {
         // Each byte is released when it has fully left the line, on absolute deadlines, so
@@ -246,6 +284,7 @@ void Simulator::SendPaced(const Outgoing& out) {
                 ++end;
             }
             const size_t written = endpoint_->Write(out.bytes.data() + i, end - i, kWriteRoom);
+            Tap(out.bytes.data() + i, written);
             sent += written;
             if (written < end - i) {
                 break;
