@@ -5,10 +5,12 @@ include(CMakePackageConfigHelpers)
 
 set(MERIX_SAMPLES ${PROJECT_SOURCE_DIR}/docs/samples/MERIX01.INI
                   ${PROJECT_SOURCE_DIR}/docs/samples/plant.gates)
+# Every page of the manual and its pictures, beside the README: the pages link each other by
+# their names alone.
+file(GLOB MERIX_DOC_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md
+     ${PROJECT_SOURCE_DIR}/docs/*.png)
 set(MERIX_DOCS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-               ${PROJECT_SOURCE_DIR}/docs/merixhost.md ${PROJECT_SOURCE_DIR}/docs/h51sim.md
-               ${PROJECT_SOURCE_DIR}/docs/merixhost-demo.png
-               ${PROJECT_SOURCE_DIR}/docs/merix-wireshark.png)
+               ${MERIX_DOC_PAGES})
 
 if(WIN32)
     # A host loads merix.dll from its driver folder; 32- and 64-bit builds each install theirs
