@@ -12,9 +12,10 @@ demo=(build-essential cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev lib
 # some tests, and the benchmark's yardstick), mbpoll, the other ends of the network ports'
 # tests (ser2net as the device server, raw and RFC 2217; pymodbus as an RTU slave on TCP; socat),
 # and the release test's tools: dpkg-dev and file for the Debian packages, pkgconf for its
-# pkg-config consumer, lintian for its check of the packages; tshark reads the line captures.
+# pkg-config consumer, lintian for its check of the packages; tshark reads the line captures;
+# chromium opens merixhost's run report as a user's browser would.
 packages=("${demo[@]}" libgmock-dev libmodbus-dev mbpoll libbenchmark-dev
-          ser2net python3-pymodbus socat dpkg-dev file pkgconf lintian tshark)
+          ser2net python3-pymodbus socat dpkg-dev file pkgconf lintian tshark chromium)
 if [ "${1:-}" = --demo ]; then
     packages=("${demo[@]}")
 elif (($#)); then

@@ -5,9 +5,12 @@
 #include <fmt/format.h>
 
 #include "host/console/driver_settings.h"
+#include "host/console/report_html.h"
 #include "host/console/run_loop.h"
 #include "host/console/summary.h"
 #include "host/console/terminal.h"
+#include "host/qorlib_control.h"
+#include "merix/version.h"
 
 namespace merixhost {
 namespace {
@@ -49,8 +52,8 @@ int HostRun::Run() {
 
 bool HostRun::LoadGates() {
     Options& o = options_;
-    for (std::string* path :
-         {&o.gatesPath, &o.driverPath, &o.logPath, &o.csvValues, &o.csvEvents, &o.csvStations}) {
+    for (std::string* path : {&o.gatesPath, &o.driverPath, &o.logPath, &o.csvValues, &o.csvEvents,
+                              &o.csvStations, &o.reportPath}) {
         MakeAbsolute(*path);
     }
     if (o.Demo() && o.gatesPath.empty()) {
@@ -164,17 +167,31 @@ bool HostRun::OpenPort() {
 
 void HostRun::PrepareScan() {
     ansi_ = !options_.plain && UseAnsiTerminal();
+    if (!options_.reportPath.empty()) {
+        report_.emplace(options_, ReportLine{port_->Shown(), LineText(options_),
+                                             fmt::format("driver '{}' from {}, merixhost {}",
+                                                         DriverDescription(info_), driverPath_,
+                                                         MERIX_VERSION)});
+        log_.SetWatch([this](const ScreenLine& line) { report_->OnLog(line); });
+    }
     scanner_.emplace(*driver_, log_,
                      ScanSettings{options_.interval, options_.eventInterval, options_.syncTime,
                                   options_.timeSyncEvery});
     scanner_->SetObserver(ScanObserver{[this](const GateState& g, Access op, int result) {
                                            csv_.Value(g, op, result);
+                                           if (report_) {
+                                               report_->OnAccess(g, op, result,
+                                                                 std::chrono::steady_clock::now());
+                                           }
                                            if (!ansi_) {
                                                plain_.OnAccess(g, op, result);
                                            }
                                        },
                                        [this](const EventRecord& e) {
                                            csv_.Event(e);
+                                           if (report_) {
+                                               report_->OnEvent(e);
+                                           }
                                            if (!ansi_) {
                                                plain_.OnEvent(e);
                                            }
@@ -201,6 +218,9 @@ std::string HostRun::Scan() {
                      start_, duration && *duration > 0 ? duration : std::nullopt,
                      traceTail_ ? &traceTail_->Recent() : nullptr};
     log_.SetDirect(!ansi_);
+    if (report_) {
+        report_->Start(std::chrono::system_clock::now(), start_);
+    }
     scanner_->Start(start_);
     return ScanLoop(
         *scanner_, plant_.get(), options_, [this] { Refresh(); }, start_, duration);
@@ -209,6 +229,10 @@ std::string HostRun::Scan() {
 void HostRun::Refresh() {
     scanner_->ReadStatistics();
     csv_.Stations(scanner_->Stations(), scanner_->Context());
+    if (report_) {
+        report_->OnStatistics(scanner_->Stations(), std::chrono::steady_clock::now());
+        report_->OnAlerts(qorlib::Alerts(), std::chrono::system_clock::now());
+    }
     if (traceTail_) {
         traceTail_->Poll();
     }
@@ -219,10 +243,10 @@ void HostRun::Finish(const std::string& reason) {
     // The last counts, for the summary, while the driver still runs.
     scanner_->ReadStatistics();
     csv_.Stations(scanner_->Stations(), scanner_->Context());
+    const SteadyTime end = std::chrono::steady_clock::now();
     RunOutcome outcome;
     outcome.reason = reason;
-    outcome.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    outcome.seconds = std::chrono::duration<double>(end - start_).count();
     outcome.endResult = driver_->End();
     outcome.portClosed = driver_->Context().hf == 0;
     if (ansi_) {
@@ -231,6 +255,7 @@ void HostRun::Finish(const std::string& reason) {
     }
     log_.SetDirect(true);
     log_.SetTap(nullptr);
+    log_.SetWatch(nullptr);
     log_.Uninstall();
     if (plant_) {
         plant_->Stop();
@@ -245,9 +270,26 @@ void HostRun::Finish(const std::string& reason) {
             outcome.files.push_back(fmt::format("{}: {}", what, path));
         }
     }
+    if (const auto report = WriteReport(end)) {
+        outcome.files.push_back(*report);
+    }
     for (const auto& line : SummaryLines(*scanner_, outcome)) {
         fmt::print("{}\n", line);
     }
+}
+
+std::optional<std::string> HostRun::WriteReport(SteadyTime end) {
+    if (!report_) {
+        return std::nullopt;
+    }
+    // The alerts of EndVpi belong to the run too.
+    report_->OnAlerts(qorlib::Alerts(), std::chrono::system_clock::now());
+    std::string error;
+    if (!WriteReportHtml(report_->Finish(scanner_->Stations(), end), options_.reportPath, &error)) {
+        fmt::print(stderr, "merixhost: {}\n", error);
+        return std::nullopt;
+    }
+    return "report: " + options_.reportPath;
 }
 
 } // namespace merixhost

@@ -14,6 +14,7 @@
 #include "host/console/gate_list.h"
 #include "host/console/ini_overlay.h"
 #include "host/console/line_trace_file.h"
+#include "host/console/live_report.h"
 #include "host/console/log_router.h"
 #include "host/console/options.h"
 #include "host/console/plain_view.h"
@@ -42,6 +43,9 @@ private:
     void PrepareScan();
     std::string Scan();
     void Finish(const std::string& reason);
+    /// Writes the run report, when one was asked for: its line among the summary's files, or
+    /// none (a page that cannot be written is said on stderr).
+    std::optional<std::string> WriteReport(SteadyTime end);
     /// Reads the counters and shows them, in the live table or as plain lines.
     void Refresh();
 
@@ -63,6 +67,7 @@ private:
     bool ansi_ = false;
     PlainView plain_;
     std::optional<Scanner> scanner_;
+    std::optional<LiveReport> report_;
     SteadyTime start_{};
     ViewInfo view_;
     TerminalTable table_;

@@ -51,6 +51,9 @@ void LogRouter::Take(const qorlib::LogLine& line) {
     if (file_ != nullptr) {
         fmt::print(file_, "{} [{:2}] {}\n", DateTimeText(now), line.level, text);
     }
+    if (watch_) {
+        watch_({now, line.level, text});
+    }
     if (line.level < screenLevel_) {
         return;
     }

@@ -34,6 +34,8 @@ public:
     /// True: screen lines are printed to stdout as they come; false: kept for the table.
     void SetDirect(bool direct) { direct_ = direct; }
     void SetTap(std::function<void(const qorlib::LogLine&)> tap) { tap_ = std::move(tap); }
+    /// Every line, with its time, whatever the screen level (the run report's notes).
+    void SetWatch(std::function<void(const ScreenLine&)> watch) { watch_ = std::move(watch); }
 
     /// Takes the stand-in host library's log sink.
     void Install();
@@ -51,6 +53,7 @@ private:
     int screenLevel_ = 32;
     bool direct_ = true;
     std::function<void(const qorlib::LogLine&)> tap_;
+    std::function<void(const ScreenLine&)> watch_;
     std::deque<ScreenLine> recent_;
     uint64_t lines_ = 0;
 };

@@ -4,11 +4,15 @@
 #include "host/console/host_run.h"
 #include "host/console/options.h"
 #include "host/console/scan_run.h"
+#include "host/console/sniff_run.h"
 
 int main(int argc, char** argv) {
     merixhost::Options options;
     if (auto code = merixhost::ParseOptions(argc, argv, options)) {
         return *code;
+    }
+    if (options.sniff) {
+        return merixhost::RunSniff(options);
     }
     if (options.scan) {
         return merixhost::RunStationScan(options);

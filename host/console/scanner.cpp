@@ -39,6 +39,7 @@ int32_t Scanner::Tracked(const std::function<int32_t()>& call) {
 
 void Scanner::ReadStatistics() {
     statistics_.Read(driver_, stations_);
+    health_.Update(stations_, driver_.Context().plcState, std::chrono::steady_clock::now());
 }
 
 void Scanner::Report(const std::string& line) {

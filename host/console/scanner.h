@@ -12,6 +12,7 @@
 #include "host/console/driver_instance.h"
 #include "host/console/log_router.h"
 #include "host/console/scan_model.h"
+#include "host/console/station_health.h"
 #include "host/console/statistics_gates.h"
 
 namespace merixhost {
@@ -57,6 +58,8 @@ public:
     /// Reads the driver's statistics gates into the station table. They are answered from
     /// the driver's memory, so a read costs no line time; call it after a round of gates.
     void ReadStatistics();
+    /// Each station's health, as the counters read last tell it.
+    Health HealthOf(std::size_t station) const { return health_.Of(station); }
 
     const std::vector<GateState>& Gates() const { return gates_; }
     const StationTable& Stations() const { return stations_; }
@@ -93,6 +96,7 @@ private:
     std::vector<GateState> gates_;
     StationTable stations_{};
     StatisticsGates statistics_;
+    StationHealth health_;
     std::deque<EventRecord> recent_;
     uint64_t eventCount_ = 0;
     uint64_t stateCount_ = 0;

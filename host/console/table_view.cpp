@@ -49,8 +49,8 @@ std::string GateRow(const GateState& g) {
 /// The state comes first, so that a window too narrow for every counter cuts counters, not
 /// the state ("demoted 3600 s" is the longest).
 std::string StationRow(const std::string& label, const StationStats* stats,
-                       const std::string& state) {
-    std::string row = fmt::format("{:<7} {:<14}", label, state);
+                       const std::string& state, char health) {
+    std::string row = fmt::format("{:<7} {} {:<14}", label, health, state);
     for (const Counter c : TableColumns()) {
         const auto value = stats == nullptr ? std::nullopt : stats->Get(c);
         const std::string cell = stats == nullptr ? TableHeading(c)
@@ -104,19 +104,21 @@ std::vector<TableLine> AlertLines() {
 }
 
 std::vector<TableLine> StationLines(const Scanner& scanner) {
-    std::vector<TableLine> stations{{StationRow("STATION", nullptr, "STATE"), true}};
+    std::vector<TableLine> stations{{StationRow("STATION", nullptr, "STATE", ' '), true}};
     const auto& ctx = scanner.Context();
     const auto& table = scanner.Stations();
     for (size_t st = 1; st < table.size(); ++st) {
         if (table[st].used) {
             const uint32_t state = ctx.plcState[st];
+            const Health health = scanner.HealthOf(st);
             stations.push_back(
-                {StationRow(std::to_string(st), &table[st], StationStateShown(table[st], state)),
-                 false, state != 0 || DemotionLeft(table[st], state) > 0});
+                {StationRow(std::to_string(st), &table[st], StationStateShown(table[st], state),
+                            HealthLetter(health)),
+                 false, health != Health::kGood, health});
         }
     }
     if (table[0].Counted()) {
-        stations.push_back({StationRow("line", &table[0], "")});
+        stations.push_back({StationRow("line", &table[0], "", ' ')});
     }
     return stations;
 }
@@ -224,7 +226,10 @@ TerminalTable::~TerminalTable() {
 
 void TerminalTable::Draw(const Scanner& scanner, const LogRouter& log, const ViewInfo& info) {
     const TerminalSize size = StdoutSize().value_or(TerminalSize{120, 40});
-    const auto lines = BuildTable(scanner, log, info, size.width, size.height);
+    DrawLines(BuildTable(scanner, log, info, size.width, size.height));
+}
+
+void TerminalTable::DrawLines(const std::vector<TableLine>& lines) {
     std::string out;
     if (!cursorHidden_) {
         out += "\x1b[?25l";
@@ -235,8 +240,8 @@ void TerminalTable::Draw(const Scanner& scanner, const LogRouter& log, const Vie
     }
     for (const auto& line : lines) {
         out += "\x1b[2K";
-        if (line.heading || line.warning) {
-            out += line.heading ? "\x1b[1m" : "\x1b[31m";
+        if (line.heading || line.warning || line.health) {
+            out += line.heading ? "\x1b[1m" : line.health ? HealthColour(*line.health) : "\x1b[31m";
             out += line.text + "\x1b[0m";
         } else {
             out += line.text;

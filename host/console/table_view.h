@@ -23,6 +23,8 @@ struct TableLine {
     std::string text;
     bool heading = false;
     bool warning = false; ///< a failed gate, a refusal, a station in trouble
+    /// A station's row, drawn in the colour of its health rather than as a warning.
+    std::optional<Health> health{};
 };
 
 /// The table's lines for a screen of `width` x `height` characters.
@@ -38,6 +40,8 @@ public:
     TerminalTable& operator=(const TerminalTable&) = delete;
 
     void Draw(const Scanner& scanner, const LogRouter& log, const ViewInfo& info);
+    /// Draws these lines as the table.
+    void DrawLines(const std::vector<TableLine>& lines);
     /// Leaves the last table on the screen and gives the cursor back.
     void Finish();
 

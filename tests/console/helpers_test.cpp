@@ -8,6 +8,7 @@
 #include "host/console/duration.h"
 #include "host/console/port_name.h"
 #include "host/console/scan_model.h"
+#include "host/console/station_health.h"
 
 namespace merixhost {
 namespace {
@@ -87,6 +88,48 @@ TEST(StationState, ADemotionShowsWithItsSecondsUnlessTheStationIsSwitchedOff) {
         stats.counters[static_cast<size_t>(Counter::kDemotedLeft)] = c.demotedLeft;
         EXPECT_EQ(StationStateShown(stats, c.plcState), c.shown) << c.shown;
         EXPECT_STREQ(StationStateText(stats, c.plcState), c.name) << c.shown;
+    }
+}
+
+// Station 1's counters read twice, `seconds` apart; its health after the second read.
+TEST(StationHealth, ReadsAsNamurSignalsWithTheHeavierWinning) {
+    using H = Health;
+    const struct {
+        const char* what;
+        uint32_t plcState;
+        uint32_t demotedLeft;
+        uint32_t retriesBefore, retries, crcBefore, crc;
+        int seconds;
+        Health health;
+    } cases[] = {
+        {"quiet", merix::kCommunicating, 0, 4, 4, 1, 1, 10, H::kGood},
+        {"retries rising", merix::kCommunicating, 0, 4, 5, 1, 1, 10, H::kOutOfSpecification},
+        {"CRC rising", merix::kCommunicating, 0, 4, 4, 1, 2, 10, H::kOutOfSpecification},
+        {"a rise a minute old", merix::kCommunicating, 0, 4, 5, 1, 1, 61, H::kGood},
+        {"counters cleared", merix::kCommunicating, 0, 9, 0, 9, 0, 10, H::kGood},
+        {"in error", merix::kInError, 0, 4, 4, 1, 1, 10, H::kFailure},
+        {"demoted, warm-started", merix::kCommunicating, 5, 4, 4, 1, 1, 10, H::kFailure},
+        {"switched off", merix::kSwitchedOff, 0, 4, 9, 1, 1, 10, H::kFunctionCheck},
+    };
+    for (const auto& c : cases) {
+        StationHealth health;
+        StationTable table{};
+        uint32_t states[merix::kStationCount] = {};
+        const auto set = [&](uint32_t retries, uint32_t crc) {
+            for (const Counter k : {Counter::kRetry, Counter::kCrc, Counter::kDemotedLeft}) {
+                table[1].counters[static_cast<size_t>(k)] = 0;
+            }
+            table[1].counters[static_cast<size_t>(Counter::kRetry)] = retries;
+            table[1].counters[static_cast<size_t>(Counter::kCrc)] = crc;
+        };
+        const SteadyTime start{};
+        set(c.retriesBefore, c.crcBefore);
+        health.Update(table, states, start);
+        set(c.retries, c.crc);
+        table[1].counters[static_cast<size_t>(Counter::kDemotedLeft)] = c.demotedLeft;
+        states[1] = c.plcState;
+        health.Update(table, states, start + std::chrono::seconds(c.seconds));
+        EXPECT_EQ(health.Of(1), c.health) << c.what;
     }
 }
 
