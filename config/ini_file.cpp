@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "config/ini_names.h"
 #include "platform/net_address.h"
 #include "serial/com_port.h"
 #include "serial/transmitter.h"
@@ -26,8 +27,8 @@ constexpr const char* kSwitchWords[] = {"OFF", "ON", ""};
 // RS485 takes digits too; a word's index modulo 2 is its state.
 constexpr const char* kRs485Words[] = {"OFF", "ON", "0", "1", ""};
 
-// 255 characters and the terminating zero; a longer line comes back in pieces.
-constexpr int kLineBufferSize = 256;
+// A line and the terminating zero; a longer line comes back in pieces.
+constexpr int kLineBufferSize = static_cast<int>(kIniLineLength) + 1;
 constexpr int kFDelayLimit = 500;   // tenths of a millisecond
 constexpr long kTraceMaxMiB = 4095; // a cap on a trace, not a disk's size
 
@@ -411,25 +412,41 @@ void ReadVerify(Line& line, Reading& r) {
 }
 
 struct Keyword {
-    const char* name;
+    IniKeyword keyword;
     void (*read)(Line& line, Reading& r);
 };
 
-// Tried in this order as prefixes of the line, each followed by "=": TRACE_MAX before TRACE.
+// The reader of each keyword, in the order of their names (config/ini_names.h).
 constexpr Keyword kKeywords[] = {
-    {"DEBUG", ReadDebug},     {"SEND", ReadSend},     {"RECEIVE", ReadReceive},
-    {"FDELAY", ReadFDelay},   {"IFG", ReadIfg},       {"TRACE_MAX", ReadTraceMax},
-    {"TRACE", ReadTrace},     {"RS485", ReadRs485},   {"PORT", ReadPort},
-    {"CAPTURE", ReadCapture}, {"DEMOTE", ReadDemote}, {"RETRY_PAUSE", ReadRetryPause},
-    {"RETRIES", ReadRetries}, {"ECHO", ReadEcho},     {"WRITE", ReadWrite},
-    {"JOURNAL", ReadJournal}, {"VERIFY", ReadVerify},
+    {IniKeyword::kDebug, ReadDebug},     {IniKeyword::kSend, ReadSend},
+    {IniKeyword::kReceive, ReadReceive}, {IniKeyword::kFDelay, ReadFDelay},
+    {IniKeyword::kIfg, ReadIfg},         {IniKeyword::kTraceMax, ReadTraceMax},
+    {IniKeyword::kTrace, ReadTrace},     {IniKeyword::kRs485, ReadRs485},
+    {IniKeyword::kPort, ReadPort},       {IniKeyword::kCapture, ReadCapture},
+    {IniKeyword::kDemote, ReadDemote},   {IniKeyword::kRetryPause, ReadRetryPause},
+    {IniKeyword::kRetries, ReadRetries}, {IniKeyword::kEcho, ReadEcho},
+    {IniKeyword::kWrite, ReadWrite},     {IniKeyword::kJournal, ReadJournal},
+    {IniKeyword::kVerify, ReadVerify},
 };
+
+consteval bool ReadersInOrder() {
+    if (std::size(kKeywords) != std::size(kIniKeywordNames)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < std::size(kKeywords); ++i) {
+        if (static_cast<std::size_t>(kKeywords[i].keyword) != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(ReadersInOrder(), "one reader for each keyword, in the order of their names");
 
 // The names as MatchKeyword takes them, ended by an empty string.
 constexpr auto kKeywordNames = [] {
-    std::array<const char*, std::size(kKeywords) + 1> names{};
-    for (std::size_t i = 0; i < std::size(kKeywords); ++i) {
-        names[i] = kKeywords[i].name;
+    std::array<const char*, std::size(kIniKeywordNames) + 1> names{};
+    for (std::size_t i = 0; i < std::size(kIniKeywordNames); ++i) {
+        names[i] = kIniKeywordNames[i].data();
     }
     names.back() = "";
     return names;
@@ -438,13 +455,13 @@ constexpr auto kKeywordNames = [] {
 /// Opens "MERIX%02d.INT", or else "MERIX%02d.INI"; `name` keeps the name last tried.
 std::FILE* OpenIntFile(uint32_t driverNumber, char (&name)[32]) {
     const int number = static_cast<int>(driverNumber);
-    std::snprintf(name, sizeof name, "MERIX%02d.INT", number);
-    std::FILE* file = std::fopen(name, "r");
-    if (file == nullptr) {
-        std::snprintf(name, sizeof name, "MERIX%02d.INI", number);
-        file = std::fopen(name, "r");
+    for (const char* format : kIniFileFormats) {
+        std::snprintf(name, sizeof name, format, number);
+        if (std::FILE* file = std::fopen(name, "r")) {
+            return file;
+        }
     }
-    return file;
+    return nullptr;
 }
 
 /// The next line that is not a comment, counted with the comments before it.

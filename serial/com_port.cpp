@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "serial/line_settings_text.h"
 #include "services/host_log.h"
 
 namespace merix {
@@ -29,15 +30,9 @@ uint8_t RtsControl(uint16_t mask) {
     return (mask & 0x2000) != 0 ? plat::kRtsToggle : plat::kRtsDisable;
 }
 
+/// The host's codes past two stop bits are taken as two.
 const char* StopBitsText(uint16_t code) {
-    switch (code) {
-    case 0:
-        return "1";
-    case 1:
-        return "1.5";
-    default:
-        return "2";
-    }
+    return StopBitsName(code < 2 ? code : 2u);
 }
 
 /// The port's settings as this protocol needs them; the rest of the DCB stays as it was.

@@ -36,15 +36,15 @@ void AppendHead(TextBuffer& out, std::span<const uint8_t> frame) {
 // records stop before it only where whole records come before it.
 void AppendEventBlock(TextBuffer& out, std::span<const uint8_t> block) {
     const std::size_t n = block.size();
-    const bool marker = n >= 2 && block[n - 2] == 0xFF && block[n - 1] == 0xFF;
-    const std::size_t records = marker && (n - 2) % kEventRecordSize == 0 ? n - 2 : n;
+    const bool marker = EndsInOverflowMarker(block);
+    const std::size_t records = EventRecordBytes(block);
     std::size_t at = 0;
     for (; at + kEventRecordSize <= records; at += kEventRecordSize) {
         const auto r = block.subspan(at, kEventRecordSize);
         out.Printf(" [ev %u=%u %02u:%02u:%02u.%03u]", EventNumber(r, 0), r[2], r[7], r[6], r[5],
                    r[3] + 100u * r[4]);
     }
-    const std::size_t end = marker ? n - 2 : n;
+    const std::size_t end = marker ? n - kOverflowMarkerSize : n;
     if (at < end) {
         out.Printf(" [%u stray bytes]", static_cast<unsigned>(end - at));
     }

@@ -5,14 +5,12 @@
 
 #include "platform/net_socket.h"
 #include "platform/telnet_codec.h"
+#include "serial/line_settings_text.h"
 #include "services/host_log.h"
 
 namespace merix {
 
 namespace {
-
-constexpr const char* kParityNames[] = {"none", "odd", "even", "mark", "space"};
-constexpr const char* kStopBitsNames[] = {"1", "1.5", "2"};
 
 /// The names of the RFC 2217 commands in `bits` (1 << command), for the log.
 void AppendCommandNames(uint32_t bits, char* out, std::size_t room) {
@@ -69,9 +67,8 @@ void AppendConfirmed(const plat::Dcb& dcb, uint32_t unconfirmed, char* out, std:
     };
     add(confirmed(t::kSetBaudRate), "%u baud", dcb.baudRate);
     add(confirmed(t::kSetDataSize), "%u data bits", static_cast<unsigned>(dcb.byteSize));
-    add(confirmed(t::kSetParity), "parity %s", dcb.parity < 5 ? kParityNames[dcb.parity] : "?");
-    add(confirmed(t::kSetStopSize), "stop bits %s",
-        dcb.stopBits < 3 ? kStopBitsNames[dcb.stopBits] : "?");
+    add(confirmed(t::kSetParity), "parity %s", ParityName(dcb.parity));
+    add(confirmed(t::kSetStopSize), "stop bits %s", StopBitsName(dcb.stopBits));
     add(confirmed(t::kSetControl), "%s", "no flow control");
 }
 

@@ -23,8 +23,45 @@ inline constexpr std::size_t kExceptionReplyLength = 5;
 /// A single write's reply, the request again: station, function, address, value, CRC.
 inline constexpr std::size_t kEchoReplyLength = 8;
 
+/// Modbus exception codes, as a station that refuses a request answers them.
+enum ExceptionCode : uint8_t {
+    kIllegalFunction = 1,
+    kIllegalDataAddress = 2,
+    kIllegalDataValue = 3,
+    kDeviceFailure = 4,
+    kAcknowledge = 5, ///< taken, still being processed
+    kBusy = 6,        ///< busy: the master asks again later
+    kNegativeAcknowledge = 7,
+    kMemoryParityError = 8,
+};
+
 /// An event record in a block: number (low byte first), value, time of day.
 inline constexpr uint32_t kEventRecordSize = 8;
+/// The most records one event block carries.
+inline constexpr std::size_t kMaxRecordsPerBlock = 31;
+/// A block whose last two bytes are these says that the controller lost events.
+inline constexpr uint8_t kOverflowMarkerByte = 0xFF;
+inline constexpr std::size_t kOverflowMarkerSize = 2;
+/// The event set-up's field, behind its byte count: two bytes 0, then the event count.
+inline constexpr uint8_t kEventSetUpFieldSize = 4;
+/// The clock's field, behind its byte count: ms % 100, ms / 100, s, min, h, day, month, year.
+inline constexpr uint8_t kClockFieldSize = 8;
+
+/// True when the block's data ends in the overflow marker.
+constexpr bool EndsInOverflowMarker(std::span<const uint8_t> block) {
+    const std::size_t n = block.size();
+    return n >= kOverflowMarkerSize && block[n - 2] == kOverflowMarkerByte &&
+           block[n - 1] == kOverflowMarkerByte;
+}
+
+/// The bytes of a block that hold records: a trailing overflow marker is no partial record,
+/// where whole records come before it.
+constexpr std::size_t EventRecordBytes(std::span<const uint8_t> block) {
+    const std::size_t n = block.size();
+    return EndsInOverflowMarker(block) && (n - kOverflowMarkerSize) % kEventRecordSize == 0
+               ? n - kOverflowMarkerSize
+               : n;
+}
 /// The highest event number a controller keeps (2048 events, 0 to 2047).
 inline constexpr uint16_t kMaxEventNumber = 2047;
 

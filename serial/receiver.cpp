@@ -24,32 +24,32 @@ bool IsEventRefusal(uint8_t function) {
 
 ReceiveResult ExceptionVerdict(uint8_t code, uint8_t function, int32_t station) {
     switch (code) {
-    case 1:
+    case kIllegalFunction:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal function (PLC %d)", station);
         return kRxFrame;
-    case 2:
+    case kIllegalDataAddress:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal data address (PLC %d)", station);
         // The event functions answer "no such data" when a block cannot be repeated or the
         // event count does not match; the event transaction handles those itself.
         return IsEventRefusal(function) ? kRxFrame : kRxRefused;
-    case 3:
+    case kIllegalDataValue:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal data value (PLC %d)", station);
         return kRxRefused;
-    case 4:
+    case kDeviceFailure:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Failure in associated device (PLC %d)",
             station);
         return kRxFailed;
-    case 5:
+    case kAcknowledge:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Acknowledge (processing) (PLC %d)",
             station);
         return kRxRefused;
-    case 6:
+    case kBusy:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Busy, rejected message (PLC %d)", station);
         return kRxRefused;
-    case 7:
+    case kNegativeAcknowledge:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Negative acknowledgment (PLC %d)", station);
         return kRxFrame;
-    case 8:
+    case kMemoryParityError:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Memory parity error (PLC %d)", station);
         return kRxFrame;
     default:

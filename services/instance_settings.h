@@ -7,11 +7,14 @@
 
 namespace merix {
 
+/// The size at which a trace or a capture begins its next file, unless TRACE_MAX says another.
+inline constexpr int kDefaultTraceMiB = 16;
+
 /// The line trace: TRACE = <file>, TRACE_MAX = <MiB>; and the line capture, CAPTURE = <file>,
 /// which rotates at the same size.
 struct TraceSettings {
     char path[256] = {}; ///< empty: no trace
-    int maxMiB = 16;
+    int maxMiB = kDefaultTraceMiB;
     char capturePath[256] = {}; ///< empty: no capture
 };
 

@@ -2,7 +2,7 @@
 
 namespace h51sim {
 
-std::array<uint8_t, 8> EncodeEventRecord(const EventRecord& r) {
+std::array<uint8_t, merix::kEventRecordSize> EncodeEventRecord(const EventRecord& r) {
     return {static_cast<uint8_t>(r.number & 0xFF),
             static_cast<uint8_t>(r.number >> 8),
             r.value,
@@ -52,8 +52,7 @@ std::vector<uint8_t> EventStore::NextBlock() {
         buffer_.pop_front();
     }
     if (overflow_) {
-        block.push_back(kOverflowMarker);
-        block.push_back(kOverflowMarker);
+        block.insert(block.end(), merix::kOverflowMarkerSize, merix::kOverflowMarkerByte);
     }
     lastBlock_ = block;
     return block;

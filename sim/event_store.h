@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "serial/protocol.h"
 #include "sim/station_clock.h"
 
 namespace h51sim {
@@ -21,10 +22,9 @@ struct EventRecord {
 
 /// The 8 bytes of a record on the wire: number low, number high, value, ms%100, ms/100,
 /// second, minute, hour.
-std::array<uint8_t, 8> EncodeEventRecord(const EventRecord& record);
+std::array<uint8_t, merix::kEventRecordSize> EncodeEventRecord(const EventRecord& record);
 
-inline constexpr size_t kMaxRecordsPerBlock = 31;
-inline constexpr uint8_t kOverflowMarker = 0xFF;
+using merix::kMaxRecordsPerBlock;
 
 class EventStore {
 public:

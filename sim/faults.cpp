@@ -1,5 +1,7 @@
 #include "sim/faults.h"
 
+#include "serial/protocol.h"
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -9,11 +11,7 @@
 
 namespace h51sim {
 
-namespace {
-
-constexpr uint8_t kBusy = 6;
-
-} // namespace
+namespace {} // namespace
 
 std::string_view FaultKindName(FaultKind kind) {
     for (const auto& [k, name] : kFaultKindNames) {
@@ -58,7 +56,7 @@ bool FaultApplies(const Fault& fault, uint8_t function) {
 
 uint8_t RefusalCode(const Fault& fault) {
     if (fault.kind == FaultKind::RefusePoll && fault.param == 0) {
-        return kBusy;
+        return merix::kBusy;
     }
     return static_cast<uint8_t>(fault.param);
 }

@@ -71,7 +71,8 @@ Response Station::Execute(const Request& r, bool broadcast, Steady::time_point n
             (void)WriteRegister(r);
             break;
         case kTimeSync:
-            if (const auto t = TimeFromSyncBytes(r.time); t && r.byteCount == 8) {
+            if (const auto t = TimeFromSyncBytes(r.time);
+                t && r.byteCount == merix::kClockFieldSize) {
                 clock_.Set(*t, now);
             }
             break;
@@ -102,7 +103,7 @@ Response Station::Execute(const Request& r, bool broadcast, Steady::time_point n
     case kTimeSync:
         // Time synchronisation is a broadcast function: a station addressed on its own takes
         // the time but, as for the broadcast, does not answer.
-        if (const auto t = TimeFromSyncBytes(r.time); t && r.byteCount == 8) {
+        if (const auto t = TimeFromSyncBytes(r.time); t && r.byteCount == merix::kClockFieldSize) {
             clock_.Set(*t, now);
         }
         return Response{};
@@ -171,7 +172,7 @@ Response Station::WriteRegister(const Request& r) {
 }
 
 Response Station::EventInit(const Request& r) {
-    if (r.byteCount != 4) {
+    if (r.byteCount != merix::kEventSetUpFieldSize) {
         return Exception(r.function, kIllegalDataValue);
     }
     if (r.eventCount != events_.Gates()) {

@@ -29,11 +29,9 @@ inline constexpr uint16_t kMaxEventGates = merix::kMaxEventNumber + 1;
 inline constexpr uint16_t kMaxReadBits = 2000;
 inline constexpr uint16_t kMaxReadRegisters = 127;
 
-enum ExceptionCode : uint8_t {
-    kIllegalFunction = 1,
-    kIllegalDataAddress = 2,
-    kIllegalDataValue = 3,
-};
+using merix::kIllegalDataAddress;
+using merix::kIllegalDataValue;
+using merix::kIllegalFunction;
 
 /// What a station answers; turned into a frame by the reply builder.
 struct Response {

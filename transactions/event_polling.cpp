@@ -54,15 +54,11 @@ uint32_t CountEventGates(const DriverContext& ctx, int32_t st) {
 }
 
 bool OverflowMarker(const uint8_t* rx, uint32_t n) {
-    return n >= 2 && rx[3 + n - 2] == 0xFF && rx[3 + n - 1] == 0xFF;
+    return EndsInOverflowMarker(std::span(rx + 3, n));
 }
 
-/// The bytes of a block that hold records: a trailing overflow marker is no partial record.
 uint32_t RecordBytes(const uint8_t* rx, uint32_t n) {
-    if (OverflowMarker(rx, n) && (n - 2) % kEventRecordSize == 0) {
-        return n - 2;
-    }
-    return n;
+    return static_cast<uint32_t>(EventRecordBytes(std::span(rx + 3, n)));
 }
 
 /// A read that fails for good after asking for a repeat leaves the repeat to the next read:
@@ -112,7 +108,7 @@ int BuildEventRequest(const GateAccessRecord& gate, uint8_t* frame, CallBlock* c
             ctx.vpiNumber);
         ctx.eventCount[st] = count;
         frame[1] = kEventInit;
-        frame[2] = 0x04;
+        frame[2] = kEventSetUpFieldSize;
         frame[3] = 0x00;
         frame[4] = 0x00;
         frame[5] = static_cast<uint8_t>(count >> 8);

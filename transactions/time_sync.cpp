@@ -10,8 +10,8 @@
 namespace merix {
 
 namespace {
-constexpr int kTimeSyncLength = 11;
-constexpr uint8_t kTimeBytes = 8;
+// Station, function, the byte count and the clock's field.
+constexpr int kTimeSyncLength = 3 + kClockFieldSize;
 } // namespace
 
 int32_t SendTimeSync(CallBlock* cb, plat::LocalTime* sent) {
@@ -26,7 +26,7 @@ int32_t SendTimeSync(CallBlock* cb, plat::LocalTime* sent) {
     uint8_t frame[kTimeSyncLength + 2] = {
         kBroadcastStation,
         kTimeSync,
-        kTimeBytes,
+        kClockFieldSize,
         static_cast<uint8_t>(now.millis % 100),
         static_cast<uint8_t>(now.millis / 100),
         static_cast<uint8_t>(now.second),

@@ -27,6 +27,11 @@
 local merix = Proto("merix", "merix H51 line")
 
 local kRequest, kReply = 1, 2
+-- The protocol's facts, as the driver defines them (a test holds them to serial/protocol.h).
+local kEventRecordSize = 8
+local kOverflowMarker = 0xFFFF
+local kOverflowMarkerSize = 2
+local kClockFieldSize = 8
 local kStationPort, kHostPort = 0, 1
 
 -- As the driver's line trace names them (serial/function_table.h), so that a frame reads the
@@ -167,11 +172,14 @@ local function event_block_reply(tvb, tree, n)
     -- last record or behind a partial one. (The driver delivers the records of a marked block
     -- only while its overflow alert is open; the block that raises the alert goes undelivered.)
     local last = 3 + count
-    local overflow = count >= 2 and tvb(last - 2, 2):uint() == 0xFFFF
-    local records_end = (overflow and (count - 2) % 8 == 0) and last - 2 or last
+    local marker = last - kOverflowMarkerSize
+    local overflow = count >= kOverflowMarkerSize and
+        tvb(marker, kOverflowMarkerSize):uint() == kOverflowMarker
+    local records_end =
+        (overflow and (count - kOverflowMarkerSize) % kEventRecordSize == 0) and marker or last
     local at, events = 3, 0
-    while at + 8 <= records_end do
-        local r = tvb(at, 8)
+    while at + kEventRecordSize <= records_end do
+        local r = tvb(at, kEventRecordSize)
         local item = tree:add(f.record, r)
         local number = r(0, 2):le_uint()
         local when = clock_text(tvb, at + 3)
@@ -179,16 +187,16 @@ local function event_block_reply(tvb, tree, n)
         item:add(f.event_value, r(2, 1))
         item:add(f.event_time, r(3, 5), when)
         item:set_text(string.format("Event %u = %u at %s", number, r(2, 1):uint(), when))
-        at = at + 8
+        at = at + kEventRecordSize
         events = events + 1
     end
     -- Bytes behind the records that are no marker: a partial record.
-    local stray_end = overflow and last - 2 or last
+    local stray_end = overflow and marker or last
     if stray_end > at then
         tree:add(f.stray, tvb(at, stray_end - at))
     end
     if overflow then
-        tree:add(f.overflow, tvb(last - 2, 2))
+        tree:add(f.overflow, tvb(marker, kOverflowMarkerSize))
     end
     return string.format("%u event%s%s", events, events == 1 and "" or "s",
         overflow and ", overflow marker" or "")
@@ -196,13 +204,13 @@ end
 
 local function time_broadcast(tvb, tree, n)
     local count = counted(tvb, tree, n)
-    if not count or count < 8 then
+    if not count or count < kClockFieldSize then
         return ""
     end
     -- ms % 100, ms / 100, s, min, h, day, month, year % 100.
     local text = string.format("%02u-%02u-%02u %s", tvb(10, 1):uint(), tvb(9, 1):uint(),
         tvb(8, 1):uint(), clock_text(tvb, 3))
-    tree:add(f.time, tvb(3, 8), text)
+    tree:add(f.time, tvb(3, kClockFieldSize), text)
     return text
 end
 

@@ -24,20 +24,21 @@ std::vector<IniSetting> OverlaidSettings(const Options& options,
                                          const PortName& port) {
     std::vector<IniSetting> settings;
     if (!tracePath.empty()) {
-        settings.emplace_back("TRACE", tracePath.string());
+        settings.emplace_back(merix::IniKeyword::kTrace, tracePath.string());
     }
     if (!capturePath.empty()) {
-        settings.emplace_back("CAPTURE", capturePath.string());
+        settings.emplace_back(merix::IniKeyword::kCapture, capturePath.string());
     }
     if (!journalPath.empty()) {
-        settings.emplace_back("JOURNAL", journalPath.string());
+        settings.emplace_back(merix::IniKeyword::kJournal, journalPath.string());
     }
     if (!port.PortLine().empty()) {
-        settings.emplace_back("PORT", port.PortLine());
+        settings.emplace_back(merix::IniKeyword::kPort, port.PortLine());
     }
-    for (const auto& [keyword, value] : {std::pair{"DEMOTE", options.demoteSeconds},
-                                         {"RETRIES", options.retries},
-                                         {"RETRY_PAUSE", options.retryPauseMs}}) {
+    for (const auto& [keyword, value] :
+         {std::pair{merix::IniKeyword::kDemote, options.demoteSeconds},
+          {merix::IniKeyword::kRetries, options.retries},
+          {merix::IniKeyword::kRetryPause, options.retryPauseMs}}) {
         if (value) {
             settings.emplace_back(keyword, std::to_string(*value));
         }

@@ -6,6 +6,9 @@
 #include <sstream>
 
 #include <fmt/format.h>
+#include <fmt/printf.h>
+
+#include "config/ini_names.h"
 
 namespace merixhost {
 
@@ -13,12 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-/// The driver's lines hold 255 characters; a longer setting would be cut.
-constexpr size_t kLongestLine = 250;
-
 /// True for "KEYWORD = ..." as the driver matches keywords: case-insensitive, after leading
 /// blanks, and with "=" after the word, so that TRACE does not take TRACE_MAX's line.
-bool SetsKeyword(const std::string& line, const std::string& keyword) {
+bool SetsKeyword(const std::string& line, std::string_view keyword) {
     size_t at = line.find_first_not_of(' ');
     if (at == std::string::npos || line.size() - at < keyword.size()) {
         return false;
@@ -34,7 +34,7 @@ bool SetsKeyword(const std::string& line, const std::string& keyword) {
 
 bool SetsAny(const std::string& line, const std::vector<IniSetting>& settings) {
     for (const auto& [keyword, value] : settings) {
-        if (SetsKeyword(line, keyword)) {
+        if (SetsKeyword(line, merix::IniKeywordName(keyword))) {
             return true;
         }
     }
@@ -79,8 +79,8 @@ void IniOverlay::Leave() {
 bool IniOverlay::Make(const fs::path& iniDir, uint32_t driverNumber,
                       const std::vector<IniSetting>& settings, std::string* error) {
     std::string content;
-    for (const char* ext : {"INT", "INI"}) {
-        const fs::path own = iniDir / fmt::format("MERIX{:02}.{}", driverNumber, ext);
+    for (const char* format : merix::kIniFileFormats) {
+        const fs::path own = iniDir / fmt::sprintf(format, driverNumber);
         std::ifstream in(own, std::ios::binary);
         if (in) {
             std::ostringstream text;
@@ -94,10 +94,11 @@ bool IniOverlay::Make(const fs::path& iniDir, uint32_t driverNumber,
         }
     }
     for (const auto& [keyword, value] : settings) {
-        const std::string line = keyword + " = " + value;
-        if (line.size() > kLongestLine) {
-            *error = fmt::format("{} is too long for the driver's initialisation file: {}", keyword,
-                                 value);
+        const std::string line = fmt::format("{} = {}", merix::IniKeywordName(keyword), value);
+        // A longer line would reach the driver in two pieces, the setting cut.
+        if (line.size() > merix::kIniLineLength) {
+            *error = fmt::format("{} is too long for the driver's initialisation file: {}",
+                                 merix::IniKeywordName(keyword), value);
             return false;
         }
         content += line + '\n';
@@ -115,8 +116,9 @@ bool IniOverlay::Make(const fs::path& iniDir, uint32_t driverNumber,
         *error = "cannot make a scratch directory for the driver's initialisation file";
         return false;
     }
-    // .INT: the name the driver tries first.
-    std::ofstream out(dir_ / fmt::format("MERIX{:02}.INT", driverNumber), std::ios::binary);
+    // The name the driver tries first.
+    std::ofstream out(dir_ / fmt::sprintf(merix::kIniFileFormats[0], driverNumber),
+                      std::ios::binary);
     out << content;
     if (!out) {
         *error = "cannot write the driver's initialisation file in " + dir_.string();

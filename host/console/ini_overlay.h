@@ -10,10 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "config/ini_names.h"
+
 namespace merixhost {
 
-/// A keyword and its value, as "KEYWORD = value".
-using IniSetting = std::pair<std::string, std::string>;
+/// A keyword of the driver's and its value, as "KEYWORD = value".
+using IniSetting = std::pair<merix::IniKeyword, std::string>;
 
 /// A scratch directory holding the instance's initialisation file: the user's own from
 /// `iniDir` (MERIXnn.INT, else .INI), if there is one, without its lines for the keywords given,

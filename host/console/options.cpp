@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <fmt/format.h>
 
@@ -10,6 +11,7 @@
 #include "host/console/port_name.h"
 #include "host/console/scan_lists.h"
 #include "merix/version.h"
+#include "serial/line_settings_text.h"
 
 namespace merixhost {
 namespace {
@@ -74,7 +76,8 @@ void AddLineOptions(CLI::App& app, Options& out, OptionTexts& texts, bool demo) 
         ->check(CLI::Range(5, 8));
     app.add_option("--stop-bits", texts.stopBits, "1, 1.5 or 2")
         ->capture_default_str()
-        ->check(CLI::IsMember({"1", "1.5", "2"}));
+        ->check(CLI::IsMember(std::vector<std::string>(std::begin(merix::kStopBitsNames),
+                                                       std::end(merix::kStopBitsNames))));
     app.add_option("--parity", texts.parity,
                    "none, odd, even, mark, space (or N, O, E, M, S); with --scan a comma list, "
                    "e.g. even,none")
@@ -214,7 +217,9 @@ void Convert(const OptionTexts& texts, Options& out) {
     out.parityCodes = *ParseParityList(texts.parity);
     out.parityCode = out.parityCodes.front();
     out.scanStations = *ParseStationList(texts.stations);
-    out.stopBitsCode = texts.stopBits == "1" ? 0 : texts.stopBits == "1.5" ? 1 : 2;
+    out.stopBitsCode = static_cast<int>(std::find(std::begin(merix::kStopBitsNames),
+                                                  std::end(merix::kStopBitsNames), texts.stopBits) -
+                                        std::begin(merix::kStopBitsNames));
     out.replyTimeout = *ParseDuration(texts.replyTimeout);
     out.interval = *ParseDuration(texts.interval);
     out.eventInterval = *ParseDuration(texts.eventInterval);
@@ -329,10 +334,9 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
 }
 
 std::string LineText(const Options& options) {
-    static const char kParity[] = {'N', 'O', 'E', 'M', 'S'};
-    static const char* const kStop[] = {"1", "1.5", "2"};
-    return fmt::format("{} {}{}{}", options.baud, options.dataBits, kParity[options.parityCode % 5],
-                       kStop[options.stopBitsCode % 3]);
+    return fmt::format("{} {}{}{}", options.baud, options.dataBits,
+                       merix::ParityLetter(static_cast<uint32_t>(options.parityCode)),
+                       merix::StopBitsName(static_cast<uint32_t>(options.stopBitsCode)));
 }
 
 } // namespace merixhost

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <utility>
 
+#include "serial/line_settings_text.h"
+
 namespace merixhost {
 namespace {
 
@@ -46,8 +48,7 @@ std::optional<int> ParityCode(const std::string& name) {
 }
 
 std::string ParityName(int code) {
-    static const char* const kNames[] = {"none", "odd", "even", "mark", "space"};
-    return code >= 0 && code < 5 ? kNames[code] : "?";
+    return code >= 0 ? merix::ParityName(static_cast<uint32_t>(code)) : "?";
 }
 
 std::optional<std::vector<int>> ParseBaudList(const std::string& text) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The tables of the docs that name what the code defines name exactly that: the keyword table
-of docs/initialisation-file.md holds the keywords of kKeywords in config/ini_file.cpp, and the
+of docs/initialisation-file.md holds the keywords of kIniKeywordNames in config/ini_names.h, and the
 counter table of docs/line-health.md holds kLineCounterNames of
 include/merix/statistics_gates.h, in their order. Usage: check_docs_match_code.py SOURCE_DIR"""
 import pathlib
@@ -19,9 +19,9 @@ def between(text, start, end, what):
 
 
 def ini_keywords(root):
-    source = (root / "config" / "ini_file.cpp").read_text(encoding="utf-8")
-    table = between(source, "constexpr Keyword kKeywords[] = {", "};", "config/ini_file.cpp")
-    return re.findall(r'\{\s*"([^"]+)"\s*,', table)
+    source = (root / "config" / "ini_names.h").read_text(encoding="utf-8")
+    table = between(source, "kIniKeywordNames[] = {", "};", "config/ini_names.h")
+    return re.findall(r'"([^"]+)"', table)
 
 
 def counter_names(root):
