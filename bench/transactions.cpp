@@ -240,9 +240,7 @@ void Row(const char* what, uint32_t baud, const Rounds& rounds, double limit, do
     }
 }
 
-} // namespace
-
-void TransactionSection(int seconds) {
+void PrintTransactionHeader(int seconds) {
     std::printf("\nTransactions per second against h51sim on a pseudo-terminal (8E1, paced at "
                 "the line rate): the median of %d rounds of %d s,\nthe lowest and highest "
                 "beside it\n",
@@ -259,77 +257,71 @@ void TransactionSection(int seconds) {
     std::printf("|------------------------|--------|----------|---------------|----------|--------|"
                 "----------|--------|----------|---------------|--------|-----------|------------"
                 "-|---------------|-----------|\n");
-    for (uint32_t baud : {9600u, 38400u, 57600u}) {
-        Rounds single;
-        Rounds block;
-        Rounds poll;
-        uint16_t gap = 1;
-        bool available = true;
-        // The rounds take turns with libmodbus, so that the machine's other load, which moves
-        // one round by many points, weighs on both alike.
-        for (int round = 0; round < kRounds && available; ++round) {
-            {
-                Line line(baud);
-                if (!line.ok()) {
-                    available = false;
-                    break;
-                }
-                gap = line.gap();
-                single.merix.push_back(Run(seconds, [&] { return line.Read(3, 0, 1); }));
-                block.merix.push_back(Run(seconds, [&] { return line.Read(3, 0, 125); }));
-                line.PollEvents(); // set-up
-                poll.merix.push_back(Run(seconds, [&] { return line.PollEvents(); }));
-            }
-            {
-                Line line(baud, nullptr, true);
-                if (!line.ok()) {
-                    available = false;
-                    break;
-                }
-                single.port.push_back(Run(seconds, [&] { return line.Read(3, 0, 1); }));
-                block.port.push_back(Run(seconds, [&] { return line.Read(3, 0, 125); }));
-                line.PollEvents(); // set-up
-                poll.port.push_back(Run(seconds, [&] { return line.PollEvents(); }));
-            }
-            Line line(baud); // a fresh simulator for libmodbus
-            line.ClosePort();
-            single.libmodbus.push_back(Libmodbus(line.device(), baud, seconds, 1));
-            block.libmodbus.push_back(Libmodbus(line.device(), baud, seconds, 125));
-        }
-        if (!available) {
-            std::printf("| simulator or port not available at %u baud |\n", baud);
-            continue;
-        }
-        Row("read 1 register", baud, single, LineLimit(baud, 8, 7), GapLimit(baud, 8, 7, gap));
-        Row("read 125 registers", baud, block, LineLimit(baud, 8, 255),
-            GapLimit(baud, 8, 255, gap));
-        Row("event poll (empty)", baud, poll, LineLimit(baud, 4, 5), GapLimit(baud, 4, 5, gap));
-    }
-
-    // Events collected from a full buffer: blocks of 31 records.
-    Line line(9600);
-    if (line.ok()) {
-        line.PollEvents(); // set-up
-        const int events = 3000;
-        for (int i = 0; i < events; ++i) {
-            line.sim().SetEvent(1, static_cast<uint16_t>(i % kEventGates), i % 2 == 0);
-        }
-        const double start = WallMicros();
-        while (line.sim().BufferedEvents(1) != std::optional<size_t>(0) &&
-               WallMicros() - start < seconds * 4e6) {
-            line.PollEvents();
-        }
-        const double took = (WallMicros() - start) / 1e6;
-        const size_t left = line.sim().BufferedEvents(1).value_or(0);
-        const double perSecond = static_cast<double>(events - static_cast<int>(left)) / took;
-        const double limit = kRecordsPerBlock * LineLimit(9600, 4, 5 + 8 * kRecordsPerBlock);
-        std::printf("\nEvents collected at 9600 baud: %.1f events/s (limit of full blocks %.1f "
-                    "events/s, %.0f%%)\n",
-                    perSecond, limit, 100.0 * perSecond / limit);
-    }
 }
 
-void TraceCostSection(int seconds) {
+/// The rounds at `baud` of the three transactions, merix switching the line, the port switching
+/// it, and libmodbus; `gap` is the driver's configured gap. False when the simulator or the
+/// port is not available.
+bool MeasureRounds(uint32_t baud, int seconds, Rounds& single, Rounds& block, Rounds& poll,
+                   uint16_t& gap) {
+    // The rounds take turns with libmodbus, so that the machine's other load, which moves
+    // one round by many points, weighs on both alike.
+    for (int round = 0; round < kRounds; ++round) {
+        {
+            Line line(baud);
+            if (!line.ok()) {
+                return false;
+            }
+            gap = line.gap();
+            single.merix.push_back(Run(seconds, [&] { return line.Read(3, 0, 1); }));
+            block.merix.push_back(Run(seconds, [&] { return line.Read(3, 0, 125); }));
+            line.PollEvents(); // set-up
+            poll.merix.push_back(Run(seconds, [&] { return line.PollEvents(); }));
+        }
+        {
+            Line line(baud, nullptr, true);
+            if (!line.ok()) {
+                return false;
+            }
+            single.port.push_back(Run(seconds, [&] { return line.Read(3, 0, 1); }));
+            block.port.push_back(Run(seconds, [&] { return line.Read(3, 0, 125); }));
+            line.PollEvents(); // set-up
+            poll.port.push_back(Run(seconds, [&] { return line.PollEvents(); }));
+        }
+        Line line(baud); // a fresh simulator for libmodbus
+        line.ClosePort();
+        single.libmodbus.push_back(Libmodbus(line.device(), baud, seconds, 1));
+        block.libmodbus.push_back(Libmodbus(line.device(), baud, seconds, 125));
+    }
+    return true;
+}
+
+/// Events collected from a full buffer: blocks of 31 records.
+void EventCollectionRate(int seconds) {
+    Line line(9600);
+    if (!line.ok()) {
+        return;
+    }
+    line.PollEvents(); // set-up
+    const int events = 3000;
+    for (int i = 0; i < events; ++i) {
+        line.sim().SetEvent(1, static_cast<uint16_t>(i % kEventGates), i % 2 == 0);
+    }
+    const double start = WallMicros();
+    while (line.sim().BufferedEvents(1) != std::optional<size_t>(0) &&
+           WallMicros() - start < seconds * 4e6) {
+        line.PollEvents();
+    }
+    const double took = (WallMicros() - start) / 1e6;
+    const size_t left = line.sim().BufferedEvents(1).value_or(0);
+    const double perSecond = static_cast<double>(events - static_cast<int>(left)) / took;
+    const double limit = kRecordsPerBlock * LineLimit(9600, 4, 5 + 8 * kRecordsPerBlock);
+    std::printf("\nEvents collected at 9600 baud: %.1f events/s (limit of full blocks %.1f "
+                "events/s, %.0f%%)\n",
+                perSecond, limit, 100.0 * perSecond / limit);
+}
+
+void PrintTraceCostHeader(int seconds) {
     std::printf("\nLine trace: the same reads with the trace off and on (%d s each, three times, "
                 "the median); CPU beyond "
                 "the hold = CPU per\ntransaction less the busy-wait line hold, the part the "
@@ -340,61 +332,49 @@ void TraceCostSection(int seconds) {
         "beyond hold off | on     | cost   |\n");
     std::printf("|------------------------|--------|----------|----------|------------|-----------|"
                 "-----------------|--------|--------|\n");
-    char path[] = "/tmp/merix_bench_trace_XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) {
-        std::printf("| no scratch file for the trace |\n");
-        return;
-    }
-    close(fd);
-    double lastOffBeyond[2] = {0, 0}; // at the highest rate, where the rest costs least
-    for (uint32_t baud : {9600u, 57600u}) {
-        for (int count : {1, 125}) {
-            // Off and on in turns, three times, and the median of each: the machine's other
-            // load then weighs on both alike.
-            std::vector<Measured> runs[2];
-            for (int round = 0; round < 3; ++round) {
-                for (int traced = 0; traced < 2; ++traced) {
-                    Line line(baud, traced != 0 ? path : nullptr);
-                    if (!line.ok()) {
-                        continue;
-                    }
-                    double hold = 0;
-                    Measured r = Run(seconds, [&] {
-                        const bool ok = line.Read(3, 0, count);
-                        hold += line.hold();
-                        return ok;
-                    });
-                    const double done = r.perSecond * seconds;
-                    r.holdMicros = done > 0 ? hold / done : 0;
-                    runs[traced].push_back(r);
-                }
-            }
-            if (runs[0].empty() || runs[1].empty()) {
-                std::printf("| simulator, port or trace file not available at %u baud |\n", baud);
+}
+
+/// Reads of `count` registers at `baud` with the trace off (m[0]) and on to `path` (m[1]): the
+/// median of three rounds each, by the CPU beyond the hold. False when a line is not available.
+bool MeasureTraceOffAndOn(uint32_t baud, int count, int seconds, const char* path,
+                          Measured (&m)[2]) {
+    // Off and on in turns, three times, and the median of each: the machine's other
+    // load then weighs on both alike.
+    std::vector<Measured> runs[2];
+    for (int round = 0; round < 3; ++round) {
+        for (int traced = 0; traced < 2; ++traced) {
+            Line line(baud, traced != 0 ? path : nullptr);
+            if (!line.ok()) {
                 continue;
             }
-            Measured m[2];
-            for (int traced = 0; traced < 2; ++traced) {
-                auto& r = runs[traced];
-                std::sort(r.begin(), r.end(), [](const Measured& a, const Measured& b) {
-                    return a.cpuMicros - a.holdMicros < b.cpuMicros - b.holdMicros;
-                });
-                m[traced] = r[r.size() / 2];
-            }
-            const double offBeyond = m[0].cpuMicros - m[0].holdMicros;
-            lastOffBeyond[count == 1 ? 0 : 1] = offBeyond;
-            const double onBeyond = m[1].cpuMicros - m[1].holdMicros;
-            std::printf("| %-22s | %6u | %8.1f | %8.1f | %10.0f | %9.0f | %15.0f | %6.0f | %5.1f%% "
-                        "|\n",
-                        count == 1 ? "read 1 register" : "read 125 registers", baud, m[0].perSecond,
-                        m[1].perSecond, m[0].cpuMicros, m[1].cpuMicros, offBeyond, onBeyond,
-                        offBeyond > 0 ? 100.0 * (onBeyond - offBeyond) / offBeyond : 0.0);
+            double hold = 0;
+            Measured r = Run(seconds, [&] {
+                const bool ok = line.Read(3, 0, count);
+                hold += line.hold();
+                return ok;
+            });
+            const double done = r.perSecond * seconds;
+            r.holdMicros = done > 0 ? hold / done : 0;
+            runs[traced].push_back(r);
         }
     }
+    if (runs[0].empty() || runs[1].empty()) {
+        return false;
+    }
+    for (int traced = 0; traced < 2; ++traced) {
+        auto& r = runs[traced];
+        std::sort(r.begin(), r.end(), [](const Measured& a, const Measured& b) {
+            return a.cpuMicros - a.holdMicros < b.cpuMicros - b.holdMicros;
+        });
+        m[traced] = r[r.size() / 2];
+    }
+    return true;
+}
 
-    // The trace's own CPU time, free of the line's noise: the hooks of one attempt fed with
-    // a request and its reply, as Send and Receive feed them, and written out.
+/// The trace's own CPU time, free of the line's noise: the hooks of one attempt fed with
+/// a request and its reply, as Send and Receive feed them, and written out to `path`.
+/// `offBeyond` holds the CPU beyond the hold of the untraced reads, of 1 and of 125 registers.
+void TraceHookCost(const char* path, const double (&offBeyond)[2]) {
     std::printf("\nThe trace's own CPU per attempt (hooks, formatting, writing), %d attempts:\n",
                 kHookRounds);
     for (int count : {1, 125}) {
@@ -424,11 +404,62 @@ void TraceCostSection(int seconds) {
         }
         const double each = (ThreadCpuMicros() - start) / kHookRounds;
         StopLineTrace(ctx);
-        const double beyond = lastOffBeyond[count == 1 ? 0 : 1];
+        const double beyond = offBeyond[count == 1 ? 0 : 1];
         std::printf("  %-18s %6.1f us, %.1f%% of the %.0f us beyond the hold at 57600 baud\n",
                     count == 1 ? "read 1 register" : "read 125 registers", each,
                     beyond > 0 ? 100.0 * each / beyond : 0.0, beyond);
     }
+}
+
+} // namespace
+
+void TransactionSection(int seconds) {
+    PrintTransactionHeader(seconds);
+    for (uint32_t baud : {9600u, 38400u, 57600u}) {
+        Rounds single;
+        Rounds block;
+        Rounds poll;
+        uint16_t gap = 1;
+        if (!MeasureRounds(baud, seconds, single, block, poll, gap)) {
+            std::printf("| simulator or port not available at %u baud |\n", baud);
+            continue;
+        }
+        Row("read 1 register", baud, single, LineLimit(baud, 8, 7), GapLimit(baud, 8, 7, gap));
+        Row("read 125 registers", baud, block, LineLimit(baud, 8, 255),
+            GapLimit(baud, 8, 255, gap));
+        Row("event poll (empty)", baud, poll, LineLimit(baud, 4, 5), GapLimit(baud, 4, 5, gap));
+    }
+    EventCollectionRate(seconds);
+}
+
+void TraceCostSection(int seconds) {
+    PrintTraceCostHeader(seconds);
+    char path[] = "/tmp/merix_bench_trace_XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        std::printf("| no scratch file for the trace |\n");
+        return;
+    }
+    close(fd);
+    double lastOffBeyond[2] = {0, 0}; // at the highest rate, where the rest costs least
+    for (uint32_t baud : {9600u, 57600u}) {
+        for (int count : {1, 125}) {
+            Measured m[2];
+            if (!MeasureTraceOffAndOn(baud, count, seconds, path, m)) {
+                std::printf("| simulator, port or trace file not available at %u baud |\n", baud);
+                continue;
+            }
+            const double offBeyond = m[0].cpuMicros - m[0].holdMicros;
+            lastOffBeyond[count == 1 ? 0 : 1] = offBeyond;
+            const double onBeyond = m[1].cpuMicros - m[1].holdMicros;
+            std::printf("| %-22s | %6u | %8.1f | %8.1f | %10.0f | %9.0f | %15.0f | %6.0f | %5.1f%% "
+                        "|\n",
+                        count == 1 ? "read 1 register" : "read 125 registers", baud, m[0].perSecond,
+                        m[1].perSecond, m[0].cpuMicros, m[1].cpuMicros, offBeyond, onBeyond,
+                        offBeyond > 0 ? 100.0 * (onBeyond - offBeyond) / offBeyond : 0.0);
+        }
+    }
+    TraceHookCost(path, lastOffBeyond);
     unlink(path);
     unlink((std::string(path) + ".1").c_str());
 }

@@ -35,6 +35,60 @@ void DefineEventGate(int32_t station, unsigned event, uint32_t driver) {
     qorlib::DefineGate(text, driver);
 }
 
+/// The context as the header sets it: station `st` polled for events, the flags' log and
+/// alert, the station's event count and the PC's time of day.
+void SetUpContext(merix::DriverContext& ctx, int32_t st, const uint8_t* data) {
+    using namespace merix;
+    const uint8_t flags = data[1];
+    ctx.vpiNumber = kDriver;
+    ctx.debugFlag = flags & 1;
+    ctx.evtConflictAlert[st] = (flags & 2) != 0 ? 7 : 0xFFFF;
+    ctx.fEF[st] = 1;
+    ctx.fReadEvent = 1;
+    std::memcpy(&ctx.eventCount[st], data + 2, sizeof ctx.eventCount[st]);
+    if ((flags & 4) != 0) {
+        qorlib::SetPutGateValResult(3);
+    }
+    plat::LocalTime now{2026, 3, 29, data[6] % 24, data[7] % 60, 30, 0, -1};
+    fake::SetNow(now);
+}
+
+/// The event gates the flags ask for, and those of the block's records.
+void DefineEventGates(int32_t st, uint8_t flags, const std::vector<uint8_t>& block) {
+    const uint32_t gateDriver = (flags & 8) != 0 ? kDriver + 1 : kDriver;
+    if (const unsigned stride = flags >> 4; stride != 0) {
+        for (unsigned e = 0; e < kGatedRange; e += stride) {
+            DefineEventGate(st, e, gateDriver);
+        }
+        // Also the gates of the records, so that high event numbers reach the host too.
+        for (size_t at = 0; at + 1 < block.size(); at += merix::kEventRecordSize) {
+            DefineEventGate(st, static_cast<unsigned>(block[at] | block[at + 1] << 8) & 0xFFF,
+                            gateDriver);
+        }
+    }
+}
+
+/// Decodes `reply` (`left` bytes) as the reply to the set-up request lying in the reply buffer:
+/// a refused set-up keeps the station's set-up pending and its alert open, any other ends both.
+void CheckSetUpReply(merix::CallBlock& cb, merix::DriverContext& ctx, int32_t st,
+                     const uint8_t* reply, size_t left) {
+    using namespace merix;
+    const auto replyLength = static_cast<uint32_t>(std::min<size_t>(left, kRxBufSize));
+    std::memcpy(ctx.rxBuf, reply, replyLength);
+    // Bytes that did not arrive may hold anything: the decoder must not look at them.
+    ASAN_POISON_MEMORY_REGION(ctx.rxBuf + replyLength, kRxBufSize - replyLength);
+    const int updated = Update_Events(&cb, replyLength);
+    ASAN_UNPOISON_MEMORY_REGION(ctx.rxBuf, kRxBufSize);
+    FUZZ_CHECK(updated == 0);
+    if (ctx.rxBuf[1] == kInitRefused) {
+        FUZZ_CHECK(ctx.fEF[st] == 1);
+        FUZZ_CHECK(ctx.evtConflictAlert[st] != 0xFFFF);
+    } else {
+        FUZZ_CHECK(ctx.fEF[st] == 0);
+        FUZZ_CHECK(ctx.evtConflictAlert[st] == 0xFFFF);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -45,18 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::ResetWorld();
     auto ctx = fuzz::NewContext();
     const int32_t st = data[0] % kStationCount;
-    const uint8_t flags = data[1];
-    ctx->vpiNumber = kDriver;
-    ctx->debugFlag = flags & 1;
-    ctx->evtConflictAlert[st] = (flags & 2) != 0 ? 7 : 0xFFFF;
-    ctx->fEF[st] = 1;
-    ctx->fReadEvent = 1;
-    std::memcpy(&ctx->eventCount[st], data + 2, sizeof ctx->eventCount[st]);
-    if ((flags & 4) != 0) {
-        qorlib::SetPutGateValResult(3);
-    }
-    plat::LocalTime now{2026, 3, 29, data[6] % 24, data[7] % 60, 30, 0, -1};
-    fake::SetNow(now);
+    SetUpContext(*ctx, st, data);
 
     const uint8_t* next = data + kHeader;
     size_t left = size - kHeader;
@@ -65,18 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> block(next, next + n);
     next += n;
     left -= n;
-
-    const uint32_t gateDriver = (flags & 8) != 0 ? kDriver + 1 : kDriver;
-    if (const unsigned stride = flags >> 4; stride != 0) {
-        for (unsigned e = 0; e < kGatedRange; e += stride) {
-            DefineEventGate(st, e, gateDriver);
-        }
-        // Also the gates of the records, so that high event numbers reach the host too.
-        for (size_t at = 0; at + 1 < n; at += kEventRecordSize) {
-            DefineEventGate(st, static_cast<unsigned>(block[at] | block[at + 1] << 8) & 0xFFF,
-                            gateDriver);
-        }
-    }
+    DefineEventGates(st, data[1], block);
 
     GateAccessRecord gate{};
     char address[] = "$EVENT";
@@ -93,20 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     if (left >= kMinReply) {
-        const auto replyLength = static_cast<uint32_t>(std::min<size_t>(left, kRxBufSize));
-        std::memcpy(ctx->rxBuf, next, replyLength);
-        // Bytes that did not arrive may hold anything: the decoder must not look at them.
-        ASAN_POISON_MEMORY_REGION(ctx->rxBuf + replyLength, kRxBufSize - replyLength);
-        const int updated = Update_Events(&cb, replyLength);
-        ASAN_UNPOISON_MEMORY_REGION(ctx->rxBuf, kRxBufSize);
-        FUZZ_CHECK(updated == 0);
-        if (ctx->rxBuf[1] == kInitRefused) {
-            FUZZ_CHECK(ctx->fEF[st] == 1);
-            FUZZ_CHECK(ctx->evtConflictAlert[st] != 0xFFFF);
-        } else {
-            FUZZ_CHECK(ctx->fEF[st] == 0);
-            FUZZ_CHECK(ctx->evtConflictAlert[st] == 0xFFFF);
-        }
+        CheckSetUpReply(cb, *ctx, st, next, left);
     }
     return 0;
 }

@@ -3,18 +3,25 @@
 line (template and return type included) to its closing brace.
 
 Usage: scripts/function_length.py LIMIT PATH...
-PATH is a file or a directory (its .cpp and .h files, recursively). Exits 1 when a function is
-longer than LIMIT lines, after naming each one as FILE:LINE: NAME is N lines.
+       scripts/function_length.py --self-test
+PATH is a file or a directory (its .cpp and .h files, recursively, leaving out build trees and
+hidden or third-party directories). Exits 1 when a function is longer than LIMIT lines, after
+naming each one as FILE:LINE: NAME is N lines.
 
 It reads the source as a reader does, not as a compiler: comments, literals and preprocessor
 lines are set aside, then every brace at namespace or class level that follows a parameter
 list opens a function. Lambdas and local classes count as part of the function around them.
+A template's parameter list is no parameter list of a function; `extern "C"` with a brace of
+its own opens a scope, and before a declaration it is part of the function's head.
 """
+import os
 import pathlib
 import re
 import sys
 
 SUFFIXES = {".cpp", ".h"}
+# Not our code, or not source: what CMake builds, and what others wrote.
+SKIPPED_DIRECTORIES = {"build", "third_party", "third-party", "vendor"}
 ACCESS = re.compile(r"^\s*(?:public|private|protected)\s*:(?!:)")
 OPERATOR = re.compile(r"\boperator\s*(?:\(\)|[^\s(]+)")
 
@@ -120,12 +127,34 @@ def in_initializer_list(head):
     return close >= 0 and re.search(r"\)[^;{}]*?(?<!:):(?!:)", head[head.find("(") :]) is not None
 
 
+def without_template_parameters(head):
+    """The head with each `template <...>` parameter list blanked, so that a non-type parameter
+    such as `void (*F)(int)` is not read as the function's name and parameters."""
+    out = list(head)
+    for start in re.finditer(r"\btemplate\s*<", head):
+        angles = parentheses = 0
+        for j in range(start.start(), len(head)):
+            c = head[j]
+            if c == "(":
+                parentheses += 1
+            elif c == ")":
+                parentheses -= 1
+            elif c == "<" and parentheses == 0:
+                angles += 1
+            elif c == ">" and parentheses == 0:
+                angles -= 1
+            out[j] = " " if c != "\n" else c
+            if angles == 0 and c == ">":
+                break
+    return "".join(out)
+
+
 def kind_of_block(head):
     """'function', 'scope' (namespace, class: functions may be inside) or 'data'."""
-    words = re.sub(r"\s+", " ", head).strip()
+    words = re.sub(r"\s+", " ", without_template_parameters(head)).strip()
     if re.search(r"\b(?:enum)\b", words):
         return "data"
-    if re.match(r"^(?:inline )?namespace\b", words) or re.match(r'^extern " *"', words):
+    if re.match(r"^(?:inline )?namespace\b", words) or re.match(r'^extern " *"$', words):
         return "scope"
     before_paren = OPERATOR.sub("operator", words.split("(", 1)[0])
     if "(" in words and "=" not in before_paren and not re.search(
@@ -135,6 +164,16 @@ def kind_of_block(head):
     if re.search(r"\b(?:class|struct|union)\b", words) and "=" not in words:
         return "scope"
     return "data"
+
+
+def name_of(head):
+    """The function's name; a test's is its suite and name, as GoogleTest prints them."""
+    head = without_template_parameters(head)
+    test = re.search(r"\bTEST(?:_F|_P)?\s*\(\s*(\w+)\s*,\s*(\w+)\s*\)", head)
+    if test:
+        return f"{test.group(1)}.{test.group(2)}"
+    name = re.search(r"((?:[~\w:]*)operator\s*(?:\(\)|[^\s(]+)|[~\w:]+)\s*\(", head)
+    return name.group(1) if name else "?"
 
 
 def functions(code):
@@ -171,25 +210,78 @@ def functions(code):
                 if kind == "function":
                     stripped = ACCESS.sub(lambda m: " " * len(m.group(0)), head)
                     first = head_start + len(stripped) - len(stripped.lstrip())
-                    name = re.findall(r"([~\w:]+(?:operator\S*)?)\s*\(", head)
-                    yield (name[0] if name else "?", line_of(code, first), line_of(code, close))
+                    yield (name_of(head), line_of(code, first), line_of(code, close))
                 i = close + 1
                 head_start = i
                 continue
         i += 1
 
 
+def skipped(directory):
+    name = directory.name
+    return (
+        name.startswith(".")
+        or name in SKIPPED_DIRECTORIES
+        or (directory / "CMakeCache.txt").exists()  # a build tree, whatever its name
+    )
+
+
 def sources(paths):
     for path in map(pathlib.Path, paths):
-        if path.is_dir():
-            yield from sorted(p for p in path.rglob("*") if p.suffix in SUFFIXES)
-        else:
+        if not path.is_dir():
             yield path
+            continue
+        found = []
+        for directory, subdirectories, files in os.walk(path):
+            here = pathlib.Path(directory)
+            subdirectories[:] = [d for d in subdirectories if not skipped(here / d)]
+            found += [here / f for f in files if pathlib.Path(f).suffix in SUFFIXES]
+        yield from sorted(found)
+
+
+# What the reading above got wrong once, each with the functions it must find: (name, lines).
+SELF_TESTS = [
+    (
+        'extern "C" int Entry(int x) {\n    return x;\n}\n',
+        [("Entry", 3)],
+    ),
+    (
+        'extern "C" {\nint Inside() {\n    return 0;\n}\n}\n',
+        [("Inside", 3)],
+    ),
+    (
+        "template <typename S, void (*Out)(S&)> class Slots {\n"
+        "public:\n"
+        "    void End(S& s) {\n        Out(s);\n    }\n"
+        "};\n",
+        [("End", 3)],
+    ),
+    (
+        "template <typename T, int (*F)(T)>\nint Apply(T t) {\n    return F(t);\n}\n",
+        [("Apply", 4)],
+    ),
+    (
+        "TEST_F(Suite, Name) {\n    EXPECT_TRUE(true);\n}\n",
+        [("Suite.Name", 3)],
+    ),
+]
+
+
+def self_test():
+    failed = 0
+    for snippet, expected in SELF_TESTS:
+        found = [(name, last - first + 1) for name, first, last in functions(blank(snippet))]
+        if found != expected:
+            print(f"expected {expected}, found {found} in:\n{snippet}")
+            failed += 1
+    return 1 if failed else 0
 
 
 def main(argv):
+    if argv[1:] == ["--self-test"]:
+        return self_test()
     if len(argv) < 3 or not argv[1].isdigit():
-        print(__doc__.strip().splitlines()[2], file=sys.stderr)
+        print(__doc__[__doc__.index("Usage") : __doc__.index("PATH is")], end="", file=sys.stderr)
         return 2
     limit = int(argv[1])
     too_long = 0

@@ -107,6 +107,60 @@ protected:
 class NetworkLine : public NetworkLineBase, public ::testing::WithParamInterface<Server> {
 protected:
     Server Kind() const override { return GetParam(); }
+
+    /// Sets four events of station 1, clears two of them again, and polls until the
+    /// simulator's buffer is empty: each change reaches its gate once, with its time stamp.
+    void ExpectEachEventCollectedOnce() {
+        const char* gates[] = {"E010000", "E010001", "E010002", "E010003"};
+        for (const char* gate : gates) {
+            qorlib::DefineGate(gate, 1);
+        }
+        Gate events("$EVENT", 1, 3, 0xFFFD);
+        EXPECT_EQ(Read(events), 0) << "set-up";
+        for (uint16_t e = 0; e < 4; ++e) {
+            sim->SetEvent(1, e, true);
+        }
+        sim->SetEvent(1, 0, false);
+        sim->SetEvent(1, 1, false);
+        for (int i = 0; i < 50 && (sim->BufferedEvents(1) != std::optional<size_t>(0) ||
+                                   ctx.fReadEvent != 0 || ctx.fRE[1] == 1);
+             ++i) {
+            Read(events);
+        }
+        const size_t expected[] = {2, 2, 1, 1};
+        for (int e = 0; e < 4; ++e) {
+            size_t stamped = 0;
+            for (const auto& v : qorlib::History(gates[e], 1)) {
+                stamped += v.seconds != 0;
+            }
+            EXPECT_EQ(stamped, expected[e]) << gates[e];
+        }
+    }
+
+    /// No counter of the line saw a failure; over RFC 2217 the device server's port was set
+    /// to the host's speed, confirmed.
+    void ExpectACleanLine() {
+        for (const LineCounter c :
+             {LineCounter::kFail, LineCounter::kRetry, LineCounter::kSilence, LineCounter::kCrc,
+              LineCounter::kWrong, LineCounter::kException, LineCounter::kShort,
+              LineCounter::kFraming, LineCounter::kParity, LineCounter::kOverrun}) {
+            EXPECT_EQ(ReadLineCounter(ctx, 0, c), 0u) << kLineCounterNames[static_cast<int>(c)];
+        }
+        if (Kind() == Server::kSer2netRfc2217) {
+            // The server's port was set to the host's speed, though ser2net starts it at 9600.
+            const int fd = open(sim->DeviceName().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+            ASSERT_GE(fd, 0);
+            termios tio{};
+            ASSERT_EQ(tcgetattr(fd, &tio), 0);
+            close(fd);
+            EXPECT_EQ(cfgetospeed(&tio), B38400);
+            EXPECT_EQ(LogCount("RFC 2217, the device server's port set to 38400 baud, 8 data bits, "
+                               "parity even, stop bits 1, no flow control; it switches the line "
+                               "direction"),
+                      1);
+            EXPECT_EQ(LogCount("did not confirm"), 0) << "ser2net confirms every command sent";
+        }
+    }
 };
 
 TEST_P(NetworkLine, ReadsWritesBroadcastsAndCollectsEachEventOnce) {
@@ -128,51 +182,8 @@ TEST_P(NetworkLine, ReadsWritesBroadcastsAndCollectsEachEventOnce) {
     EXPECT_EQ(Write(time, 1), 0);
     EXPECT_TRUE(sim->WaitFor([&] { return sim->LastTimeSync().has_value(); }, 5000ms));
 
-    const char* gates[] = {"E010000", "E010001", "E010002", "E010003"};
-    for (const char* gate : gates) {
-        qorlib::DefineGate(gate, 1);
-    }
-    Gate events("$EVENT", 1, 3, 0xFFFD);
-    EXPECT_EQ(Read(events), 0) << "set-up";
-    for (uint16_t e = 0; e < 4; ++e) {
-        sim->SetEvent(1, e, true);
-    }
-    sim->SetEvent(1, 0, false);
-    sim->SetEvent(1, 1, false);
-    for (int i = 0; i < 50 && (sim->BufferedEvents(1) != std::optional<size_t>(0) ||
-                               ctx.fReadEvent != 0 || ctx.fRE[1] == 1);
-         ++i) {
-        Read(events);
-    }
-    const size_t expected[] = {2, 2, 1, 1};
-    for (int e = 0; e < 4; ++e) {
-        size_t stamped = 0;
-        for (const auto& v : qorlib::History(gates[e], 1)) {
-            stamped += v.seconds != 0;
-        }
-        EXPECT_EQ(stamped, expected[e]) << gates[e];
-    }
-
-    for (const LineCounter c :
-         {LineCounter::kFail, LineCounter::kRetry, LineCounter::kSilence, LineCounter::kCrc,
-          LineCounter::kWrong, LineCounter::kException, LineCounter::kShort, LineCounter::kFraming,
-          LineCounter::kParity, LineCounter::kOverrun}) {
-        EXPECT_EQ(ReadLineCounter(ctx, 0, c), 0u) << kLineCounterNames[static_cast<int>(c)];
-    }
-    if (Kind() == Server::kSer2netRfc2217) {
-        // The server's port was set to the host's speed, though ser2net starts it at 9600.
-        const int fd = open(sim->DeviceName().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        termios tio{};
-        ASSERT_EQ(tcgetattr(fd, &tio), 0);
-        close(fd);
-        EXPECT_EQ(cfgetospeed(&tio), B38400);
-        EXPECT_EQ(LogCount("RFC 2217, the device server's port set to 38400 baud, 8 data bits, "
-                           "parity even, stop bits 1, no flow control; it switches the line "
-                           "direction"),
-                  1);
-        EXPECT_EQ(LogCount("did not confirm"), 0) << "ser2net confirms every command sent";
-    }
+    ExpectEachEventCollectedOnce();
+    ExpectACleanLine();
 }
 
 std::string ServerName(const ::testing::TestParamInfo<Server>& info) {

@@ -67,57 +67,83 @@ INSTANTIATE_TEST_SUITE_P(
     Requests, StationReplyTest,
     ::testing::Values(
         ReplyCase{"ReadRegisters",
-                  {0x05, 0x03, 0x00, 0x01, 0x00, 0x02},
-                  {0x05, 0x03, 0x04, 0x01, 0x01, 0x01, 0x02}}, // 2 registers, high byte first
+                  {0x05, 0x03, 0x00, 0x01, 0x00, 0x02},        // st, fn, addr 1, count 2
+                  {0x05, 0x03, 0x04, 0x01, 0x01, 0x01, 0x02}}, // st, fn, 4 bytes, high first
         ReplyCase{"ReadInputRegisters",
-                  {0x05, 0x04, 0x00, 0x09, 0x00, 0x01},
-                  {0x05, 0x04, 0x02, 0x02, 0x09}},
+                  {0x05, 0x04, 0x00, 0x09, 0x00, 0x01}, // st, fn, addr 9, count 1
+                  {0x05, 0x04, 0x02, 0x02, 0x09}},      // st, fn, 2 bytes: 0x0209
         // Coils 0, 2, 9 set: first value in bit 0 of the first byte; 10 bits in 2 bytes.
-        ReplyCase{
-            "ReadCoils", {0x05, 0x01, 0x00, 0x00, 0x00, 0x0A}, {0x05, 0x01, 0x02, 0x05, 0x02}},
-        ReplyCase{"ReadInputs", {0x05, 0x02, 0x00, 0x01, 0x00, 0x01}, {0x05, 0x02, 0x01, 0x01}},
+        ReplyCase{"ReadCoils",
+                  {0x05, 0x01, 0x00, 0x00, 0x00, 0x0A}, // st, fn, addr 0, count 10
+                  {0x05, 0x01, 0x02, 0x05, 0x02}},      // st, fn, 2 bytes: coils 0-7, 8-9
+        ReplyCase{"ReadInputs",
+                  {0x05, 0x02, 0x00, 0x01, 0x00, 0x01}, // st, fn, addr 1, count 1
+                  {0x05, 0x02, 0x01, 0x01}},            // st, fn, 1 byte: input 1 on
         ReplyCase{"WriteCoilEchoes",
-                  {0x05, 0x05, 0x00, 0x03, 0xFF, 0x00},
-                  {0x05, 0x05, 0x00, 0x03, 0xFF, 0x00}},
+                  {0x05, 0x05, 0x00, 0x03, 0xFF, 0x00},  // st, fn, addr 3, on
+                  {0x05, 0x05, 0x00, 0x03, 0xFF, 0x00}}, // the request, echoed
         ReplyCase{"WriteRegisterEchoes",
-                  {0x05, 0x06, 0x00, 0x09, 0xFF, 0xFE},
-                  {0x05, 0x06, 0x00, 0x09, 0xFF, 0xFE}},
-        ReplyCase{
-            "CoilValueNeitherOnNorOff", {0x05, 0x05, 0x00, 0x03, 0x12, 0x34}, {0x05, 0x85, 0x03}},
-        ReplyCase{"CoilPastTheTable", {0x05, 0x05, 0x00, 0x14, 0xFF, 0x00}, {0x05, 0x85, 0x02}},
-        ReplyCase{"RegisterPastTheTable", {0x05, 0x06, 0x00, 0x0A, 0x00, 0x01}, {0x05, 0x86, 0x02}},
-        ReplyCase{"ReadZeroRegisters", {0x05, 0x03, 0x00, 0x00, 0x00, 0x00}, {0x05, 0x83, 0x03}},
-        ReplyCase{"Read128Registers", {0x05, 0x03, 0x00, 0x00, 0x00, 0x80}, {0x05, 0x83, 0x03}},
-        ReplyCase{
-            "ReadRegistersOverTheEnd", {0x05, 0x03, 0x00, 0x09, 0x00, 0x02}, {0x05, 0x83, 0x02}},
-        ReplyCase{"Read2001Bits", {0x05, 0x01, 0x00, 0x00, 0x07, 0xD1}, {0x05, 0x81, 0x03}},
-        ReplyCase{"ReadInputsOverTheEnd", {0x05, 0x02, 0x00, 0x13, 0x00, 0x02}, {0x05, 0x82, 0x02}},
-        ReplyCase{"UnknownFunction", {0x05, 0x07}, {0x05, 0x87, 0x01}},
+                  {0x05, 0x06, 0x00, 0x09, 0xFF, 0xFE},  // st, fn, addr 9, value 0xFFFE
+                  {0x05, 0x06, 0x00, 0x09, 0xFF, 0xFE}}, // the request, echoed
+        ReplyCase{"CoilValueNeitherOnNorOff",
+                  {0x05, 0x05, 0x00, 0x03, 0x12, 0x34}, // st, fn, addr 3, value 0x1234
+                  {0x05, 0x85, 0x03}},                  // st, fn | 0x80, illegal data value
+        ReplyCase{"CoilPastTheTable",
+                  {0x05, 0x05, 0x00, 0x14, 0xFF, 0x00}, // st, fn, addr 20, on
+                  {0x05, 0x85, 0x02}},                  // st, fn | 0x80, illegal data address
+        ReplyCase{"RegisterPastTheTable",
+                  {0x05, 0x06, 0x00, 0x0A, 0x00, 0x01}, // st, fn, addr 10, value 1
+                  {0x05, 0x86, 0x02}},                  // st, fn | 0x80, illegal data address
+        ReplyCase{"ReadZeroRegisters",
+                  {0x05, 0x03, 0x00, 0x00, 0x00, 0x00}, // st, fn, addr 0, count 0
+                  {0x05, 0x83, 0x03}},                  // st, fn | 0x80, illegal data value
+        ReplyCase{"Read128Registers",
+                  {0x05, 0x03, 0x00, 0x00, 0x00, 0x80}, // st, fn, addr 0, count 128
+                  {0x05, 0x83, 0x03}},                  // st, fn | 0x80, illegal data value
+        ReplyCase{"ReadRegistersOverTheEnd",
+                  {0x05, 0x03, 0x00, 0x09, 0x00, 0x02}, // st, fn, addr 9, count 2
+                  {0x05, 0x83, 0x02}},                  // st, fn | 0x80, illegal data address
+        ReplyCase{"Read2001Bits",
+                  {0x05, 0x01, 0x00, 0x00, 0x07, 0xD1}, // st, fn, addr 0, count 2001
+                  {0x05, 0x81, 0x03}},                  // st, fn | 0x80, illegal data value
+        ReplyCase{"ReadInputsOverTheEnd",
+                  {0x05, 0x02, 0x00, 0x13, 0x00, 0x02}, // st, fn, addr 19, count 2
+                  {0x05, 0x82, 0x02}},                  // st, fn | 0x80, illegal data address
+        ReplyCase{"UnknownFunction",
+                  {0x05, 0x07},        // st, fn 07
+                  {0x05, 0x87, 0x01}}, // st, fn | 0x80, illegal function
         ReplyCase{"EventInitWithOtherCount",
-                  {0x05, 0x41, 0x04, 0x00, 0x00, 0x00, 0x0B},
-                  {0x05, 0xC1, 0x02}},
-        ReplyCase{"EventInitAllOff", // 12 gates: 2 bytes of bitmap
-                  {0x05, 0x41, 0x04, 0x00, 0x00, 0x00, 0x0C},
-                  {0x05, 0x41, 0x02, 0x00, 0x00}},
-        ReplyCase{"EventNextOnEmptyBuffer", {0x05, 0x42}, {0x05, 0x42, 0x00}},
-        ReplyCase{"EventRepeatWithoutBlock", {0x05, 0x43}, {0x05, 0xC3, 0x02}},
+                  {0x05, 0x41, 0x04, 0x00, 0x00, 0x00, 0x0B}, // st, fn, 4 bytes: 11 events
+                  {0x05, 0xC1, 0x02}},                        // st, fn | 0x80, count conflict
+        ReplyCase{"EventInitAllOff",                          // 12 gates: 2 bytes of bitmap
+                  {0x05, 0x41, 0x04, 0x00, 0x00, 0x00, 0x0C}, // st, fn, 4 bytes: 12 events
+                  {0x05, 0x41, 0x02, 0x00, 0x00}},            // st, fn, 2 bytes: all off
+        ReplyCase{"EventNextOnEmptyBuffer",
+                  {0x05, 0x42},        // st, fn
+                  {0x05, 0x42, 0x00}}, // st, fn, 0 bytes: no record
+        ReplyCase{"EventRepeatWithoutBlock",
+                  {0x05, 0x43},        // st, fn
+                  {0x05, 0xC3, 0x02}}, // st, fn | 0x80, no block to repeat
         ReplyCase{"TimeSyncToOneStationIsNotAnswered",
+                  // st, fn, 8 bytes: ms % 100, ms / 100, second, minute, hour, day, month, year
                   {0x05, 0x46, 0x08, 56, 4, 5, 7, 10, 24, 11, 3},
-                  {}}),
+                  {}}), // no reply
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Station, LargestReadsFit) {
     StationConfig c;
     c.address = 5;
     Station station(c);
+    // st, fn 01, addr 0, count 2000: 250 bytes of bits
     EXPECT_EQ(Answer(station, {0x05, 0x01, 0x00, 0x00, 0x07, 0xD0}).size(), 5u + 250u);
+    // st, fn 03, addr 0, count 127: 254 bytes of registers
     EXPECT_EQ(Answer(station, {0x05, 0x03, 0x00, 0x00, 0x00, 0x7F}).size(), 5u + 254u);
 }
 
 TEST(Station, WritesLandInTheTables) {
     Station station = MakeStation();
-    Answer(station, {0x05, 0x05, 0x00, 0x00, 0x00, 0x00});
-    Answer(station, {0x05, 0x06, 0x00, 0x04, 0xAB, 0xCD});
+    Answer(station, {0x05, 0x05, 0x00, 0x00, 0x00, 0x00}); // st, fn, addr 0, off
+    Answer(station, {0x05, 0x06, 0x00, 0x04, 0xAB, 0xCD}); // st, fn, addr 4, value 0xABCD
     EXPECT_EQ(station.Coil(0), false);
     EXPECT_EQ(station.HoldingRegister(4), 0xABCD);
 }
@@ -125,6 +151,7 @@ TEST(Station, WritesLandInTheTables) {
 TEST(Station, BroadcastWritesAndTimeSyncActWithoutReply) {
     Station station = MakeStation();
     const auto t0 = Station::Steady::now();
+    // st 0, fn 06, addr 2, value 0x1234; st 0, fn 46, 8 bytes: 2003-11-24 10:07:05.456
     for (const Bytes& frame : {Bytes{0x00, 0x06, 0x00, 0x02, 0x12, 0x34},
                                Bytes{0x00, 0x46, 0x08, 56, 4, 5, 7, 10, 24, 11, 3}}) {
         const ParseResult p = ParseRequest(Crc(frame));
@@ -143,8 +170,8 @@ TEST(Station, EventInitGivesTheStateBitmapAndEmptiesTheBuffer) {
     ASSERT_TRUE(station.GenerateEvent(11, true, now));
     EXPECT_FALSE(station.GenerateEvent(12, true, now)); // no such gate
     // Events 0 and 2 in byte 0 (0x05), event 11 in bit 3 of byte 1 (0x08).
-    EXPECT_EQ(Answer(station, {0x05, 0x41, 0x04, 0x00, 0x00, 0x00, 0x0C}),
-              Crc({0x05, 0x41, 0x02, 0x05, 0x08}));
+    EXPECT_EQ(Answer(station, {0x05, 0x41, 0x04, 0x00, 0x00, 0x00, 0x0C}), // st, fn, 12 events
+              Crc({0x05, 0x41, 0x02, 0x05, 0x08})); // st, fn, 2 bytes of bitmap
     EXPECT_EQ(station.Events().Buffered(), 0u);
 }
 
@@ -182,7 +209,7 @@ TEST(EventStore, OverflowMarksEveryBlockUntilInitialised) {
     ASSERT_EQ(block.size(), 3u * 8 + 2);
     EXPECT_EQ(block[24], 0xFF);
     EXPECT_EQ(block[25], 0xFF);
-    EXPECT_EQ(store.NextBlock(), (std::vector<uint8_t>{0xFF, 0xFF}));
+    EXPECT_EQ(store.NextBlock(), (std::vector<uint8_t>{0xFF, 0xFF})); // the marker alone
     store.Initialise();
     EXPECT_FALSE(store.Overflow());
     EXPECT_FALSE(store.LastBlock());

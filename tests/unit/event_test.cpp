@@ -30,6 +30,20 @@ Frame Block(uint8_t station, uint8_t function, const std::vector<Frame>& records
     return WithCrc(frame);
 }
 
+// Station 5's answer to the set-up: a bitmap of two bytes, every event clear.
+const Frame kSetUpNoneSet = WithCrc({0x05,         // station
+                                     0x41,         // event init
+                                     0x02,         // byte count
+                                     0x00, 0x00}); // events 0 to 15 clear
+
+// The overflow marker, behind the records of a block.
+const Frame kOverflowMarker{0xFF, 0xFF};
+
+// Station 5 refuses a poll: busy, it keeps its block.
+const Frame kPollRefused = WithCrc({0x05,   // station
+                                    0xC2,   // event next block, exception bit
+                                    0x06}); // exception 6: busy
+
 int32_t Stamp(int year, int month, int day, int hour, int minute, int second) {
     tm t{};
     t.tm_year = year - 1900;
@@ -70,7 +84,7 @@ protected:
     static uint8_t Sent(size_t n) { return fake::Written().at(n).at(1); }
     /// Brings station 5 into polling: set-up request answered with an all-zero bitmap.
     void Initialise() {
-        fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+        fake::QueueReply(kSetUpNoneSet);
         ASSERT_EQ(Poll(), 0);
         fake::ClearWritten();
         fake::SetNow(plat::LocalTime{2026, 12, 8, 10, 0, 0, 0, -1});
@@ -89,10 +103,16 @@ protected:
 };
 
 TEST_F(EventTest, FirstReadSetsUpWithTheHostsCountAndDeliversTheStates) {
-    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x05, 0x02})); // events 0, 2 and 9 set
+    fake::QueueReply(WithCrc({0x05,          // station
+                              0x41,          // event init
+                              0x02,          // byte count
+                              0x05, 0x02})); // events 0, 2 and 9 set
     EXPECT_EQ(Poll(), 0);
-    EXPECT_EQ(fake::Written()[0], WithCrc({0x05, 0x41, 0x04, 0x00, 0x00, 0x00,
-                                           0x0A})); // ten event gates, high byte first
+    EXPECT_EQ(fake::Written()[0], WithCrc({0x05,                      // station
+                                           0x41,                      // event init
+                                           0x04,                      // byte count
+                                           0x00, 0x00, 0x00, 0x0A})); // ten event gates, high
+                                                                      // byte first
     EXPECT_TRUE(qorlib::Logged("BuildEventRequest() 10 events found for PLC 5,Vpi 1", 0));
     EXPECT_EQ(Values("E050000"), std::vector<double>{1});
     EXPECT_EQ(Values("E050001"), std::vector<double>{0});
@@ -224,7 +244,8 @@ TEST_F(EventTest, IllegalRecordsStopTheDeliveryAfterTheGoodOnes) {
 
 TEST_F(EventTest, PartialRecordIsLoggedAndNotRead) {
     Initialise();
-    Frame tail{0x04, 0x00, 0x01};
+    Frame tail{0x04, 0x00, // event 4
+               0x01};      // = 1, and the record ends there
     fake::QueueReply(Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)}, tail));
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Values("E050001"), std::vector<double>{1});
@@ -243,7 +264,10 @@ TEST_F(EventTest, MissingGateIsSkipped) {
 }
 
 TEST_F(EventTest, ShortBitmapSetsTheEventsWhoseBitsArrived) {
-    fake::QueueReply(WithCrc({0x05, 0x41, 0x01, 0xFF})); // 8 of 10 events
+    fake::QueueReply(WithCrc({0x05,    // station
+                              0x41,    // event init
+                              0x01,    // byte count
+                              0xFF})); // events 0 to 7 set: 8 of 10 events
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Values("E050007"), std::vector<double>{1});
     EXPECT_TRUE(Values("E050008").empty());
@@ -253,8 +277,11 @@ TEST_F(EventTest, ShortBitmapSetsTheEventsWhoseBitsArrived) {
 }
 
 TEST_F(EventTest, CountConflictRaisesOneAlertUntilTheConfigurationMatches) {
-    fake::QueueReply(WithCrc({0x05, 0xC1, 0x02}));
-    fake::QueueReply(WithCrc({0x05, 0xC1, 0x02}));
+    const Frame conflict = WithCrc({0x05,   // station
+                                    0xC1,   // event init, exception bit
+                                    0x02}); // exception 2: the count differs from the station's
+    fake::QueueReply(conflict);
+    fake::QueueReply(conflict);
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Sent(1), 0x41) << "the set-up is repeated";
@@ -263,7 +290,10 @@ TEST_F(EventTest, CountConflictRaisesOneAlertUntilTheConfigurationMatches) {
     EXPECT_EQ(qorlib::OpenAlerts()[0].text, "Num of Evts conflict with PLC  5 Configuration");
     EXPECT_EQ(fake::CallsStartingWith("Beep").size(), 1u);
 
-    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x01, 0x00}));
+    fake::QueueReply(WithCrc({0x05,          // station
+                              0x41,          // event init
+                              0x02,          // byte count
+                              0x01, 0x00})); // event 0 set
     EXPECT_EQ(Poll(), 0);
     EXPECT_TRUE(qorlib::OpenAlerts().empty());
     EXPECT_TRUE(qorlib::Logged("MERIX> Update_Events() Num of Evts conflict with PLC 5 solved"));
@@ -302,45 +332,43 @@ TEST_F(EventTest, FailedReceiveMakesEveryNextAttemptARepeat) {
     EXPECT_EQ(Values("E050001"), std::vector<double>{1});
 }
 
+// Blocks A and B as the poll brings them, and what a repeat may bring in their place.
+const Frame kBlockA = Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10), Record(3, 1, 0, 0, 0, 10)});
+const Frame kBlockB = Block(5, 0x42, {Record(2, 1, 0, 0, 0, 10)});
+const Frame kRepeatA = Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10), Record(3, 1, 0, 0, 0, 10)});
+const Frame kRepeatB = Block(5, 0x43, {Record(2, 1, 0, 0, 0, 10)});
+// A new block that begins with the bytes of the last one delivered: new all the same.
+const Frame kRepeatShorter = Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)});
+// One that differs from it in its last byte alone: the last record's hour.
+const Frame kRepeatLastByte =
+    Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10), Record(3, 1, 0, 0, 0, 11)});
+
+struct RepeatCase {
+    const char* what;
+    const Frame* first; // nullptr: no reply
+    const Frame* repeat;
+    bool recognised; // the repeat brought the block delivered before
+    std::vector<double> e1, e2;
+};
+
+const RepeatCase kRepeatCases[] = {
+    {"poll lost on its way: the repeat brings A again", nullptr, &kRepeatA, true, {1}, {}},
+    {"poll refused: the repeat brings A again", &kPollRefused, &kRepeatA, true, {1}, {}},
+    {"reply lost: the repeat brings B", nullptr, &kRepeatB, false, {1}, {1}},
+    {"reply lost: the repeat brings a shorter block", nullptr, &kRepeatShorter, false, {1, 1}, {}},
+    {"reply lost: the repeat differs in the last byte",
+     nullptr,
+     &kRepeatLastByte,
+     false,
+     {1, 1},
+     {}},
+};
+
 TEST_F(EventTest, RepeatDeliversABlockOnceWhateverWentWrongBeforeIt) {
-    const Frame a = Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10), Record(3, 1, 0, 0, 0, 10)});
-    const Frame b = Block(5, 0x42, {Record(2, 1, 0, 0, 0, 10)});
-    const Frame repeatA = Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10), Record(3, 1, 0, 0, 0, 10)});
-    const Frame repeatB = Block(5, 0x43, {Record(2, 1, 0, 0, 0, 10)});
-    // A new block that begins with the bytes of the last one delivered: new all the same.
-    const Frame repeatShorter = Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10)});
-    // One that differs from it in its last byte alone: the last record's hour.
-    const Frame repeatLastByte =
-        Block(5, 0x43, {Record(1, 1, 0, 0, 0, 10), Record(3, 1, 0, 0, 0, 11)});
-    const Frame refused = WithCrc({0x05, 0xC2, 0x06}); // busy: the controller keeps its block
-    struct Case {
-        const char* what;
-        const Frame* first; // nullptr: no reply
-        const Frame* repeat;
-        bool recognised; // the repeat brought the block delivered before
-        std::vector<double> e1, e2;
-    };
-    const Case cases[] = {
-        {"poll lost on its way: the repeat brings A again", nullptr, &repeatA, true, {1}, {}},
-        {"poll refused: the repeat brings A again", &refused, &repeatA, true, {1}, {}},
-        {"reply lost: the repeat brings B", nullptr, &repeatB, false, {1}, {1}},
-        {"reply lost: the repeat brings a shorter block",
-         nullptr,
-         &repeatShorter,
-         false,
-         {1, 1},
-         {}},
-        {"reply lost: the repeat differs in the last byte",
-         nullptr,
-         &repeatLastByte,
-         false,
-         {1, 1},
-         {}},
-    };
-    for (const Case& c : cases) {
+    for (const RepeatCase& c : kRepeatCases) {
         host->fEF[5] = 1;
         Initialise();
-        fake::QueueReply(a);
+        fake::QueueReply(kBlockA);
         ASSERT_EQ(Poll(), 0) << c.what;
         if (c.first == nullptr) {
             fake::QueueSilence();
@@ -359,7 +387,7 @@ TEST_F(EventTest, RepeatDeliversABlockOnceWhateverWentWrongBeforeIt) {
                   c.recognised)
             << c.what;
 
-        fake::QueueReply(b);
+        fake::QueueReply(kBlockB);
         EXPECT_EQ(Poll(), 0) << c.what;
         EXPECT_EQ(Sent(3), 0x42) << c.what;
         EXPECT_EQ(Values("E050002"), (std::vector<double>(c.e2.size() + 1, 1))) << c.what;
@@ -393,7 +421,7 @@ TEST_F(EventTest, ReadThatFailsForGoodLeavesItsRepeatToTheNextRead) {
     host->plcState[5] = kInError;
     StationArg arg{5};
     Call(kWarmStart, &arg);
-    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+    fake::QueueReply(kSetUpNoneSet);
     fake::QueueReply(Block(5, 0x42, {}));
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Poll(), 0);
@@ -423,7 +451,10 @@ TEST_F(EventTest, EveryLineOfABusyHostDeliversEachBlockOnce) {
         std::snprintf(sp.portName, sizeof sp.portName, "COM%u", kFirst + i); // a port each
         ASSERT_EQ(on(i, kColdStart, &sp), 0);
         if (i < kServed) {
-            fake::QueueReply(WithCrc({0x05, 0x41, 0x01, 0x00}));
+            fake::QueueReply(WithCrc({0x05,    // station
+                                      0x41,    // event init
+                                      0x01,    // byte count
+                                      0x00})); // no event set
             ASSERT_EQ(on(i, kSingleRead, &gate.rec), 0);
         }
     }
@@ -452,8 +483,7 @@ TEST_F(EventTest, EveryLineOfABusyHostDeliversEachBlockOnce) {
 TEST_F(EventTest, BadReplyToTheLastPollLeavesARepeatForTheNextRead) {
     Frame corrupted = Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)});
     corrupted.back() ^= 0xFF;
-    const Frame refused = WithCrc({0x05, 0xC2, 0x06});
-    for (const Frame* last : {static_cast<const Frame*>(&corrupted), &refused}) {
+    for (const Frame* last : {static_cast<const Frame*>(&corrupted), &kPollRefused}) {
         host->fEF[5] = 1;
         Initialise();
         fake::FailNext("WriteFile", 4); // the first four tries never leave: the fifth is a poll
@@ -470,7 +500,9 @@ TEST_F(EventTest, BadReplyToTheLastPollLeavesARepeatForTheNextRead) {
 TEST_F(EventTest, RefusedRepeatEndsTheReadWith0) {
     Initialise();
     host->fRE[5] = 1;
-    fake::QueueReply(WithCrc({0x05, 0xC3, 0x02}));
+    fake::QueueReply(WithCrc({0x05,    // station
+                              0xC3,    // event repeat block, exception bit
+                              0x02})); // exception 2: no block to repeat
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Sent(0), 0x43);
     EXPECT_EQ(host->fRE[5], 0u);
@@ -479,7 +511,7 @@ TEST_F(EventTest, RefusedRepeatEndsTheReadWith0) {
 
 TEST_F(EventTest, OverflowRaisesTheAlertReinitialisesAndEndsIt) {
     Initialise();
-    fake::QueueReply(Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)}, {0xFF, 0xFF}));
+    fake::QueueReply(Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)}, kOverflowMarker));
     EXPECT_EQ(Poll(), 1);
     EXPECT_EQ(fake::Written().size(), 2u) << "one extra poll whose reply is thrown away";
     ASSERT_EQ(qorlib::OpenAlerts().size(), 1u);
@@ -488,7 +520,7 @@ TEST_F(EventTest, OverflowRaisesTheAlertReinitialisesAndEndsIt) {
     EXPECT_TRUE(Values("E050001").empty()) << "the marked block is not decoded";
     EXPECT_EQ(host->ovfPending[5], 1u);
 
-    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+    fake::QueueReply(kSetUpNoneSet);
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Sent(2), 0x41);
     EXPECT_EQ(host->ovfPending[5], 0u);
@@ -501,7 +533,8 @@ TEST_F(EventTest, OverflowRaisesTheAlertReinitialisesAndEndsIt) {
 }
 
 TEST_F(EventTest, OneTrailing0xFFIsNoOverflowMarker) {
-    for (const Frame& tail : {Frame{0xFF, 0x00}, Frame{0x00, 0xFF}}) {
+    for (const Frame& tail : {Frame{0xFF, 0x00},    // half a marker, then a zero
+                              Frame{0x00, 0xFF}}) { // a zero, then half a marker
         host->fEF[5] = 1;
         Initialise();
         fake::QueueReply(Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)}, tail));
@@ -513,14 +546,14 @@ TEST_F(EventTest, OneTrailing0xFFIsNoOverflowMarker) {
 
 TEST_F(EventTest, MarkedBlockWhileTheAlertIsOpenIsDecodedWithoutAPartialRecord) {
     Initialise();
-    fake::QueueReply(Block(5, 0x42, {}, {0xFF, 0xFF}));
+    fake::QueueReply(Block(5, 0x42, {}, kOverflowMarker));
     EXPECT_EQ(Poll(), 1);
-    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+    fake::QueueReply(kSetUpNoneSet);
     EXPECT_EQ(Poll(), 0);
     ASSERT_EQ(qorlib::OpenAlerts().size(), 1u);
     qorlib::ClearLog();
 
-    fake::QueueReply(Block(5, 0x42, {Record(6, 1, 0, 0, 0, 10)}, {0xFF, 0xFF}));
+    fake::QueueReply(Block(5, 0x42, {Record(6, 1, 0, 0, 0, 10)}, kOverflowMarker));
     EXPECT_EQ(Poll(), 0);
     EXPECT_TRUE(qorlib::OpenAlerts().empty());
     EXPECT_EQ(Values("E050006"), (std::vector<double>{0, 1}));
@@ -566,13 +599,13 @@ TEST_F(EventTest, WarmStartAndTheStationSwitchSetUpTheEventsAgain) {
     host->plcState[5] = kInError;
     StationArg arg{5};
     Call(kWarmStart, &arg);
-    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+    fake::QueueReply(kSetUpNoneSet);
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Sent(0), 0x41);
     AccessGate hima("HIMA05", 255, 80, 5, kGateTypeDigital);
     hima.SetWord(0);
     Call(kSingleWrite, &hima.rec);
-    fake::QueueReply(WithCrc({0x05, 0x41, 0x02, 0x00, 0x00}));
+    fake::QueueReply(kSetUpNoneSet);
     EXPECT_EQ(Poll(), 0);
     EXPECT_EQ(Sent(1), 0x41);
 }

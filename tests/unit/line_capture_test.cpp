@@ -11,6 +11,7 @@
 #include "serial/function_table.h"
 #include "serial/line_capture.h"
 #include "serial/pcapng_blocks.h"
+#include "serial/protocol.h"
 #include "test_support.h"
 
 namespace merix::test {
@@ -123,6 +124,22 @@ TEST(MerixLua, NamesEveryFunctionAsTheTraceDoes) {
     }
 }
 
+// The dissector's protocol facts are the driver's.
+TEST(MerixLua, TakesTheProtocolsFactsAsTheDriverDefinesThem) {
+    std::ifstream file(std::string(MERIX_SOURCE_DIR) + "/wireshark/merix.lua");
+    const std::string lua((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    char facts[4][64];
+    std::snprintf(facts[0], sizeof facts[0], "local kEventRecordSize = %u\n", kEventRecordSize);
+    std::snprintf(facts[1], sizeof facts[1], "local kOverflowMarker = 0x%02X%02X\n",
+                  kOverflowMarkerByte, kOverflowMarkerByte);
+    std::snprintf(facts[2], sizeof facts[2], "local kOverflowMarkerSize = %u\n",
+                  static_cast<unsigned>(kOverflowMarkerSize));
+    std::snprintf(facts[3], sizeof facts[3], "local kClockFieldSize = %u\n", kClockFieldSize);
+    for (const char* fact : facts) {
+        EXPECT_NE(lua.find(fact), std::string::npos) << fact;
+    }
+}
+
 // tshark's fields of each packet, one line each.
 constexpr const char* kFields =
     "-e rtacser.eventtype -e merix.direction -e _ws.col.Info -e modbus.regval_uint16"
@@ -154,6 +171,9 @@ std::vector<std::string> Tshark(const std::string& file, std::string* errors,
     return lines;
 }
 
+struct MarkerCase;
+struct Seen;
+
 class LineCaptureTest : public InDirTest {
 protected:
     void SetUp() override {
@@ -162,9 +182,16 @@ protected:
             GTEST_SKIP() << "tshark is missing (scripts/deps.sh installs it)";
         }
     }
+
+    /// Sets up instance 1 to capture to line.pcapng and has it make one frame of each kind: a read
+    /// that came with a framing error, a coil block read, the two writes, the event set-up, a block
+    /// and a refused repeat, and a time synchronisation sent on another port.
+    void CaptureOneOfEachFrame();
+    void SeeMarkerCase(const MarkerCase& c, AccessGate& events, const Frame& setUp,
+                       std::vector<Seen>& driver);
 };
 
-TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
+void LineCaptureTest::CaptureOneOfEachFrame() {
     fake::SetCounter(10'000'000, 1000); // 0.1 ms a read: a short hold
     fake::SetNow(plat::LocalTime{2026, 12, 8, 23, 59, 58, 645, -1});
     WriteFile("MERIX01.INI", "CAPTURE = line.pcapng\n");
@@ -175,18 +202,30 @@ TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
     ASSERT_TRUE(LineCaptured(*host));
 
     AccessGate reg("01300100", 1, 3, 100);
-    fake::QueueLineErrors({.framing = 1}); // seen while the reply came
-    fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x12, 0x34}));
+    fake::QueueLineErrors({.framing = 1});   // seen while the reply came
+    fake::QueueReply(WithCrc({0x01,          // station
+                              0x03,          // read holding registers
+                              0x02,          // byte count
+                              0x12, 0x34})); // 4660
     EXPECT_EQ(Call(kSingleRead, &reg.rec), 0);
     AccessGate coils("01100000", 1, 1, 0, kGateTypeDigital, 10);
-    fake::QueueReply(WithCrc({0x01, 0x01, 0x02, 0xA5, 0x01}));
+    fake::QueueReply(WithCrc({0x01,          // station
+                              0x01,          // read coils
+                              0x02,          // byte count
+                              0xA5, 0x01})); // coils 0 to 9: 1,0,1,0,0,1,0,1,1,0
     EXPECT_EQ(Call(kBlockRead, &coils.rec), 0);
     AccessGate coil("01100007", 1, 1, 7, kGateTypeDigital);
     coil.SetWord(1);
-    fake::QueueReply(WithCrc({0x01, 0x05, 0x00, 0x07, 0xFF, 0x00})); // the echo
+    fake::QueueReply(WithCrc({0x01,          // station
+                              0x05,          // write single coil
+                              0x00, 0x07,    // coil 7
+                              0xFF, 0x00})); // on: the echo
     EXPECT_EQ(Call(kSingleWrite, &coil.rec), 0);
     reg.SetWord(0x1234);
-    fake::QueueReply(WithCrc({0x01, 0x06, 0x00, 0x64, 0x12, 0x34}));
+    fake::QueueReply(WithCrc({0x01,          // station
+                              0x06,          // write single register
+                              0x00, 0x64,    // register 100
+                              0x12, 0x34})); // the value: the echo
     EXPECT_EQ(Call(kSingleWrite, &reg.rec), 0);
     AccessGate events("$EVENT", 1, 3, 0xFFFD);
     host->fEF[1] = 1;
@@ -205,8 +244,11 @@ TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
     AccessGate time("$TIME", 0, 3, 0xFFFC);
     EXPECT_EQ(Call(kSingleWrite, &time.rec), 0);
     StopAllLineCaptures();
+}
 
-    // What tshark shows of each packet; its columns are empty where not named.
+/// What tshark shows of each packet CaptureOneOfEachFrame made, one line each in kFields.
+std::vector<std::string> OneOfEachFrameAsShown() {
+    // Its columns are empty where not named.
     struct Row {
         const char* type; // the RTAC serial event
         const char* direction = "";
@@ -252,6 +294,12 @@ TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
         }
         want.push_back(line);
     }
+    return want;
+}
+
+TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
+    ASSERT_NO_FATAL_FAILURE(CaptureOneOfEachFrame());
+    const std::vector<std::string> want = OneOfEachFrameAsShown();
     std::string errors;
     EXPECT_EQ(Tshark("line.pcapng", &errors), want) << errors;
 
@@ -268,6 +316,81 @@ TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
     EXPECT_NE(errors.find("cut short in the middle of a packet"), std::string::npos) << errors;
 }
 
+constexpr int kMarkerEvents = 8; // the event gates E010000 to E010007
+
+std::string MarkerEventAddress(int event) {
+    char text[16];
+    std::snprintf(text, sizeof text, "E01%04d", event);
+    return std::string(text);
+}
+
+struct MarkerCase {
+    const char* what;
+    Frame data; // the block behind its byte count
+};
+const MarkerCase kMarkerCases[] = {
+    {"whole records, then the marker",
+     {0x01, 0x00, 0x01, 0, 0, 0, 0, 10, // event 1 = 1 at 10:00:00.000
+      0x02, 0x00, 0x00, 0, 0, 0, 0, 10, // event 2 = 0 at 10:00:00.000
+      0xFF, 0xFF}},                     // the marker
+    {"the marker alone", {0xFF, 0xFF}}, // the marker
+    {"the marker behind a partial record",
+     {0x03, 0x00, 0x01, 0, 0, 0, 0, 10, // event 3 = 1 at 10:00:00.000
+      0x04, 0x00, 0x01,                 // the first 3 bytes of a record
+      0xFF, 0xFF}},                     // the marker
+    {"FF FF the last two bytes of a record",
+     {0x05, 0x00, 0x01, 0, 0, 0, 0, 10,        // event 5 = 1 at 10:00:00.000
+      0x06, 0x00, 0x00, 0, 0, 0, 0xFF, 0xFF}}, // event 6 = 0, minutes and hours FF
+    {"FF FF across a record's end",
+     {0x07, 0x00, 0x01, 0, 0, 0, 0, 0xFF, // event 7 = 1, hours FF
+      0xFF}},                             // one byte more
+    {"no marker",
+     {0x01, 0x00, 0x00, 0, 0, 0, 0, 10,   // event 1 = 0 at 10:00:00.000
+      0x02, 0x00, 0x01, 0, 0, 0, 0, 10}}, // event 2 = 1 at 10:00:00.000
+    {"one FF is no marker",
+     {0x03, 0x00, 0x00, 0, 0, 0, 0, 10, // event 3 = 0 at 10:00:00.000
+      0x00, 0xFF}},                     // the first 2 bytes of a record
+};
+
+// What the driver made of a 0x42 reply on the line, as tshark shows its fields.
+struct Seen {
+    const char* what;
+    std::string fields; // the marker's bytes | the numbers of the records decoded
+};
+
+/// Hands the block of `c` to the driver and adds what it made of it to `driver`: once for a
+/// block without the marker, twice for a marked one, which is given again after a set-up.
+void LineCaptureTest::SeeMarkerCase(const MarkerCase& c, AccessGate& events, const Frame& setUp,
+                                    std::vector<Seen>& driver) {
+    Frame block(3 + c.data.size());
+    block[0] = 0x01;                                // station
+    block[1] = 0x42;                                // event next block
+    block[2] = static_cast<uint8_t>(c.data.size()); // byte count
+    std::copy(c.data.begin(), c.data.end(), block.begin() + 3);
+    block = WithCrc(block);
+    qorlib::ClearHistory();
+    fake::QueueReply(block);
+    const int32_t result = Call(kSingleRead, &events.rec);
+    ASSERT_TRUE(result == 0 || result == 1) << c.what;
+    const bool marker = result == 1;
+    if (marker) {
+        fake::QueueReply(setUp);
+        ASSERT_EQ(Call(kSingleRead, &events.rec), 0) << c.what;
+        qorlib::ClearHistory();
+        fake::QueueReply(block);
+        ASSERT_EQ(Call(kSingleRead, &events.rec), 0) << c.what;
+        ASSERT_TRUE(qorlib::OpenAlerts().empty()) << c.what << ": the overflow is over";
+    }
+    std::string numbers;
+    for (int e = 0; e < kMarkerEvents; ++e) {
+        if (!qorlib::History(MarkerEventAddress(e), 1).empty()) {
+            numbers += (numbers.empty() ? "" : ",") + std::to_string(e);
+        }
+    }
+    const std::string fields = (marker ? "ffff|" : "|") + numbers;
+    driver.insert(driver.end(), marker ? 2 : 1, Seen{c.what, fields});
+}
+
 // The dissector finds an event block's overflow marker, and the records with it, where the
 // driver does. Each block goes to the driver, which tells the marker by its overflow read (result
 // 1) and decodes a marked block's records only while that overflow's alert is open: then it is
@@ -276,14 +399,8 @@ TEST_F(LineCaptureTest, TsharkShowsEachFrameAndLineErrorAsSent) {
 TEST_F(LineCaptureTest, TsharkFindsTheOverflowMarkerAndTheRecordsWhereTheDriverDoes) {
     fake::SetCounter(10'000'000, 1000);
     WriteFile("MERIX01.INI", "CAPTURE = events.pcapng\n");
-    constexpr int kEvents = 8;
-    const auto address = [](int event) {
-        char text[16];
-        std::snprintf(text, sizeof text, "E01%04d", event);
-        return std::string(text);
-    };
-    for (int e = 0; e < kEvents; ++e) {
-        qorlib::DefineGate(address(e), 1);
+    for (int e = 0; e < kMarkerEvents; ++e) {
+        qorlib::DefineGate(MarkerEventAddress(e), 1);
     }
     ASSERT_EQ(ColdStart(), 0);
     AccessGate events("$EVENT", 1, 3, 0xFFFD);
@@ -295,67 +412,9 @@ TEST_F(LineCaptureTest, TsharkFindsTheOverflowMarkerAndTheRecordsWhereTheDriverD
     fake::QueueReply(setUp);
     ASSERT_EQ(Call(kSingleRead, &events.rec), 0);
 
-    struct MarkerCase {
-        const char* what;
-        Frame data; // the block behind its byte count
-    };
-    const MarkerCase cases[] = {
-        {"whole records, then the marker",
-         {0x01, 0x00, 0x01, 0, 0, 0, 0, 10, // event 1 = 1 at 10:00:00.000
-          0x02, 0x00, 0x00, 0, 0, 0, 0, 10, // event 2 = 0 at 10:00:00.000
-          0xFF, 0xFF}},                     // the marker
-        {"the marker alone", {0xFF, 0xFF}}, // the marker
-        {"the marker behind a partial record",
-         {0x03, 0x00, 0x01, 0, 0, 0, 0, 10, // event 3 = 1 at 10:00:00.000
-          0x04, 0x00, 0x01,                 // the first 3 bytes of a record
-          0xFF, 0xFF}},                     // the marker
-        {"FF FF the last two bytes of a record",
-         {0x05, 0x00, 0x01, 0, 0, 0, 0, 10,        // event 5 = 1 at 10:00:00.000
-          0x06, 0x00, 0x00, 0, 0, 0, 0xFF, 0xFF}}, // event 6 = 0, minutes and hours FF
-        {"FF FF across a record's end",
-         {0x07, 0x00, 0x01, 0, 0, 0, 0, 0xFF, // event 7 = 1, hours FF
-          0xFF}},                             // one byte more
-        {"no marker",
-         {0x01, 0x00, 0x00, 0, 0, 0, 0, 10,   // event 1 = 0 at 10:00:00.000
-          0x02, 0x00, 0x01, 0, 0, 0, 0, 10}}, // event 2 = 1 at 10:00:00.000
-        {"one FF is no marker",
-         {0x03, 0x00, 0x00, 0, 0, 0, 0, 10, // event 3 = 0 at 10:00:00.000
-          0x00, 0xFF}},                     // the first 2 bytes of a record
-    };
-    // What the driver made of each 0x42 reply on the line, as tshark shows its fields.
-    struct Seen {
-        const char* what;
-        std::string fields; // the marker's bytes | the numbers of the records decoded
-    };
     std::vector<Seen> driver;
-    for (const MarkerCase& c : cases) {
-        Frame block(3 + c.data.size());
-        block[0] = 0x01;                                // station
-        block[1] = 0x42;                                // event next block
-        block[2] = static_cast<uint8_t>(c.data.size()); // byte count
-        std::copy(c.data.begin(), c.data.end(), block.begin() + 3);
-        block = WithCrc(block);
-        qorlib::ClearHistory();
-        fake::QueueReply(block);
-        const int32_t result = Call(kSingleRead, &events.rec);
-        ASSERT_TRUE(result == 0 || result == 1) << c.what;
-        const bool marker = result == 1;
-        if (marker) {
-            fake::QueueReply(setUp);
-            ASSERT_EQ(Call(kSingleRead, &events.rec), 0) << c.what;
-            qorlib::ClearHistory();
-            fake::QueueReply(block);
-            ASSERT_EQ(Call(kSingleRead, &events.rec), 0) << c.what;
-            ASSERT_TRUE(qorlib::OpenAlerts().empty()) << c.what << ": the overflow is over";
-        }
-        std::string numbers;
-        for (int e = 0; e < kEvents; ++e) {
-            if (!qorlib::History(address(e), 1).empty()) {
-                numbers += (numbers.empty() ? "" : ",") + std::to_string(e);
-            }
-        }
-        const std::string fields = (marker ? "ffff|" : "|") + numbers;
-        driver.insert(driver.end(), marker ? 2 : 1, Seen{c.what, fields});
+    for (const MarkerCase& c : kMarkerCases) {
+        ASSERT_NO_FATAL_FAILURE(SeeMarkerCase(c, events, setUp, driver));
     }
     StopAllLineCaptures();
 

@@ -74,6 +74,21 @@ protected:
         AccessGate gate("$EVENT", station, 3, 0xFFFD);
         return Call(kSingleRead, &gate.rec);
     }
+    /// Runs a case's transaction (0 read, 1 write, 2 event poll after the set-up, 3 coil read)
+    /// on station 3; its result.
+    int32_t RunOnStation3(int transaction) {
+        switch (transaction) {
+        case 0:
+            return ReadRegister(3);
+        case 1:
+            return WriteRegister(3);
+        case 3:
+            return ReadCoil(3);
+        default:
+            EXPECT_EQ(PollEvents(3), 0) << "the set-up";
+            return PollEvents(3);
+        }
+    }
 };
 
 Frame Registers(uint8_t station) {
@@ -95,87 +110,97 @@ struct LineCase {
     int failedSends = 0; // the first requests that cannot be written to the port
 };
 
+// Station 3's replies the cases are made of.
+const Frame kSilence;
+const Frame kEcho = WithCrc({0x03,         // station
+                             0x06,         // write single register
+                             0x00, 0x64,   // address 100
+                             0x12, 0x34}); // value
+
+const Frame kOtherEcho = WithCrc({0x03,         // station
+                                  0x06,         // write single register
+                                  0x00, 0x64,   // address 100
+                                  0x00, 0x00}); // another value
+
+const Frame kSetUp = WithCrc({0x03,   // station
+                              0x41,   // event init
+                              0x01,   // byte count
+                              0x00}); // no event set
+
+const Frame kBlockOfTwo = WithCrc({0x03,                      // station
+                                   0x42,                      // event next block
+                                   0x10,                      // byte count: two records
+                                   1, 0, 1, 0, 0, 0, 0, 10,   // event 1 = 1 at 10:00:00.000
+                                   2, 0, 1, 0, 0, 0, 0, 10}); // event 2 = 1 at 10:00:00.000
+
+const LineCase kLineCases[] = {
+    {"good read", {Registers(3)}, 0, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0}},
+    {"one bad CRC", {BadCrc(3), Registers(3)}, 0, 0, {1, 0, 1, 0, 1, 0, 0, 0, 0}},
+    {"silent station",
+     {kSilence, kSilence, kSilence, kSilence, kSilence},
+     0,
+     2,
+     {0, 1, 4, 5, 0, 0, 0, 0, 0}},
+    {"exceptions on every try",
+     std::vector<Frame>(5, WithCrc({0x03,    // station
+                                    0x83,    // read registers, exception bit
+                                    0x01})), // illegal function
+     0,
+     2,
+     {0, 1, 4, 0, 0, 0, 5, 0, 0}},
+    {"another station, then the right one",
+     {Registers(4), Registers(3)},
+     0,
+     0,
+     {1, 0, 1, 0, 0, 1, 0, 0, 0}},
+    {"another function",
+     {WithCrc({0x03,   // station
+               0x04,   // read input registers, not holding registers
+               0x02,   // byte count
+               0, 1}), // value
+      Registers(3)},
+     0,
+     0,
+     {1, 0, 1, 0, 0, 1, 0, 0, 0}},
+    {"too short for the values",
+     {WithCrc({0x03,    // station
+               0x03,    // read registers
+               0x00})}, // byte count: no value
+     0,
+     1,
+     {0, 1, 0, 0, 0, 1, 0, 0, 0}},
+    {"a coil read without its data byte",
+     {WithCrc({0x03,    // station
+               0x01,    // read coils
+               0x00})}, // byte count: no data byte
+     3,
+     1,
+     {0, 1, 0, 0, 0, 1, 0, 0, 0}},
+    {"cut short, then the reply",
+     {{0x03,  // station
+       0x03,  // read registers
+       0x02,  // byte count
+       0x00}, // the value's first byte; the second and the CRC never come
+      Registers(3)},
+     0,
+     0,
+     {1, 0, 1, 0, 0, 0, 0, 0, 1}},
+    {"no request could be sent", {}, 0, 2, {0, 1, 0, 0, 0, 0, 0, 0, 0}, 5},
+    {"good write", {kEcho}, 1, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0}},
+    {"echo differs, then matches", {kOtherEcho, kEcho}, 1, 0, {1, 0, 1, 0, 0, 1, 0, 0, 0}},
+    {"set-up, then a block of two", {kSetUp, kBlockOfTwo}, 2, 0, {2, 0, 0, 0, 0, 0, 0, 2, 0}},
+};
+
 TEST_F(LineStatisticsTest, CountersReadWhatTheLineDid) {
-    const Frame silence;
-    const Frame echo = WithCrc({0x03, 0x06, 0x00, 0x64, 0x12, 0x34});
-    const Frame otherEcho = WithCrc({0x03, 0x06, 0x00, 0x64, 0x00, 0x00});
-    const Frame setUp = WithCrc({0x03, 0x41, 0x01, 0x00});
-    const Frame block = WithCrc(
-        {0x03, 0x42, 0x10, 1, 0, 1, 0, 0, 0, 0, 10, 2, 0, 1, 0, 0, 0, 0, 10}); // events 1 and 2
-    const LineCase cases[] = {
-        {"good read", {Registers(3)}, 0, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0}},
-        {"one bad CRC", {BadCrc(3), Registers(3)}, 0, 0, {1, 0, 1, 0, 1, 0, 0, 0, 0}},
-        {"silent station",
-         {silence, silence, silence, silence, silence},
-         0,
-         2,
-         {0, 1, 4, 5, 0, 0, 0, 0, 0}},
-        {"exceptions on every try",
-         std::vector<Frame>(5, WithCrc({0x03, 0x83, 0x01})),
-         0,
-         2,
-         {0, 1, 4, 0, 0, 0, 5, 0, 0}},
-        {"another station, then the right one",
-         {Registers(4), Registers(3)},
-         0,
-         0,
-         {1, 0, 1, 0, 0, 1, 0, 0, 0}},
-        {"another function",
-         {WithCrc({0x03, 0x04, 0x02, 0, 1}), Registers(3)},
-         0,
-         0,
-         {1, 0, 1, 0, 0, 1, 0, 0, 0}},
-        {"too short for the values",
-         {WithCrc({0x03, 0x03, 0x00})},
-         0,
-         1,
-         {0, 1, 0, 0, 0, 1, 0, 0, 0}},
-        {"a coil read without its data byte",
-         {WithCrc({0x03, 0x01, 0x00})},
-         3,
-         1,
-         {0, 1, 0, 0, 0, 1, 0, 0, 0}},
-        {"cut short, then the reply",
-         {{0x03, 0x03, 0x02, 0x00}, Registers(3)},
-         0,
-         0,
-         {1, 0, 1, 0, 0, 0, 0, 0, 1}},
-        {"no request could be sent", {}, 0, 2, {0, 1, 0, 0, 0, 0, 0, 0, 0}, 5},
-        {"good write", {echo}, 1, 0, {1, 0, 0, 0, 0, 0, 0, 0, 0}},
-        {"echo differs, then matches", {otherEcho, echo}, 1, 0, {1, 0, 1, 0, 0, 1, 0, 0, 0}},
-        {"set-up, then a block of two", {setUp, block}, 2, 0, {2, 0, 0, 0, 0, 0, 0, 2, 0}},
-    };
-    for (const LineCase& c : cases) {
+    for (const LineCase& c : kLineCases) {
         ASSERT_EQ(ColdStart(), 0) << "the counters start from zero";
         qorlib::DefineGate("E030001", 1);
         qorlib::DefineGate("E030002", 1);
-        for (const Frame& reply : c.replies) {
-            if (reply.empty()) {
-                fake::QueueSilence();
-            } else {
-                fake::QueueReply(reply);
-            }
-        }
+        QueueReplies(c.replies);
         if (c.failedSends > 0) {
             fake::FailNext("WriteFile", c.failedSends);
         }
-        int32_t result = 0;
-        switch (c.transaction) {
-        case 0:
-            result = ReadRegister(3);
-            break;
-        case 1:
-            result = WriteRegister(3);
-            break;
-        case 3:
-            result = ReadCoil(3);
-            break;
-        default:
-            ASSERT_EQ(PollEvents(3), 0);
-            result = PollEvents(3);
-            break;
-        }
-        EXPECT_EQ(result, c.result) << c.what;
+        EXPECT_EQ(RunOnStation3(c.transaction), c.result) << c.what;
         EXPECT_EQ(Counts(3), c.counts) << c.what;
         EXPECT_EQ(Counts(0), c.counts) << c.what << ": the line is the sum of its stations";
     }

@@ -20,6 +20,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Station 1's reply to a read of one register: 42.
+const Frame kRegister42 = WithCrc({0x01,         // st 1
+                                   0x03,         // fn 03 read registers
+                                   0x02,         // byte count
+                                   0x00, 0x2A}); // 42
+
+// Station 1's reply to the same read: 4660.
+const Frame kRegister4660 = WithCrc({0x01,         // st 1
+                                     0x03,         // fn 03 read registers
+                                     0x02,         // byte count
+                                     0x12, 0x34}); // 4660
+
+struct OutcomeCase;
+
 class LineTraceTest : public InDirTest {
 protected:
     void StartTraced(const std::string& ini) {
@@ -41,6 +55,8 @@ protected:
         }
         return out;
     }
+    /// Runs one case of EachOutcomeIsWrittenAsTheTransactionTold on station 1.
+    void RunOutcomeCase(const OutcomeCase& c);
     /// The lines holding `text`, with the time stamp cut off.
     static std::vector<std::string> Matching(const std::vector<std::string>& lines,
                                              const std::string& text) {
@@ -58,10 +74,10 @@ TEST_F(LineTraceTest, ShowsRequestsRepliesSilencesAndOutcomes) {
     // The name keeps its case although keywords are matched in upper case.
     StartTraced("TRACE = Line.Trace\n");
     AccessGate gate("01300100", 1, 3, 100);
-    Frame bad = WithCrc({0x01, 0x03, 0x02, 0x12, 0x34});
+    Frame bad = kRegister4660;
     bad.back() ^= 0x01;
     fake::QueueReply(bad);
-    fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x12, 0x34}));
+    fake::QueueReply(kRegister4660);
     EXPECT_EQ(Read(gate), 0);
     fake::SetPending({0xFF});       // a late byte of station 1's reply,
     fake::SeeLineErrors({1, 0, 0}); // without its stop bit
@@ -101,7 +117,7 @@ TEST_F(LineTraceTest, TheRequestIsStampedWhenItsWriteBegan) {
     fake::AdvanceClock(5000); // the counter's origin lies well before the trace begins
     StartTraced("TRACE = t.log\n");
     AccessGate gate("01300100", 1, 3, 100);
-    fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+    fake::QueueReply(kRegister42);
     ASSERT_EQ(Read(gate), 0);
     const auto lines = Lines("t.log");
     ASSERT_GE(lines.size(), 3u);
@@ -123,82 +139,122 @@ TEST_F(LineTraceTest, TheRequestIsStampedWhenItsWriteBegan) {
     EXPECT_LT(tx, 1.0) << "since the trace began, not since the counter's origin";
 }
 
+enum class Outcome { kRead, kWrite, kEventPoll }; // the poll asks for a repeat of station 1's block
+
+struct OutcomeCase {
+    const char* what;
+    std::vector<Frame> replies; // an empty frame: silence
+    Outcome kind;
+    std::vector<std::string> outcomes;
+    plat::LineErrors lineErrors{}; // seen while the first reply came
+};
+
+// The echo of the write of 7 to station 1's register 100.
+const Frame kEcho7 = WithCrc({0x01,         // st 1
+                              0x06,         // fn 06 write register
+                              0x00, 0x64,   // addr 100
+                              0x00, 0x07}); // value 7
+
+/// Every attempt of a read answered by station 4: thirteen retries, and the last one fails.
+std::vector<std::string> WrongStationEveryTime() {
+    std::vector<std::string> outcomes(13, "-- retry: reply from station 4");
+    outcomes.push_back("-- failed: reply from station 4");
+    return outcomes;
+}
+
+const OutcomeCase kOutcomeCases[] = {
+    {"another station, then the reply",
+     {WithCrc({0x04,         // st 4
+               0x03,         // fn 03 read registers
+               0x02,         // byte count
+               0x00, 0x2A}), // 42
+      kRegister42},
+     Outcome::kRead,
+     {"-- retry: reply from station 4", "-- good"}},
+    {"another function, then the reply",
+     {WithCrc({0x01,         // st 1
+               0x04,         // fn 04 read input registers
+               0x02,         // byte count
+               0x00, 0x2A}), // 42
+      kRegister42},
+     Outcome::kRead,
+     {"-- retry: reply to function 04", "-- good"}},
+    {"cut short, then the reply",
+     {{0x01,  // st 1
+       0x03,  // fn 03 read registers
+       0x02,  // byte count
+       0x00}, // the value's first byte; the rest never comes
+      kRegister42},
+     Outcome::kRead,
+     {"-- retry: reply cut short", "-- good"}},
+    {"refused, then the reply",
+     {WithCrc({0x01,   // st 1
+               0x83,   // fn 03, exception bit
+               0x06}), // exception 6: busy
+      kRegister42},
+     Outcome::kRead,
+     {"-- retry: refused with exception 6", "-- good"}},
+    {"an exception the read does not take, every time",
+     std::vector<Frame>(5, WithCrc({0x01,    // st 1
+                                    0x83,    // fn 03, exception bit
+                                    0x01})), // exception 1: illegal function
+     Outcome::kRead,
+     {"-- retry: exception 1", "-- retry: exception 1", "-- retry: exception 1",
+      "-- retry: exception 1", "-- failed: exception 1; station 1 put into error"}},
+    // A good frame followed by the same request: the write says why it did not take it.
+    {"an echo that differs, then the echo",
+     {WithCrc({0x01,         // st 1
+               0x06,         // fn 06 write register
+               0x00, 0x64,   // addr 100
+               0x00, 0x08}), // value 8, not 7
+      kEcho7},
+     Outcome::kWrite,
+     {"-- retry: echo differs", "-- good"}},
+    {"another station every time: the fourteenth is the last",
+     std::vector<Frame>(14, WithCrc({0x04,          // st 4
+                                     0x03,          // fn 03 read registers
+                                     0x02,          // byte count
+                                     0x00, 0x2A})), // 42
+     Outcome::kRead, WrongStationEveryTime()},
+    {"the repeat refused: the read is done",
+     {WithCrc({0x01,    // st 1
+               0xC3,    // fn 43 event repeat block, exception bit
+               0x02})}, // exception 2: no block to repeat
+     Outcome::kEventPoll,
+     {"-- good"}},
+    // The marked block is taken; the poll after it is sent and its reply thrown away.
+    {"an overflow marker, then the poll whose reply is discarded",
+     {WithCrc({0x01,          // st 1
+               0x43,          // fn 43 event repeat block
+               0x02,          // byte count
+               0xFF, 0xFF})}, // the overflow marker
+     Outcome::kEventPoll,
+     {"-- good", "-- sent, no reply awaited"}},
+    // Three different counts: each must be written under its own name.
+    {"a reply that came with framing, parity and overrun errors",
+     {kRegister42},
+     Outcome::kRead,
+     {"-- good; line errors: 1 framing, 2 parity, 3 overrun"},
+     {.framing = 1, .parity = 2, .overrun = 3}},
+};
+
+void LineTraceTest::RunOutcomeCase(const OutcomeCase& c) {
+    host->plcState[1] = kCommunicating;
+    fake::QueueLineErrors(c.lineErrors);
+    QueueReplies(c.replies);
+    AccessGate gate("01300100", 1, 3, 100);
+    gate.SetWord(7);
+    AccessGate events("$EVENT", 1, 3, 0xFFFD);
+    host->fEF[1] = 0;
+    host->fRE[1] = 1;
+    Call(c.kind == Outcome::kWrite ? kSingleWrite : kSingleRead,
+         c.kind == Outcome::kEventPoll ? &events.rec : &gate.rec);
+}
+
 TEST_F(LineTraceTest, EachOutcomeIsWrittenAsTheTransactionTold) {
     StartTraced("TRACE = t.log\n");
-    const Frame registers = WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A});
-    const Frame echo = WithCrc({0x01, 0x06, 0x00, 0x64, 0x00, 0x07});
-    enum Kind { kRead, kWrite, kEventPoll }; // the poll asks for a repeat of station 1's block
-    struct Case {
-        const char* what;
-        std::vector<Frame> replies; // an empty frame: silence
-        Kind kind;
-        std::vector<std::string> outcomes;
-        plat::LineErrors lineErrors{}; // seen while the first reply came
-    };
-    std::vector<std::string> wrongEveryTime(13, "-- retry: reply from station 4");
-    wrongEveryTime.push_back("-- failed: reply from station 4");
-    const std::vector<Case> cases = {
-        {"another station, then the reply",
-         {WithCrc({0x04, 0x03, 0x02, 0x00, 0x2A}), registers},
-         kRead,
-         {"-- retry: reply from station 4", "-- good"}},
-        {"another function, then the reply",
-         {WithCrc({0x01, 0x04, 0x02, 0x00, 0x2A}), registers},
-         kRead,
-         {"-- retry: reply to function 04", "-- good"}},
-        {"cut short, then the reply",
-         {{0x01, 0x03, 0x02, 0x00}, registers},
-         kRead,
-         {"-- retry: reply cut short", "-- good"}},
-        {"refused, then the reply",
-         {WithCrc({0x01, 0x83, 0x06}), registers},
-         kRead,
-         {"-- retry: refused with exception 6", "-- good"}},
-        {"an exception the read does not take, every time",
-         std::vector<Frame>(5, WithCrc({0x01, 0x83, 0x01})),
-         kRead,
-         {"-- retry: exception 1", "-- retry: exception 1", "-- retry: exception 1",
-          "-- retry: exception 1", "-- failed: exception 1; station 1 put into error"}},
-        // A good frame followed by the same request: the write says why it did not take it.
-        {"an echo that differs, then the echo",
-         {WithCrc({0x01, 0x06, 0x00, 0x64, 0x00, 0x08}), echo},
-         kWrite,
-         {"-- retry: echo differs", "-- good"}},
-        {"another station every time: the fourteenth is the last",
-         std::vector<Frame>(14, WithCrc({0x04, 0x03, 0x02, 0x00, 0x2A})), kRead, wrongEveryTime},
-        {"the repeat refused: the read is done",
-         {WithCrc({0x01, 0xC3, 0x02})},
-         kEventPoll,
-         {"-- good"}},
-        // The marked block is taken; the poll after it is sent and its reply thrown away.
-        {"an overflow marker, then the poll whose reply is discarded",
-         {WithCrc({0x01, 0x43, 0x02, 0xFF, 0xFF})},
-         kEventPoll,
-         {"-- good", "-- sent, no reply awaited"}},
-        // Three different counts: each must be written under its own name.
-        {"a reply that came with framing, parity and overrun errors",
-         {registers},
-         kRead,
-         {"-- good; line errors: 1 framing, 2 parity, 3 overrun"},
-         {.framing = 1, .parity = 2, .overrun = 3}},
-    };
-    for (const Case& c : cases) {
-        host->plcState[1] = kCommunicating;
-        fake::QueueLineErrors(c.lineErrors);
-        for (const Frame& reply : c.replies) {
-            if (reply.empty()) {
-                fake::QueueSilence();
-            } else {
-                fake::QueueReply(reply);
-            }
-        }
-        AccessGate gate("01300100", 1, 3, 100);
-        gate.SetWord(7);
-        AccessGate events("$EVENT", 1, 3, 0xFFFD);
-        host->fEF[1] = 0;
-        host->fRE[1] = 1;
-        Call(c.kind == kWrite ? kSingleWrite : kSingleRead,
-             c.kind == kEventPoll ? &events.rec : &gate.rec);
+    for (const OutcomeCase& c : kOutcomeCases) {
+        RunOutcomeCase(c);
     }
     fake::FailNext("WriteFile");
     AccessGate time("$TIME", 0, 3, 0xFFFC);
@@ -206,7 +262,7 @@ TEST_F(LineTraceTest, EachOutcomeIsWrittenAsTheTransactionTold) {
     EXPECT_EQ(Call(kSingleWrite, &time.rec), 0);
 
     std::vector<std::string> want;
-    for (const Case& c : cases) {
+    for (const OutcomeCase& c : kOutcomeCases) {
         want.insert(want.end(), c.outcomes.begin(), c.outcomes.end());
     }
     want.push_back("-- failed: send failed");
@@ -214,34 +270,75 @@ TEST_F(LineTraceTest, EachOutcomeIsWrittenAsTheTransactionTold) {
     EXPECT_EQ(Matching(Lines("t.log"), "-- "), want);
 }
 
+struct RequestCase {
+    Frame request; // without its CRC
+    const char* text;
+};
+const RequestCase kRequestCases[] = {
+    {{0x01,        // st 1
+      0x01,        // fn 01
+      0x00, 0x07,  // addr 7
+      0x00, 0x10}, // count 16
+     "st 1 fn 01 read coils addr 7 count 16 | CRC ok"},
+    {{0x02,        // st 2
+      0x02,        // fn 02
+      0x00, 0x0C,  // addr 12
+      0x00, 0x01}, // count 1
+     "st 2 fn 02 read inputs addr 12 count 1 | CRC ok"},
+    {{0x01,        // st 1
+      0x03,        // fn 03
+      0x00, 0x64,  // addr 100
+      0x00, 0x0A}, // count 10
+     "st 1 fn 03 read registers addr 100 count 10 | CRC ok"},
+    {{0x01,        // st 1
+      0x04,        // fn 04
+      0x00, 0x03,  // addr 3
+      0x00, 0x01}, // count 1
+     "st 1 fn 04 read input registers addr 3 count 1 | CRC ok"},
+    {{0x05,        // st 5
+      0x05,        // fn 05
+      0x00, 0x07,  // addr 7
+      0xFF, 0x00}, // value: on
+     "st 5 fn 05 write coil addr 7 value 0xFF00 | CRC ok"},
+    {{0x05,        // st 5
+      0x06,        // fn 06
+      0x00, 0x64,  // addr 100
+      0x12, 0x34}, // value
+     "st 5 fn 06 write register addr 100 value 0x1234 | CRC ok"},
+    // The set-up and the time synchronisation carry their own byte count.
+    {{0x05,                    // st 5
+      0x41,                    // fn 41
+      0x04,                    // byte count
+      0x00, 0x00, 0x00, 0x10}, // events 16
+     "st 5 fn 41 event init events 16 | CRC ok"},
+    {{0x05,              // st 5
+      0x41,              // fn 41
+      0x04,              // byte count
+      0x00, 0x00, 0x10}, // one byte short of it
+     "st 5 fn 41 event init | length does not fit the function"},
+    {{0x05,  // st 5
+      0x42}, // fn 42
+     "st 5 fn 42 event next block | CRC ok"},
+    {{0x05,  // st 5
+      0x43}, // fn 43
+     "st 5 fn 43 event repeat block | CRC ok"},
+    {{0x00,       // st 0: broadcast
+      0x46,       // fn 46
+      0x08,       // byte count
+      45, 6,      // ms % 100, ms / 100: .645
+      58, 59, 23, // second, minute, hour
+      8, 12, 26}, // day, month, year
+     "st 0 fn 46 time sync 26-12-08 23:59:58.645 | CRC ok"},
+    {{0x00,       // st 0: broadcast
+      0x46,       // fn 46
+      0x08,       // byte count
+      45, 6,      // ms % 100, ms / 100
+      58, 59, 23, // second, minute, hour
+      8, 12},     // day, month: the year is missing
+     "st 0 fn 46 time sync | length does not fit the function"},
+};
 TEST(TraceRequestText, EveryKindOfRequestIsDescribed) {
-    struct Case {
-        Frame request; // without its CRC
-        const char* text;
-    };
-    const Case cases[] = {
-        {{0x01, 0x01, 0x00, 0x07, 0x00, 0x10}, "st 1 fn 01 read coils addr 7 count 16 | CRC ok"},
-        {{0x02, 0x02, 0x00, 0x0C, 0x00, 0x01}, "st 2 fn 02 read inputs addr 12 count 1 | CRC ok"},
-        {{0x01, 0x03, 0x00, 0x64, 0x00, 0x0A},
-         "st 1 fn 03 read registers addr 100 count 10 | CRC ok"},
-        {{0x01, 0x04, 0x00, 0x03, 0x00, 0x01},
-         "st 1 fn 04 read input registers addr 3 count 1 | CRC ok"},
-        {{0x05, 0x05, 0x00, 0x07, 0xFF, 0x00},
-         "st 5 fn 05 write coil addr 7 value 0xFF00 | CRC ok"},
-        {{0x05, 0x06, 0x00, 0x64, 0x12, 0x34},
-         "st 5 fn 06 write register addr 100 value 0x1234 | CRC ok"},
-        // The set-up and the time synchronisation carry their own byte count.
-        {{0x05, 0x41, 0x04, 0x00, 0x00, 0x00, 0x10}, "st 5 fn 41 event init events 16 | CRC ok"},
-        {{0x05, 0x41, 0x04, 0x00, 0x00, 0x10},
-         "st 5 fn 41 event init | length does not fit the function"},
-        {{0x05, 0x42}, "st 5 fn 42 event next block | CRC ok"},
-        {{0x05, 0x43}, "st 5 fn 43 event repeat block | CRC ok"},
-        {{0x00, 0x46, 0x08, 45, 6, 58, 59, 23, 8, 12, 26},
-         "st 0 fn 46 time sync 26-12-08 23:59:58.645 | CRC ok"},
-        {{0x00, 0x46, 0x08, 45, 6, 58, 59, 23, 8, 12},
-         "st 0 fn 46 time sync | length does not fit the function"},
-    };
-    for (const Case& c : cases) {
+    for (const RequestCase& c : kRequestCases) {
         const Frame frame = WithCrc(c.request);
         FixedText<256> text;
         DescribeRequest(text, frame);
@@ -249,37 +346,64 @@ TEST(TraceRequestText, EveryKindOfRequestIsDescribed) {
     }
 }
 
+struct ReplyCase {
+    Frame reply;
+    bool crc; // the CRC appended
+    const char* text;
+};
+const ReplyCase kReplyCases[] = {
+    // The function is named without its exception bit.
+    {{0x01,  // st 1
+      0x83,  // fn 03, exception bit
+      0x02}, // exception 2
+     true,
+     "st 1 fn 83 read registers exception 2 | CRC ok"},
+    {{0x01,                    // st 1
+      0x03,                    // fn 03
+      0x04,                    // byte count
+      0x00, 0x2A, 0x01, 0x00}, // 42, 256
+     true,
+     "st 1 fn 03 read registers 4 bytes: 42 256 | CRC ok"},
+    {{0x01,        // st 1
+      0x06,        // fn 06
+      0x00, 0x64,  // addr 100
+      0x12, 0x34}, // value
+     true,
+     "st 1 fn 06 write register addr 100 value 0x1234 | CRC ok"},
+    // One record: event 3 = 1 at 23:59:58.456 (ms % 100 first, then ms / 100).
+    {{0x01,        // st 1
+      0x42,        // fn 42
+      0x08,        // byte count
+      0x03, 0x00,  // event 3
+      0x01,        // = 1
+      56, 4,       // ms % 100, ms / 100
+      58, 59, 23}, // second, minute, hour
+     true,
+     "st 1 fn 42 event next block 8 bytes [ev 3=1 23:59:58.456] | CRC ok"},
+    // The overflow marker after whole records, and after a partial one, as the driver
+    // takes it: any block that ends in FF FF.
+    {{0x01,                                // st 1
+      0x42,                                // fn 42
+      0x0A,                                // byte count
+      0x03, 0x00, 0x01, 56, 4, 58, 59, 23, // event 3 = 1 at 23:59:58.456
+      0xFF, 0xFF},                         // the overflow marker
+     true,
+     "st 1 fn 42 event next block 10 bytes [ev 3=1 23:59:58.456] [overflow marker] | CRC ok"},
+    {{0x01,             // st 1
+      0x42,             // fn 42
+      0x05,             // byte count
+      0x03, 0x00, 0x01, // the start of a record
+      0xFF, 0xFF},      // the overflow marker
+     true,
+     "st 1 fn 42 event next block 5 bytes [3 stray bytes] [overflow marker] | CRC ok"},
+    // Cut after the header: no data to show, and no CRC to judge.
+    {{0x01,  // st 1
+      0x03}, // fn 03
+     false,
+     "st 1 fn 03 read registers | no byte count"},
+};
 TEST(TraceReplyText, EveryKindOfReplyIsDescribed) {
-    struct Case {
-        Frame reply;
-        bool crc; // the CRC appended
-        const char* text;
-    };
-    const Case cases[] = {
-        // The function is named without its exception bit.
-        {{0x01, 0x83, 0x02}, true, "st 1 fn 83 read registers exception 2 | CRC ok"},
-        {{0x01, 0x03, 0x04, 0x00, 0x2A, 0x01, 0x00},
-         true,
-         "st 1 fn 03 read registers 4 bytes: 42 256 | CRC ok"},
-        {{0x01, 0x06, 0x00, 0x64, 0x12, 0x34},
-         true,
-         "st 1 fn 06 write register addr 100 value 0x1234 | CRC ok"},
-        // One record: event 3 = 1 at 23:59:58.456 (ms % 100 first, then ms / 100).
-        {{0x01, 0x42, 0x08, 0x03, 0x00, 0x01, 56, 4, 58, 59, 23},
-         true,
-         "st 1 fn 42 event next block 8 bytes [ev 3=1 23:59:58.456] | CRC ok"},
-        // The overflow marker after whole records, and after a partial one, as the driver
-        // takes it: any block that ends in FF FF.
-        {{0x01, 0x42, 0x0A, 0x03, 0x00, 0x01, 56, 4, 58, 59, 23, 0xFF, 0xFF},
-         true,
-         "st 1 fn 42 event next block 10 bytes [ev 3=1 23:59:58.456] [overflow marker] | CRC ok"},
-        {{0x01, 0x42, 0x05, 0x03, 0x00, 0x01, 0xFF, 0xFF},
-         true,
-         "st 1 fn 42 event next block 5 bytes [3 stray bytes] [overflow marker] | CRC ok"},
-        // Cut after the header: no data to show, and no CRC to judge.
-        {{0x01, 0x03}, false, "st 1 fn 03 read registers | no byte count"},
-    };
-    for (const Case& c : cases) {
+    for (const ReplyCase& c : kReplyCases) {
         const Frame frame = c.crc ? WithCrc(c.reply) : c.reply;
         FixedText<256> text;
         DescribeReply(text, frame);
@@ -293,7 +417,7 @@ TEST_F(LineTraceTest, AnUnwritableFileGetsOneLogLineAndTheLineWorksOn) {
         qorlib::Logged("MERIX> Line trace file 'no/such/directory/trace.txt' cannot be opened: "
                        "no trace"));
     AccessGate gate("01300100", 1, 3, 100);
-    fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+    fake::QueueReply(kRegister42);
     EXPECT_EQ(Read(gate), 0);
     EXPECT_EQ(gate.Word(), 42);
 }
@@ -317,7 +441,7 @@ TEST_F(LineTraceTest, NamesThatAreNoRegularFileAreRefusedAtOnce) {
             qorlib::Logged("MERIX> Line trace file '" + name + "' cannot be opened: no trace"))
             << name;
         AccessGate gate("01300100", 1, 3, 100);
-        fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+        fake::QueueReply(kRegister42);
         EXPECT_EQ(Read(gate), 0) << name;
     }
 }
@@ -340,7 +464,7 @@ TEST_F(LineTraceTest, AFullFileBecomesTheOneOlderFileKept) {
     AccessGate gate("01300100", 1, 3, 100);
     // About 400 bytes an attempt: 6000 reads write more than two files' worth.
     for (int i = 0; i < 6000; ++i) {
-        fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+        fake::QueueReply(kRegister42);
         ASSERT_EQ(Read(gate), 0);
     }
     StopAllLineTraces();
@@ -358,7 +482,7 @@ TEST_F(LineTraceTest, AFailedRotationEndsTheTraceAndKeepsTheFullFile) {
     fs::create_directories("t.log.1/in-the-way"); // no file can take this name
     AccessGate gate("01300100", 1, 3, 100);
     for (int i = 0; i < 4000; ++i) {
-        fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+        fake::QueueReply(kRegister42);
         ASSERT_EQ(Read(gate), 0);
     }
     StopAllLineTraces();
@@ -386,7 +510,7 @@ TEST_F(LineTraceTest, GoodReadsAreFlushedAtMostEveryTenthOfASecond) {
         StartTraced(c.ini);
         AccessGate gate("01300100", 1, 3, 100);
         const auto read = [&] {
-            fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+            fake::QueueReply(kRegister42);
             ASSERT_EQ(Read(gate), 0) << c.file;
         };
         fake::AdvanceClock(1000);
@@ -440,7 +564,7 @@ TEST_F(LineTraceTest, AFullDiskEndsTheRecordingWithOneLogLine) {
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &disk), 0);
         AccessGate gate("01300100", 1, 3, 100);
         for (int i = 0; i < 1000; ++i) {
-            fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x2A}));
+            fake::QueueReply(kRegister42);
             ASSERT_EQ(Read(gate), 0) << c.ini << "the line works on";
         }
         StopAllLineTraces();

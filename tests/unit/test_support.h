@@ -29,6 +29,18 @@ inline Frame WithCrc(Frame frame) {
     return frame;
 }
 
+/// Queues each reply in turn on the fake port; an empty frame stands for an attempt that hears
+/// nothing.
+inline void QueueReplies(const std::vector<Frame>& replies) {
+    for (const Frame& reply : replies) {
+        if (reply.empty()) {
+            fake::QueueSilence();
+        } else {
+            fake::QueueReply(reply);
+        }
+    }
+}
+
 /// A gate in the access layout with its own text and value buffer.
 struct AccessGate {
     char text[64] = {};

@@ -220,9 +220,9 @@ struct Delivered {
     int value;
 };
 
-/// Collects events until kWantedEvents have arrived; checks that none is missing in the
-/// sequence, that each gate toggles from its initial state, and that the stamps are today's.
-void Events(DriverSession& drv) {
+/// Defines and parses the event gates and `events`, and reads it once: the set-up (0x41), which
+/// gives each gate its state without a time stamp. Those states go to `initial`.
+void SetUpEvents(DriverSession& drv, Gate& events, int (&initial)[kEventGates]) {
     char name[16];
     merix::GateParseRecord p{};
     for (int e = 0; e < kEventGates; ++e) {
@@ -231,13 +231,11 @@ void Events(DriverSession& drv) {
         Gate gate(name, 6);
         drv.Parse(merix::kSingleAddressParser, gate, &p);
     }
-    Gate events("01$EVENT", 0);
     const int32_t parsed = drv.Parse(merix::kSingleAddressParser, events, &p);
     Check(parsed == 0 && p.station == 1 && p.address == 0xFFFD, "parse 01$EVENT",
           "result %d, station %d, address 0x%X", parsed, p.station, p.address);
 
     int32_t r = drv.Read(events);
-    int initial[kEventGates];
     bool states = r == 0 && drv.Context()->fEF[1] == 0;
     for (int e = 0; e < kEventGates; ++e) {
         std::snprintf(name, sizeof name, "E01%04d", e);
@@ -247,7 +245,12 @@ void Events(DriverSession& drv) {
     }
     Check(states, "event set-up (0x41)", "result %d, states %d %d %d %d", r, initial[0], initial[1],
           initial[2], initial[3]);
+}
 
+/// Polls `events` until kWantedEvents time-stamped changes have arrived or the deadline has
+/// passed, and checks that no poll failed; the changes, oldest first.
+std::vector<Delivered> CollectEvents(DriverSession& drv, Gate& events) {
+    char name[16];
     std::vector<Delivered> got;
     int polls = 0;
     int failedPolls = 0;
@@ -273,7 +276,12 @@ void Events(DriverSession& drv) {
     Check(static_cast<int>(got.size()) >= kWantedEvents && failedPolls == 0, "events collected",
           "%u events in %d polls of $EVENT, %d failed", static_cast<unsigned>(got.size()), polls,
           failedPolls);
+    return got;
+}
 
+/// Prints each change, and checks that none is missing in the sequence, that each toggles its
+/// gate from the state before (`initial` at first), and that the stamps are today's.
+void CheckEventsInOrder(const std::vector<Delivered>& got, const int (&initial)[kEventGates]) {
     bool sequence = true;
     bool toggles = true;
     bool today = true;
@@ -298,6 +306,15 @@ void Events(DriverSession& drv) {
     Check(sequence && toggles && today, "events in order",
           "none missing: %s, each a change: %s, stamped within 5 min of now: %s",
           sequence ? "yes" : "no", toggles ? "yes" : "no", today ? "yes" : "no");
+}
+
+/// Collects events until kWantedEvents have arrived; checks that none is missing in the
+/// sequence, that each gate toggles from its initial state, and that the stamps are today's.
+void Events(DriverSession& drv) {
+    Gate events("01$EVENT", 0);
+    int initial[kEventGates];
+    SetUpEvents(drv, events, initial);
+    CheckEventsInOrder(CollectEvents(drv, events), initial);
 }
 
 void SilentStation(DriverSession& drv) {
