@@ -18,6 +18,7 @@
 #include "serial/line_direction.h"
 #include "serial/line_trace.h"
 #include "serial/protocol.h"
+#include "services/instance_settings.h"
 #include "sim/simulator.h"
 
 namespace merix::bench {
@@ -25,8 +26,7 @@ namespace merix::bench {
 namespace {
 
 constexpr int kEventGates = 8;
-constexpr int kRecordsPerBlock = 31;
-constexpr int kTraceDefaultMiB = 16;
+constexpr int kRecordsPerBlock = static_cast<int>(kMaxRecordsPerBlock);
 constexpr int kHookRounds = 20000;
 /// Rounds of each transaction row: one round moves by up to 20 points on a shared machine.
 constexpr int kRounds = 5;
@@ -113,7 +113,7 @@ public:
         }
         // As TRACE = <file> in the initialisation file would.
         if (trace != nullptr) {
-            StartLineTrace(ctx_, trace, kTraceDefaultMiB);
+            StartLineTrace(ctx_, trace, kDefaultTraceMiB);
             ok_ = ok_ && LineTraced(ctx_);
         }
     }
@@ -315,7 +315,10 @@ void EventCollectionRate(int seconds) {
     const double took = (WallMicros() - start) / 1e6;
     const size_t left = line.sim().BufferedEvents(1).value_or(0);
     const double perSecond = static_cast<double>(events - static_cast<int>(left)) / took;
-    const double limit = kRecordsPerBlock * LineLimit(9600, 4, 5 + 8 * kRecordsPerBlock);
+    const double limit =
+        kRecordsPerBlock *
+        LineLimit(9600, 4,
+                  static_cast<int>(kReplyOverhead + kEventRecordSize * kMaxRecordsPerBlock));
     std::printf("\nEvents collected at 9600 baud: %.1f events/s (limit of full blocks %.1f "
                 "events/s, %.0f%%)\n",
                 perSecond, limit, 100.0 * perSecond / limit);
@@ -383,7 +386,7 @@ void TraceHookCost(const char* path, const double (&offBeyond)[2]) {
         plat::QueryPerformanceFrequency(&frequency);
         ctx.perfFrequency = frequency;
         ctx.msecPerChar = 1.146f;
-        StartLineTrace(ctx, path, kTraceDefaultMiB);
+        StartLineTrace(ctx, path, kDefaultTraceMiB);
         uint8_t request[] = {1,    kReadHoldingRegisters,       0x00, 0x00,
                              0x00, static_cast<uint8_t>(count), 0,    0};
         const uint32_t replyLength = kReplyOverhead + 2 * static_cast<uint32_t>(count);

@@ -194,7 +194,9 @@ Simulator::Outgoing Simulator::Answer(const RxFrame& frame, ReceivedFrame& recor
     const Request& request = parsed.request;
     const auto now = Clock::now();
     if (request.function == kTimeSync) {
-        const auto time = request.byteCount == 8 ? TimeFromSyncBytes(request.time) : std::nullopt;
+        const auto time = request.byteCount == merix::kClockFieldSize
+                              ? TimeFromSyncBytes(request.time)
+                              : std::nullopt;
         lastTimeSync_ = TimeSyncRecord{request.time, time, request.station, now};
     }
     if (request.station == kBroadcastStation) {
