@@ -2,6 +2,7 @@
 #include "platform/fake_platform.h"
 
 #include "platform/net_socket.h"
+#include "platform/port_ops.h"
 
 #include <algorithm>
 #include <cstring>
@@ -392,33 +393,12 @@ namespace merix::plat {
 
 using fake::M;
 
-Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
-    fake::Record(std::string("CreateFileA(") + name + ")");
-    const auto& existing = M().existing;
-    if (fake::Fails("CreateFileA")) {
-        return kInvalidHandle;
-    }
-    if (M().unplugged.count(name) != 0 ||
-        (!existing.empty() &&
-         std::find(existing.begin(), existing.end(), name) == existing.end())) {
-        // A device server that is down refuses the connection.
-        M().lastError = KindOfName(name) == PortKind::kDevice ? kErrorFileNotFound : 10061;
-        return kInvalidHandle;
-    }
-    if (KindOfName(name) != PortKind::kDevice && !fake::ServerReached(connectTimeoutMs)) {
-        return kInvalidHandle;
-    }
-    if (fake::HeldOpen(name) && std::strcmp(name, "NUL") != 0) {
-        M().lastError = kErrorAccessDenied; // open already: "cannot be opened again"
-        return kInvalidHandle;
-    }
-    M().timeouts = CommTimeouts{};
-    const Handle h = fake::FreeHandle();
-    M().openHandles[h] = name;
-    return h;
-}
+namespace {
 
-bool CloseHandle(Handle h) {
+// The fake's ports, devices and network ports alike: the calls of kFakeOps.
+namespace port {
+
+bool Close(Handle h) {
     fake::Record("CloseHandle");
     if (fake::Fails("CloseHandle")) {
         return false;
@@ -522,7 +502,7 @@ bool TakeLineErrors(Handle h, LineErrors* errors) {
     return true;
 }
 
-bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
+bool Read(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     fake::Record("ReadFile(" + std::to_string(count) + ")");
     *read = 0;
     if (fake::Fails("ReadFile") || fake::Unusable(h)) {
@@ -568,7 +548,7 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     return true;
 }
 
-bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
+bool Write(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
     fake::Record("WriteFile(" + std::to_string(count) + ")");
     if (fake::Fails("WriteFile") || fake::Unusable(h)) {
         return false;
@@ -613,11 +593,7 @@ bool WaitWritten(Handle h) {
     return !fake::Fails("WaitWritten") && !fake::Unusable(h); // at once, as on Windows
 }
 
-bool ConfirmsLineModes() {
-    return M().confirmsLineModes;
-}
-
-bool PurgeComm(Handle h) {
+bool PurgeInput(Handle h) {
     fake::Record("PurgeComm");
     if (fake::Fails("PurgeComm") || fake::Unusable(h)) {
         return false;
@@ -628,13 +604,13 @@ bool PurgeComm(Handle h) {
     return true;
 }
 
-PortKind KindOfPort(Handle h) {
+PortKind Kind(Handle h) {
     return KindOfName(fake::OpenedAs(h).c_str());
 }
 
-bool ConnectionLost(Handle h) {
+bool Lost(Handle h) {
     const auto dead = M().deadHandles.find(h);
-    if (KindOfPort(h) == PortKind::kDevice || dead == M().deadHandles.end()) {
+    if (Kind(h) == PortKind::kDevice || dead == M().deadHandles.end()) {
         return false;
     }
     M().lastError = dead->second;
@@ -643,7 +619,7 @@ bool ConnectionLost(Handle h) {
 
 bool Reconnect(Handle h) {
     fake::Record("Reconnect");
-    if (KindOfPort(h) == PortKind::kDevice) {
+    if (Kind(h) == PortKind::kDevice) {
         M().lastError = kErrorInvalidHandle;
         return false;
     }
@@ -659,8 +635,91 @@ bool Reconnect(Handle h) {
     return true;
 }
 
-uint32_t UnansweredSettings(Handle) {
+uint32_t Unanswered(Handle) {
     return 0;
+}
+
+bool Refused(Handle, int, const char**, uint32_t*) {
+    return false;
+}
+
+bool Escape(Handle h, int function) {
+    fake::Record("EscapeCommFunction(" + std::to_string(function) + ")");
+    return !fake::Fails("EscapeCommFunction") && !fake::Unusable(h);
+}
+
+bool SetBreak(Handle) {
+    fake::Record("SetCommBreak");
+    return true;
+}
+
+bool ClearBreak(Handle) {
+    fake::Record("ClearCommBreak");
+    return true;
+}
+
+} // namespace port
+
+constexpr PortOps kFakeOps{
+    .kind = port::Kind,
+    .close = port::Close,
+    .getCommState = port::GetCommState,
+    .setCommState = port::SetCommState,
+    .getCommTimeouts = port::GetCommTimeouts,
+    .setCommTimeouts = port::SetCommTimeouts,
+    .setupComm = port::SetupComm,
+    .clearCommError = port::ClearCommError,
+    .pendingInput = port::PendingInput,
+    .takeLineErrors = port::TakeLineErrors,
+    .read = port::Read,
+    .write = port::Write,
+    .waitWritten = port::WaitWritten,
+    .purgeInput = port::PurgeInput,
+    .escape = port::Escape,
+    .setBreak = port::SetBreak,
+    .clearBreak = port::ClearBreak,
+    .connectionLost = port::Lost,
+    .reconnect = port::Reconnect,
+    .unansweredSettings = port::Unanswered,
+    .refusedSocketOption = port::Refused,
+};
+
+} // namespace
+
+// Every handle of the fake, device or network port, open or not, is the fake's: its calls tell
+// a network port by the name it was opened by, and record a call on any handle.
+const PortOps& OpsOf(Handle) {
+    return kFakeOps;
+}
+
+Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
+    fake::Record(std::string("CreateFileA(") + name + ")");
+    const auto& existing = M().existing;
+    if (fake::Fails("CreateFileA")) {
+        return kInvalidHandle;
+    }
+    if (M().unplugged.count(name) != 0 ||
+        (!existing.empty() &&
+         std::find(existing.begin(), existing.end(), name) == existing.end())) {
+        // A device server that is down refuses the connection.
+        M().lastError = KindOfName(name) == PortKind::kDevice ? kErrorFileNotFound : 10061;
+        return kInvalidHandle;
+    }
+    if (KindOfName(name) != PortKind::kDevice && !fake::ServerReached(connectTimeoutMs)) {
+        return kInvalidHandle;
+    }
+    if (fake::HeldOpen(name) && std::strcmp(name, "NUL") != 0) {
+        M().lastError = kErrorAccessDenied; // open already: "cannot be opened again"
+        return kInvalidHandle;
+    }
+    M().timeouts = CommTimeouts{};
+    const Handle h = fake::FreeHandle();
+    M().openHandles[h] = name;
+    return h;
+}
+
+bool ConfirmsLineModes() {
+    return M().confirmsLineModes;
 }
 
 Handle KeepNetworkPort(const char* name, uint32_t error) {
@@ -675,10 +734,6 @@ Handle KeepNetworkPort(const char* name, uint32_t error) {
     return h;
 }
 
-bool RefusedSocketOption(Handle, int, const char**, uint32_t*) {
-    return false;
-}
-
 void StopNetwork() {
     fake::Record("StopNetwork");
 }
@@ -688,21 +743,6 @@ bool SetLowLatency(Handle h) {
         M().lastError = kErrorNotSupported; // as a pseudo-terminal answers
     }
     return false;
-}
-
-bool EscapeCommFunction(Handle h, int function) {
-    fake::Record("EscapeCommFunction(" + std::to_string(function) + ")");
-    return !fake::Fails("EscapeCommFunction") && !fake::Unusable(h);
-}
-
-bool SetCommBreak(Handle) {
-    fake::Record("SetCommBreak");
-    return true;
-}
-
-bool ClearCommBreak(Handle) {
-    fake::Record("ClearCommBreak");
-    return true;
 }
 
 bool QueryPerformanceFrequency(int64_t* frequency) {
@@ -793,3 +833,5 @@ LocalTime Now() {
 }
 
 } // namespace merix::plat
+
+#include "platform/port_calls.inc"

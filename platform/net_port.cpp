@@ -702,33 +702,40 @@ void CloseAll() {
     }
 }
 
+constexpr PortOps kOps{
+    .kind = Kind,
+    .close = Close,
+    .getCommState = GetCommState,
+    .setCommState = SetCommState,
+    .getCommTimeouts = GetCommTimeouts,
+    .setCommTimeouts = SetCommTimeouts,
+    .setupComm = [](Handle, uint32_t, uint32_t) { return true; }, // the server's queues are its own
+    .clearCommError = ClearCommError,
+    .pendingInput = Pending,
+    .takeLineErrors = TakeLineErrors,
+    .read = Read,
+    .write = Write,
+    // Sent: the frame's line time is the caller's to wait out.
+    .waitWritten = [](Handle) { return true; },
+    .purgeInput = PurgeInput,
+    // DTR and RTS are the device server's to switch, and a break is not carried over the network.
+    .escape = [](Handle, int) { return true; },
+    .setBreak = [](Handle) { return true; },
+    .clearBreak = [](Handle) { return true; },
+    .connectionLost = Lost,
+    .reconnect = Reconnect,
+    .unansweredSettings = Unanswered,
+    .refusedSocketOption = Refused,
+};
+
 } // namespace merix::plat::netport
 
-// The platform's calls for ports behind device servers, the same on every real backend.
+// The platform's calls for ports behind device servers that take no port's handle, the same on
+// every real backend.
 namespace merix::plat {
-
-PortKind KindOfPort(Handle h) {
-    return netport::Kind(h);
-}
-
-bool ConnectionLost(Handle h) {
-    return netport::Owns(h) && netport::Lost(h);
-}
-
-bool Reconnect(Handle h) {
-    return netport::Owns(h) ? netport::Reconnect(h) : netport::Fail(kErrorInvalidHandle);
-}
-
-uint32_t UnansweredSettings(Handle h) {
-    return netport::Unanswered(h);
-}
 
 Handle KeepNetworkPort(const char* name, uint32_t error) {
     return netport::Keep(name, error);
-}
-
-bool RefusedSocketOption(Handle h, int index, const char** name, uint32_t* code) {
-    return netport::Refused(h, index, name, code);
 }
 
 void StopNetwork() {

@@ -1,10 +1,10 @@
 // A serial line behind a device server, reached over TCP: raw (the bytes as they are) or with
 // RFC 2217's COM port control. To the driver it is a port like any other: every real backend
-// hands the calls on a network port's handle to the functions here, which keep Win32's meaning
-// (a read's total timeout counted from the call, ClearCommError's flags and queue count), over
-// the socket layer of platform/net_socket.h; and takes from net_port.cpp the platform's calls
-// that only network ports answer (KindOfPort, ConnectionLost, Reconnect, UnansweredSettings).
-// Portable: shared by the POSIX and Win32 backends.
+// gives a network port's handle the table kOps (platform/port_ops.h), whose functions are the
+// ones here and keep Win32's meaning (a read's total timeout counted from the call,
+// ClearCommError's flags and queue count), over the socket layer of platform/net_socket.h; and
+// takes from net_port.cpp the platform's network calls that take no port's handle
+// (KeepNetworkPort, StopNetwork). Portable: shared by the POSIX and Win32 backends.
 //
 // A connection that the server closes or that fails is a port gone, as an unplugged adapter
 // is: every call but Close fails at once with the code of the failure, until Reconnect.
@@ -14,6 +14,7 @@
 
 #include "platform/net_address.h"
 #include "platform/platform.h"
+#include "platform/port_ops.h"
 
 namespace merix::plat::netport {
 
@@ -22,8 +23,12 @@ namespace merix::plat::netport {
 inline constexpr Handle kFirstHandle = 0x7E000001u;
 inline constexpr uint32_t kPorts = 64;
 
-/// True for the handles of network ports.
+/// True for the handles of network ports: a backend's OpsOf gives them kOps.
 bool Owns(Handle h);
+
+/// The table of a network port's handle, raw or RFC 2217 alike: the functions below, and for
+/// what a device server does itself (DTR and RTS, a break, the last byte's leaving) success.
+extern const PortOps kOps;
 
 /// Connects to `address` within `connectTimeoutMs`, its name looked up within the same bound;
 /// for RFC 2217 offers the options it needs. kInvalidHandle on failure. Every call here that

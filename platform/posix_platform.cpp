@@ -22,6 +22,7 @@
 #include "platform/last_error.h"
 #include "platform/net_port.h"
 #include "platform/platform.h"
+#include "platform/port_ops.h"
 #include "platform/posix_system.h"
 #include "platform/posix_termios.h"
 
@@ -245,45 +246,10 @@ int OpenExclusive(const std::string& path) {
     return fd;
 }
 
-} // namespace
+// The system's serial devices: the calls of kDeviceOps.
+namespace device {
 
-Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
-    if (KindOfName(name) != PortKind::kDevice) {
-        return netport::OpenByName(name, connectTimeoutMs);
-    }
-    PortSlot* free = nullptr;
-    for (auto& slot : g_ports) {
-        if (slot.fd < 0) {
-            free = &slot;
-            break;
-        }
-    }
-    if (free == nullptr) {
-        g_lastError = 4; // ERROR_TOO_MANY_OPEN_FILES
-        return kInvalidHandle;
-    }
-    const int fd = OpenExclusive(DevicePath(name));
-    if (fd < 0) {
-        return kInvalidHandle;
-    }
-    free->fd = fd;
-    free->tty = isatty(fd) != 0;
-    free->vanished = false;
-    free->vmin = -1;
-    free->timeouts = CommTimeouts{};
-    free->dtrControl = -1;
-    free->rtsControl = -1;
-    free->writeDeadline = -1;
-    // The errors a port reports are those since it was opened.
-    free->reported = sys::ErrorCounts{};
-    free->counted = free->tty && sys::ReadErrorCounts(fd, &free->reported);
-    return static_cast<Handle>(fd);
-}
-
-bool CloseHandle(Handle h) {
-    if (netport::Owns(h)) {
-        return netport::Close(h);
-    }
+bool Close(Handle h) {
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return FailWith(kErrorInvalidHandle);
@@ -294,9 +260,6 @@ bool CloseHandle(Handle h) {
 }
 
 bool GetCommState(Handle h, Dcb* dcb) {
-    if (netport::Owns(h)) {
-        return netport::GetCommState(h, dcb);
-    }
     termios tio{};
     const PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -320,9 +283,6 @@ bool GetCommState(Handle h, Dcb* dcb) {
 }
 
 bool SetCommState(Handle h, const Dcb& dcb) {
-    if (netport::Owns(h)) {
-        return netport::SetCommState(h, dcb);
-    }
     PortSlot* slot = Slot(h);
     termios tio{};
     if (slot == nullptr) {
@@ -357,9 +317,6 @@ bool SetCommState(Handle h, const Dcb& dcb) {
 }
 
 bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
-    if (netport::Owns(h)) {
-        return netport::GetCommTimeouts(h, timeouts);
-    }
     const PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return FailWith(kErrorInvalidHandle);
@@ -369,9 +326,6 @@ bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
 }
 
 bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
-    if (netport::Owns(h)) {
-        return netport::SetCommTimeouts(h, timeouts);
-    }
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return FailWith(kErrorInvalidHandle);
@@ -381,14 +335,11 @@ bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
 }
 
 bool SetupComm(Handle h, uint32_t, uint32_t) {
-    return netport::Owns(h) || Slot(h) != nullptr || FailWith(kErrorInvalidHandle);
+    return Slot(h) != nullptr || FailWith(kErrorInvalidHandle);
 }
 
 bool PendingInput(Handle h, uint32_t* inQueue) {
     *inQueue = 0;
-    if (netport::Owns(h)) {
-        return netport::Pending(h, inQueue);
-    }
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return FailWith(kErrorInvalidHandle);
@@ -402,9 +353,6 @@ bool PendingInput(Handle h, uint32_t* inQueue) {
 }
 
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
-    if (netport::Owns(h)) {
-        return netport::ClearCommError(h, errors, inQueue);
-    }
     *errors = 0;
     *inQueue = 0;
     PortSlot* slot = Slot(h);
@@ -430,9 +378,6 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
 }
 
 bool TakeLineErrors(Handle h, LineErrors* errors) {
-    if (netport::Owns(h)) {
-        return netport::TakeLineErrors(h, errors);
-    }
     *errors = LineErrors{};
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -451,10 +396,7 @@ bool TakeLineErrors(Handle h, LineErrors* errors) {
     return true;
 }
 
-bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
-    if (netport::Owns(h)) {
-        return netport::Read(h, buffer, count, read);
-    }
+bool Read(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     *read = 0;
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -508,10 +450,7 @@ bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     return true;
 }
 
-bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
-    if (netport::Owns(h)) {
-        return netport::Write(h, buffer, count, written);
-    }
+bool Write(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
     *written = 0;
     PortSlot* slot = Slot(h);
     if (slot == nullptr) {
@@ -561,9 +500,6 @@ bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) 
 }
 
 bool WaitWritten(Handle h) {
-    if (netport::Owns(h)) {
-        return true; // sent: the frame's line time is the caller's to wait out
-    }
     const PortSlot* slot = Slot(h);
     if (slot == nullptr) {
         return FailWith(kErrorInvalidHandle);
@@ -597,22 +533,12 @@ bool WaitWritten(Handle h) {
     return true;
 }
 
-bool ConfirmsLineModes() {
-    return true; // the RS-485 mode GetCommState reads is the one the kernel reports applied
-}
-
-bool PurgeComm(Handle h) {
-    if (netport::Owns(h)) {
-        return netport::PurgeInput(h);
-    }
+bool PurgeInput(Handle h) {
     const int fd = Fd(h);
     return fd < 0 ? FailWith(kErrorInvalidHandle) : Kept(tcflush(fd, TCIFLUSH) == 0);
 }
 
-bool EscapeCommFunction(Handle h, int function) {
-    if (netport::Owns(h)) {
-        return true; // the device server turns its line around itself
-    }
+bool Escape(Handle h, int function) {
     const int fd = Fd(h);
     switch (function) {
     case kSetRts:
@@ -628,13 +554,88 @@ bool EscapeCommFunction(Handle h, int function) {
     }
 }
 
-bool SetCommBreak(Handle h) {
-    return netport::Owns(h) || ioctl(Fd(h), TIOCSBRK) == 0;
-}
-bool ClearCommBreak(Handle h) {
-    return netport::Owns(h) || ioctl(Fd(h), TIOCCBRK) == 0;
+bool SetBreak(Handle h) {
+    return ioctl(Fd(h), TIOCSBRK) == 0;
 }
 
+bool ClearBreak(Handle h) {
+    return ioctl(Fd(h), TIOCCBRK) == 0;
+}
+
+} // namespace device
+
+constexpr PortOps kDeviceOps{
+    .kind = [](Handle) { return PortKind::kDevice; },
+    .close = device::Close,
+    .getCommState = device::GetCommState,
+    .setCommState = device::SetCommState,
+    .getCommTimeouts = device::GetCommTimeouts,
+    .setCommTimeouts = device::SetCommTimeouts,
+    .setupComm = device::SetupComm,
+    .clearCommError = device::ClearCommError,
+    .pendingInput = device::PendingInput,
+    .takeLineErrors = device::TakeLineErrors,
+    .read = device::Read,
+    .write = device::Write,
+    .waitWritten = device::WaitWritten,
+    .purgeInput = device::PurgeInput,
+    .escape = device::Escape,
+    .setBreak = device::SetBreak,
+    .clearBreak = device::ClearBreak,
+    // A device is never lost as a connection is: an unplugged one fails its calls instead.
+    .connectionLost = [](Handle) { return false; },
+    .reconnect = [](Handle) { return FailWith(kErrorInvalidHandle); },
+    .unansweredSettings = [](Handle) { return 0u; },
+    .refusedSocketOption = [](Handle, int, const char**, uint32_t*) { return false; },
+};
+
+} // namespace
+
+// A network port's open gave it a handle of netport's range; every other handle is the system's,
+// and one that is no device finds no slot.
+const PortOps& OpsOf(Handle h) {
+    return netport::Owns(h) ? netport::kOps : kDeviceOps;
+}
+
+Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
+    if (KindOfName(name) != PortKind::kDevice) {
+        return netport::OpenByName(name, connectTimeoutMs);
+    }
+    PortSlot* free = nullptr;
+    for (auto& slot : g_ports) {
+        if (slot.fd < 0) {
+            free = &slot;
+            break;
+        }
+    }
+    if (free == nullptr) {
+        g_lastError = 4; // ERROR_TOO_MANY_OPEN_FILES
+        return kInvalidHandle;
+    }
+    const int fd = OpenExclusive(DevicePath(name));
+    if (fd < 0) {
+        return kInvalidHandle;
+    }
+    free->fd = fd;
+    free->tty = isatty(fd) != 0;
+    free->vanished = false;
+    free->vmin = -1;
+    free->timeouts = CommTimeouts{};
+    free->dtrControl = -1;
+    free->rtsControl = -1;
+    free->writeDeadline = -1;
+    // The errors a port reports are those since it was opened.
+    free->reported = sys::ErrorCounts{};
+    free->counted = free->tty && sys::ReadErrorCounts(fd, &free->reported);
+    return static_cast<Handle>(fd);
+}
+
+bool ConfirmsLineModes() {
+    return true; // the RS-485 mode GetCommState reads is the one the kernel reports applied
+}
+
+// Not a port's operation but a request of the system's serial driver: a network port's handle
+// finds no slot here.
 bool SetLowLatency(Handle h) {
     const PortSlot* slot = Slot(h);
     if (slot == nullptr || !slot->tty) {
@@ -730,3 +731,5 @@ LocalTime Now() {
 }
 
 } // namespace merix::plat
+
+#include "platform/port_calls.inc"

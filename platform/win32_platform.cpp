@@ -6,6 +6,7 @@
 #include "platform/last_error.h"
 #include "platform/net_port.h"
 #include "platform/platform.h"
+#include "platform/port_ops.h"
 #include "platform/win32_dcb.h"
 
 namespace merix::plat {
@@ -35,96 +36,6 @@ bool Kept(bool ok) {
     }
     return ok;
 }
-
-} // namespace
-
-Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
-    if (KindOfName(name) != PortKind::kDevice) {
-        return netport::OpenByName(name, connectTimeoutMs);
-    }
-    HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        g_lastError = ::GetLastError();
-        return kInvalidHandle;
-    }
-    return HandleFromWin32(h);
-}
-
-bool CloseHandle(Handle h) {
-    if (netport::Owns(h)) {
-        return netport::Close(h);
-    }
-    return Kept(::CloseHandle(ToHandle(h)) != 0);
-}
-
-bool GetCommState(Handle h, Dcb* dcb) {
-    if (netport::Owns(h)) {
-        return netport::GetCommState(h, dcb);
-    }
-    DCB d{};
-    d.DCBlength = sizeof(DCB);
-    if (!Kept(::GetCommState(ToHandle(h), &d) != 0)) {
-        return false;
-    }
-    *dcb = DcbFromWin32(d);
-    return true;
-}
-
-bool SetCommState(Handle h, const Dcb& dcb) {
-    if (netport::Owns(h)) {
-        return netport::SetCommState(h, dcb);
-    }
-    // Start from the device's own DCB so that every field we do not name keeps its value.
-    DCB d{};
-    d.DCBlength = sizeof(DCB);
-    if (!Kept(::GetCommState(ToHandle(h), &d) != 0)) {
-        return false;
-    }
-    if (!ApplyDcb(dcb, &d)) {
-        g_lastError = ERROR_INVALID_PARAMETER; // what SetCommState itself would answer
-        return false;
-    }
-    return Kept(::SetCommState(ToHandle(h), &d) != 0);
-}
-
-bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
-    if (netport::Owns(h)) {
-        return netport::GetCommTimeouts(h, timeouts);
-    }
-    COMMTIMEOUTS t{};
-    if (!Kept(::GetCommTimeouts(ToHandle(h), &t) != 0)) {
-        return false;
-    }
-    timeouts->readIntervalTimeout = t.ReadIntervalTimeout;
-    timeouts->readTotalTimeoutMultiplier = t.ReadTotalTimeoutMultiplier;
-    timeouts->readTotalTimeoutConstant = t.ReadTotalTimeoutConstant;
-    timeouts->writeTotalTimeoutMultiplier = t.WriteTotalTimeoutMultiplier;
-    timeouts->writeTotalTimeoutConstant = t.WriteTotalTimeoutConstant;
-    return true;
-}
-
-bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
-    if (netport::Owns(h)) {
-        return netport::SetCommTimeouts(h, timeouts);
-    }
-    COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = timeouts.readIntervalTimeout;
-    t.ReadTotalTimeoutMultiplier = timeouts.readTotalTimeoutMultiplier;
-    t.ReadTotalTimeoutConstant = timeouts.readTotalTimeoutConstant;
-    t.WriteTotalTimeoutMultiplier = timeouts.writeTotalTimeoutMultiplier;
-    t.WriteTotalTimeoutConstant = timeouts.writeTotalTimeoutConstant;
-    return Kept(::SetCommTimeouts(ToHandle(h), &t) != 0);
-}
-
-bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue) {
-    if (netport::Owns(h)) {
-        return true;
-    }
-    return Kept(::SetupComm(ToHandle(h), inQueue, outQueue) != 0);
-}
-
-namespace {
 
 /// Windows tells the bytes pending only with the errors seen, which its call clears: the
 /// errors a PendingInput met are kept here for the next ClearCommError of the handle.
@@ -157,13 +68,66 @@ void HoldErrors(Handle h, DWORD flags) {
     g_heldErrors[0] = HeldErrors{h, flags};
 }
 
-} // namespace
+// The system's serial devices: the calls of kDeviceOps.
+namespace device {
+
+bool Close(Handle h) {
+    return Kept(::CloseHandle(ToHandle(h)) != 0);
+}
+
+bool GetCommState(Handle h, Dcb* dcb) {
+    DCB d{};
+    d.DCBlength = sizeof(DCB);
+    if (!Kept(::GetCommState(ToHandle(h), &d) != 0)) {
+        return false;
+    }
+    *dcb = DcbFromWin32(d);
+    return true;
+}
+
+bool SetCommState(Handle h, const Dcb& dcb) {
+    // Start from the device's own DCB so that every field we do not name keeps its value.
+    DCB d{};
+    d.DCBlength = sizeof(DCB);
+    if (!Kept(::GetCommState(ToHandle(h), &d) != 0)) {
+        return false;
+    }
+    if (!ApplyDcb(dcb, &d)) {
+        g_lastError = ERROR_INVALID_PARAMETER; // what SetCommState itself would answer
+        return false;
+    }
+    return Kept(::SetCommState(ToHandle(h), &d) != 0);
+}
+
+bool GetCommTimeouts(Handle h, CommTimeouts* timeouts) {
+    COMMTIMEOUTS t{};
+    if (!Kept(::GetCommTimeouts(ToHandle(h), &t) != 0)) {
+        return false;
+    }
+    timeouts->readIntervalTimeout = t.ReadIntervalTimeout;
+    timeouts->readTotalTimeoutMultiplier = t.ReadTotalTimeoutMultiplier;
+    timeouts->readTotalTimeoutConstant = t.ReadTotalTimeoutConstant;
+    timeouts->writeTotalTimeoutMultiplier = t.WriteTotalTimeoutMultiplier;
+    timeouts->writeTotalTimeoutConstant = t.WriteTotalTimeoutConstant;
+    return true;
+}
+
+bool SetCommTimeouts(Handle h, const CommTimeouts& timeouts) {
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = timeouts.readIntervalTimeout;
+    t.ReadTotalTimeoutMultiplier = timeouts.readTotalTimeoutMultiplier;
+    t.ReadTotalTimeoutConstant = timeouts.readTotalTimeoutConstant;
+    t.WriteTotalTimeoutMultiplier = timeouts.writeTotalTimeoutMultiplier;
+    t.WriteTotalTimeoutConstant = timeouts.writeTotalTimeoutConstant;
+    return Kept(::SetCommTimeouts(ToHandle(h), &t) != 0);
+}
+
+bool SetupComm(Handle h, uint32_t inQueue, uint32_t outQueue) {
+    return Kept(::SetupComm(ToHandle(h), inQueue, outQueue) != 0);
+}
 
 bool PendingInput(Handle h, uint32_t* inQueue) {
     *inQueue = 0;
-    if (netport::Owns(h)) {
-        return netport::Pending(h, inQueue);
-    }
     DWORD e = 0;
     COMSTAT stat{};
     const BOOL ok = ::ClearCommError(ToHandle(h), &e, &stat);
@@ -175,9 +139,6 @@ bool PendingInput(Handle h, uint32_t* inQueue) {
 }
 
 bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
-    if (netport::Owns(h)) {
-        return netport::ClearCommError(h, errors, inQueue);
-    }
     DWORD e = 0;
     COMSTAT stat{};
     const BOOL ok = ::ClearCommError(ToHandle(h), &e, &stat);
@@ -187,9 +148,6 @@ bool ClearCommError(Handle h, uint32_t* errors, uint32_t* inQueue) {
 }
 
 bool TakeLineErrors(Handle h, LineErrors* errors) {
-    if (netport::Owns(h)) {
-        return netport::TakeLineErrors(h, errors);
-    }
     *errors = LineErrors{};
     uint32_t flags = 0;
     uint32_t inQueue = 0;
@@ -200,20 +158,14 @@ bool TakeLineErrors(Handle h, LineErrors* errors) {
     return true;
 }
 
-bool ReadFile(Handle h, void* buffer, uint32_t count, uint32_t* read) {
-    if (netport::Owns(h)) {
-        return netport::Read(h, buffer, count, read);
-    }
+bool Read(Handle h, void* buffer, uint32_t count, uint32_t* read) {
     DWORD n = 0;
     const BOOL ok = ::ReadFile(ToHandle(h), buffer, count, &n, nullptr);
     *read = n;
     return Kept(ok != 0);
 }
 
-bool WriteFile(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
-    if (netport::Owns(h)) {
-        return netport::Write(h, buffer, count, written);
-    }
+bool Write(Handle h, const void* buffer, uint32_t count, uint32_t* written) {
     DWORD n = 0;
     // Bounded by the write timeouts that ComOpen sets: a stalled port ends the call with a
     // short count instead of holding the thread (at time-critical priority) for good.
@@ -229,29 +181,76 @@ bool WaitWritten(Handle) {
     return true;
 }
 
-bool ConfirmsLineModes() {
-    return false; // GetCommState reads back what the driver stored, not what it does
-}
-
-bool PurgeComm(Handle h) {
-    if (netport::Owns(h)) {
-        return netport::PurgeInput(h);
-    }
+bool PurgeInput(Handle h) {
     return Kept(::PurgeComm(ToHandle(h), PURGE_RXCLEAR) != 0);
 }
 
-bool EscapeCommFunction(Handle h, int function) {
-    if (netport::Owns(h)) {
-        return true; // the device server turns its line around itself
-    }
+bool Escape(Handle h, int function) {
     return Kept(::EscapeCommFunction(ToHandle(h), static_cast<DWORD>(function)) != 0);
 }
 
-bool SetCommBreak(Handle h) {
-    return netport::Owns(h) || Kept(::SetCommBreak(ToHandle(h)) != 0);
+bool SetBreak(Handle h) {
+    return Kept(::SetCommBreak(ToHandle(h)) != 0);
 }
-bool ClearCommBreak(Handle h) {
-    return netport::Owns(h) || Kept(::ClearCommBreak(ToHandle(h)) != 0);
+
+bool ClearBreak(Handle h) {
+    return Kept(::ClearCommBreak(ToHandle(h)) != 0);
+}
+
+} // namespace device
+
+constexpr PortOps kDeviceOps{
+    .kind = [](Handle) { return PortKind::kDevice; },
+    .close = device::Close,
+    .getCommState = device::GetCommState,
+    .setCommState = device::SetCommState,
+    .getCommTimeouts = device::GetCommTimeouts,
+    .setCommTimeouts = device::SetCommTimeouts,
+    .setupComm = device::SetupComm,
+    .clearCommError = device::ClearCommError,
+    .pendingInput = device::PendingInput,
+    .takeLineErrors = device::TakeLineErrors,
+    .read = device::Read,
+    .write = device::Write,
+    .waitWritten = device::WaitWritten,
+    .purgeInput = device::PurgeInput,
+    .escape = device::Escape,
+    .setBreak = device::SetBreak,
+    .clearBreak = device::ClearBreak,
+    // A device is never lost as a connection is: an unplugged one fails its calls instead.
+    .connectionLost = [](Handle) { return false; },
+    .reconnect =
+        [](Handle) {
+            g_lastError = ERROR_INVALID_HANDLE;
+            return false;
+        },
+    .unansweredSettings = [](Handle) { return 0u; },
+    .refusedSocketOption = [](Handle, int, const char**, uint32_t*) { return false; },
+};
+
+} // namespace
+
+// A network port's open gave it a handle of netport's range; every other handle is the system's,
+// which answers for it as for any handle.
+const PortOps& OpsOf(Handle h) {
+    return netport::Owns(h) ? netport::kOps : kDeviceOps;
+}
+
+Handle CreateFileA(const char* name, uint32_t connectTimeoutMs) {
+    if (KindOfName(name) != PortKind::kDevice) {
+        return netport::OpenByName(name, connectTimeoutMs);
+    }
+    HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        g_lastError = ::GetLastError();
+        return kInvalidHandle;
+    }
+    return HandleFromWin32(h);
+}
+
+bool ConfirmsLineModes() {
+    return false; // GetCommState reads back what the driver stored, not what it does
 }
 
 bool SetLowLatency(Handle) {
@@ -330,3 +329,5 @@ LocalTime Now() {
 }
 
 } // namespace merix::plat
+
+#include "platform/port_calls.inc"
