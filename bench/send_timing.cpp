@@ -45,7 +45,7 @@ void MeasureLine(const Line& line, int frames) {
     for (int i = 0; i < frames; ++i) {
         const uint8_t request[] = {1, kReadHoldingRegisters, 0x00, 0x64, 0x00, 0x01};
         std::copy(std::begin(request), std::end(request), ctx.txBuf);
-        Send(ctx, ctx.txBuf, 6);
+        SendRequest(ctx, ctx.txBuf, 6);
         overshoot.push_back((ctx.pracDelay - ctx.calcDelay) * 1000.0);
     }
     const double cpuPerFrame = (ThreadCpuMicros() - cpuStart) / frames;

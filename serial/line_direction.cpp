@@ -79,6 +79,71 @@ Hold SleepUntilFrameEnd(const DriverContext& ctx, uint32_t frameBytes, const Wri
     return hold;
 }
 
+/// DTR and RTS, switched by the driver and held by a busy-wait. RTS is switched only where
+/// its two states differ.
+class DriverTurn final : public LineTurn {
+public:
+    void ToSend(const DriverContext& ctx) const override {
+        if (Rts(ctx.SendMask) != Rts(ctx.RecMask)) {
+            plat::EscapeCommFunction(ctx.hf, Rts(ctx.SendMask));
+        }
+        plat::EscapeCommFunction(ctx.hf, Dtr(ctx.SendMask));
+    }
+    Hold UntilSent(const DriverContext& ctx, float holdTime, uint32_t,
+                   const WriteStart& start) const override {
+        return BusyWait(ctx, holdTime, start.counter);
+    }
+    void ToReceive(const DriverContext& ctx) const override {
+        plat::EscapeCommFunction(ctx.hf, Dtr(ctx.RecMask));
+        if (Rts(ctx.SendMask) != Rts(ctx.RecMask)) {
+            plat::EscapeCommFunction(ctx.hf, Rts(ctx.RecMask));
+        }
+    }
+    bool TimeCritical() const override { return true; }
+    const char* Text() const override { return "driver"; }
+};
+
+/// Without the wait the gap before the next request, the reply timeout and the turnaround
+/// would count from a point inside the request: after a broadcast, the next request would
+/// queue right behind it, and the stations would see one frame with a bad CRC.
+/// The write call returns once the bytes are queued, which may be well after the mark taken
+/// before it (a preempted thread, a busy USB bus): the frame cannot have left before the call
+/// returned, so its end is planned from the later of the two.
+Hold WaitUntilLeft(const DriverContext& ctx, uint32_t frameBytes, const WriteStart& start) {
+    WriteStart returned = start;
+    returned.ms = std::max(start.ms, plat::ClockMs());
+    if (int64_t now = 0; start.counter && plat::QueryPerformanceCounter(&now)) {
+        returned.ticks = std::max(start.ticks, now);
+    }
+    const bool drained = plat::WaitWritten(ctx.hf);
+    Hold hold = SleepUntilFrameEnd(ctx, frameBytes, returned);
+    hold.left = drained;
+    return hold;
+}
+
+/// A port in RS-485 mode raises RTS itself for the bytes on the wire: the driver only waits,
+/// asleep, until the request has left.
+class PortTurn : public LineTurn {
+public:
+    void ToSend(const DriverContext&) const override {}
+    Hold UntilSent(const DriverContext& ctx, float, uint32_t frameBytes,
+                   const WriteStart& start) const override {
+        return WaitUntilLeft(ctx, frameBytes, start);
+    }
+    void ToReceive(const DriverContext&) const override {}
+    bool TimeCritical() const override { return false; }
+    const char* Text() const override { return "port (RS-485)"; }
+    bool MayIgnoreItsMode() const override { return true; }
+};
+
+/// A device server's port turns the line around at the far end of the network.
+class ServerTurn final : public PortTurn {
+public:
+    const char* Text() const override { return "device server"; }
+    bool MayIgnoreItsMode() const override { return false; }
+    bool OnTheNetwork() const override { return true; }
+};
+
 } // namespace
 
 LineDirection LineDirectionOf(const DriverContext& ctx) {
@@ -94,7 +159,7 @@ void SetLineDirection(const DriverContext& ctx, LineDirection direction) {
 
 void NoteTransactionHeard(const DriverContext& ctx, bool heard) {
     InstanceRoom* room = FindInstanceRoom(ctx);
-    if (room == nullptr || room->direction != LineDirection::kPortSwitched ||
+    if (room == nullptr || !LineTurnOf(room->direction).MayIgnoreItsMode() ||
         room->silentSinceOpen == kHeard) {
         return;
     }
@@ -112,61 +177,22 @@ void NoteTransactionHeard(const DriverContext& ctx, bool heard) {
 }
 
 const char* LineDirectionText(LineDirection direction) {
+    return LineTurnOf(direction).Text();
+}
+
+const LineTurn& LineTurnOf(LineDirection direction) {
+    static constexpr DriverTurn kDriver;
+    static constexpr PortTurn kPort;
+    static constexpr ServerTurn kServer;
     switch (direction) {
     case LineDirection::kPortSwitched:
-        return "port (RS-485)";
+        return kPort;
     case LineDirection::kServerSwitched:
-        return "device server";
-    default:
-        return "driver";
+        return kServer;
+    case LineDirection::kDriverSwitched:
+        break;
     }
-}
-
-DirectionSwitch::DirectionSwitch(const DriverContext& ctx)
-    : ctx_(ctx), direction_(LineDirectionOf(ctx)), sendDtr_(Dtr(ctx.SendMask)),
-      sendRts_(Rts(ctx.SendMask)), recDtr_(Dtr(ctx.RecMask)), recRts_(Rts(ctx.RecMask)) {}
-
-// RTS is switched only where its two states differ.
-void DirectionSwitch::ToSend() const {
-    if (direction_ != LineDirection::kDriverSwitched) {
-        return;
-    }
-    if (sendRts_ != recRts_) {
-        plat::EscapeCommFunction(ctx_.hf, sendRts_);
-    }
-    plat::EscapeCommFunction(ctx_.hf, sendDtr_);
-}
-
-Hold DirectionSwitch::UntilSent(float holdTime, uint32_t frameBytes,
-                                const WriteStart& start) const {
-    if (direction_ == LineDirection::kDriverSwitched) {
-        return BusyWait(ctx_, holdTime, start.counter);
-    }
-    // Without the wait the gap before the next request, the reply timeout and the turnaround
-    // would count from a point inside the request: after a broadcast, the next request would
-    // queue right behind it, and the stations would see one frame with a bad CRC.
-    // The write call returns once the bytes are queued, which may be well after the mark
-    // taken before it (a preempted thread, a busy USB bus): the frame cannot have left before
-    // the call returned, so its end is planned from the later of the two.
-    WriteStart returned = start;
-    returned.ms = std::max(start.ms, plat::ClockMs());
-    if (int64_t now = 0; start.counter && plat::QueryPerformanceCounter(&now)) {
-        returned.ticks = std::max(start.ticks, now);
-    }
-    const bool drained = plat::WaitWritten(ctx_.hf);
-    Hold hold = SleepUntilFrameEnd(ctx_, frameBytes, returned);
-    hold.left = drained;
-    return hold;
-}
-
-void DirectionSwitch::ToReceive() const {
-    if (direction_ != LineDirection::kDriverSwitched) {
-        return;
-    }
-    plat::EscapeCommFunction(ctx_.hf, recDtr_);
-    if (sendRts_ != recRts_) {
-        plat::EscapeCommFunction(ctx_.hf, recRts_);
-    }
+    return kDriver;
 }
 
 } // namespace merix

@@ -49,29 +49,52 @@ struct Hold {
     bool left = true; // false: the port did not send the frame within its write timeout
 };
 
-/// The direction part of one request.
+/// One way of turning the half-duplex line around for a request. One implementation per
+/// way (line_direction.cpp), chosen when the port is opened: the instance's room keeps which
+/// (LineDirection), and LineTurnOf gives its implementation.
+class LineTurn {
+public:
+    /// The lines to their send state, before the write.
+    virtual void ToSend(const DriverContext& ctx) const = 0;
+    /// Returns when the request of `frameBytes` bytes, written from `start`, has left: a
+    /// busy-wait of `holdTime` ms, or the port's drain and the frame's computed line time.
+    virtual Hold UntilSent(const DriverContext& ctx, float holdTime, uint32_t frameBytes,
+                           const WriteStart& start) const = 0;
+    /// The lines back to their receive state, once the request has left.
+    virtual void ToReceive(const DriverContext& ctx) const = 0;
+    /// The hold needs the thread at time-critical priority.
+    virtual bool TimeCritical() const = 0;
+    /// Who turns the line around, for the log and the trace: "driver", ...
+    virtual const char* Text() const = 0;
+    /// A port asked to turn the line itself may store the mode and ignore it: a line silent
+    /// since the open hints at that.
+    virtual bool MayIgnoreItsMode() const { return false; }
+    /// A line behind a device server: connected again when the connection is lost, and its
+    /// bytes come in the network's time, so that none can be told an echo by its time.
+    virtual bool OnTheNetwork() const { return false; }
+
+protected:
+    ~LineTurn() = default;
+};
+
+const LineTurn& LineTurnOf(LineDirection direction);
+
+/// The direction part of one request, the way the instance's port was opened.
 class DirectionSwitch {
 public:
-    explicit DirectionSwitch(const DriverContext& ctx);
+    explicit DirectionSwitch(const DriverContext& ctx)
+        : ctx_(ctx), turn_(LineTurnOf(LineDirectionOf(ctx))) {}
 
-    /// Lines to their send state (switched by the driver only).
-    void ToSend() const;
-    /// Returns when the request of `frameBytes` bytes, written from `start`, has left: the
-    /// busy-wait of `holdTime` ms of a driver-switched line, or the port's drain and the
-    /// frame's computed line time.
-    Hold UntilSent(float holdTime, uint32_t frameBytes, const WriteStart& start) const;
-    /// Lines back to their receive state (switched by the driver only).
-    void ToReceive() const;
-    /// The busy-wait needs the thread at time-critical priority; the port's drain does not.
-    bool TimeCritical() const { return direction_ == LineDirection::kDriverSwitched; }
+    void ToSend() const { turn_.ToSend(ctx_); }
+    Hold UntilSent(float holdTime, uint32_t frameBytes, const WriteStart& start) const {
+        return turn_.UntilSent(ctx_, holdTime, frameBytes, start);
+    }
+    void ToReceive() const { turn_.ToReceive(ctx_); }
+    bool TimeCritical() const { return turn_.TimeCritical(); }
 
 private:
     const DriverContext& ctx_;
-    LineDirection direction_;
-    int sendDtr_;
-    int sendRts_;
-    int recDtr_;
-    int recRts_;
+    const LineTurn& turn_;
 };
 
 } // namespace merix

@@ -60,7 +60,7 @@ bool TakeLineEcho(const DriverContext& ctx, int32_t station, uint32_t length) {
     // pass for an echo. Only a request whose reply differs from it can show the echo.
     const bool replyRepeatsRequest =
         length > 1 && (ctx.txBuf[1] == kWriteSingleCoil || ctx.txBuf[1] == kWriteSingleRegister);
-    if (room->direction == LineDirection::kServerSwitched || replyRepeatsRequest ||
+    if (LineTurnOf(room->direction).OnTheNetwork() || replyRepeatsRequest ||
         !SwitchedBeforeAnyAnswer(ctx, length)) {
         return true;
     }

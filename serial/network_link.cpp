@@ -5,6 +5,7 @@
 
 #include "platform/net_socket.h"
 #include "platform/telnet_codec.h"
+#include "serial/line_direction.h"
 #include "serial/line_settings_text.h"
 #include "services/host_log.h"
 
@@ -156,7 +157,7 @@ const char* NetworkErrorText(uint32_t error) {
 
 bool NetworkLinkUp(const DriverContext& ctx) {
     InstanceRoom* room = FindInstanceRoom(ctx);
-    if (room == nullptr || room->direction != LineDirection::kServerSwitched) {
+    if (room == nullptr || !LineTurnOf(room->direction).OnTheNetwork()) {
         return true;
     }
     const std::string_view name = LinePortName(ctx);

@@ -23,14 +23,6 @@ double TicksToMs(int64_t ticks, int64_t frequency) {
     return static_cast<double>(ticks) * 1000.0 / static_cast<double>(frequency);
 }
 
-/// Appends the CRC to the `length` frame bytes; answers the frame's length with it.
-uint32_t AppendCrc(std::span<uint8_t> buffer, int length) {
-    const uint16_t crc = Crc16(buffer.data(), length);
-    buffer[static_cast<std::size_t>(length)] = static_cast<uint8_t>(crc & 0xFF);
-    buffer[static_cast<std::size_t>(length) + 1] = static_cast<uint8_t>(crc >> 8);
-    return static_cast<uint32_t>(length + 2);
-}
-
 /// calcDelay and pracDelay: the planned and the measured hold, from the write's start. The
 /// lines were switched back to receive just before: the reply's turnaround counts from here.
 void RecordDelays(DriverContext& ctx, int64_t t0, const Hold& hold) {
@@ -99,22 +91,33 @@ void WaitGap(DriverContext& ctx, uint16_t gapMs) {
     ctx.IFG = saved;
 }
 
-int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
+std::span<const uint8_t> AppendCrc(std::span<uint8_t> buffer, int length) {
     if (length < 0 || static_cast<std::size_t>(length) + 2 > buffer.size()) {
-        return 1;
+        return {};
     }
+    const uint16_t crc = Crc16(buffer.data(), length);
+    buffer[static_cast<std::size_t>(length)] = static_cast<uint8_t>(crc & 0xFF);
+    buffer[static_cast<std::size_t>(length) + 1] = static_cast<uint8_t>(crc >> 8);
+    return buffer.first(static_cast<std::size_t>(length) + 2);
+}
+
+bool MakeLineReady(DriverContext& ctx, std::span<const uint8_t> frame) {
     TraceSendBegins(ctx);
-    const uint32_t n = AppendCrc(buffer, length);
     if (!NetworkLinkUp(ctx)) {
         Log(kLogDetail, "MERIX> Send() the line is not connected, request not sent");
-        TraceSent(ctx, buffer.first(n), false);
-        return 1;
+        TraceSent(ctx, frame, false);
+        return false;
     }
     if (ctx.IFG != 0) {
         WaitIFG(ctx);
     }
+    // After the gap: bytes that arrive during it are a late reply's, not the next one's.
     PurgeStaleInput(ctx);
+    return true;
+}
 
+int Send(DriverContext& ctx, std::span<const uint8_t> frame) {
+    const auto n = static_cast<uint32_t>(frame.size());
     const DirectionSwitch direction(ctx);
     direction.ToSend();
     const float holdTime = static_cast<float>(n) * ctx.msecPerChar + ctx.fDelay;
@@ -130,7 +133,7 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
     }
     start.ms = plat::ClockMs();
     WriteOutcome w;
-    w.result = ComWrite(ctx.hf, buffer.data(), n, &w.written);
+    w.result = ComWrite(ctx.hf, frame.data(), n, &w.written);
     w.error = w.result == kComFailed ? plat::LastError() : 0;
     const Hold hold = direction.UntilSent(holdTime, n, start);
     w.left = hold.left;
@@ -154,8 +157,19 @@ int Send(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
             timeCritical ? timeCritical->SavedPriority() : plat::GetThreadPriority());
     }
     const bool sent = FrameSent(w, n);
-    TraceSent(ctx, buffer.first(n), sent);
+    TraceSent(ctx, frame, sent);
     return sent ? 0 : 1;
+}
+
+int SendRequest(DriverContext& ctx, std::span<uint8_t> buffer, int length) {
+    const std::span<const uint8_t> frame = AppendCrc(buffer, length);
+    if (frame.empty()) {
+        return 1;
+    }
+    if (!MakeLineReady(ctx, frame)) {
+        return 1;
+    }
+    return Send(ctx, frame);
 }
 
 } // namespace merix

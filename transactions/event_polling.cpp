@@ -83,7 +83,7 @@ void HandleOverflow(CallBlock* cb, int32_t st) {
                                  &ctx.ovfAlert[st]);
     const int length = BuildEventRequest(gate, ctx.txBuf, cb);
     // Its reply is thrown away unread: the set-up that follows empties the buffer anyway.
-    const int sent = Send(ctx, ctx.txBuf, length);
+    const int sent = SendRequest(ctx, ctx.txBuf, length);
     TraceAttemptEnds(ctx, sent == 0 ? TraceOutcome::kNoReplyAwaited : TraceOutcome::kFailed,
                      sent == 0 ? TraceWhy::kNone : TraceWhy::kSendFailed);
     // Its bytes and their line errors are the station's, read or not.

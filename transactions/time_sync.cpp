@@ -37,7 +37,7 @@ int32_t SendTimeSync(CallBlock* cb, plat::LocalTime* sent) {
         static_cast<uint8_t>(now.year % 100),
     };
     ctx.fixedReply = 1;
-    const int rc = Send(ctx, frame, kTimeSyncLength);
+    const int rc = SendRequest(ctx, frame, kTimeSyncLength);
     ctx.fixedReply = 0;
     TraceAttemptEnds(ctx, rc == 0 ? TraceOutcome::kNoReplyAwaited : TraceOutcome::kFailed,
                      rc == 0 ? TraceWhy::kNone : TraceWhy::kSendFailed);

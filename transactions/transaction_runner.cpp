@@ -101,7 +101,7 @@ bool Attempts(DriverContext& ctx, const RetryTexts& texts, RetryState& pass,
         pass.why = TraceWhy::kNone;
         steps.BeforeSend();
         Then then = Then::kNextAttempt;
-        const int sent = Send(ctx, ctx.txBuf, steps.RequestLength());
+        const int sent = SendRequest(ctx, ctx.txBuf, steps.RequestLength());
         if (sent != 0) {
             pass.result = kPassFailed;
             pass.why = TraceWhy::kSendFailed;

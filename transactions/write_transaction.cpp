@@ -6,7 +6,6 @@
 #include "gates/address_parser.h"
 #include "serial/frame_text.h"
 #include "serial/function_table.h"
-#include "serial/line_errors.h"
 #include "serial/protocol.h"
 #include "serial/receiver.h"
 #include "serial/transmitter.h"
@@ -88,10 +87,7 @@ public:
     WriteSteps(DriverContext& ctx, RetryState& pass, int length, int& attempts)
         : FixedRequestSteps(ctx, pass, length, kTexts), attempts_(attempts) {}
 
-    void BeforeSend() override {
-        ++attempts_;
-        PurgeStaleInput(ctx_);
-    }
+    void BeforeSend() override { ++attempts_; }
     Then FrameArrived() override {
         if (IsExceptionReply(ctx_)) {
             Log(kLogDetail, "MERIX> SingleWrite(), Modbus error %d", ctx_.rxBuf[1]);

@@ -14,6 +14,8 @@ namespace {
 
 /// Station, function and the CRC around a request's data.
 constexpr std::size_t kFrameOverhead = 4;
+/// The distinct requests whose last time is kept for the master's period.
+constexpr std::size_t kMaxRequestsRemembered = 4096;
 
 bool AwaitsReply(const HeardFrame& request) {
     if (request.bytes[0] == merix::kBroadcastStation) {
@@ -112,8 +114,19 @@ void SniffModel::CountRequest(const HeardFrame& request) {
         range.first = std::min(range.first, addresses->first);
         range.last = std::max(range.last, addresses->last);
     }
-    // The same request again is the master's next round: the time between is its period.
-    std::vector<uint8_t> key(request.bytes.begin(), request.bytes.end() - 2);
+    // The same request again is the master's next round: the time between is its period. A
+    // write's value is no part of what it asks; a line of ever new requests keeps a bounded
+    // memory of them.
+    const merix::FunctionRow* row = merix::FindFunction(function);
+    const std::size_t keyLength =
+        row != nullptr && row->request == merix::RequestLayout::kAddressValue
+            ? 4
+            : request.bytes.size() - 2;
+    std::vector<uint8_t> key(request.bytes.begin(),
+                             request.bytes.begin() + static_cast<std::ptrdiff_t>(keyLength));
+    if (lastAsked_.size() >= kMaxRequestsRemembered && lastAsked_.count(key) == 0) {
+        lastAsked_.clear();
+    }
     auto [last, first] = lastAsked_.try_emplace(std::move(key), request.firstUs);
     if (!first) {
         station.periodSumUs += request.firstUs - last->second;

@@ -33,7 +33,7 @@ protected:
         uint8_t* tx = host->txBuf;
         const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
         std::memcpy(tx, request, sizeof request);
-        return Send(*host, host->txBuf, 6);
+        return SendRequest(*host, host->txBuf, 6);
     }
 };
 
@@ -168,7 +168,7 @@ TEST_F(TransmitterTest, PriorityFailuresAreLoggedAndTheFrameStillGoes) {
 
 TEST_F(TransmitterTest, RefusesAFrameWithNoRoomForTheCrc) {
     uint8_t small[8] = {};
-    EXPECT_EQ(Send(*host, small, 7), 1);
+    EXPECT_EQ(SendRequest(*host, small, 7), 1);
     EXPECT_TRUE(fake::Written().empty());
 }
 
@@ -215,7 +215,7 @@ protected:
     int SendReadRequest() {
         const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
         std::memcpy(host->txBuf, request, sizeof request);
-        return Send(*host, host->txBuf, 6);
+        return SendRequest(*host, host->txBuf, 6);
     }
 };
 

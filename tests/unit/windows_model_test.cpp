@@ -23,7 +23,7 @@ protected:
     int SendReadRequest() {
         const uint8_t request[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
         std::memcpy(host->txBuf, request, sizeof request);
-        return Send(*host, host->txBuf, 6);
+        return SendRequest(*host, host->txBuf, 6);
     }
 };
 
