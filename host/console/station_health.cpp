@@ -7,7 +7,7 @@ const char* HealthName(Health health) {
     case Health::kGood:
         break;
     case Health::kOutOfSpecification:
-        return "out of specification";
+        return "out of spec";
     case Health::kFunctionCheck:
         return "function check";
     case Health::kFailure:

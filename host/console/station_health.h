@@ -1,6 +1,6 @@
 // A station's health as people read it at a glance, after NAMUR NE 107's status signals:
 // failure (in error, or demoted by the driver), function check (switched off by the host),
-// out of specification (retries or bad CRCs rising within the last minute), or good.
+// out of spec (retries or bad CRCs rising within the last minute), or good.
 #pragma once
 
 #include <array>
@@ -15,7 +15,7 @@ namespace merixhost {
 /// In the order of their weight: a station in two of them shows the heavier.
 enum class Health : uint8_t { kGood, kOutOfSpecification, kFunctionCheck, kFailure };
 
-/// "good", "out of specification", "function check", "failure".
+/// "good", "out of spec", "function check", "failure".
 const char* HealthName(Health health);
 /// NE 107's letter for the state (S, C, F), and blank for good.
 char HealthLetter(Health health);
@@ -24,7 +24,7 @@ const char* HealthColour(Health health);
 
 class StationHealth {
 public:
-    /// How far back the counters are compared: a rise within it is out of specification.
+    /// How far back the counters are compared: a rise within it is out of spec.
     static constexpr auto kWindow = std::chrono::minutes(1);
 
     /// Takes the counters just read from the driver, at `now`, and the stations' states.
