@@ -1,5 +1,6 @@
 // A line behind a device server: PORT stands in for the host's name, the server turns the line
 // around, and a lost connection is said once, tried again every 5 s, and said back once.
+#include "serial/line_settings_text.h"
 #include "services/host_log.h"
 #include "test_support.h"
 
@@ -33,6 +34,25 @@ protected:
         return static_cast<int>(std::count(calls.begin(), calls.end(), "Reconnect"));
     }
 };
+
+// The settings a device server is asked for and the trace's header name the host's codes; a
+// code past the last is no name of the table's.
+TEST(LineSettingsNames, NameEveryCodeAndMarkTheOthers) {
+    const struct {
+        uint32_t code;
+        const char* parity;
+        char letter;
+        const char* stopBits;
+    } cases[] = {
+        {0, "none", 'N', "1"},  {2, "even", 'E', "2"}, {3, "mark", 'M', "?"},
+        {4, "space", 'S', "?"}, {5, "?", '?', "?"},    {0xFFFFFFFF, "?", '?', "?"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_STREQ(ParityName(c.code), c.parity) << c.code;
+        EXPECT_EQ(ParityLetter(c.code), c.letter) << c.code;
+        EXPECT_STREQ(StopBitsName(c.code), c.stopBits) << c.code;
+    }
+}
 
 TEST_F(NetworkLinkTest, OpensPortInPlaceOfTheHostsNameAndLeavesTheDirectionToTheServer) {
     EXPECT_EQ(fake::OpenedAs(host->hf), kServer);
