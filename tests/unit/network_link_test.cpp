@@ -1,5 +1,8 @@
 // A line behind a device server: PORT stands in for the host's name, the server turns the line
 // around, and a lost connection is said once, tried again every 5 s, and said back once.
+#include <fstream>
+#include <iterator>
+
 #include "serial/line_settings_text.h"
 #include "services/host_log.h"
 #include "test_support.h"
@@ -87,6 +90,19 @@ TEST_F(NetworkLinkTest, ALostLineIsTriedAgainEvery5SecondsAndSaidOnceEachWay) {
     EXPECT_EQ(Read(), 0);
     EXPECT_EQ(Count(lost), 1);
     EXPECT_EQ(Count(back), 1);
+}
+
+// A request that finds the connection gone is not on the wire, and the trace says so.
+TEST_F(NetworkLinkTest, ARequestOnALostLineIsTracedAsNotWritten) {
+    WriteFile("MERIX01.INI", std::string("PORT = ") + kServer + "\nTRACE = line.trace\n");
+    ASSERT_EQ(ColdStart(), 0);
+    fake::Unplug(kServer, 10054);
+    fake::AdvanceClock(5000);
+    EXPECT_EQ(Read(), kResultFailed);
+    Call(kEndVpi);
+    std::ifstream file("line.trace");
+    const std::string trace((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_NE(trace.find("| WRITE FAILED"), std::string::npos) << trace;
 }
 
 TEST_F(NetworkLinkTest, ReOpenComConnectsAgainRatherThanBeside) {

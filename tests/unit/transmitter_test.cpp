@@ -337,5 +337,19 @@ TEST_F(Rs485Test, AModeTakenAndIgnoredIsNamedAndFiveSilentTransactionsGetTheHint
     EXPECT_EQ(hints, 1) << "once per open";
 }
 
+// Only a port asked to switch the line itself can ignore it: a silent line that the driver
+// switches gets no hint.
+TEST_F(DriverTest, ASilentLineTheDriverSwitchesGetsNoRs485Hint) {
+    ASSERT_EQ(ColdStart(), 0);
+    AccessGate gate("01300100", 1, 3, 100);
+    for (int i = 0; i < 6; ++i) {
+        host->plcState[1] = kCommunicating;
+        EXPECT_EQ(Call(kSingleRead, &gate.rec), 2);
+    }
+    for (const auto& text : LogTexts()) {
+        EXPECT_EQ(text.rfind("MERIX> RS485:", 0), std::string::npos) << text;
+    }
+}
+
 } // namespace
 } // namespace merix::test
