@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "host/console/line_listener.h"
+#include "host/console/live_report.h"
 #include "host/console/plain_view.h"
 #include "host/console/port_name.h"
 #include "host/console/report_html.h"
@@ -69,10 +70,7 @@ NamedCounters HeardCounters(const HeardStation& s) {
 }
 
 double CharUs(const Options& o) {
-    static constexpr double kStopBits[] = {1.0, 1.5, 2.0};
-    const double bits =
-        1.0 + o.dataBits + (o.parityCode != 0 ? 1.0 : 0.0) + kStopBits[o.stopBitsCode % 3];
-    return bits * 1e6 / o.baud;
+    return CharacterSeconds(o) * 1e6;
 }
 
 int64_t SilenceUs(const Options& o) {
