@@ -1,7 +1,8 @@
 // Fuzz target: the reply receiver, fed by a scripted line.
 //
 // Input layout:
-//   byte 0     flags: bit 0 a write waits for its echo (fixedReply), bit 1 event read (fReadEvent)
+//   byte 0     flags: bit 0 the request is a register write, whatever byte 2 says (its reply
+//              is the request again); bit 1 event read (fReadEvent)
 //   byte 1     the gate's station
 //   byte 2     the request's function code
 //   byte 3     what the reply buffer holds before the reception (stale bytes)
@@ -15,14 +16,15 @@
 
 #include "fuzz/fuzz_support.h"
 #include "serial/crc16.h"
+#include "serial/function_table.h"
+#include "serial/protocol.h"
 #include "serial/receiver.h"
 
 namespace {
 
 constexpr size_t kHeader = 7;
 constexpr int kCutPieces = 3;
-constexpr uint32_t kLongestReply = 3 + 255 + 2; // station, function, count, data, CRC
-constexpr uint32_t kEchoLength = 8;
+constexpr uint32_t kLongestReply = merix::kReplyOverhead + 255;
 
 // Every byte of the context but the reply buffer, which is all that Receive may change.
 bool SameOutsideRxBuf(const merix::DriverContext& a, const merix::DriverContext& b) {
@@ -44,11 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::ResetWorld();
     auto ctx = fuzz::NewContext();
     ctx->hf = 100;
-    ctx->fixedReply = data[0] & 1;
     ctx->fReadEvent = (data[0] >> 1) & 1;
     const auto station = static_cast<int32_t>(data[1]);
     ctx->txBuf[0] = data[1];
-    ctx->txBuf[1] = data[2];
+    ctx->txBuf[1] = (data[0] & 1) != 0 ? kWriteSingleRegister : data[2];
     std::memset(ctx->rxBuf, data[3], kRxBufSize);
 
     std::vector<fake::Piece> line;
@@ -72,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const DriverContext before = *ctx;
     uint32_t count = 0xDEADBEEF;
-    const int result = Receive(station, *ctx, &count);
+    TraceWhy why = TraceWhy::kNone;
+    const int result = Receive(station, *ctx, &count, &why);
 
     FUZZ_CHECK(result >= kRxFrame && result <= kRxWrong);
     FUZZ_CHECK(count <= kRxBufSize);
@@ -83,7 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(ctx->rxBuf[0] == data[1]);
         if ((ctx->rxBuf[1] & 0x80) == 0) {
             // A complete normal or echo reply: the count is the whole frame, CRC included.
-            const uint32_t expected = ctx->fixedReply == 1 ? kEchoLength : 5u + ctx->rxBuf[2];
+            const std::size_t expected =
+                ExpectedReplyLength(ctx->txBuf[1], std::span(ctx->rxBuf, 3))
+                    .value_or(kReplyOverhead + ctx->rxBuf[2]);
             FUZZ_CHECK(count == expected);
         }
         // What every caller does next.

@@ -15,49 +15,6 @@ namespace merix {
 
 namespace {
 
-// A write's reply echoes its request's address and value, then the CRC.
-constexpr uint32_t kEchoRest = FixedRequestData(RequestLayout::kAddressValue) + 2;
-
-bool IsEventRefusal(uint8_t function) {
-    return (function & kExceptionBit) != 0 && IsEventFunction(function & ~kExceptionBit);
-}
-
-ReceiveResult ExceptionVerdict(uint8_t code, uint8_t function, int32_t station) {
-    switch (code) {
-    case kIllegalFunction:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal function (PLC %d)", station);
-        return kRxFrame;
-    case kIllegalDataAddress:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal data address (PLC %d)", station);
-        // The event functions answer "no such data" when a block cannot be repeated or the
-        // event count does not match; the event transaction handles those itself.
-        return IsEventRefusal(function) ? kRxFrame : kRxRefused;
-    case kIllegalDataValue:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal data value (PLC %d)", station);
-        return kRxRefused;
-    case kDeviceFailure:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Failure in associated device (PLC %d)",
-            station);
-        return kRxFailed;
-    case kAcknowledge:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Acknowledge (processing) (PLC %d)",
-            station);
-        return kRxRefused;
-    case kBusy:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Busy, rejected message (PLC %d)", station);
-        return kRxRefused;
-    case kNegativeAcknowledge:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Negative acknowledgment (PLC %d)", station);
-        return kRxFrame;
-    case kMemoryParityError:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol) Memory parity error (PLC %d)", station);
-        return kRxFrame;
-    default:
-        Log(kLogDetail, "MERIX> Receive() (MB-protocol error) (PLC %d)", station);
-        return kRxFrame;
-    }
-}
-
 /// Takes bytes of the reply that the echo check read off the port already, at most `count`.
 uint32_t TakeEarly(DriverContext& ctx, uint8_t* out, uint32_t count) {
     InstanceRoom* room = FindInstanceRoom(ctx);
@@ -85,15 +42,6 @@ int TracedRead(DriverContext& ctx, uint32_t offset, uint32_t count, uint32_t* re
     *read += early;
     TraceReceiveStep(ctx, offset + *read);
     return rc;
-}
-
-/// The receiver's verdict on an exception reply, and why it is not whole for the trace.
-ReceiveResult ExceptionResult(uint8_t code, uint8_t function, int32_t station, TraceWhy* why) {
-    const ReceiveResult result = ExceptionVerdict(code, function, station);
-    *why = result == kRxRefused  ? TraceWhy::kRefused
-           : result == kRxFailed ? TraceWhy::kException
-                                 : TraceWhy::kNone;
-    return result;
 }
 
 /// One reception: whom it waits for, what it tolerates, and what it has accepted so far.
@@ -141,7 +89,7 @@ std::optional<ReceiveResult> ReceiveHeader(const Reception& rx) {
     return std::nullopt;
 }
 
-/// The code and CRC of an exception reply, and the verdict on its code.
+/// The code and CRC of an exception reply; what its code means is for ConfirmReply.
 ReceiveResult ReceiveException(const Reception& rx) {
     const uint8_t* buf = rx.ctx.rxBuf;
     const uint8_t f = buf[1];
@@ -167,15 +115,18 @@ ReceiveResult ReceiveException(const Reception& rx) {
         return kRxWrong;
     }
     *rx.count += 3;
-    CountLine(rx.ctx, rx.station, LineCounter::kException);
-    return ExceptionResult(buf[2], f, rx.station, rx.why);
+    *rx.why = TraceWhy::kNone;
+    return kRxFrame;
 }
 
-/// How much follows the header of a normal or echo reply: a write's fixed echo, or the byte
-/// count read from the line plus the CRC. Nothing when the byte count could not be read.
+/// How much follows the header of a normal or echo reply, as the table of functions lays out
+/// the reply to the request: a write's fixed echo, or the byte count read from the line plus
+/// the CRC. Nothing when the byte count could not be read.
 std::optional<ReplyRest> ReceiveByteCount(const Reception& rx) {
-    if (rx.ctx.fixedReply == 1) {
-        return ReplyRest{2, kEchoRest};
+    const uint8_t* buf = rx.ctx.rxBuf;
+    if (const std::optional<std::size_t> fixed =
+            ExpectedReplyLength(rx.requestFunction, std::span(buf, 2))) {
+        return ReplyRest{2, static_cast<uint32_t>(*fixed) - 2};
     }
     uint32_t iRead = 0;
     if (TracedRead(rx.ctx, 2, 1, &iRead) != kComOk) {
@@ -188,8 +139,11 @@ std::optional<ReplyRest> ReceiveByteCount(const Reception& rx) {
         // follow, which still fit the reply buffer.
     }
     *rx.count += 1;
-    static_assert(3 + 255 + 2 <= kRxBufSize, "the longest reply fits the reply buffer");
-    return ReplyRest{3, static_cast<uint32_t>(rx.ctx.rxBuf[2]) + 2};
+    static_assert(kReplyOverhead + 255 <= kRxBufSize, "the longest reply fits the reply buffer");
+    // A request of no known reply layout is answered with a byte count, as a read is.
+    const std::size_t length = ExpectedReplyLength(rx.requestFunction, std::span(buf, 3))
+                                   .value_or(kReplyOverhead + buf[2]);
+    return ReplyRest{3, static_cast<uint32_t>(length) - 3};
 }
 
 /// The data and the CRC of a normal or echo reply, in one read.
@@ -240,15 +194,17 @@ ReceiveResult ReceiveReply(int32_t station, DriverContext& ctx, uint32_t* count,
 
 } // namespace
 
-ReceiveResult Receive(int32_t station, DriverContext& ctx, uint32_t* count) {
+ReceiveResult Receive(int32_t station, DriverContext& ctx, uint32_t* count, TraceWhy* why) {
     TraceReceiveBegins(ctx);
-    TraceWhy why = TraceWhy::kNone;
-    const ReceiveResult result = ReceiveReply(station, ctx, count, &why);
+    *why = TraceWhy::kNone;
+    return ReceiveReply(station, ctx, count, why);
+}
+
+void EndReception(DriverContext& ctx, int32_t station, ReceiveResult result, TraceWhy why) {
     if (result != kRxFrame && why == TraceWhy::kCutShort) {
         CountLine(ctx, station, LineCounter::kShort);
     }
     TraceReceiveEnds(ctx, result, why);
-    return result;
 }
 
 } // namespace merix

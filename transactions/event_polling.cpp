@@ -140,27 +140,27 @@ public:
     int RequestLength() const override { return length_; }
     Then SendFailed(int sent) override;
     Then ReceiveFailed(ReceiveResult received) override;
-    Then FrameArrived() override;
+    Then FrameArrived(ReplyVerdict verdict) override;
 
 private:
     int32_t Transact();
-    bool CheckCrcOrRecover();
-    bool CheckRefusalOrRecover();
+    void RecoverFromCrc();
+    void RecoverFromRefusal();
     void TakeBlock();
 
     /// The last try failed (its line is logged): the station goes into error.
-    bool GiveUp() {
+    void GiveUp() {
         PutIntoError(ctx_, pass_);
-        return Finish(FailRead(ctx_, st_));
+        Finish(FailRead(ctx_, st_));
     }
     /// The controller has no block to repeat: the next read asks for the next one. The
     /// refusal is the read's answer, so the attempt is a good one.
-    bool RepeatRefused() {
+    void RepeatRefused() {
         pass_.result = kPassOk;
         pass_.why = TraceWhy::kNone;
         ctx_.fRE[st_] = 0;
         BuildEventRequest(gate_, ctx_.txBuf, cb_);
-        return Finish(0);
+        Finish(0);
     }
     /// A reply came but was bad, on the last try: the controller may have taken a block off
     /// its buffer for it, so the next read asks for the repeat, whatever this request was.
@@ -174,10 +174,7 @@ private:
         ctx_.fRE[st_] = 1;
         length_ = BuildEventRequest(gate_, ctx_.txBuf, cb_);
     }
-    bool Finish(int32_t result) {
-        done_ = result;
-        return false;
-    }
+    void Finish(int32_t result) { done_ = result; }
 
     CallBlock* cb_;
     DriverContext& ctx_;
@@ -270,30 +267,37 @@ Then EventRead::ReceiveFailed(ReceiveResult received) {
     return Then::kNextAttempt;
 }
 
-Then EventRead::FrameArrived() {
-    if (CheckCrcOrRecover() && CheckRefusalOrRecover()) {
+Then EventRead::FrameArrived(ReplyVerdict verdict) {
+    switch (verdict) {
+    case ReplyVerdict::kConfirmed:
         TakeBlock();
+        break;
+    case ReplyVerdict::kCrcBad:
+        RecoverFromCrc();
+        break;
+    default:
+        RecoverFromRefusal();
+        break;
     }
     return done_ ? Then::kStop : Then::kNextAttempt;
 }
 
-bool EventRead::CheckCrcOrRecover() {
-    if (ReplyCrcGood(ctx_, pass_)) {
-        return true;
-    }
+void EventRead::RecoverFromCrc() {
     const uint8_t f = ctx_.rxBuf[1];
     pass_.result = kPassBad;
     if (pass_.sRetry == 0) {
         Log(kLogDetail, "MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2");
         KeepForRepeat();
-        return GiveUp();
+        GiveUp();
+        return;
     }
     if (ctx_.fEF[st_] == 0) {
         Log(kLogDetail, "MERIX> ReadEvent() wrong CRC fEF=NO set fRE (%xh, %d)", f, st_);
         ctx_.fRE[st_] = 1;
         if (f == kRepeatRefused) {
             Log(kLogDetail, "MERIX> ReadEvent() CRC ANL rp1 : Received C3");
-            return RepeatRefused();
+            RepeatRefused();
+            return;
         }
         // The controller took the corrupted block off its buffer when it sent it: ask for it
         // again at once, or it is lost and the next one comes twice.
@@ -301,27 +305,23 @@ bool EventRead::CheckCrcOrRecover() {
     } else {
         Log(kLogDetail, "MERIX> ReadEvent() wrong CRC fEF=YES ");
     }
-    pass_.result = kPassBad;
-    return false;
 }
 
-bool EventRead::CheckRefusalOrRecover() {
+void EventRead::RecoverFromRefusal() {
     const uint8_t f = ctx_.rxBuf[1];
-    if ((f & kExceptionBit) == 0 || f == kInitRefused) {
-        return true;
-    }
     pass_.result = kPassBad;
-    pass_.why = TraceWhy::kException;
     if (pass_.sRetry == 0) {
         Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : sRetry=0 ret 2");
         if (f != kRepeatRefused) {
             KeepForRepeat();
         }
-        return GiveUp();
+        GiveUp();
+        return;
     }
     if (f == kRepeatRefused) {
         Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 : Received C3");
-        return RepeatRefused();
+        RepeatRefused();
+        return;
     }
     if (ctx_.fEF[st_] == 0) {
         Log(kLogDetail, "MERIX> ReadEvent() ANL rp1 set fRE");
@@ -329,7 +329,6 @@ bool EventRead::CheckRefusalOrRecover() {
     } else {
         Log(kLogDetail, "MERIX> ReadEvent() In ANL rp1 no condition met");
     }
-    return false;
 }
 
 // A good reply: the state bitmap of the set-up, or a block of events.

@@ -1,5 +1,6 @@
 #include "transactions/read_transaction.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "gates/address_parser.h"
@@ -73,15 +74,17 @@ int BuildReadRequest(const GateAccessRecord& gate, uint8_t* frame) {
     return kReadRequestLength;
 }
 
-bool StoreReadValues(const GateAccessRecord& gate, const uint8_t* reply, uint32_t replyLength) {
+uint64_t ReplyLengthFor(const GateAccessRecord& gate) {
     // A bit block takes count/8+1 bytes, which for a multiple of 8 reaches into the CRC; a
-    // register block must come from the data alone. Nothing may come from bytes that did
-    // not arrive in this reply.
+    // register block must come from the data alone.
     const uint32_t tail = IsBitGate(gate) && gate.count != 1 ? 0 : kCrcLength;
-    if (replyLength < kReplyHeader + kCrcLength ||
-        BytesNeeded(gate) > replyLength - kReplyHeader - tail) {
-        Log(kLogDetail, "MERIX> DoRead() reply of %u bytes too short for %d values of PLC %d",
-            replyLength, gate.count, gate.station);
+    const uint64_t end = uint64_t{kReplyHeader} + BytesNeeded(gate) + tail;
+    return std::max<uint64_t>(end, kReplyHeader + kCrcLength);
+}
+
+bool StoreReadValues(const GateAccessRecord& gate, const uint8_t* reply, uint32_t replyLength) {
+    // Nothing may come from bytes that did not arrive in this reply.
+    if (replyLength < ReplyLengthFor(gate)) {
         return false;
     }
     const uint8_t* data = reply + kReplyHeader;
@@ -138,33 +141,46 @@ namespace {
 /// A read's own part of the attempt loop.
 class ReadSteps final : public FixedRequestSteps {
 public:
-    ReadSteps(DriverContext& ctx, RetryState& pass, int length)
-        : FixedRequestSteps(ctx, pass, length, kTexts) {}
+    ReadSteps(DriverContext& ctx, RetryState& pass, int length, const GateAccessRecord& gate)
+        : FixedRequestSteps(ctx, pass, length, kTexts), valuesEnd_(ReplyLengthFor(gate)) {}
 
-    Then FrameArrived() override {
-        if (IsExceptionReply(ctx_)) {
+    uint64_t ValuesEnd() const override { return valuesEnd_; }
+    Then FrameArrived(ReplyVerdict verdict) override {
+        switch (verdict) {
+        case ReplyVerdict::kException:
             pass_.result = kPassBad;
-            pass_.why = TraceWhy::kException;
             if (pass_.sRetry == 0) {
                 pass_.result = kPassFailed; // refused on every try: the station is in trouble
                 return Then::kStop;
             }
             return Then::kNextAttempt;
-        }
-        if (ReplyCrcGood(ctx_, pass_)) {
-            pass_.result = kPassOk;
-        } else {
+        case ReplyVerdict::kCrcBad:
             pass_.result = kPassBad;
             if (pass_.sRetry == 0) {
                 Log(kLogDetail, "MERIX> DoRead() Wrong CRC (Retries left %d)", 0);
             }
+            return Then::kNextAttempt;
+        case ReplyVerdict::kCountShort:
+            // Whole and sound on the line, so not tried again: the read answers 1.
+            countShort_ = true;
+            pass_.result = kPassOk;
+            return Then::kNextAttempt;
+        case ReplyVerdict::kConfirmed:
+            pass_.result = kPassOk;
+            return Then::kNextAttempt;
+        default:
+            pass_.result = kPassBad;
+            return Then::kNextAttempt;
         }
-        return Then::kNextAttempt;
     }
+    /// The last reply was whole and sound but carried fewer values than asked.
+    bool CountShort() const { return countShort_; }
 
 private:
     static constexpr Texts kTexts{"MERIX> DoRead() send error %d",
                                   "MERIX> DoRead() error reading reply, retry %d"};
+    const uint64_t valuesEnd_;
+    bool countShort_ = false;
 };
 
 int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool tracked,
@@ -172,13 +188,15 @@ int32_t ReadTransaction(DriverContext& ctx, const GateAccessRecord& gate, bool t
     const int32_t station = gate.station;
     const int iTlen = BuildReadRequest(gate, ctx.txBuf);
     RetryState pass = FirstPass(ctx, station, probe);
-    ReadSteps steps(ctx, pass, iTlen);
+    ReadSteps steps(ctx, pass, iTlen, gate);
     RunAttempts(ctx, kReadTexts, pass, steps);
 
     switch (pass.result) {
     case kPassOk:
-        if (!StoreReadValues(gate, ctx.rxBuf, pass.replyLength)) {
-            CountLine(ctx, station, LineCounter::kWrong); // too short for the values asked
+        if (steps.CountShort() || !StoreReadValues(gate, ctx.rxBuf, pass.replyLength)) {
+            Log(kLogDetail, "MERIX> DoRead() reply of %u bytes too short for %d values of PLC %d",
+                pass.replyLength, gate.count, gate.station);
+            CountLine(ctx, station, LineCounter::kWrong);
             return kResultRefused;
         }
         return kResultOk;

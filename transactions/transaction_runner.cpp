@@ -1,6 +1,5 @@
 #include "transactions/transaction_runner.h"
 
-#include "serial/crc16.h"
 #include "serial/line_direction.h"
 #include "serial/line_echo.h"
 #include "serial/line_errors.h"
@@ -23,19 +22,6 @@ Then FixedRequestSteps::ReceiveFailed(ReceiveResult) {
         Log(kLogDetail, texts_.receiveFailed, pass_.RetryNumber());
     }
     return Then::kNextAttempt;
-}
-
-bool IsExceptionReply(const DriverContext& ctx) {
-    return (ctx.rxBuf[1] & kExceptionBit) != 0;
-}
-
-bool ReplyCrcGood(const DriverContext& ctx, RetryState& pass) {
-    if (CrcMatches(ctx.rxBuf, static_cast<int>(pass.replyLength))) {
-        return true;
-    }
-    CountLine(ctx, pass.station, LineCounter::kCrc);
-    pass.why = TraceWhy::kCrcBad;
-    return false;
 }
 
 namespace {
@@ -79,14 +65,28 @@ Then AwaitReply(DriverContext& ctx, RetryState& pass, TransactionSteps& steps, b
         pass.replyLength = 0;
         return steps.ReceiveFailed(kRxFailed);
     }
-    const ReceiveResult received = Receive(pass.station, ctx, &pass.replyLength);
+    TraceWhy rxWhy = TraceWhy::kNone;
+    ReceiveResult received = Receive(pass.station, ctx, &pass.replyLength, &rxWhy);
+    ReplyVerdict verdict = ReplyVerdict::kConfirmed;
+    if (received == kRxFrame) {
+        verdict = ConfirmReply(ctx, pass, steps.ValuesEnd());
+        // A refusing code ends the attempt as a reply that did not arrive would.
+        if (verdict == ReplyVerdict::kRefused) {
+            received = kRxRefused;
+            rxWhy = TraceWhy::kRefused;
+        } else if (verdict == ReplyVerdict::kNoService) {
+            received = kRxFailed;
+            rxWhy = TraceWhy::kException;
+        }
+    }
+    EndReception(ctx, pass.station, received, rxWhy);
     heard = heard || received != kRxFailed || pass.replyLength > 0;
     TakeLineErrors(ctx, pass.station);
     if (received != kRxFrame) {
-        pass.result = PassOf(received); // why: as the receiver told the trace
+        pass.result = PassOf(received); // why: as the reception told the trace
         return steps.ReceiveFailed(received);
     }
-    return steps.FrameArrived();
+    return steps.FrameArrived(verdict);
 }
 
 /// The attempts of one transaction; true when a station sent at least one byte in any.

@@ -7,6 +7,7 @@
 #include "merix/vpi.h"
 #include "serial/line_trace.h"
 #include "serial/receiver.h"
+#include "transactions/reply_confirmation.h"
 #include "transactions/retry_pass.h"
 
 namespace merix {
@@ -22,12 +23,17 @@ public:
     virtual int RequestLength() const = 0;
     /// Just before the request goes out.
     virtual void BeforeSend() {}
+    /// The least reply length that carries what the transaction takes from it (0: the reply's
+    /// layout alone decides).
+    virtual uint64_t ValuesEnd() const { return 0; }
     /// The request could not be sent; `pass.result` is kPassFailed.
     virtual Then SendFailed(int sent) = 0;
-    /// No whole frame came back; `pass.result` holds the receiver's verdict.
+    /// No whole frame came back, or its exception's code refused the request: `pass.result`
+    /// holds the reception's verdict.
     virtual Then ReceiveFailed(ReceiveResult received) = 0;
-    /// A whole frame is in ctx.rxBuf: the checks set `pass.result`.
-    virtual Then FrameArrived() = 0;
+    /// A whole frame is in ctx.rxBuf, and ConfirmReply's verdict on it: the step sets
+    /// `pass.result`.
+    virtual Then FrameArrived(ReplyVerdict verdict) = 0;
 
 protected:
     ~TransactionSteps() = default;
@@ -60,13 +66,6 @@ private:
     const int length_;
     const Texts& texts_;
 };
-
-/// True when the reply in ctx.rxBuf refuses the request (its function has the exception bit).
-bool IsExceptionReply(const DriverContext& ctx);
-
-/// True when the reply of `pass.replyLength` bytes in ctx.rxBuf has a good CRC; otherwise the
-/// station's statistics count it and `pass.why` says so.
-bool ReplyCrcGood(const DriverContext& ctx, RetryState& pass);
 
 /// The transaction of `pass` failed for good: its station goes into the error state, and is
 /// demoted where DEMOTE is set; the trace is told when it was communicating before.

@@ -67,11 +67,6 @@ int BuildWriteRequest(const GateAccessRecord& gate, uint8_t* frame) {
     return kWriteRequestLength;
 }
 
-/// The echo repeats the request's address and value (bytes 2 to 5).
-bool EchoMatches(const DriverContext& ctx) {
-    return std::memcmp(ctx.rxBuf + 2, ctx.txBuf + 2, kWriteRequestLength - 2) == 0;
-}
-
 /// How a write into a controller ended: the host's result, and what the journal tells of it.
 struct WriteOutcome {
     int32_t result = kResultRefused;
@@ -88,26 +83,30 @@ public:
         : FixedRequestSteps(ctx, pass, length, kTexts), attempts_(attempts) {}
 
     void BeforeSend() override { ++attempts_; }
-    Then FrameArrived() override {
-        if (IsExceptionReply(ctx_)) {
+    Then FrameArrived(ReplyVerdict verdict) override {
+        switch (verdict) {
+        case ReplyVerdict::kException:
             Log(kLogDetail, "MERIX> SingleWrite(), Modbus error %d", ctx_.rxBuf[1]);
             pass_.result = kPassBad;
-            pass_.why = TraceWhy::kException;
-        } else if (!ReplyCrcGood(ctx_, pass_)) {
+            break;
+        case ReplyVerdict::kCrcBad:
             Log(kLogDetail, "MERIX> SingleWrite(), CRC error");
             pass_.result = kPassBad;
-        } else if (!EchoMatches(ctx_)) {
-            // A stale frame, or the controller did something other than what was asked:
-            // not a success, but a wrong reply, retried as one.
+            break;
+        case ReplyVerdict::kEchoDiffers:
+            // Not a success, but a wrong reply, retried as one.
             Log(kLogDetail,
                 "MERIX> SingleWrite() echo differs: sent address %u value %04X, echoed "
                 "address %u value %04X",
                 Word(ctx_.txBuf, 2), Word(ctx_.txBuf, 4), Word(ctx_.rxBuf, 2), Word(ctx_.rxBuf, 4));
-            CountLine(ctx_, pass_.station, LineCounter::kWrong);
             pass_.result = kPassWrongReply;
-            pass_.why = TraceWhy::kEchoDiffers;
-        } else {
+            break;
+        case ReplyVerdict::kConfirmed:
             pass_.result = kPassOk;
+            break;
+        default:
+            pass_.result = kPassBad; // only the controller's confirmation makes a write good
+            break;
         }
         return Then::kNextAttempt;
     }

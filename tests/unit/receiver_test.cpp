@@ -13,7 +13,6 @@ using Frame = std::vector<uint8_t>;
 struct RxCase {
     const char* name;
     uint8_t requestFunction;
-    uint32_t fixedReply;
     uint32_t fReadEvent;
     std::vector<fake::Piece> line;
     int result;
@@ -28,7 +27,6 @@ TEST_P(ReceiveCase, Classifies) {
     const RxCase& c = GetParam();
     ColdStart();
     host->txBuf[1] = c.requestFunction;
-    host->fixedReply = c.fixedReply;
     host->fReadEvent = c.fReadEvent;
     std::vector<uint8_t> pending;
     fake::QueueReply(c.line);
@@ -38,7 +36,8 @@ TEST_P(ReceiveCase, Classifies) {
     qorlib::ClearLog();
 
     uint32_t count = 77;
-    EXPECT_EQ(Receive(5, *host, &count), c.result);
+    TraceWhy why = TraceWhy::kNone;
+    EXPECT_EQ(Receive(5, *host, &count, &why), c.result);
     EXPECT_EQ(count, c.count);
     EXPECT_EQ(fake::CallsStartingWith("ReadFile"), c.reads);
     EXPECT_EQ(LogTexts(), c.logs);
@@ -48,7 +47,6 @@ TEST_P(ReceiveCase, Classifies) {
 const RxCase kCases[] = {
     {.name = "Silence",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {},
      .result = kRxFailed,
@@ -57,7 +55,6 @@ const RxCase kCases[] = {
      .logs = {}},
     {.name = "OnlyTheRightStation",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05}), Silence()},
      .result = kRxWrong,
@@ -67,7 +64,6 @@ const RxCase kCases[] = {
               "MERIX> Receive() Only right plc addr.5h received"}},
     {.name = "OneByteOfAnotherStation",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x07}), Silence()},
      .result = kRxWrong,
@@ -76,7 +72,6 @@ const RxCase kCases[] = {
      .logs = {"MERIX> Receive() Wrong plc addr.7h received"}},
     {.name = "NormalReply",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05, 0x03, 0x04, 0x00, 0x01, 0x00, 0x02, 0xAA, 0xBB})},
      .result = kRxFrame,
@@ -85,134 +80,38 @@ const RxCase kCases[] = {
      .logs = {}},
     {.name = "WriteEcho",
      .requestFunction = 6,
-     .fixedReply = 1,
      .fReadEvent = 0,
      .line = {Bytes({0x05, 0x06, 0x00, 0x10, 0x12, 0x34, 0xAA, 0xBB})},
      .result = kRxFrame,
      .count = 8,
      .reads = {"ReadFile(2)", "ReadFile(6)"},
      .logs = {}},
-    {.name = "IllegalDataAddressToARead",
+    {.name = "CoilWriteEcho",
+     .requestFunction = 5,
+     .fReadEvent = 0,
+     .line = {Bytes({0x05, 0x05, 0x00, 0x10, 0xFF, 0x00, 0xAA, 0xBB})},
+     .result = kRxFrame,
+     .count = 8,
+     .reads = {"ReadFile(2)", "ReadFile(6)"},
+     .logs = {}},
+    {.name = "ExceptionTakenWhole",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05, 0x83, 0x02, 0xAA, 0xBB})},
-     .result = kRxRefused,
+     .result = kRxFrame, // what its code means is ConfirmReply's
      .count = 5,
      .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol) Illegal data address (PLC 5)"}},
-    {.name = "IllegalDataAddressToAnEventInit",
-     .requestFunction = 0x41,
-     .fixedReply = 0,
-     .fReadEvent = 0,
-     .line = {Bytes({0x05, 0xC1, 0x02, 0xAA, 0xBB})},
-     .result = kRxFrame,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol) Illegal data address (PLC 5)"}},
-    {.name = "IllegalDataValue",
-     .requestFunction = 3,
-     .fixedReply = 0,
-     .fReadEvent = 0,
-     .line = {Bytes({0x05, 0x83, 0x03, 0xAA, 0xBB})},
-     .result = kRxRefused,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol) Illegal data value (PLC 5)"}},
-    {.name = "Acknowledge",
-     .requestFunction = 3,
-     .fixedReply = 0,
-     .fReadEvent = 0,
-     .line = {Bytes({0x05, 0x83, 0x05, 0xAA, 0xBB})},
-     .result = kRxRefused,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol) Acknowledge (processing) (PLC 5)"}},
-    {.name = "Busy",
-     .requestFunction = 3,
-     .fixedReply = 0,
-     .fReadEvent = 0,
-     .line = {Bytes({0x05, 0x83, 0x06, 0xAA, 0xBB})},
-     .result = kRxRefused,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol) Busy, rejected message (PLC 5)"}},
-    {.name = "NegativeAcknowledge",
-     .requestFunction = 3,
-     .fixedReply = 0,
-     .fReadEvent = 0,
-     .line = {Bytes({0x05, 0x83, 0x07, 0xAA, 0xBB})},
-     .result = kRxFrame,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol) Negative acknowledgment (PLC 5)"}},
-    {.name = "MemoryParityError",
-     .requestFunction = 3,
-     .fixedReply = 0,
-     .fReadEvent = 0,
-     .line = {Bytes({0x05, 0x83, 0x08, 0xAA, 0xBB})},
-     .result = kRxFrame,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol) Memory parity error (PLC 5)"}},
-    {.name = "IllegalDataAddressToAnEventPoll",
-     .requestFunction = 0x42,
-     .fixedReply = 0,
-     .fReadEvent = 1,
-     .line = {Bytes({0x05, 0xC2, 0x02, 0xAA, 0xBB})},
-     .result = kRxFrame,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol) Illegal data address (PLC 5)"}},
-    {.name = "IllegalDataAddressToAnEventRepeat",
-     .requestFunction = 0x43,
-     .fixedReply = 0,
-     .fReadEvent = 1,
-     .line = {Bytes({0x05, 0xC3, 0x02, 0xAA, 0xBB})},
-     .result = kRxFrame,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol) Illegal data address (PLC 5)"}},
+     .logs = {}},
     {.name = "ExceptionOfAnotherFunction",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05, 0x84, 0x01, 0xAA, 0xBB})},
      .result = kRxFrame,
      .count = 5,
      .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() Different function with 0x80 returned (PLC 5)",
-              "MERIX> Receive() (MB-protocol) Illegal function (PLC 5)"}},
-    {.name = "DeviceFailure",
-     .requestFunction = 3,
-     .fixedReply = 0,
-     .fReadEvent = 0,
-     .line = {Bytes({0x05, 0x83, 0x04, 0xAA, 0xBB})},
-     .result = kRxFailed,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol) Failure in associated device (PLC 5)"}},
-    {.name = "ExceptionCode0",
-     .requestFunction = 3,
-     .fixedReply = 0,
-     .fReadEvent = 0,
-     .line = {Bytes({0x05, 0x83, 0x00, 0xAA, 0xBB})},
-     .result = kRxFrame,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol error) (PLC 5)"}},
-    {.name = "ExceptionCode9",
-     .requestFunction = 3,
-     .fixedReply = 0,
-     .fReadEvent = 0,
-     .line = {Bytes({0x05, 0x83, 0x09, 0xAA, 0xBB})},
-     .result = kRxFrame,
-     .count = 5,
-     .reads = {"ReadFile(2)", "ReadFile(3)"},
-     .logs = {"MERIX> Receive() (MB-protocol error) (PLC 5)"}},
+     .logs = {"MERIX> Receive() Different function with 0x80 returned (PLC 5)"}},
     {.name = "ExceptionHeaderThenSilence",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05, 0x83})},
      .result = kRxFailed,
@@ -221,7 +120,6 @@ const RxCase kCases[] = {
      .logs = {"MERIX> Receive() 0x80 : RukComRead() error 7 iRead 0 (PLC 5)"}},
     {.name = "ExceptionHeaderThenSilenceWhileReadingEvents",
      .requestFunction = 0x42,
-     .fixedReply = 0,
      .fReadEvent = 1,
      .line = {Bytes({0x05, 0xC2})},
      .result = kRxFrame,
@@ -230,7 +128,6 @@ const RxCase kCases[] = {
      .logs = {"MERIX> Receive() c2h Fail rcv rest of Reply (PLC 5)"}},
     {.name = "ExceptionCutShort",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05, 0x83, 0x02}), Silence()},
      .result = kRxWrong,
@@ -240,7 +137,6 @@ const RxCase kCases[] = {
     // All but the last byte: a length check that stops one short would take it as whole.
     {.name = "ExceptionCutInItsCrc",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05,   // station
                      0x83,   // read registers, with the exception bit
@@ -253,7 +149,6 @@ const RxCase kCases[] = {
      .logs = {"MERIX> Receive(),83h : Length iRead = 2, (2,170) (PLC 5)"}},
     {.name = "DataCutShort",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05, 0x03, 0x04, 0x00, 0x01, 0x00}), Silence()},
      .result = kRxWrong,
@@ -262,7 +157,6 @@ const RxCase kCases[] = {
      .logs = {"MERIX> Receive() iRead=3 <> iToRead=6 (1,0) (PLC 5)"}},
     {.name = "OtherFunction",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05, 0x04, 0x02, 0x00, 0x01, 0xAA, 0xBB})},
      .result = kRxWrong,
@@ -271,7 +165,6 @@ const RxCase kCases[] = {
      .logs = {"MERIX> Receive() Different function returned (PLC 5)"}},
     {.name = "NoByteCount",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05, 0x03}), Silence()},
      .result = kRxFailed,
@@ -280,7 +173,6 @@ const RxCase kCases[] = {
      .logs = {"MERIX> Receive() Length Reply iRead 0, fReadEvent 0 (PLC 5)"}},
     {.name = "NoDataPart",
      .requestFunction = 3,
-     .fixedReply = 0,
      .fReadEvent = 0,
      .line = {Bytes({0x05, 0x03, 0x04}), Silence()},
      .result = kRxFailed,
@@ -289,7 +181,6 @@ const RxCase kCases[] = {
      .logs = {"MERIX> Receive() rc=7, fReadEvent=0, iRead=0 (PLC 5)"}},
     {.name = "NoDataPartWhileReadingEvents",
      .requestFunction = 0x42,
-     .fixedReply = 0,
      .fReadEvent = 1,
      .line = {Bytes({0x05, 0x42, 0x08}), Silence()},
      .result = kRxWrong,
@@ -298,7 +189,6 @@ const RxCase kCases[] = {
      .logs = {"MERIX> Receive() iRead=0 <> iToRead=10 (66,8) (PLC 5)"}},
     {.name = "EmptyEventBlock",
      .requestFunction = 0x42,
-     .fixedReply = 0,
      .fReadEvent = 1,
      .line = {Bytes({0x05, 0x42, 0x00, 0xAA, 0xBB})},
      .result = kRxFrame,
@@ -313,7 +203,6 @@ INSTANTIATE_TEST_SUITE_P(Replies, ReceiveCase, ::testing::ValuesIn(kCases),
 TEST_F(DriverTest, ReceiveLongestReplyStaysInsideTheBuffer) {
     ColdStart();
     host->txBuf[1] = 3;
-    host->fixedReply = 0;
     host->fReadEvent = 0;
     Frame reply{0x05, 0x03, 0xFF};
     reply.resize(3 + 255 + 2, 0x11);
@@ -321,7 +210,8 @@ TEST_F(DriverTest, ReceiveLongestReplyStaysInsideTheBuffer) {
     uint32_t n = 0;
     plat::WriteFile(host->hf, host->txBuf, 0, &n);
     uint32_t count = 0;
-    EXPECT_EQ(Receive(5, *host, &count), kRxFrame);
+    TraceWhy why = TraceWhy::kNone;
+    EXPECT_EQ(Receive(5, *host, &count, &why), kRxFrame);
     EXPECT_EQ(count, 260u);
 }
 
