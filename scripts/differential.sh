@@ -15,10 +15,10 @@ cleanup() {
 }
 trap cleanup EXIT
 git worktree add --detach "$work/base" "$base" >/dev/null
-# A base older than the tool runs this tree's copy of it.
-if [ ! -f "$work/base/tests/differential/differential_run.cpp" ]; then
-    mkdir -p "$work/base/tests/differential"
-    cp tests/differential/differential_run.cpp "$work/base/tests/differential/"
+# Both sides run this tree's copy of the tool: only the driver is compared.
+mkdir -p "$work/base/tests/differential"
+cp tests/differential/differential_run.cpp "$work/base/tests/differential/"
+if ! grep -q '^add_executable(merix_differential' "$work/base/tests/CMakeLists.txt"; then
     sed -n '/^add_executable(merix_differential/,/^merix_warnings(merix_differential)/p' \
         tests/CMakeLists.txt >>"$work/base/tests/CMakeLists.txt"
 fi

@@ -120,6 +120,14 @@ int32_t DoRead(CallBlock* cb) {
     // but never switched off or put into error.
     const bool tracked = HasStationEntry(station);
 
+    // The request goes out with the record's function: one that is no read (a host's record
+    // saying 5 or 6) would reach the controller as a write no WRITE line allowed.
+    if (gate.function < 0 || gate.function > 0xFF ||
+        !ReadsGates(static_cast<uint8_t>(gate.function))) {
+        Log(kLogError, "MERIX> DoRead() function %d of PLC %d reads no gates, nothing sent",
+            gate.function, station);
+        return kResultRefused;
+    }
     if (tracked && ctx.plcState[station] == kSwitchedOff) {
         Log(kLogDetail, "MERIX> DoRead() Communication with PLC %d switched off", station);
         return kResultFailed;

@@ -155,7 +155,7 @@ private:
             reply[4] = write.value[3];
             reply[5] = write.value[2];
         }
-        switch (Below(9)) {
+        switch (Below(11)) {
         case 0:
             merix::fake::QueueSilence();
             return;
@@ -175,6 +175,17 @@ private:
         case 4:
             merix::fake::QueueReply(Frame(reply.begin(), reply.begin() + 3));
             return;
+        case 5: // a whole, sound reply that carries no values
+            QueueReply(Frame{static_cast<uint8_t>(station), function, 0});
+            return;
+        case 6: { // a refusal damaged on the line
+            Frame bad = WithCrc(Frame{static_cast<uint8_t>(station),
+                                      static_cast<uint8_t>(function | 0x80),
+                                      static_cast<uint8_t>(Below(9))});
+            bad[bad.size() - 1] ^= 0x5A;
+            merix::fake::QueueReply(bad);
+            return;
+        }
         default:
             break;
         }

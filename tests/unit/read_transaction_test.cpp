@@ -207,6 +207,17 @@ TEST_F(ReadTest, ClosedPortRefusesWithoutTraffic) {
     EXPECT_EQ(Requests(), 0u);
 }
 
+// A record whose function is a write would otherwise go out as a write no WRITE line allowed.
+TEST_F(ReadTest, RecordOfAnotherFunctionSendsNothing) {
+    for (int function : {0, 5, 6, 7, 0x41, 0x46, 256, -1}) {
+        AccessGate gate("01300100", 1, function, 100);
+        EXPECT_EQ(Read(gate), 1) << function;
+        EXPECT_EQ(ReadBlock(gate), 1) << function;
+    }
+    EXPECT_EQ(Requests(), 0u);
+    EXPECT_TRUE(qorlib::Logged("MERIX> DoRead() function 6 of PLC 1 reads no gates, nothing sent"));
+}
+
 TEST_F(ReadTest, EventGatesAreNotReadFromTheLine) {
     host->debugFlag = 1;
     for (const char* text : {"E010003", "e010003"}) {
