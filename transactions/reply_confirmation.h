@@ -26,10 +26,11 @@ enum class ReplyVerdict : uint8_t {
 /// ctx.txBuf. `valuesEnd` is the least reply length that carries the values asked (0: the
 /// reply's layout alone decides). Sets `pass.why` where the verdict is a failure.
 ///
-/// The checks come in today's order, which is not one for all functions: an exception's
-/// code first for every function; then, for the event functions, the CRC before the
-/// exception bit (an event reply's function byte is only trusted once its CRC is good), and
-/// for the others the exception bit before the CRC.
+/// The checks keep the order each function has always had, which is not one for all: an
+/// exception's code first, for every function, before any CRC; then, for the event functions,
+/// the CRC before the exception bit, and for the others the exception bit before the CRC and
+/// the CRC before the echo or the count. Hosts and their operators know the retries and
+/// counts that follow from it.
 ReplyVerdict ConfirmReply(const DriverContext& ctx, RetryState& pass, uint64_t valuesEnd);
 
 } // namespace merix

@@ -179,9 +179,9 @@ private:
             QueueReply(Frame{static_cast<uint8_t>(station), function, 0});
             return;
         case 6: { // a refusal damaged on the line
-            Frame bad = WithCrc(Frame{static_cast<uint8_t>(station),
-                                      static_cast<uint8_t>(function | 0x80),
-                                      static_cast<uint8_t>(Below(9))});
+            Frame bad =
+                WithCrc(Frame{static_cast<uint8_t>(station), static_cast<uint8_t>(function | 0x80),
+                              static_cast<uint8_t>(Below(9))});
             bad[bad.size() - 1] ^= 0x5A;
             merix::fake::QueueReply(bad);
             return;

@@ -94,6 +94,7 @@ TEST_F(ReadTest, ReplyShorterThanTheBlockIsNotStored) {
     AccessGate gate("01300000", 1, 3, 0, 0, 10);
     fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x01})); // one register, ten asked
     EXPECT_EQ(ReadBlock(gate), 1);
+    EXPECT_EQ(Requests(), 1u); // whole and sound on the line: not asked again
     EXPECT_EQ(gate.value[0], 0xEE);
     EXPECT_EQ(host->plcState[1], kCommunicating);
 }

@@ -1,8 +1,8 @@
 // ConfirmReply: the verdict on every kind of whole reply, and what it counts and tells.
-#include "transactions/reply_confirmation.h"
 #include "services/host_log.h"
 #include "services/line_statistics.h"
 #include "test_support.h"
+#include "transactions/reply_confirmation.h"
 
 namespace merix::test {
 namespace {
