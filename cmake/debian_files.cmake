@@ -45,6 +45,8 @@ set(merix_tools_docs ${MERIX_DOCS})
 list(REMOVE_ITEM merix_tools_docs ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
 install(FILES ${merix_tools_docs} ${merix_deb_dir}/changelog.gz DESTINATION ${merix_tools_doc}
         COMPONENT tools EXCLUDE_FROM_ALL)
+install(FILES ${MERIX_DOC_PAGES} DESTINATION ${merix_tools_doc}/docs COMPONENT tools
+        EXCLUDE_FROM_ALL)
 install(FILES ${MERIX_SAMPLES} DESTINATION ${merix_tools_doc}/examples
         COMPONENT tools EXCLUDE_FROM_ALL)
 

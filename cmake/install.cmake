@@ -5,12 +5,12 @@ include(CMakePackageConfigHelpers)
 
 set(MERIX_SAMPLES ${PROJECT_SOURCE_DIR}/docs/samples/MERIX01.INI
                   ${PROJECT_SOURCE_DIR}/docs/samples/plant.gates)
-# Every page of the manual and its pictures, beside the README: the pages link each other by
-# their names alone.
+# The README and the changelog, and below them in docs/ every page of the manual with its
+# pictures, as in the source tree: the README links docs/<page>, the pages link each other by
+# their names and the README as ../README.md.
 file(GLOB MERIX_DOC_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md
-     ${PROJECT_SOURCE_DIR}/docs/*.png)
-set(MERIX_DOCS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-               ${MERIX_DOC_PAGES})
+     ${PROJECT_SOURCE_DIR}/docs/*.png ${PROJECT_SOURCE_DIR}/docs/*.txt)
+set(MERIX_DOCS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
 
 if(WIN32)
     # A host loads merix.dll from its driver folder; 32- and 64-bit builds each install theirs
@@ -26,7 +26,8 @@ if(WIN32)
     if(TARGET merixhost)
         install(TARGETS merixhost merix qorlib RUNTIME DESTINATION merixhost COMPONENT merixhost)
     endif()
-    install(FILES ${MERIX_DOCS} DESTINATION docs COMPONENT docs)
+    install(FILES ${MERIX_DOCS} DESTINATION . COMPONENT docs)
+    install(FILES ${MERIX_DOC_PAGES} DESTINATION docs COMPONENT docs)
     install(FILES ${MERIX_SAMPLES} DESTINATION samples COMPONENT docs)
     install(FILES ${PROJECT_SOURCE_DIR}/wireshark/merix.lua DESTINATION wireshark COMPONENT docs)
     # Read on Windows, where Notepad of older systems shows LF-only text as one line.
@@ -79,6 +80,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/wireshark/merix.lua
 
 install(FILES ${MERIX_DOCS} ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
         COMPONENT docs)
+install(FILES ${MERIX_DOC_PAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT docs)
 install(FILES ${MERIX_SAMPLES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT docs)
 include(${PROJECT_SOURCE_DIR}/cmake/man_pages.cmake)
 include(${PROJECT_SOURCE_DIR}/cmake/debian_files.cmake)

@@ -66,12 +66,13 @@ def rx(flags: int, station: int, function: int, line: bytes, cuts: bytes = WHOLE
     return bytes([flags, station, function, 0]) + cuts + line
 
 
-FIXED, EVENT = 1, 2
+# The flag bits: the request is a register write, whatever its function byte; an event read.
+AS_WRITE, EVENT = 1, 2
 receiver = {
     "read_registers": rx(0, 5, READ_REGS, with_crc(5, READ_REGS, 4, 0, 1, 0, 2)),
     "read_coils": rx(0, 1, READ_COILS, with_crc(1, READ_COILS, 1, 0x05)),
     "read_block": rx(0, 1, READ_REGS, with_crc(1, READ_REGS, 250, *range(250))),
-    "write_echo": rx(FIXED, 5, WRITE_REG, with_crc(5, WRITE_REG, 0, 100, 0, 7)),
+    "write_echo": rx(AS_WRITE, 5, WRITE_REG, with_crc(5, WRITE_REG, 0, 100, 0, 7)),
     "exception_address": rx(0, 5, READ_REGS, with_crc(5, EXCEPTION | READ_REGS, 2)),
     "exception_other_function": rx(0, 5, READ_REGS, with_crc(5, EXCEPTION | READ_INPUT_REGS, 1)),
     "exception_device": rx(0, 5, READ_REGS, with_crc(5, EXCEPTION | READ_REGS, 4)),

@@ -74,6 +74,9 @@ int BuildReadRequest(const GateAccessRecord& gate, uint8_t* frame) {
     return kReadRequestLength;
 }
 
+namespace {
+
+/// The least reply length that carries the gate's values.
 uint64_t ReplyLengthFor(const GateAccessRecord& gate) {
     // A bit block takes count/8+1 bytes, which for a multiple of 8 reaches into the CRC; a
     // register block must come from the data alone.
@@ -81,6 +84,8 @@ uint64_t ReplyLengthFor(const GateAccessRecord& gate) {
     const uint64_t end = uint64_t{kReplyHeader} + BytesNeeded(gate) + tail;
     return std::max<uint64_t>(end, kReplyHeader + kCrcLength);
 }
+
+} // namespace
 
 bool StoreReadValues(const GateAccessRecord& gate, const uint8_t* reply, uint32_t replyLength) {
     // Nothing may come from bytes that did not arrive in this reply.

@@ -1,7 +1,7 @@
 // The attempt loop that reads, writes and event reads share: the retry discipline with its
-// pause, the request, the reply, and the line trace's account of each attempt. What differs
-// between the transactions (their log lines, their checks of a reply, their recoveries) stays
-// theirs, in the steps they hand to the loop.
+// pause, the request, the reply and its confirmation, and the line trace's account of each
+// attempt. What differs between the transactions (their log lines, what a verdict on a reply
+// means for them, their recoveries) stays theirs, in the steps they hand to the loop.
 #pragma once
 
 #include "merix/vpi.h"

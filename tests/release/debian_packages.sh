@@ -41,7 +41,7 @@ check_debian_packages() {
     expect_files "$work/merix-tools.txt" merix-tools usr/bin/merixhost usr/bin/h51sim \
         usr/share/man/man1/merixhost.1.gz usr/share/man/man1/h51sim.1.gz \
         $doc/copyright $doc/changelog.Debian.gz $doc/changelog.gz $doc/README.md \
-        $doc/merixhost.md $doc/h51sim.md $doc/host-interface.md $doc/examples/MERIX01.INI $doc/examples/plant.gates \
+        $doc/docs/merixhost.md $doc/docs/h51sim.md $doc/docs/host-interface.md $doc/examples/MERIX01.INI $doc/examples/plant.gates \
         usr/share/merix/demo/demo.gates usr/share/merix/demo/demo-plant.json \
         usr/share/merix/wireshark/merix.lua
     # dpkg refuses to install a package with a file that another one already holds.

@@ -52,7 +52,7 @@ expect_files "$work/installed.txt" "the installation" \
     lib/cmake/merix/merixConfigVersion.cmake lib/cmake/merix/merixTargets.cmake \
     lib/pkgconfig/merix.pc bin/merixhost bin/h51sim share/man/man1/merixhost.1.gz \
     share/man/man1/h51sim.1.gz share/doc/merix/README.md share/doc/merix/LICENSE \
-    share/doc/merix/CHANGELOG.md share/doc/merix/merixhost.md share/doc/merix/h51sim.md share/doc/merix/host-interface.md \
+    share/doc/merix/CHANGELOG.md share/doc/merix/docs/merixhost.md share/doc/merix/docs/h51sim.md share/doc/merix/docs/host-interface.md \
     share/doc/merix/examples/MERIX01.INI share/doc/merix/examples/plant.gates \
     share/merix/demo/demo.gates share/merix/demo/demo-plant.json share/merix/wireshark/merix.lua
 # The Debian packages' own files (copyright, changelogs, their docs) stay out of it.
@@ -147,7 +147,7 @@ if [ -n "$cross" ] && [ -f "$cross/CPackConfig.cmake" ] && [ -f "$cross/merix.dl
         expected=("$top/INSTALL.txt" "$top/LICENSE.txt" "$top/THIRD-PARTY.txt"
             "$top/driver/x86/merix.dll" "$top/merixhost/merixhost.exe"
             "$top/merixhost/merix.dll" "$top/merixhost/QORLIB.dll"
-            "$top/docs/README.md" "$top/docs/CHANGELOG.md" "$top/docs/merixhost.md"
+            "$top/README.md" "$top/CHANGELOG.md" "$top/docs/merixhost.md"
             "$top/docs/host-interface.md"
             "$top/samples/MERIX01.INI" "$top/samples/plant.gates" "$top/wireshark/merix.lua")
         if grep -q "the zip takes the 64-bit driver" "$work/zip.log"; then

@@ -104,10 +104,11 @@ const ConfirmCase kCases[] = {
      .why = TraceWhy::kNone,
      .counted = {1, 0, 0},
      .logs = {"MERIX> Receive() (MB-protocol) Illegal data address (PLC 5)"}},
-    {.name = "IllegalDataValue",
+    // A refusing code settles the attempt before the CRC is looked at.
+    {.name = "IllegalDataValueWithABadCrc",
      .request = kReadTwo,
      .reply = {0x05, 0x83, 0x03},
-     .crc = Crc::kGood,
+     .crc = Crc::kBad,
      .valuesEnd = kTwoRegisters,
      .verdict = ReplyVerdict::kRefused,
      .why = TraceWhy::kNone,
