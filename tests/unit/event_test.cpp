@@ -499,14 +499,21 @@ TEST_F(EventTest, BadReplyToTheLastPollLeavesARepeatForTheNextRead) {
 
 TEST_F(EventTest, RefusedRepeatEndsTheReadWith0) {
     Initialise();
+    fake::QueueReply(kBlockA);
+    ASSERT_EQ(Poll(), 0);
     host->fRE[5] = 1;
     fake::QueueReply(WithCrc({0x05,    // station
                               0xC3,    // event repeat block, exception bit
                               0x02})); // exception 2: no block to repeat
     EXPECT_EQ(Poll(), 0);
-    EXPECT_EQ(Sent(0), 0x43);
+    EXPECT_EQ(Sent(1), 0x43);
     EXPECT_EQ(host->fRE[5], 0u);
     EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() ANL rp1 : Received C3"));
+    // The refusal is no block: the one delivered before is still known as delivered.
+    host->fRE[5] = 1;
+    fake::QueueReply(kRepeatA);
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(Values("E050001"), std::vector<double>{1});
 }
 
 TEST_F(EventTest, OverflowRaisesTheAlertReinitialisesAndEndsIt) {
