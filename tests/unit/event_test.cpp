@@ -587,6 +587,21 @@ TEST_F(EventTest, SilentStationGoesIntoError) {
     EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() Receive : sRetry=0 ret 2"));
 }
 
+TEST_F(EventTest, StationWhoseBlocksAreAlwaysDamagedGoesIntoError) {
+    Initialise();
+    // Each damaged block asks for itself again: the poll, then four repeats.
+    for (uint8_t function : {0x42, 0x43, 0x43, 0x43, 0x43}) {
+        Frame damaged = Block(5, function, {Record(1, 1, 0, 0, 0, 10)});
+        damaged.back() ^= 0xFF;
+        fake::QueueReply(damaged);
+    }
+    EXPECT_EQ(Poll(), 2);
+    EXPECT_EQ(fake::Written().size(), 5u);
+    EXPECT_EQ(host->plcState[5], kInError);
+    EXPECT_EQ(host->fRE[5], 1u) << "the last block may have left the controller";
+    EXPECT_TRUE(qorlib::Logged("MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2"));
+}
+
 TEST_F(EventTest, SwitchedOffOrUntabledStationsAreRefusedWithoutTraffic) {
     host->plcState[5] = kSwitchedOff;
     host->fReadEvent = 0;
