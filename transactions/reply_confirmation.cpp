@@ -13,11 +13,8 @@ namespace merix {
 
 namespace {
 
-bool IsEventRefusal(uint8_t function) {
-    return (function & kExceptionBit) != 0 && IsEventFunction(function & ~kExceptionBit);
-}
-
-/// What an exception's code says of the request, with the code's detail line.
+/// What an exception's code says of the request, with the code's detail line. `function` is
+/// the reply's, with the exception bit.
 ReplyVerdict CodeVerdict(uint8_t code, uint8_t function, int32_t station) {
     switch (code) {
     case kIllegalFunction:
@@ -27,7 +24,8 @@ ReplyVerdict CodeVerdict(uint8_t code, uint8_t function, int32_t station) {
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal data address (PLC %d)", station);
         // The event functions answer "no such data" when a block cannot be repeated or the
         // event count does not match; the event transaction handles those itself.
-        return IsEventRefusal(function) ? ReplyVerdict::kException : ReplyVerdict::kRefused;
+        return IsEventFunction(function & ~kExceptionBit) ? ReplyVerdict::kException
+                                                          : ReplyVerdict::kRefused;
     case kIllegalDataValue:
         Log(kLogDetail, "MERIX> Receive() (MB-protocol) Illegal data value (PLC %d)", station);
         return ReplyVerdict::kRefused;

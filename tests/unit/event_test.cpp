@@ -587,19 +587,41 @@ TEST_F(EventTest, SilentStationGoesIntoError) {
     EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() Receive : sRetry=0 ret 2"));
 }
 
-TEST_F(EventTest, StationWhoseBlocksAreAlwaysDamagedGoesIntoError) {
-    Initialise();
-    // Each damaged block asks for itself again: the poll, then four repeats.
-    for (uint8_t function : {0x42, 0x43, 0x43, 0x43, 0x43}) {
-        Frame damaged = Block(5, function, {Record(1, 1, 0, 0, 0, 10)});
-        damaged.back() ^= 0xFF;
-        fake::QueueReply(damaged);
+TEST_F(EventTest, StationThatNeverAnswersWellGoesIntoError) {
+    // Each damaged or refused poll asks for its block again: the poll, then four repeats.
+    const std::vector<uint8_t> functions{0x42, 0x43, 0x43, 0x43, 0x43};
+    struct Case {
+        const char* what;
+        Frame (*reply)(uint8_t function);
+        const char* lastLine;
+    };
+    const Case cases[] = {
+        {"damaged",
+         [](uint8_t function) {
+             Frame damaged = Block(5, function, {Record(1, 1, 0, 0, 0, 10)});
+             damaged.back() ^= 0xFF;
+             return damaged;
+         },
+         "MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2"},
+        {"refused",
+         [](uint8_t) {
+             return WithCrc({0x05, 0xC2, 0x01});
+         }, // the poll's refusal, every time
+         "MERIX> ReadEvent() ANL rp1 : sRetry=0 ret 2"},
+    };
+    for (const Case& c : cases) {
+        host->plcState[5] = kCommunicating;
+        host->fEF[5] = 1;
+        Initialise();
+        for (uint8_t function : functions) {
+            fake::QueueReply(c.reply(function));
+        }
+        EXPECT_EQ(Poll(), 2) << c.what;
+        EXPECT_EQ(fake::Written().size(), 5u) << c.what;
+        EXPECT_EQ(host->plcState[5], kInError) << c.what;
+        EXPECT_EQ(host->fRE[5], 1u) << c.what << ": the last block may have left the controller";
+        EXPECT_TRUE(qorlib::Logged(c.lastLine)) << c.what;
     }
-    EXPECT_EQ(Poll(), 2);
-    EXPECT_EQ(fake::Written().size(), 5u);
-    EXPECT_EQ(host->plcState[5], kInError);
-    EXPECT_EQ(host->fRE[5], 1u) << "the last block may have left the controller";
-    EXPECT_TRUE(qorlib::Logged("MERIX>  ReadEvent() wrong CRC  : sRetry=0 ret 2"));
 }
 
 TEST_F(EventTest, SwitchedOffOrUntabledStationsAreRefusedWithoutTraffic) {
