@@ -516,6 +516,19 @@ TEST_F(EventTest, RefusedRepeatEndsTheReadWith0) {
     EXPECT_EQ(Values("E050001"), std::vector<double>{1});
 }
 
+// Its function byte is taken at its word even when its CRC is bad: one request, and done.
+TEST_F(EventTest, DamagedRefusalOfARepeatEndsTheReadWith0) {
+    Initialise();
+    host->fRE[5] = 1;
+    Frame refusal = WithCrc({0x05, 0xC3, 0x02});
+    refusal.back() ^= 0xFF;
+    fake::QueueReply(refusal);
+    EXPECT_EQ(Poll(), 0);
+    EXPECT_EQ(fake::Written().size(), 1u);
+    EXPECT_EQ(host->fRE[5], 0u);
+    EXPECT_TRUE(qorlib::Logged("MERIX> ReadEvent() CRC ANL rp1 : Received C3"));
+}
+
 TEST_F(EventTest, OverflowRaisesTheAlertReinitialisesAndEndsIt) {
     Initialise();
     fake::QueueReply(Block(5, 0x42, {Record(1, 1, 0, 0, 0, 10)}, kOverflowMarker));
