@@ -22,6 +22,15 @@ inline constexpr uint32_t kReplyOverhead = 5;
 inline constexpr std::size_t kExceptionReplyLength = 5;
 /// A single write's reply, the request again: station, function, address, value, CRC.
 inline constexpr std::size_t kEchoReplyLength = 8;
+/// A request carries its first address in 16 bits; a gate's five digits reach 99999.
+inline constexpr int64_t kMaxModbusAddress = 0xFFFF;
+
+/// Whether `count` items from `first` on can be asked for: the request has no room for any
+/// address beyond 16 bits, whose low half would name another coil or register.
+constexpr bool FitsModbusAddresses(int64_t first, int64_t count) {
+    const int64_t last = first + (count > 1 ? count - 1 : 0);
+    return first >= 0 && last <= kMaxModbusAddress;
+}
 
 /// Modbus exception codes, as a station that refuses a request answers them.
 enum ExceptionCode : uint8_t {

@@ -67,7 +67,7 @@ void LogSlowRead(const DriverContext& ctx, const char* format, double& started) 
 int BuildReadRequest(const GateAccessRecord& gate, uint8_t* frame) {
     frame[0] = static_cast<uint8_t>(gate.station);
     frame[1] = static_cast<uint8_t>(gate.function);
-    frame[2] = static_cast<uint8_t>(gate.address >> 8); // only the low 16 bits go on the line
+    frame[2] = static_cast<uint8_t>(gate.address >> 8); // DoRead refused any beyond 16 bits
     frame[3] = static_cast<uint8_t>(gate.address);
     frame[4] = static_cast<uint8_t>(gate.count >> 8);
     frame[5] = static_cast<uint8_t>(gate.count);
@@ -131,6 +131,12 @@ int32_t DoRead(CallBlock* cb) {
         !ReadsGates(static_cast<uint8_t>(gate.function))) {
         Log(kLogError, "MERIX> DoRead() function %d of PLC %d reads no gates, nothing sent",
             gate.function, station);
+        return kResultRefused;
+    }
+    if (!FitsModbusAddresses(gate.address, gate.count)) {
+        Log(kLogError,
+            "MERIX> DoRead() address %d (%d values) of PLC %d is beyond 65535, nothing sent",
+            gate.address, gate.count, station);
         return kResultRefused;
     }
     if (tracked && ctx.plcState[station] == kSwitchedOff) {

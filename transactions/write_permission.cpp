@@ -6,14 +6,12 @@
 
 #include "gates/address_parser.h"
 #include "serial/function_table.h"
+#include "serial/protocol.h"
 
 namespace merix {
 
 namespace {
 
-/// A request carries 16 address bits; the parser reads five digits. A rule for an address the
-/// line cannot carry would allow another address's write.
-constexpr int32_t kHighestAddress = 0xFFFF;
 constexpr int32_t kHighestStation = 99; // two digits
 
 /// [begin, end) without blanks on either side.
@@ -46,7 +44,7 @@ bool ReadGate(const char* begin, const char* end, DriverContext& ctx, GateParseR
     const bool parsed = Parse(&cb) == kResultOk;
     rec.addressString = nullptr; // the copy ends here
     return parsed && (rec.function == kReadCoils || rec.function == kReadHoldingRegisters) &&
-           rec.address >= 0 && rec.address <= kHighestAddress;
+           FitsModbusAddresses(rec.address, 1); // a rule beyond it would allow another's write
 }
 
 bool IsTwoDigits(const char* value) {

@@ -257,6 +257,11 @@ int32_t ControllerWrite(DriverContext& ctx, const GateAccessRecord& gate, const 
         out.why.Append("refused by the WRITE lines");
     } else if (!JournalReady(ctx, *settings, text)) {
         return kResultRefused; // nothing the journal could record
+    } else if (!FitsModbusAddresses(gate.address, 1)) {
+        // Its low 16 bits would name another register of the controller.
+        out.why.Append("address beyond 65535");
+        Log(kLogError, "MERIX> SingleWrite() gate %s: address %d is beyond 65535, not written",
+            text, gate.address);
     } else if (ctx.comOn == 0) {
         out.why.Append("port closed"); // the entry refuses most of these before us
     } else if (const FunctionRow* read = GateRead(gate);

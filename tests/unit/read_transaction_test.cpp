@@ -33,12 +33,27 @@ TEST_F(ReadTest, SingleRegisterGoesOnTheLineAndLandsAtOffsetTwo) {
     EXPECT_EQ(gate.value[0], 0xEE) << "bytes 0 and 1 are the host's";
 }
 
-TEST_F(ReadTest, AddressGoesOnTheLineAsItsLow16Bits) {
-    AccessGate gate("01370000", 1, 3, 70000);
-    fake::QueueReply(WithCrc({0x01, 0x03, 0x02, 0x00, 0x01}));
-    Read(gate);
-    EXPECT_EQ(fake::Written()[0][2], 0x11); // 70000 & 0xFFFF = 4464 = 0x1170
-    EXPECT_EQ(fake::Written()[0][3], 0x70);
+// Five digits reach 99999; the request's low 16 bits of 65537 would read register 1.
+TEST_F(ReadTest, AddressesBeyond16BitsAreNotAsked) {
+    struct Case {
+        int32_t address;
+        int32_t count;
+        bool asked;
+    };
+    for (const Case c : {Case{65535, 1, true}, Case{65530, 6, true}, Case{65536, 1, false},
+                         Case{65530, 7, false}, Case{99999, 1, false}, Case{-1, 1, false}}) {
+        fake::ClearWritten();
+        AccessGate gate("01300100", 1, 3, c.address, 0, c.count);
+        EXPECT_EQ(ReadBlock(gate), c.asked ? 2 : 1) << c.address << "+" << c.count; // silent line
+        ASSERT_EQ(Requests() != 0, c.asked) << c.address << "+" << c.count;
+        if (c.asked) {
+            EXPECT_EQ(fake::Written()[0][2], c.address >> 8); // address, high byte first
+            EXPECT_EQ(fake::Written()[0][3], c.address & 0xFF);
+        }
+        host->plcState[1] = kCommunicating;
+    }
+    EXPECT_TRUE(qorlib::Logged(
+        "MERIX> DoRead() address 65530 (7 values) of PLC 1 is beyond 65535, nothing sent"));
 }
 
 TEST_F(ReadTest, SingleDigitalTakesBitZero) {

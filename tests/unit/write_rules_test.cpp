@@ -262,6 +262,21 @@ INSTANTIATE_TEST_SUITE_P(
                     "attempts=0 result=2 why=station demoted"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The request's low 16 bits of 65537 would write register 1, which the WRITE line allows.
+TEST_F(WriteRulesTest, AddressBeyond16BitsIsNeverWrittenAndIsJournaled) {
+    Start("JOURNAL = j.log\nWRITE = 04\n");
+    AccessGate gate("04365537", 4, 3, 65537);
+    EXPECT_EQ(Write(gate, 1), kResultRefused);
+    EXPECT_TRUE(fake::Written().empty());
+    EXPECT_TRUE(qorlib::Logged(
+        "MERIX> SingleWrite() gate 04365537: address 65537 is beyond 65535, not written",
+        kLogError));
+    const std::vector<std::string> lines = Lines("j.log");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find("attempts=0 result=1 why=address beyond 65535"), std::string::npos)
+        << lines[1];
+}
+
 TEST_F(WriteRulesTest, ClockBroadcastIsJournaledWithTheTimeItCarries) {
     Start("JOURNAL = j.log\nWRITE = $TIME\n");
     AccessGate clock("$TIME", 0, 3, 0xFFFC);
