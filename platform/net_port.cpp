@@ -34,6 +34,9 @@ struct Port {
     net::Socket socket = net::kNoSocket;
     uint32_t lostError = 0; ///< the code of the failure that lost the connection; 0 connected
     CommTimeouts timeouts;
+    /// The open's bound, the host's reply timeout: the read timeout of the open (1000 ms, and
+    /// still so after a ReOpenCom) must not stretch a negotiation or a reconnect past it.
+    uint32_t openBoundMs = 0;
     Dcb dcb;
     bool dcbSet = false;
     telnet::Decoder decoder;
@@ -393,6 +396,17 @@ std::size_t Held(const Port& port) {
     return port.tail - port.head;
 }
 
+/// What a connect or the server's answers may take: the shorter of the read timeout and the
+/// open's bound, whichever is set; kConnectBoundMs where neither is.
+uint32_t WaitBoundMs(const Port& port) {
+    const uint32_t read = port.timeouts.readTotalTimeoutConstant;
+    if (read == 0 || port.openBoundMs == 0) {
+        const uint32_t bound = std::max(read, port.openBoundMs);
+        return bound == 0 ? kConnectBoundMs : bound;
+    }
+    return std::min(read, port.openBoundMs);
+}
+
 } // namespace
 
 bool Owns(Handle h) {
@@ -424,7 +438,8 @@ Handle Open(const NetAddress& address, uint32_t connectTimeoutMs) {
     if (port == nullptr) {
         return kInvalidHandle;
     }
-    if (!Connect(*port, connectTimeoutMs == 0 ? kConnectBoundMs : connectTimeoutMs)) {
+    port->openBoundMs = connectTimeoutMs;
+    if (!Connect(*port, WaitBoundMs(*port))) {
         net::Close(port->socket);
         *port = Port{};
         return kInvalidHandle;
@@ -487,8 +502,7 @@ bool SetCommState(Handle h, const Dcb& dcb) {
     if (port->lostError != 0) {
         return true; // kept for the server: they go out when it is connected again
     }
-    const uint32_t bound = port->timeouts.readTotalTimeoutConstant;
-    const int64_t deadline = net::NowMs() + (bound == 0 ? kAnswerWaitMs : bound);
+    const int64_t deadline = net::NowMs() + WaitBoundMs(*port);
     return !IsRfc2217(*port) || SendLineSettings(*port, deadline) || Fail(port->lostError);
 }
 
@@ -667,8 +681,7 @@ bool Reconnect(Handle h) {
     if (port == nullptr) {
         return Fail(kErrorInvalidHandle);
     }
-    const uint32_t timeout = port->timeouts.readTotalTimeoutConstant;
-    return Connect(*port, timeout == 0 ? kConnectBoundMs : timeout);
+    return Connect(*port, WaitBoundMs(*port));
 }
 
 uint32_t Unanswered(Handle h) {

@@ -4,6 +4,7 @@
 // system, so that a log line reads the same on both.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -76,6 +77,17 @@ void Close(Socket s);
 
 /// A monotonic clock in milliseconds, for the deadlines of the calls above.
 int64_t NowMs();
+
+/// The shortest try of one address of several, unless less time is left: shorter, a try would
+/// end before a SYN-ACK from a server across a slow network could come.
+inline constexpr int64_t kMinConnectTryMs = 100;
+
+/// What the next of `untried` addresses may take of the `leftMs` a connect has: its share, so
+/// that one that swallows its SYNs leaves time for the next.
+constexpr int64_t ConnectTryMs(int64_t leftMs, std::size_t untried) {
+    const int64_t share = untried == 0 ? leftMs : leftMs / static_cast<int64_t>(untried);
+    return std::max(share, std::min(leftMs, kMinConnectTryMs));
+}
 
 /// The codes of the failures above (Winsock's).
 inline constexpr uint32_t kErrorTimedOut = 10060;          ///< WSAETIMEDOUT

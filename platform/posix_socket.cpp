@@ -116,7 +116,8 @@ bool Connect(const AddressList& addresses, uint32_t timeoutMs, Connection* out, 
             *error = kErrorTimedOut;
             break;
         }
-        fd = ConnectOne(addresses.at[i], deadline, error);
+        const int64_t tryMs = ConnectTryMs(deadline - NowMs(), addresses.count - i);
+        fd = ConnectOne(addresses.at[i], std::min(deadline, NowMs() + tryMs), error);
     }
     if (fd < 0) {
         return false;

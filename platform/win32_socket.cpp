@@ -344,10 +344,6 @@ SOCKET ConnectOne(const Address& a, int64_t deadline, Connection* out, uint32_t*
     return s;
 }
 
-/// The shortest try of an address, unless less time is left: shorter, a try would end before a
-/// SYN-ACK from a server across a slow network could come.
-constexpr int64_t kMinTryMs = 100;
-
 } // namespace
 
 bool Resolve(const char* host, uint16_t port, uint32_t timeoutMs, AddressList* out,
@@ -389,10 +385,7 @@ bool Connect(const AddressList& addresses, uint32_t timeoutMs, Connection* out, 
             if (!open[i] || left == 0) {
                 continue;
             }
-            // Each address its share of what is left, so that one that swallows its SYNs leaves
-            // time for the next.
-            const int64_t share = left / static_cast<int64_t>(untried--);
-            const int64_t tryMs = std::max(share, std::min(left, kMinTryMs));
+            const int64_t tryMs = ConnectTryMs(left, untried--);
             const SOCKET s = ConnectOne(addresses.at[i], NowMs() + tryMs, out, error);
             if (s != INVALID_SOCKET) {
                 out->socket = static_cast<Socket>(s);

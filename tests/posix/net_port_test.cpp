@@ -2,6 +2,9 @@
 // loopback that the test scripts byte by byte: what the driver's side puts on the wire and
 // makes of what the server sends, Telnet and RFC 2217 included.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -100,6 +103,20 @@ TEST_F(NetPort, Rfc2217SendsNoSettingsToAServerThatRefusesComPortControl) {
     const uint8_t frame[] = {0x01};
     ASSERT_TRUE(plat::WriteFile(handle, frame, sizeof frame, &n));
     EXPECT_EQ(server.Received(1), (Bytes{0x01})) << "no setting went out before the data";
+}
+
+// The open sets a 1000 ms read timeout (a ReOpenCom keeps it); the host's reply timeout, the
+// open's bound, still holds a server that never settles COM port control.
+TEST_F(NetPort, Rfc2217SettingsWaitNoLongerThanTheOpensBound) {
+    handle = plat::CreateFileA(server.Url("rfc2217://").c_str(), 200);
+    ASSERT_NE(handle, plat::kInvalidHandle) << plat::LastError();
+    plat::CommTimeouts t;
+    t.readTotalTimeoutConstant = 5000;
+    ASSERT_TRUE(plat::SetCommTimeouts(handle, t));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(plat::SetCommState(handle, plat::Dcb{}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_EQ(plat::UnansweredSettings(handle), plat::kComPortRefused) << "none went out";
 }
 
 TEST_F(NetPort, Rfc2217DoublesIacBothWaysAndAnswersNegotiation) {
@@ -250,6 +267,52 @@ TEST(NetPortOpen, FailsWithTheReasonAndWithinItsBound) {
         const uint32_t error = plat::LastError();
         EXPECT_TRUE(error == c.error || (c.orElse != 0 && error == c.orElse)) << c.name << error;
     }
+}
+
+/// A listening socket on the loopback with room for one waiting connection, which `Fill` takes:
+/// then it drops every SYN, as a host that is down or filtered does.
+struct Listener {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int filler = -1;
+    uint16_t port = 0;
+    Listener() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(listen(fd, 0), 0);
+        EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length), 0);
+        port = ntohs(a.sin_port);
+    }
+    void Fill() {
+        filler = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        EXPECT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    }
+    ~Listener() {
+        close(filler);
+        close(fd);
+    }
+};
+
+TEST(NetConnect, AnAddressThatSwallowsItsSynsLeavesTimeForTheNext) {
+    Listener silent;
+    silent.Fill();
+    Listener live;
+    plat::net::AddressList list;
+    uint32_t error = 0;
+    plat::net::AddressList one;
+    ASSERT_TRUE(plat::net::Resolve("127.0.0.1", silent.port, 100, &one, &error));
+    list.at[list.count++] = one.at[0];
+    ASSERT_TRUE(plat::net::Resolve("127.0.0.1", live.port, 100, &one, &error));
+    list.at[list.count++] = one.at[0];
+    plat::net::Connection c;
+    ASSERT_TRUE(plat::net::Connect(list, 2000, &c, &error)) << error;
+    plat::net::Close(c.socket);
 }
 
 } // namespace
