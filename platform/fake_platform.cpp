@@ -518,6 +518,13 @@ bool Read(Handle h, void* buffer, uint32_t count, uint32_t* read) {
             input.pop_front();
             break;
         }
+        if (piece.readyUs > M().clockUs) {
+            // Not received yet: the read waits for them, as a port's would, or ends first.
+            if (piece.readyUs > deadline) {
+                break;
+            }
+            fake::AdvanceUs(piece.readyUs - M().clockUs);
+        }
         auto n = std::min<std::size_t>(count - *read, piece.bytes.size());
         if (piece.atUs != 0 && charUs > 0.0) {
             // Only the bytes on the wire by the deadline; the read waits for them.

@@ -39,6 +39,26 @@ bool SwitchedBeforeAnyAnswer(const DriverContext& ctx, uint32_t length) {
     return static_cast<double>(ctx.pracDelay) < length * charMs + quietMs;
 }
 
+/// Whether the reply to the request in ctx.txBuf repeats it, so that it cannot show its echo.
+bool ReplyRepeatsRequest(const DriverContext& ctx, uint32_t length) {
+    return length > 1 && (ctx.txBuf[1] == kWriteSingleCoil || ctx.txBuf[1] == kWriteSingleRegister);
+}
+
+/// Whether the echo may still be found on this line: a serial line not yet known to echo.
+bool EchoUnknown(const InstanceRoom& room) {
+    // A device server turns the line around itself and hears nothing of it.
+    return !room.settings.echo && !room.echoSeen && !LineTurnOf(room.direction).OnTheNetwork();
+}
+
+void SayLineEchoes(const DriverContext& ctx, InstanceRoom& room) {
+    room.echoSeen = true;
+    const std::string_view port = LinePortName(ctx);
+    Log(kLogError,
+        "MERIX> %.*s echoes every request: its echo is read before each reply from now on; put "
+        "ECHO = ON in the initialisation file, so that no write is confirmed by its own echo",
+        static_cast<int>(port.size()), port.data());
+}
+
 } // namespace
 
 bool TakeLineEcho(const DriverContext& ctx, int32_t station, uint32_t length) {
@@ -46,6 +66,7 @@ bool TakeLineEcho(const DriverContext& ctx, int32_t station, uint32_t length) {
     if (room == nullptr) {
         return true;
     }
+    room->earlyLength = room->earlyAt = 0; // nothing of an earlier request's reception
     if (room->settings.echo || room->echoSeen) {
         if (EchoMatches(ctx, length)) {
             return true;
@@ -53,14 +74,10 @@ bool TakeLineEcho(const DriverContext& ctx, int32_t station, uint32_t length) {
         CountLine(ctx, station, LineCounter::kEcho);
         return false;
     }
-    // A device server turns the line around itself and hears nothing of it.
-    room->earlyLength = room->earlyAt = 0;
     // A single write's reply repeats its request byte for byte: from a station that answers
     // at once (a slave on a pseudo-terminal, one that does not wait out the silence) it would
     // pass for an echo. Only a request whose reply differs from it can show the echo.
-    const bool replyRepeatsRequest =
-        length > 1 && (ctx.txBuf[1] == kWriteSingleCoil || ctx.txBuf[1] == kWriteSingleRegister);
-    if (LineTurnOf(room->direction).OnTheNetwork() || replyRepeatsRequest ||
+    if (!EchoUnknown(*room) || ReplyRepeatsRequest(ctx, length) ||
         !SwitchedBeforeAnyAnswer(ctx, length)) {
         return true;
     }
@@ -84,12 +101,37 @@ bool TakeLineEcho(const DriverContext& ctx, int32_t station, uint32_t length) {
         room->earlyLength = read + rest; // the request's first bytes, then something else
         return true;
     }
-    room->echoSeen = true;
-    const std::string_view port = LinePortName(ctx);
-    Log(kLogError,
-        "MERIX> %.*s echoes every request: its echo is read before each reply from now on; put "
-        "ECHO = ON in the initialisation file, so that no write is confirmed by its own echo",
-        static_cast<int>(port.size()), port.data());
+    SayLineEchoes(ctx, *room);
+    return true;
+}
+
+bool TakeLateLineEcho(DriverContext& ctx, uint32_t length, uint32_t received) {
+    InstanceRoom* room = FindInstanceRoom(ctx);
+    if (room == nullptr || !EchoUnknown(*room) || ReplyRepeatsRequest(ctx, length) ||
+        received < 3 || length > sizeof ctx.rxBuf || received > sizeof ctx.rxBuf ||
+        std::memcmp(ctx.rxBuf, ctx.txBuf, std::min(received, length)) != 0) {
+        return false;
+    }
+    if (received < length) {
+        // The rest of the echo, when it is there already: no reply that failed waits longer
+        // for being compared. What is no echo is dropped, as the failed reply's rest would be.
+        uint32_t read = 0;
+        if (ComPending(ctx.hf) < length - received ||
+            ComRead(ctx.hf, ctx.rxBuf + received, length - received, &read) != kComOk ||
+            read != length - received ||
+            std::memcmp(ctx.rxBuf + received, ctx.txBuf + received, read) != 0) {
+            return false;
+        }
+    } else {
+        const uint32_t behind = received - length; // the reply's first bytes
+        if (behind > sizeof room->early) {
+            return false;
+        }
+        std::memcpy(room->early, ctx.rxBuf + length, behind);
+        room->earlyLength = behind;
+        room->earlyAt = 0;
+    }
+    SayLineEchoes(ctx, *room);
     return true;
 }
 

@@ -22,4 +22,13 @@ namespace merix {
 /// echo of the request.
 bool TakeLineEcho(const DriverContext& ctx, int32_t station, uint32_t length);
 
+/// The `received` bytes in ctx.rxBuf were read as the reply to the request of `length` bytes.
+/// On a serial line not known to echo, a reply that begins with that request, byte for byte and
+/// with its CRC, is its echo come late (an adapter that hands on received bytes late): the rest
+/// of the echo is read, the bytes behind it are left for the next reception, and the line
+/// echoes from then on until the next open, said in one level-32 line. True when it was the
+/// echo: the reply is still to come. A single write's reply repeats its request and cannot
+/// show it.
+bool TakeLateLineEcho(DriverContext& ctx, uint32_t length, uint32_t received);
+
 } // namespace merix

@@ -67,6 +67,9 @@ Then AwaitReply(DriverContext& ctx, RetryState& pass, TransactionSteps& steps, b
     }
     TraceWhy rxWhy = TraceWhy::kNone;
     ReceiveResult received = Receive(pass.station, ctx, &pass.replyLength, &rxWhy);
+    if (TakeLateLineEcho(ctx, length, pass.replyLength)) {
+        received = Receive(pass.station, ctx, &pass.replyLength, &rxWhy); // the reply behind it
+    }
     ReplyVerdict verdict = ReplyVerdict::kConfirmed;
     if (received == kRxFrame) {
         verdict = ConfirmReply(ctx, pass, steps.ValuesEnd());

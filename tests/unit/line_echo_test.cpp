@@ -9,12 +9,17 @@ namespace merix::test {
 namespace {
 
 const Frame kRegisters = WithCrc({0x01, 0x03, 0x02, 0x12, 0x34}); // station 1: 0x1234
+const Frame kReadRequest = WithCrc({0x01,                         // station
+                                    0x03,                         // read holding registers
+                                    0x00, 0x64,                   // address 100
+                                    0x00, 0x01});                 // one register
 
 struct EchoCase {
     const char* name;
     const char* ini;
     bool lineEchoes;     ///< the fake hears every request
     bool readFirst;      ///< a read of station 1 before the writes
+    bool lateEcho;       ///< the read's echo comes with its reply, after the turn
     int32_t readResult;  ///< of that read
     int32_t writeResult; ///< of a register and a coil write to station 9, which is not there
 };
@@ -25,15 +30,20 @@ TEST_P(LineEcho, NoWriteIsConfirmedByItsOwnEcho) {
     const EchoCase& c = GetParam();
     WriteFile("MERIX01.INI", c.ini);
     ASSERT_EQ(ColdStart(), 0);
-    fake::EchoRequests(c.lineEchoes);
+    fake::EchoRequests(c.lineEchoes && !c.lateEcho);
     if (c.readFirst) {
         AccessGate gate("01300100", 1, 3, 100);
-        fake::QueueReply(kRegisters);
+        if (c.lateEcho) {
+            fake::QueueReply({fake::Bytes(kReadRequest), fake::Bytes(kRegisters)});
+        } else {
+            fake::QueueReply(kRegisters);
+        }
         EXPECT_EQ(Call(kSingleRead, &gate.rec), c.readResult);
         if (c.readResult == 0) {
             EXPECT_EQ(gate.Word(), 0x1234);
         }
     }
+    fake::EchoRequests(c.lineEchoes);
     AccessGate reg("09600100", 9, 6, 100);
     reg.SetWord(0x0099);
     AccessGate coil("09500004", 9, 5, 4, kGateTypeDigital);
@@ -49,13 +59,15 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, LineEcho,
     ::testing::Values(
         // A line that does not echo: as it always was (an absent station gives silence).
-        EchoCase{"Quiet", "", false, true, 0, 2},
-        EchoCase{"EchoOn", "ECHO = ON\n", true, true, 0, 2},
+        EchoCase{"Quiet", "", false, true, false, 0, 2},
+        EchoCase{"EchoOn", "ECHO = ON\n", true, true, false, 0, 2},
         // Found by a read: its echo came while it was being sent, before any station could
         // answer, and its reply differs from it.
-        EchoCase{"FoundByARead", "", true, true, 0, 2},
+        EchoCase{"FoundByARead", "", true, true, false, 0, 2},
+        // An adapter that hands its bytes on late: the read's reply begins with its request.
+        EchoCase{"FoundLateByARead", "", true, true, true, 0, 2},
         // ECHO = ON on a line that does not echo: every attempt misses its echo.
-        EchoCase{"EchoOnButNone", "ECHO = ON\n", false, true, 2, 2}),
+        EchoCase{"EchoOnButNone", "ECHO = ON\n", false, true, false, 2, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(InDirTest, AnEchoThatDiffersIsACollisionCountedAsEcho) {
