@@ -27,15 +27,22 @@ Then FixedRequestSteps::ReceiveFailed(ReceiveResult) {
 namespace {
 
 /// What the last attempt of a transaction that failed for good met, for the demotion's line.
-const char* FailureText(const RetryState& pass) {
+const char* FailureText(const DriverContext& ctx, const RetryState& pass) {
     switch (pass.why) {
     case TraceWhy::kSendFailed:
         return "a request that could not be sent";
     case TraceWhy::kCrcBad:
         return "a bad CRC";
+    case TraceWhy::kLineEcho:
+        return "a line echo missing or changed";
     default:
-        return pass.replyLength > 0 ? "a reply cut short" : "no answer";
+        break;
     }
+    // The receiver's own reasons reach only the trace; what its reply left tells them apart.
+    if (pass.replyLength >= 3 && (ctx.rxBuf[1] & kExceptionBit) != 0) {
+        return "an exception reply";
+    }
+    return pass.replyLength > 0 ? "a reply cut short" : "no answer";
 }
 
 } // namespace
@@ -49,7 +56,7 @@ void PutIntoError(DriverContext& ctx, const RetryState& pass) {
         TraceStationPutIntoError(ctx, station);
     }
     ctx.plcState[station] = kInError;
-    Demote(ctx, station, FailureText(pass));
+    Demote(ctx, station, FailureText(ctx, pass));
 }
 
 namespace {

@@ -10,6 +10,7 @@
 
 #include "serial/crc16.h"
 #include "sim/line_timing.h"
+#include "sim/options.h"
 #include "sim/reply.h"
 
 namespace h51sim {
@@ -142,6 +143,28 @@ TEST(FaultKindNames, ManPageListsEveryKindAndNoOther) {
         names.emplace_back(name);
     }
     EXPECT_EQ(listed, names) << "docs/man/h51sim.1 follows kFaultKindNames";
+}
+
+TEST(ManPage, NamesEveryOptionOfTheHelp) {
+    Options options;
+    char name[] = "h51sim";
+    char help[] = "--help";
+    char* argv[] = {name, help};
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(ParseOptions(2, argv, options), 0);
+    const std::string text = ::testing::internal::GetCapturedStdout();
+    std::ifstream in(H51SIM_MAN_PAGE);
+    std::stringstream page;
+    page << in.rdbuf();
+    // roff escapes each minus of an option: \-\-any\-baud
+    const std::string unescaped = std::regex_replace(page.str(), std::regex(R"(\\-)"), "-");
+    const std::regex option("--[a-z0-9-]+");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+         it != std::sregex_iterator(); ++it) {
+        EXPECT_NE(unescaped.find(it->str()), std::string::npos)
+            << "docs/man/h51sim.1 lacks " << it->str();
+    }
+    EXPECT_NE(text.find("--tap"), std::string::npos) << text;
 }
 
 struct TimingCase {

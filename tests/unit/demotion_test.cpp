@@ -77,6 +77,26 @@ INSTANTIATE_TEST_SUITE_P(Transactions, DemotedStation,
                                            RefusedCase{"EventRead", kSingleRead, "$EVENT", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The demotion's line names what the last attempt met, so that the operator knows where to look.
+TEST_F(DemotionTest, TheLineSaysWhatTheStationAnswered) {
+    const Frame exception = WithCrc({0x01,   // station
+                                     0x83,   // read holding registers, exception bit
+                                     0x04}); // device failure
+    const struct {
+        Frame reply; ///< to every attempt; empty: silence
+        const char* why;
+    } cases[] = {{{}, "no answer"}, {exception, "an exception reply"}};
+    for (const auto& c : cases) {
+        Start("DEMOTE = 10\n");
+        for (int i = 0; i < 5 && !c.reply.empty(); ++i) {
+            fake::QueueReply(c.reply);
+        }
+        EXPECT_EQ(Call(kSingleRead, &gate.rec), kResultFailed) << c.why;
+        EXPECT_EQ(Call(kSingleRead, &gate.rec), kResultFailed) << c.why; // answered at once
+        EXPECT_EQ(Logged(std::string("MERIX> PLC 1 demoted for 10 s after ") + c.why), 1) << c.why;
+    }
+}
+
 TEST_F(DemotionTest, OneProbeAfterThePeriodThenAsUsual) {
     Start("DEMOTE = 10\n");
     Demote();
