@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "serial/com_port.h"
 #include "serial/line_direction.h"
+#include "serial/line_errors.h"
 #include "serial/line_trace.h"
 #include "serial/network_link.h"
 #include "services/host_log.h"
@@ -86,12 +87,8 @@ void SetUpLink(InstanceRoom& room, const char* name, plat::Handle handle) {
     room.lastAwaited = 0;
     room.silentSinceOpen = 0;
     room.echoSeen = false;
-    plat::LineErrors before;
-    room.lineErrorsReported = ComLineErrors(handle, &before);
-    if (!room.lineErrorsReported) {
-        Log(kLogDetail, "MERIX> OpenSavedPort() %s reports no line errors: FRM, PAR and OVR stay 0",
-            name);
-    }
+    room.setUpPending = false;
+    LearnLineErrorReports(room, name, handle);
 }
 
 } // namespace

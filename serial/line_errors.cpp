@@ -2,6 +2,7 @@
 
 #include "serial/com_port.h"
 #include "serial/line_trace.h"
+#include "services/host_log.h"
 #include "services/instance_room.h"
 #include "services/line_statistics.h"
 
@@ -63,6 +64,15 @@ void PurgeStaleInput(const DriverContext& ctx) {
     }
     Count(ctx, room->lastAwaited, late);
     TraceLateLineErrors(ctx, room->lastAwaited, late.framing, late.parity, late.overrun);
+}
+
+void LearnLineErrorReports(InstanceRoom& room, const char* name, plat::Handle handle) {
+    plat::LineErrors before;
+    room.lineErrorsReported = ComLineErrors(handle, &before);
+    if (!room.lineErrorsReported) {
+        Log(kLogDetail, "MERIX> OpenSavedPort() %s reports no line errors: FRM, PAR and OVR stay 0",
+            name);
+    }
 }
 
 } // namespace merix

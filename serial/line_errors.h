@@ -8,6 +8,8 @@
 #include <cstdint>
 
 #include "merix/vpi.h"
+#include "platform/platform.h"
+#include "services/instance_room.h"
 
 namespace merix {
 
@@ -19,5 +21,9 @@ void TakeLineErrors(const DriverContext& ctx, int32_t station);
 /// Throws away the input pending before a request, and counts the errors the port reports
 /// until then, those on the bytes thrown away included, for the station awaited last.
 void PurgeStaleInput(const DriverContext& ctx);
+
+/// Whether the port just opened or connected (`name`, `handle`) can tell its line errors, kept
+/// in the room and counted from here on; a port that cannot gets one line saying so.
+void LearnLineErrorReports(InstanceRoom& room, const char* name, plat::Handle handle);
 
 } // namespace merix

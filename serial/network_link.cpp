@@ -6,6 +6,7 @@
 #include "platform/net_socket.h"
 #include "platform/telnet_codec.h"
 #include "serial/line_direction.h"
+#include "serial/line_errors.h"
 #include "serial/line_settings_text.h"
 #include "services/host_log.h"
 
@@ -133,6 +134,8 @@ void SetUpNetworkLink(InstanceRoom& room, const char* name, plat::Handle handle)
 
 void KeepNetworkLink(InstanceRoom& room, const char* name, uint32_t error) {
     room.direction = LineDirection::kServerSwitched;
+    room.setUpPending = true;
+    room.lineErrorsReported = false; // until a connection tells
     room.lastConnectMs = plat::ClockMs();
     if (!room.linkLost) {
         SayLost(name, error);
@@ -180,6 +183,16 @@ bool NetworkLinkUp(const DriverContext& ctx) {
                 name.data(), plat::LastError());
         }
         return false;
+    }
+    if (room->setUpPending) {
+        // Kept at its open: what the server agreed to, and whether it reports line errors, as
+        // an open that reached it would have said.
+        char text[sizeof room->settings.port];
+        std::snprintf(text, sizeof text, "%.*s", length, name.data());
+        room->setUpPending = false;
+        SetUpNetworkLink(*room, text, ctx.hf); // says it is back
+        LearnLineErrorReports(*room, text, ctx.hf);
+        return true;
     }
     room->linkLost = false;
     SayBack(name);

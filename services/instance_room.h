@@ -49,6 +49,8 @@ struct InstanceRoom {
     /// A network port's connection is lost, and was said so; it is tried again before a
     /// request, at most once every kReconnectEveryMs (serial/network_link.h).
     bool linkLost = false;
+    /// The port was kept unconnected at its open: its first connection is set up as an open's.
+    bool setUpPending = false;
     uint64_t lastConnectMs = 0; ///< ClockMs of the last connect, made or tried
     StationDemotion demotion[kStationCount];
     /// The line was found to echo its requests since the open (without ECHO = ON, which the

@@ -5,6 +5,7 @@
 
 #include "serial/line_settings_text.h"
 #include "services/host_log.h"
+#include "services/line_statistics.h"
 #include "test_support.h"
 
 namespace merix::test {
@@ -154,7 +155,14 @@ TEST_P(SlowServerTest, NoCommandWaitsPastTheReplyTimeoutAndTheLineHeals) {
     EXPECT_LE(fake::ClockMicros() - before, (kBoundMs + 4 * 50 + 50) * 1000) << "a read";
     fake::SlowServer(0, 0);
     fake::AdvanceClock(5000);
+    fake::QueueLineErrors({.framing = 1}); // seen while the reply came
     EXPECT_EQ(readOnce(), 0) << "back by itself";
+    // Set up at its first connection as an open that reached the server would have been.
+    EXPECT_TRUE(qorlib::Logged(std::string("MERIX> OpenSavedPort() ") + kServer +
+                                   ": raw TCP, the device server's own settings govern the line "
+                                   "(baud rate, framing, direction)",
+                               kLogError));
+    EXPECT_EQ(ReadLineCounter(*host, 1, LineCounter::kFraming), 1u) << "its line errors count";
 }
 
 INSTANTIATE_TEST_SUITE_P(
