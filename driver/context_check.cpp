@@ -83,6 +83,9 @@ std::optional<int32_t> RefuseStrayCommand(const CallBlock& cb, ContextUse use, b
                       "again in other memory",
             kUseNames[static_cast<int>(kind)]);
     }
+    if (started && kind == LineUse::kWrite) {
+        return std::nullopt; // refused by the write itself, which puts it on record
+    }
     return kind == LineUse::kEventRead ? kResultFailed : kResultRefused;
 }
 

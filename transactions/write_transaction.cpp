@@ -262,8 +262,8 @@ int32_t ControllerWrite(DriverContext& ctx, const GateAccessRecord& gate, const 
         out.why.Append("address beyond 65535");
         Log(kLogError, "MERIX> SingleWrite() gate %s: address %d is beyond 65535, not written",
             text, gate.address);
-    } else if (ctx.comOn == 0) {
-        out.why.Append("port closed"); // the entry refuses most of these before us
+    } else if (ctx.comOn == 0 || !PortOfContext(ctx)) {
+        out.why.Append("port not open"); // sent to no line: it could be another instance's
     } else if (const FunctionRow* read = GateRead(gate);
                read != nullptr && read->writtenWith == 0) {
         out.why.Append("inputs cannot be written"); // discrete inputs, input registers
@@ -305,6 +305,12 @@ int32_t ClockWrite(CallBlock* cb, const char* text) {
         return kResultRefused;
     }
     if (!JournalReady(ctx, *settings, text)) {
+        return kResultRefused;
+    }
+    if (ctx.comOn == 0 || !PortOfContext(ctx)) {
+        record.result = kResultRefused;
+        record.why = "port not open";
+        JournalWrite(ctx, *settings, record);
         return kResultRefused;
     }
     record.result = SendTimeSync(cb, &sent);

@@ -175,7 +175,7 @@ TEST_F(WriteRulesTest, InternalGatesStayWritableAndReadsAreUntouched) {
 }
 
 // The journal's line of each way a register write ends.
-enum class Before { kNothing, kDemote };
+enum class Before { kNothing, kDemote, kCloseCom };
 struct JournalCase {
     const char* name;
     const char* ini;
@@ -197,11 +197,18 @@ TEST_P(JournalLine, TellsHowTheWriteEnded) {
         AccessGate read("05300001", 5, 3, 1);
         ASSERT_EQ(Call(kSingleRead, &read.rec), kResultFailed); // silence: demoted
     }
+    if (c.before == Before::kCloseCom) {
+        ASSERT_EQ(Call(kCloseCom), 0);
+        fake::ClearWritten();
+    }
     for (const Frame& reply : c.replies) {
         fake::QueueReply(reply);
     }
     AccessGate gate("05300001", 5, 3, 1);
     EXPECT_EQ(Write(gate, 9), c.result);
+    if (c.before == Before::kCloseCom) {
+        EXPECT_TRUE(fake::Written().empty()) << "a closed port sends nothing";
+    }
     const std::vector<std::string> lines = Lines("j.log");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], std::string("# merix write journal of instance 1, started ") + kStamp);
@@ -254,6 +261,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "attempts=14 result=3 why=echo differed"},
         JournalCase{"BadCrc", "", Before::kNothing, std::vector<Frame>(5, kBadCrc), 1,
                     "attempts=5 result=1 why=bad CRC"},
+        JournalCase{
+            "PortNotOpen", "", Before::kCloseCom, {}, 1, "attempts=0 result=1 why=port not open"},
         JournalCase{"StationDemoted",
                     "DEMOTE = 10\n",
                     Before::kDemote,
