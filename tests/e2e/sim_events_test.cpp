@@ -1,11 +1,15 @@
 // Event collection against the simulated line: every generated event arrives once, in
 // order, in its gate, with its time stamp to the millisecond.
 #include <algorithm>
+#include <chrono>
+#include <fstream>
 #include <map>
 #include <random>
+#include <thread>
 #include <utility>
 
 #include "sim_line.h"
+#include "work_in.h"
 
 namespace merix::test {
 namespace {
@@ -193,6 +197,39 @@ TEST_F(SimEvents, WarmStartAndStationSwitchReinitialiseTheEvents) {
     EXPECT_EQ(Poll(1), 0);
     ASSERT_GT(sim->ReceivedFrames().size(), before);
     EXPECT_EQ(sim->ReceivedFrames()[before].function, 0x41);
+}
+
+// A station demoted between two polls keeps its events in its buffer; the probe after the
+// period and the polls after it bring each of them once.
+class SimEventsDemoted : public SimEvents {
+protected:
+    void SetUp() override {
+        std::ofstream("MERIX01.INI") << "DEMOTE = 1\n";
+        SimEvents::SetUp();
+    }
+    WorkIn work{"merix_events_demoted_"};
+};
+
+TEST_F(SimEventsDemoted, NoEventIsLostOrDuplicatedAcrossADemotion) {
+    ASSERT_EQ(Poll(1), 0) << "set-up";
+    sim->SetEvent(1, 0, true);
+    sim->SetEvent(1, 1, true);
+    EXPECT_EQ(Poll(1), 0);
+    sim->SetEvent(1, 2, true);
+    sim->InjectFaults(1, {h51sim::FaultKind::NoReply, 0}, 5);
+    EXPECT_EQ(Poll(1), kResultFailed) << "failed for good: demoted";
+    const uint64_t asked = sim->StationCounters(1)->requests;
+    sim->SetEvent(1, 3, true);
+    sim->SetEvent(1, 0, false);
+    EXPECT_EQ(Poll(1), kResultFailed) << "answered at once";
+    EXPECT_EQ(sim->StationCounters(1)->requests, asked) << "nothing sent while demoted";
+    std::this_thread::sleep_for(1100ms);
+    Drain(1);
+    int lost = 0;
+    int duplicated = 0;
+    Compare(1, 4, &lost, &duplicated);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(duplicated, 0);
 }
 
 /// Ten thousand events over four stations while a tenth of the exchanges go wrong in every

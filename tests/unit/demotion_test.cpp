@@ -43,7 +43,7 @@ protected:
 };
 
 // While demoted, every kind of transaction to the station answers 2 at once and sends
-// nothing; the host's WarmStart does not end it.
+// nothing; neither the host's WarmStart nor switching the station off and on ends it.
 struct RefusedCase {
     const char* name;
     uint32_t command;
@@ -57,6 +57,11 @@ TEST_P(DemotedStation, AnswersAtOnceWithNothingSent) {
     Demote();
     StationArg one{1};
     ASSERT_EQ(Call(kWarmStart, &one), 0);
+    AccessGate hima("HIMA01", 255, 80, 1, kGateTypeDigital); // switched off and on again
+    for (const int16_t off : {1, 0}) {
+        hima.SetWord(off);
+        ASSERT_EQ(Call(kSingleWrite, &hima.rec), 0);
+    }
     AccessGate target(GetParam().address, 1, GetParam().function, 100);
     target.SetWord(0x0099);
     const uint64_t before = fake::ClockMicros();
