@@ -135,7 +135,6 @@ void SetUpNetworkLink(InstanceRoom& room, const char* name, plat::Handle handle)
 void KeepNetworkLink(InstanceRoom& room, const char* name, uint32_t error) {
     room.direction = LineDirection::kServerSwitched;
     room.setUpPending = true;
-    room.lineErrorsReported = false; // until a connection tells
     room.lastConnectMs = plat::ClockMs();
     if (!room.linkLost) {
         SayLost(name, error);
