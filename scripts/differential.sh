@@ -15,9 +15,14 @@ cleanup() {
 }
 trap cleanup EXIT
 git worktree add --detach "$work/base" "$base" >/dev/null
-# Both sides run this tree's copy of the tool: only the driver is compared.
+# Both sides run this tree's copy of the tool: only the driver is compared. With SAME_FAKE=1 the
+# base runs this tree's fake platform too, so that a change of the fake's timing (which moves
+# every logged timer) does not hide the driver's differences.
 mkdir -p "$work/base/tests/differential"
 cp tests/differential/differential_run.cpp "$work/base/tests/differential/"
+if [ "${SAME_FAKE:-0}" = 1 ]; then
+    cp platform/fake_platform.h platform/fake_platform.cpp "$work/base/platform/"
+fi
 if ! grep -q '^add_executable(merix_differential' "$work/base/tests/CMakeLists.txt"; then
     sed -n '/^add_executable(merix_differential/,/^merix_warnings(merix_differential)/p' \
         tests/CMakeLists.txt >>"$work/base/tests/CMakeLists.txt"
