@@ -43,7 +43,7 @@ LineUse UseOf(uint32_t command, const GateAccessRecord& gate) {
     if (command == kSingleWrite) {
         return LineUse::kWrite;
     }
-    if (command != kSingleRead || gate.addressString == nullptr) {
+    if (command != kSingleRead) {
         return LineUse::kRead;
     }
     char copy[32];
@@ -71,6 +71,12 @@ std::optional<int32_t> RefuseStrayCommand(const CallBlock& cb, ContextUse use, b
     }
     const DriverContext& ctx = *cb.context;
     const auto& gate = *static_cast<const GateAccessRecord*>(cb.params);
+    if (gate.addressString == nullptr) {
+        // Every read and write classifies its gate by this text before anything else.
+        Log(kLogError, "MERIX> %s() instance %u: gate record without its address text, refused",
+            command, cb.driverNumber);
+        return kResultRefused;
+    }
     const bool started = FindInstanceRoom(ctx) != nullptr;
     if (started && (gate.function == kInternalFunction || PortOfContext(ctx))) {
         return std::nullopt; // an internal gate is answered from the context, off the line

@@ -34,6 +34,19 @@ TEST_F(EntryTest, BlockWriteIsDispatchedAndRefused) {
     EXPECT_TRUE(fake::Written().empty()) << "nothing goes on the line";
 }
 
+// A record is the host's memory: one without its text names no gate, and nothing may read it.
+TEST_F(EntryTest, AGateRecordWithoutItsTextIsRefusedWithoutACrash) {
+    AccessGate gate("01300100", 1, 3, 100);
+    gate.rec.addressString = nullptr;
+    for (const uint32_t command : {kSingleRead, kBlockRead, kSingleWrite}) {
+        fake::ClearWritten();
+        EXPECT_EQ(Call(command, &gate.rec), 1) << command;
+        EXPECT_TRUE(fake::Written().empty()) << command;
+    }
+    EXPECT_TRUE(qorlib::Logged(
+        "MERIX> SingleWrite() instance 1: gate record without its address text, refused"));
+}
+
 TEST_F(EntryTest, AfterEndVpiEveryCodeAnswers0WithoutEffect) {
     ColdStart();
     EXPECT_EQ(Call(kEndVpi), 0);
